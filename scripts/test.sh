@@ -1,0 +1,8 @@
+#!/usr/bin/env bash
+# Sets up, builds with AddressSanitizer and UndefinedBehaviorSanitizer and
+# runs every test.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+"$root/scripts/setup.sh" build-test -DCMAKE_BUILD_TYPE=Debug -DTARNOCK_SANITIZE=ON
+cd "$root/build-test"
+ctest --output-on-failure -j"$(nproc)" --timeout 600

@@ -1,0 +1,16 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// A port on 127.0.0.1 that nothing listens on at the moment of asking.
+uint16_t FreeLoopbackPort();
+
+// A blocking client socket connected to 127.0.0.1:port; -1 on failure.
+int ConnectLoopback(uint16_t port);
+
+// Sends every byte (blocking); false when the peer went away.
+bool SendAll(int fd, const std::string& bytes);
+
+// Closes with SO_LINGER 0 so the peer sees a reset instead of an orderly end.
+void ResetConnection(int fd);

@@ -1,0 +1,55 @@
+#include "ui/message_box.h"
+
+#include <QMessageBox>
+#include <QString>
+#include <cctype>
+#include <filesystem>
+
+namespace {
+
+TBoxHandler& Handler() {
+  static TBoxHandler handler;
+  return handler;
+}
+
+bool ShowReal(QWidget* parent, const TBoxRequest& request) {
+  const bool confirm = request.Kind == TBoxKind::Confirmation;
+  QMessageBox box(confirm ? QMessageBox::Information : QMessageBox::Critical,
+                  QString::fromUtf8(request.Caption), QString::fromUtf8(request.Text),
+                  confirm ? QMessageBox::Ok | QMessageBox::Cancel : QMessageBox::Ok, parent);
+  box.setDefaultButton(QMessageBox::Ok);
+  return box.exec() == QMessageBox::Ok;
+}
+
+bool Show(QWidget* parent, TBoxKind kind, std::string caption, std::string text) {
+  TBoxRequest request{kind, std::move(caption), std::move(text)};
+  if (Handler()) return Handler()(request);
+  return ShowReal(parent, request);
+}
+
+}  // namespace
+
+void ShowErrorBox(QWidget* parent, const std::string& text) {
+  Show(parent, TBoxKind::Error, "Error", text);
+}
+
+bool ConfirmBox(QWidget* parent, const std::string& text) {
+  return Show(parent, TBoxKind::Confirmation, "Information", text);
+}
+
+void ShowGeneralErrorBox(QWidget* parent, const std::string& message) {
+  std::string text = message;
+  if (!text.empty() && static_cast<unsigned char>(text.back()) > '.') text += '.';
+  Show(parent, TBoxKind::GeneralError, ApplicationTitle(), text);
+}
+
+std::string ApplicationTitle() {
+  std::error_code error;
+  std::string name = std::filesystem::read_symlink("/proc/self/exe", error).filename().string();
+  name = name.substr(0, name.find('.'));
+  for (size_t i = 1; i < name.size(); ++i)
+    name[i] = static_cast<char>(std::tolower(static_cast<unsigned char>(name[i])));
+  return name;
+}
+
+void SetMessageBoxHandler(TBoxHandler handler) { Handler() = std::move(handler); }

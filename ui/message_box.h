@@ -1,0 +1,37 @@
+#pragma once
+
+#include <functional>
+#include <string>
+
+class QWidget;
+
+// The three modal boxes of the program. They all go through one handler so
+// that tests can answer them instead of an operator.
+enum class TBoxKind { Error, Confirmation, GeneralError };
+
+struct TBoxRequest {
+  TBoxKind Kind;
+  std::string Caption;
+  std::string Text;
+};
+
+// Returns true when the operator consents (OK).
+using TBoxHandler = std::function<bool(const TBoxRequest&)>;
+
+// Caption "Error", error icon, OK.
+void ShowErrorBox(QWidget* parent, const std::string& text);
+
+// Caption "Information", information icon, OK and Cancel; only OK consents.
+bool ConfirmBox(QWidget* parent, const std::string& text);
+
+// A failure that no handler caught: the message with a full stop added when
+// its last byte sorts after ".", the application title as caption, error
+// icon, OK.
+void ShowGeneralErrorBox(QWidget* parent, const std::string& message);
+
+// The executable's file name up to its first dot, every letter after the
+// first in lower case.
+std::string ApplicationTitle();
+
+// Installs a replacement for the real boxes; an empty handler restores them.
+void SetMessageBoxHandler(TBoxHandler handler);
