@@ -1,0 +1,61 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "capture/monitor_window.h"
+
+class TCustomWSocket;
+class TWSocket;
+class TClient;
+
+// The capture service behind the main window: opens one listener per port
+// definition, turns every accepted connection into a capture session, and
+// reports what happens in the window's two logs and its caption. Everything
+// runs on the one event-loop thread, which is why one receive buffer serves
+// every session.
+class TCaptureMonitor {
+ public:
+  // Reads and writes the settings file beside the executable.
+  explicit TCaptureMonitor(TMonitorWindow& window);
+  // Reads and writes the given settings file instead.
+  TCaptureMonitor(TMonitorWindow& window, std::string settingsPath);
+  // Releases whatever is left without raising events.
+  ~TCaptureMonitor();
+
+  TCaptureMonitor(const TCaptureMonitor&) = delete;
+  TCaptureMonitor& operator=(const TCaptureMonitor&) = delete;
+
+  // Start: clears the port log, reads the placement and the Delete if Empty
+  // flag, opens the listeners.
+  void FormCreate();
+  // Stop: saves the placement in the normal window state (a failed write
+  // raises "Unable to write to %s"), closes every session and every listener.
+  void FormDestroy();
+  // Stop, then start.
+  void Restart();
+  // Program end: from now on closing a session raises no events, so it gets
+  // no close report and its capture file stays as it is.
+  void MarkDestroying();
+
+  int SessionCount() const;
+  int ListenerCount() const;
+
+  // The socket handlers; public so that the wiring is plain to read.
+  void SrvSocketSessionAvailable(TCustomWSocket& sender, uint16_t error);
+  void ClientSocketDataAvailable(TCustomWSocket& sender, uint16_t error);
+  void ClientSocketSessionClosed(TCustomWSocket& sender, uint16_t error);
+
+ private:
+  void CreateServerSockets();
+
+  TMonitorWindow& window_;
+  std::string settingsPath_;
+  bool destroying_ = false;
+  std::array<char, 1024> receiveBuffer_{};
+  std::vector<std::unique_ptr<TWSocket>> listeners_;
+  std::vector<std::unique_ptr<TClient>> sessions_;
+};
