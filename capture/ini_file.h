@@ -1,0 +1,64 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+// The settings accessor: holds nothing but the path of an INI-format file and
+// reads the file afresh at every operation.
+//
+// Format: "[name]" lines open sections; "key=value" lines belong to the
+// section above them. Section and key names match without regard to ASCII
+// case, blanks around names and values are trimmed, nothing is quoted or
+// escaped; lines starting with ";" or "#" and blank lines are kept as they
+// are. CRLF line ends are read like LF. The first of several equal keys is
+// the one read and written. A write keeps every other line as it was and
+// replaces the file atomically (temporary file in the same folder, written,
+// synced, renamed), so a failed write leaves the old file whole; it raises
+// Exception "Unable to write to " + path.
+class TIniFile {
+ public:
+  static constexpr std::size_t kMaxTextLength = 2047;
+
+  explicit TIniFile(std::string path) : path_(std::move(path)) {}
+  const std::string& FileName() const { return path_; }
+
+  // The key's value, or the default when the file, section or key is
+  // missing; at most kMaxTextLength bytes.
+  std::string ReadText(std::string_view section, std::string_view key,
+                       std::string_view defaultText) const;
+  // "0x"/"0X" become "$", then ParseIntegerOr with the default.
+  int32_t ReadNumber(std::string_view section, std::string_view key, int32_t defaultValue) const;
+  // ReadNumber with default 1 or 0; true when not 0.
+  bool ReadFlag(std::string_view section, std::string_view key, bool defaultValue) const;
+
+  // Sets the key, creating the file, section and key as needed.
+  void WriteText(std::string_view section, std::string_view key, std::string_view value);
+  void WriteNumber(std::string_view section, std::string_view key, int32_t value);
+  void WriteFlag(std::string_view section, std::string_view key, bool value);
+
+  // Empties the list, then appends every key name of the section, whole, in
+  // file order.
+  void ListKeys(std::string_view section, std::vector<std::string>& keys) const;
+  // Does not empty the list. For each key: a non-empty value replaces the
+  // line "key=..." already in the list (key compared without regard to case)
+  // or is appended as "key=value"; an empty value removes such a line.
+  void ListEntries(std::string_view section, std::vector<std::string>& entries) const;
+  // Removes the section with all its keys.
+  void DropSection(std::string_view section);
+  // Replaces every entry of the section by the given ones, in order, in one
+  // atomic write: afterwards the file holds either the old or the new
+  // section, never a part. No entries removes the section.
+  void ReplaceSection(std::string_view section,
+                      const std::vector<std::pair<std::string, std::string>>& entries);
+
+ private:
+  std::string path_;
+};
+
+// The executable's real path (/proc/self/exe) with its extension replaced by
+// ".ini".
+std::string SettingsFilePath();
