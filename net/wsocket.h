@@ -1,0 +1,218 @@
+#pragma once
+
+// The asynchronous TCP socket: an object that owns at most one non-blocking
+// socket handle, watches it through a QSocketNotifier on the UI thread's event
+// loop and turns each notification into an event. Listeners are TWSocket;
+// sessions derive from TCustomWSocket. Nothing here ever blocks or sends.
+
+#include <cstdint>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include <netinet/in.h>
+
+#include "net/socket_errors.h"
+
+class QSocketNotifier;
+class QTimer;
+
+enum TSocketState : uint8_t {
+  wsInvalidState,
+  wsOpened,
+  wsBound,
+  wsConnecting,
+  wsConnected,
+  wsAccepting,
+  wsListening,
+  wsClosed
+};
+
+enum TSocketLingerOnOff : uint8_t { wsLingerOff, wsLingerOn, wsLingerNoSet };
+
+// One read notification hands at most this many bytes to OnDataAvailable before
+// going back to the event loop, so a fast peer cannot starve the others. The
+// drain that precedes a close still takes everything.
+constexpr int kMaxBytesPerReadNotification = 64 * 1024;
+
+// How long a listener stops watching for connections after running out of
+// descriptors.
+constexpr int kAcceptPauseMs = 100;
+
+// Kinds a notification carries (the Windows Sockets FD_ bits).
+constexpr unsigned kNotifyRead = 1;
+constexpr unsigned kNotifyWrite = 2;
+constexpr unsigned kNotifyAccept = 8;
+constexpr unsigned kNotifyConnect = 16;
+constexpr unsigned kNotifyClose = 32;
+
+class TCustomWSocket {
+ public:
+  // Sender and a Windows Sockets error code (0: none).
+  using TSessionEvent = std::function<void(TCustomWSocket* sender, uint16_t error)>;
+  using TChangeStateEvent =
+      std::function<void(TCustomWSocket* sender, TSocketState oldState, TSocketState newState)>;
+  using TErrorEvent = std::function<void(TCustomWSocket* sender)>;
+  // canClose starts true; leave it true to have the object aborted.
+  using TBgExceptionEvent =
+      std::function<void(TCustomWSocket* sender, const std::exception& e, bool& canClose)>;
+
+  // Closed, Proto "tcp", linger on with 0 s; counts one more live object.
+  // Must be created on the UI thread (the thread of QCoreApplication).
+  TCustomWSocket();
+  // Closes the object if it is not closed (which raises OnSessionClosed unless
+  // MarkDestroying was called), counts one live object less. May be run from
+  // inside any event this object raised, OnSessionClosed included.
+  virtual ~TCustomWSocket();
+  TCustomWSocket(const TCustomWSocket&) = delete;
+  TCustomWSocket& operator=(const TCustomWSocket&) = delete;
+
+  // Events. Raised only from the event loop's handling of a notification, or
+  // from Close (OnSessionClosed) and state changes (OnChangeState); never from
+  // inside Dup or Listen. A handler may Close and destroy the sender; the layer
+  // then touches it no more. Exceptions escaping OnDataAvailable are discarded;
+  // from OnSessionAvailable/OnSessionClosed they abort the object (see
+  // OnBgException); from an OnSessionClosed raised by the caller's own Close they
+  // go back to that caller.
+  TSessionEvent OnSessionAvailable;  // listener: a connection waits; call Accept
+  TSessionEvent OnDataAvailable;     // bytes pending (or none: Receive says 10035 / 0)
+  TSessionEvent OnSessionClosed;     // once per connection; State may already be wsClosed
+  TChangeStateEvent OnChangeState;   // after every State change, also when equal
+  // When assigned, a socket error report raises this instead of ESocketException
+  // and the failing operation goes on (Accept then returns -1).
+  TErrorEvent OnError;
+  TBgExceptionEvent OnBgException;
+
+  // Addr, Port, Proto: stored trimmed; a changed text while not wsClosed raises
+  // "Cannot change X if not closed" and keeps the old one; the same text again
+  // does nothing. An empty text makes the property unassigned. Close unassigns
+  // Addr and Port (texts remain) and resets Proto to "tcp".
+  const std::string& Addr() const { return addr_; }
+  void SetAddr(std::string_view value);
+  const std::string& Port() const { return port_; }
+  void SetPort(std::string_view value);
+  const std::string& Proto() const { return proto_; }
+  void SetProto(std::string_view value);
+
+  TSocketState State() const { return state_; }
+  // Last Windows Sockets code recorded (Receive's failure, a report, ...).
+  int32_t LastError() const { return lastError_; }
+  // Bytes received through Receive since the last reset.
+  int32_t ReadCount() const { return readCount_; }
+  // The peer's dotted address; "error" unless wsConnected. A failing query is a
+  // socket error "GetPeerName" (10054/10057 close the handle first).
+  std::string PeerAddr();
+  // Applied when Dup adopts a handle. Default wsLingerOn with 0 s: an adopted
+  // connection is reset when closed.
+  TSocketLingerOnOff LingerOnOff() const { return lingerOnOff_; }
+  void SetLingerOnOff(TSocketLingerOnOff value) { lingerOnOff_ = value; }
+  int32_t LingerTimeout() const { return lingerTimeout_; }
+  void SetLingerTimeout(int32_t seconds) { lingerTimeout_ = seconds; }
+  // The handle the object owns; -1 when none.
+  int Handle() const { return handle_; }
+  // The port the handle is bound to (useful after Listen on port "0"); 0 without handle.
+  uint16_t LocalPortNumber() const;
+
+  // Opens a listening socket on Addr, Port and Proto (backlog 5, SO_REUSEADDR).
+  // Raises ESocketException: "listen: port not assigned" (then protocol, address),
+  // "listen: " + resolver message, or a socket error for "socket", "Bind",
+  // "Listen". After a failed bind State is wsClosed and no handle is kept.
+  void Listen();
+  // Listener only (else "not a listening socket", 10022): hands out one accepted
+  // connection, a non-blocking handle that belongs to the caller until given to
+  // Dup. The listener keeps listening. Call it from OnSessionAvailable.
+  int Accept();
+  // Adopts a connected handle (closing any handle held, without events), applies
+  // the linger option and watches it: State becomes wsConnected. Handle 0 or -1
+  // raises "Dup" with 10022. Events for it come only after control returns to
+  // the event loop, so assigning handlers right after Dup is in time.
+  void Dup(int handle);
+  // One non-blocking receive into the caller's buffer: count (>0, added to
+  // ReadCount), 0 at the peer's orderly close, -1 with LastError (10035 when
+  // nothing is pending). Never raises, never changes State. Retries EINTR.
+  int Receive(void* buffer, int length);
+  // Shuts down receiving (0), sending (1) or both (2); result ignored; no-op
+  // without a handle.
+  void ShutDown(int how);
+  // Closes the handle; OnSessionClosed(0) once for the connection unless it was
+  // already raised or MarkDestroying was called; then the reset step. Does nothing
+  // when already wsClosed. Safe to call from inside OnSessionClosed.
+  void Close();
+  // Graceful close (linger off for a connected TCP session) without shutdown.
+  void Abort();
+
+  // The owner sets this before stopping at program end: from then on closing
+  // the object (Close or destruction) raises no OnSessionClosed.
+  void MarkDestroying() { destroying_ = true; }
+  bool Destroying() const { return destroying_; }
+
+  // Socket objects alive now. When it drops to 0 the layer releases its
+  // process-wide resources (the spare descriptor).
+  static int LiveCount();
+
+  // The notification sink's entry: one notification for handle with the given
+  // kinds (kNotify...) and error code. Ignored when handle is not the object's
+  // current handle. The event loop calls it; tests may call it directly.
+  void HandleNotification(int handle, unsigned kinds, uint16_t error);
+
+ protected:
+  // Raising of the events; overridable by descendants.
+  virtual void TriggerSessionAvailable(uint16_t error);
+  // Answers whether a handler is assigned.
+  virtual bool TriggerDataAvailable(uint16_t error);
+  virtual void TriggerSessionClosed(uint16_t error);
+  virtual void TriggerChangeState(TSocketState oldState, TSocketState newState);
+
+ private:
+  void ResetStep();
+  void CloseStep(bool shut, uint16_t error);
+  void ChangeState(TSocketState newState);
+  [[noreturn]] void RaiseMessage(const std::string& message);
+  void SocketErrorReport(std::string_view functionName);
+  void RaiseSocketError(int code, std::string_view functionName);
+  void BackgroundException(const std::exception& e);
+  void DrainLoop(uint16_t error, bool takeEverything);
+  void ApplyLinger();
+  void Watch();
+  void Unwatch();
+  void PauseWatching(int milliseconds);
+  void OnReadable(int handle);
+  bool CloseHandleReporting(int handle, std::string_view functionName);
+  int TakePendingAccept();
+
+  std::shared_ptr<bool> alive_;
+  int handle_ = -1;
+  QSocketNotifier* notifier_ = nullptr;
+  QTimer* pauseTimer_ = nullptr;
+  int acceptedHandle_ = -1;
+  // A connection accepted ahead of OnSessionAvailable, or the accept failure
+  // to report through Accept.
+  int pendingAccept_ = -1;
+  int pendingAcceptError_ = 0;
+  int pendingAcceptErrno_ = 0;
+
+  std::string addr_, port_, proto_;
+  bool addrAssigned_ = false, portAssigned_ = false, protoAssigned_ = false;
+  bool addrResolved_ = false, portResolved_ = false, protoResolved_ = false;
+  int protoNumber_ = 6;
+  int socketType_ = 1;
+  uint16_t portNumber_ = 0;
+  sockaddr_in sin_{};
+
+  TSocketLingerOnOff lingerOnOff_ = wsLingerOn;
+  int32_t lingerTimeout_ = 0;
+  int32_t lastError_ = 0;
+  int32_t readCount_ = 0;
+  bool paused_ = false;
+  bool closeEventRaised_ = false;
+  bool destroying_ = false;
+  TSocketState state_ = wsClosed;
+};
+
+// The listener class of the system.
+class TWSocket : public TCustomWSocket {
+ public:
+  TWSocket() = default;
+};
