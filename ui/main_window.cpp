@@ -1,0 +1,246 @@
+#include "ui/main_window.h"
+
+#include <QAction>
+#include <QCoreApplication>
+#include <QFont>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QScreen>
+#include <QShowEvent>
+#include <QSplitter>
+#include <QTextCursor>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <exception>
+
+#include "capture/ini_file.h"
+#include "ui/message_box.h"
+#include "ui/options.h"
+
+namespace {
+
+const QColor kSilver(0xC0, 0xC0, 0xC0);
+
+// A socket error message carries CR LF between its two parts; the pane shows
+// each part on a line of its own, as it does for a lone CR or LF.
+QString PaneText(const std::string& line) {
+  std::string text;
+  text.reserve(line.size());
+  for (size_t i = 0; i < line.size(); ++i) {
+    if (line[i] == '\r') {
+      text += '\n';
+      if (i + 1 < line.size() && line[i + 1] == '\n') ++i;
+    } else {
+      text += line[i];
+    }
+  }
+  return QString::fromUtf8(text);
+}
+
+QPlainTextEdit* MakePane(const char* name, QWidget* parent) {
+  auto* pane = new QPlainTextEdit(parent);
+  pane->setObjectName(name);
+  pane->setReadOnly(true);
+  // Read-only still lets the operator select and copy a line.
+  pane->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+  // The logs grow all day; an undo history of them would only cost memory.
+  pane->setUndoRedoEnabled(false);
+  pane->setMinimumWidth(TForm1::kMinimumPaneWidth);
+  QPalette palette = pane->palette();
+  palette.setColor(QPalette::Base, kSilver);
+  pane->setPalette(palette);
+  return pane;
+}
+
+}  // namespace
+
+TForm1::TForm1() : TForm1(SettingsFilePath()) {}
+
+TForm1::TForm1(std::string settingsPath)
+    : settingsPath_(std::move(settingsPath)), monitor_(*this, settingsPath_) {
+  setWindowTitle("Tarnock Log");
+  QFont font("Sans Serif", 8);
+  font.setStyleHint(QFont::SansSerif);
+  setFont(font);
+  BuildPanes();
+  BuildMenu();
+  resize(kDesignWidth, kDesignHeight);
+  Guarded([this] { monitor_.FormCreate(); });
+}
+
+TForm1::~TForm1() {
+  // The program is ending: sessions close without reports, and a failed
+  // placement save is shown before the program goes on ending.
+  monitor_.MarkDestroying();
+  Guarded([this] { monitor_.FormDestroy(); });
+}
+
+void TForm1::BuildPanes() {
+  auto* panel = new QWidget(this);
+  panel->setObjectName("Panel1");
+  auto* layout = new QVBoxLayout(panel);
+  layout->setContentsMargins(0, 0, 0, 0);
+
+  Splitter1 = new QSplitter(Qt::Horizontal, panel);
+  Splitter1->setObjectName("Splitter1");
+  Splitter1->setHandleWidth(kSplitterWidth);
+  Splitter1->setChildrenCollapsible(false);
+  // The border moves when the mouse button is released, as a rubber band
+  // shows it while dragging.
+  Splitter1->setOpaqueResize(false);
+
+  PortsMemo = MakePane("PortsMemo", Splitter1);
+  PortsMemo->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+  PortsMemo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  PortsMemo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  PortsMemo->setPlainText("PortsMemo");
+
+  MessageMemo = MakePane("MessageMemo", Splitter1);
+  MessageMemo->setLineWrapMode(QPlainTextEdit::NoWrap);
+  MessageMemo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  MessageMemo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+
+  Splitter1->addWidget(PortsMemo);
+  Splitter1->addWidget(MessageMemo);
+  // Widening the window widens the message log; the port log keeps its width.
+  Splitter1->setStretchFactor(0, 0);
+  Splitter1->setStretchFactor(1, 1);
+  Splitter1->setSizes({kPortsPaneWidth, kDesignWidth - kPortsPaneWidth - kSplitterWidth});
+
+  layout->addWidget(Splitter1);
+  setCentralWidget(panel);
+}
+
+void TForm1::BuildMenu() {
+  Options1 = menuBar()->addMenu("Options");
+  Options1->setObjectName("Options1");
+
+  Ports2 = Options1->addAction("Ports");
+  Ports2->setObjectName("Ports2");
+  connect(Ports2, &QAction::triggered, this, [this] { Ports1Click(); });
+
+  DeleteifEmpty1 = Options1->addAction("Delete if Empty");
+  DeleteifEmpty1->setObjectName("DeleteifEmpty1");
+  DeleteifEmpty1->setCheckable(true);
+  DeleteifEmpty1->setChecked(true);
+  connect(DeleteifEmpty1, &QAction::triggered, this, [this] { DeleteFileifEmpty1Click(); });
+
+  Options1->addSeparator();
+
+  Close2 = Options1->addAction("Close");
+  Close2->setObjectName("Close2");
+  connect(Close2, &QAction::triggered, this, [this] { Close1Click(); });
+}
+
+void TForm1::AttachPortList(TForm2* portList) { portList_ = portList; }
+
+void TForm1::Ports1Click() {
+  Guarded([this] {
+    if (portList_) {
+      portList_->CreateRows();
+      portList_->SortRows();
+      portList_->exec();
+    }
+    // Ending the program from inside the dialog also ends its loop; the
+    // destruction that follows stops the monitor, so no restart then.
+    if (closing_) return;
+    monitor_.Restart();
+  });
+}
+
+void TForm1::DeleteFileifEmpty1Click() {
+  // A checkable entry has already inverted its mark when it fires.
+  Guarded([this] {
+    TIniFile(settingsPath_).WriteFlag("File", "DeleteIfEmpty", DeleteifEmpty1->isChecked());
+  });
+}
+
+void TForm1::Close1Click() {
+  closing_ = true;
+  // quit() ends every running loop, a modal dialog's included.
+  QCoreApplication::quit();
+}
+
+void TForm1::Guarded(const std::function<void()>& body) {
+  try {
+    body();
+  } catch (const std::exception& failure) {
+    ShowGeneralErrorBox(isVisible() ? this : nullptr, failure.what());
+  }
+}
+
+void TForm1::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  if (shownOnce_) return;
+  shownOnce_ = true;
+  CentreOnScreen();
+}
+
+void TForm1::CentreOnScreen() {
+  const QScreen* target = screen();
+  if (!target) return;
+  const QRect area = target->geometry();
+  const QRect frame = frameGeometry();
+  const int left = std::max(0, (area.width() - frame.width()) / 2);
+  const int top = std::max(0, (area.height() - frame.height()) / 2);
+  move(area.left() + left, area.top() + top);
+}
+
+// ---------------------------------------------------------------------------
+// What the capture monitor writes into the window.
+
+void TForm1::ClearPortLog() { PortsMemo->clear(); }
+
+void TForm1::AppendPortLine(const std::string& line) { PortsMemo->appendPlainText(PaneText(line)); }
+
+void TForm1::AppendMessageLine(const std::string& line) {
+  const QString text = PaneText(line);
+  MessageMemo->appendPlainText(text);
+  messageLines_ += 1 + static_cast<int>(text.count(QLatin1Char('\n')));
+}
+
+int TForm1::MessageLineCount() const { return messageLines_; }
+
+void TForm1::DeleteFirstMessageLines(int count) {
+  if (count <= 0) return;
+  if (count >= messageLines_) {
+    MessageMemo->clear();
+    messageLines_ = 0;
+    return;
+  }
+  // Selecting from the start to the start of line count + 1 takes the lines
+  // with their line ends, so the pane keeps no empty first line.
+  QTextCursor cursor(MessageMemo->document());
+  cursor.movePosition(QTextCursor::Start);
+  cursor.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor, count);
+  cursor.removeSelectedText();
+  messageLines_ -= count;
+}
+
+void TForm1::SetCaption(const std::string& caption) { setWindowTitle(QString::fromUtf8(caption)); }
+
+bool TForm1::DeleteIfEmpty() const { return DeleteifEmpty1->isChecked(); }
+
+void TForm1::SetDeleteIfEmpty(bool on) { DeleteifEmpty1->setChecked(on); }
+
+// Placement is the outer frame in screen pixels; a window's position in Qt
+// already includes its frame.
+int TForm1::Top() const { return frameGeometry().top(); }
+
+int TForm1::Left() const { return frameGeometry().left(); }
+
+int TForm1::Height() const { return frameGeometry().height(); }
+
+void TForm1::SetTop(int top) { move(x(), top); }
+
+void TForm1::SetLeft(int left) { move(left, y()); }
+
+void TForm1::SetHeight(int height) {
+  const int frameExtra = frameGeometry().height() - geometry().height();
+  resize(width(), std::max(0, height - frameExtra));
+}
+
+bool TForm1::IsNormalState() const {
+  return !(windowState() & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen));
+}

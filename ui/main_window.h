@@ -1,0 +1,93 @@
+#pragma once
+
+#include <QMainWindow>
+#include <functional>
+#include <string>
+
+#include "capture/monitor.h"
+#include "capture/monitor_window.h"
+
+class QAction;
+class QMenu;
+class QPlainTextEdit;
+class QShowEvent;
+class QSplitter;
+class TForm2;
+
+// The window that stays on screen while the program runs: the port log and
+// the message log side by side, the connection count in the caption, and the
+// Options menu. It is the face of the capture monitor, which lives inside it
+// from creation to destruction.
+class TForm1 : public QMainWindow, public TMonitorWindow {
+  Q_OBJECT
+
+ public:
+  static constexpr int kDesignWidth = 490;
+  static constexpr int kDesignHeight = 151;
+  static constexpr int kPortsPaneWidth = 168;
+  static constexpr int kSplitterWidth = 3;
+  static constexpr int kMinimumPaneWidth = 30;
+
+  // Builds the window and starts the capture monitor on the settings file
+  // beside the executable, so the listeners are open before any other window
+  // exists.
+  TForm1();
+  // The same on the given settings file.
+  explicit TForm1(std::string settingsPath);
+  // Stops the capture monitor without close reports: the program is ending.
+  ~TForm1() override;
+
+  // The port list dialog that Ports opens; without one, Ports only restarts.
+  void AttachPortList(TForm2* portList);
+
+  TCaptureMonitor& Monitor() { return monitor_; }
+
+  // Menu handlers.
+  void Ports1Click();
+  void DeleteFileifEmpty1Click();
+  void Close1Click();
+
+  // TMonitorWindow
+  void ClearPortLog() override;
+  void AppendPortLine(const std::string& line) override;
+  void AppendMessageLine(const std::string& line) override;
+  int MessageLineCount() const override;
+  void DeleteFirstMessageLines(int count) override;
+  void SetCaption(const std::string& caption) override;
+  bool DeleteIfEmpty() const override;
+  void SetDeleteIfEmpty(bool on) override;
+  int Top() const override;
+  int Left() const override;
+  int Height() const override;
+  void SetTop(int top) override;
+  void SetLeft(int left) override;
+  void SetHeight(int height) override;
+  bool IsNormalState() const override;
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+
+ private:
+  void BuildPanes();
+  void BuildMenu();
+  void CentreOnScreen();
+  // Runs a handler body; a failure that escapes it goes to the general error
+  // box, because nothing may cross the event loop.
+  void Guarded(const std::function<void()>& body);
+
+  std::string settingsPath_;
+  QPlainTextEdit* PortsMemo = nullptr;
+  QSplitter* Splitter1 = nullptr;
+  QPlainTextEdit* MessageMemo = nullptr;
+  QMenu* Options1 = nullptr;
+  QAction* Ports2 = nullptr;
+  QAction* DeleteifEmpty1 = nullptr;
+  QAction* Close2 = nullptr;
+  TForm2* portList_ = nullptr;
+  // Kept here so appends never recount the document.
+  int messageLines_ = 0;
+  bool shownOnce_ = false;
+  bool closing_ = false;
+  // Declared after the panes: it reports into them from its first start on.
+  TCaptureMonitor monitor_;
+};
