@@ -1,0 +1,190 @@
+#include "base/disk_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "base/exceptions.h"
+#include "base/paths.h"
+#include "base/system_calls.h"
+#include "base/text.h"
+
+namespace {
+
+// Codes for an operation in the wrong state.
+constexpr int kNoPathBound = 102;
+constexpr int kFileNotOpen = 103;
+constexpr int kFileNotOpenForWriting = 105;
+
+struct TErrnoCode {
+  int systemError;
+  int code;
+};
+
+// Platform error numbers outside the fixed mapping, given the Windows code of
+// the same meaning; anything not listed is a general failure (31).
+constexpr TErrnoCode kOtherErrnoCodes[] = {
+    {EBADF, 6},    {ENOMEM, 8},  {EXDEV, 17},   {ENXIO, 21},    {ENODEV, 21},
+    {EBUSY, 32},   {ETXTBSY, 32}, {EAGAIN, 33}, {EEXIST, 80},   {EINVAL, 87},
+    {EDQUOT, 112}, {EFBIG, 223}, {EIO, 1117},  {ELOOP, 1921},
+};
+constexpr int kGeneralFailure = 31;
+
+// The folder that should hold path; "." for a bare name.
+bool HoldingFolderIsPresent(const std::string& path) {
+  const std::string folder = DirectoryPart(path);
+  return folder.empty() || DirectoryIsPresent(folder);
+}
+
+}  // namespace
+
+std::string InOutErrorMessage(int code) {
+  switch (code) {
+    case 2: return "File not found";
+    case 3: return "Invalid filename";
+    case 4: return "Too many open files";
+    case 5: return "File access denied";
+    case 100: return "Read beyond end of file";
+    case 101: return "Disk full";
+    case 106: return "Invalid numeric input";
+    default: return "I/O error " + FormatInteger(code);
+  }
+}
+
+int InOutErrorCode(int systemError, const std::string& path) {
+  switch (systemError) {
+    case ENOENT: return HoldingFolderIsPresent(path) ? 2 : 3;
+    case ENOTDIR: return 3;
+    case EMFILE:
+    case ENFILE: return 4;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+    case EISDIR: return 5;
+    case ENOSPC: return 112;
+    case ENAMETOOLONG: return 206;
+    default: break;
+  }
+  for (const TErrnoCode& entry : kOtherErrnoCodes) {
+    if (entry.systemError == systemError) return entry.code;
+  }
+  return kGeneralFailure;
+}
+
+void RaiseInOutError(int code, int systemError) {
+  throw EInOutError(InOutErrorMessage(code), code, systemError);
+}
+
+namespace {
+
+[[noreturn]] void RaiseFromErrno(int systemError, const std::string& path) {
+  RaiseInOutError(InOutErrorCode(systemError, path), systemError);
+}
+
+}  // namespace
+
+DiskFile::~DiskFile() {
+  if (state_ == TState::Closed) return;
+  try {
+    WriteOut();
+  } catch (...) {
+    // A destructor reports nothing; the caller closes explicitly to hear.
+  }
+  try {
+    Release();
+  } catch (...) {
+  }
+}
+
+void DiskFile::Bind(std::string_view path) { path_ = std::string(path); }
+
+void DiskFile::RequireUsablePath() const {
+  if (path_.empty()) RaiseInOutError(kNoPathBound);
+  if (path_.size() > kMaxPathLength) RaiseInOutError(206, ENAMETOOLONG);
+}
+
+void DiskFile::Open(int flags, TState state) {
+  if (state_ != TState::Closed) CloseOut();
+  RequireUsablePath();
+  const int handle = FileCalls().Open(path_.c_str(), flags | O_CLOEXEC, 0666);
+  if (handle < 0) RaiseFromErrno(errno, path_);
+  handle_ = handle;
+  state_ = state;
+  buffered_ = 0;
+}
+
+void DiskFile::OpenCreate() { Open(O_WRONLY | O_CREAT | O_TRUNC, TState::OpenForWriting); }
+
+void DiskFile::OpenAppend() { Open(O_WRONLY | O_APPEND, TState::OpenForWriting); }
+
+void DiskFile::OpenExisting() { Open(O_RDWR, TState::OpenForReadingAndWriting); }
+
+void DiskFile::WriteOut() {
+  const char* data = buffer_.data();
+  std::size_t left = buffered_;
+  // The buffer counts as handed over even when the platform refuses it, so
+  // that a failed write is reported once and CloseOut still releases.
+  buffered_ = 0;
+  while (left > 0) {
+    const ssize_t written = FileCalls().Write(handle_, data, left);
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      RaiseFromErrno(errno, path_);
+    }
+    if (written == 0) RaiseInOutError(112, ENOSPC);
+    data += written;
+    left -= static_cast<std::size_t>(written);
+  }
+}
+
+void DiskFile::PutText(std::string_view text) {
+  if (state_ == TState::Closed) RaiseInOutError(kFileNotOpen);
+  if (state_ != TState::OpenForWriting) RaiseInOutError(kFileNotOpenForWriting);
+  while (!text.empty()) {
+    const std::size_t room = kBufferSize - buffered_;
+    const std::size_t taken = text.size() < room ? text.size() : room;
+    std::memcpy(buffer_.data() + buffered_, text.data(), taken);
+    buffered_ += taken;
+    text.remove_prefix(taken);
+    if (buffered_ == kBufferSize) WriteOut();
+  }
+}
+
+void DiskFile::Release() {
+  // Never retried: after close the handle is gone whatever it returned.
+  const int result = FileCalls().Close(handle_);
+  const int closeError = errno;
+  handle_ = -1;
+  state_ = TState::Closed;
+  buffered_ = 0;
+  if (result < 0 && closeError != EINTR) RaiseFromErrno(closeError, path_);
+}
+
+void DiskFile::CloseOut() {
+  if (state_ == TState::Closed) RaiseInOutError(kFileNotOpen);
+  try {
+    WriteOut();
+  } catch (...) {
+    try {
+      Release();
+    } catch (...) {
+      // The write failure is the one to report.
+    }
+    throw;
+  }
+  Release();
+}
+
+int64_t DiskFile::SizeInBytes() {
+  if (state_ == TState::Closed) RaiseInOutError(kFileNotOpen);
+  struct stat status{};
+  if (FileCalls().FileStatus(handle_, &status) != 0) RaiseFromErrno(errno, path_);
+  return static_cast<int64_t>(status.st_size) + static_cast<int64_t>(buffered_);
+}
+
+void DiskFile::RemoveFile() {
+  RequireUsablePath();
+  if (FileCalls().Unlink(path_.c_str()) != 0) RaiseFromErrno(errno, path_);
+}

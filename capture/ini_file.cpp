@@ -1,0 +1,448 @@
+#include "capture/ini_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <deque>
+#include <optional>
+#include <unordered_map>
+
+#include "base/exceptions.h"
+#include "base/paths.h"
+#include "base/system_calls.h"
+#include "base/text.h"
+
+namespace {
+
+enum class TLineKind { Other, Header, Entry };
+
+// One line of the file as it stands; text and ending point into the content.
+struct TLine {
+  std::string_view text;    // without its line end
+  std::string_view ending;  // "\n", "\r\n", or empty for a last line without one
+  TLineKind kind = TLineKind::Other;
+  std::string_view name;    // section name of a header, key of an entry; trimmed
+  std::string_view value;   // value of an entry; trimmed
+  int section = -1;         // index of the header line above, -1 before any
+};
+
+struct TDocument {
+  std::string content;
+  std::vector<TLine> lines;
+  bool present = false;          // the file existed
+  mode_t mode = 0666;            // its permission bits, kept by a rewrite
+  std::string newline = "\n";    // the line end new lines get
+};
+
+std::string_view TrimmedView(std::string_view text) {
+  std::size_t first = 0;
+  std::size_t end = text.size();
+  while (first < end && IsBlank(text[first])) ++first;
+  while (end > first && IsBlank(text[end - 1])) --end;
+  return text.substr(first, end - first);
+}
+
+void ClassifyLine(TLine& line) {
+  const std::string_view trimmed = TrimmedView(line.text);
+  if (trimmed.empty() || trimmed[0] == ';' || trimmed[0] == '#') return;
+  if (trimmed[0] == '[') {
+    std::string_view inside = trimmed.substr(1);
+    if (const std::size_t close = inside.find(']'); close != std::string_view::npos) {
+      inside = inside.substr(0, close);
+    }
+    line.kind = TLineKind::Header;
+    line.name = TrimmedView(inside);
+    return;
+  }
+  const std::size_t equals = trimmed.find('=');
+  if (equals == std::string_view::npos) return;
+  const std::string_view key = TrimmedView(trimmed.substr(0, equals));
+  if (key.empty()) return;
+  line.kind = TLineKind::Entry;
+  line.name = key;
+  line.value = TrimmedView(trimmed.substr(equals + 1));
+}
+
+void SplitLines(TDocument& document) {
+  std::string_view rest(document.content);
+  bool newlineChosen = false;
+  int section = -1;
+  while (!rest.empty()) {
+    TLine line;
+    const std::size_t end = rest.find('\n');
+    if (end == std::string_view::npos) {
+      line.text = rest;
+      rest = std::string_view();
+    } else {
+      const bool crlf = end > 0 && rest[end - 1] == '\r';
+      line.text = rest.substr(0, crlf ? end - 1 : end);
+      line.ending = rest.substr(line.text.size(), end + 1 - line.text.size());
+      rest.remove_prefix(end + 1);
+      if (!newlineChosen) {
+        document.newline = crlf ? "\r\n" : "\n";
+        newlineChosen = true;
+      }
+    }
+    ClassifyLine(line);
+    if (line.kind == TLineKind::Header) section = static_cast<int>(document.lines.size());
+    line.section = line.kind == TLineKind::Header ? -1 : section;
+    document.lines.push_back(line);
+  }
+}
+
+// Reads the whole file into content; 0 on success, else the errno.
+int ReadWholeFile(const std::string& path, TDocument& document) {
+  const TFileCalls& calls = FileCalls();
+  const int handle = calls.Open(path.c_str(), O_RDONLY | O_CLOEXEC, 0);
+  if (handle < 0) return errno;
+  int failure = 0;
+  struct stat status{};
+  if (calls.FileStatus(handle, &status) != 0) {
+    failure = errno;
+  } else if (S_ISDIR(status.st_mode)) {
+    failure = EISDIR;
+  } else {
+    document.mode = status.st_mode & 07777;
+    char chunk[65536];
+    for (;;) {
+      const ssize_t got = calls.Read(handle, chunk, sizeof chunk);
+      if (got < 0) {
+        if (errno == EINTR) continue;
+        failure = errno;
+        break;
+      }
+      if (got == 0) break;
+      document.content.append(chunk, static_cast<std::size_t>(got));
+    }
+  }
+  calls.Close(handle);
+  return failure;
+}
+
+// The file as it stands; a missing file is an empty document. When the file
+// exists but cannot be read, a reader sees it as empty, and a writer must not
+// replace what it cannot see.
+TDocument LoadDocument(const std::string& path, bool forWriting) {
+  TDocument document;
+  const int failure = ReadWholeFile(path, document);
+  if (failure != 0) {
+    document.content.clear();
+    if (failure != ENOENT && forWriting) throw Exception("Unable to write to " + path);
+    document.mode = 0666;
+  } else {
+    document.present = true;
+  }
+  SplitLines(document);
+  return document;
+}
+
+bool InSection(const TDocument& document, const TLine& line, std::string_view section) {
+  if (line.kind == TLineKind::Header) return SameTextIgnoringCase(line.name, section);
+  return line.section >= 0 &&
+         SameTextIgnoringCase(document.lines[static_cast<std::size_t>(line.section)].name, section);
+}
+
+bool IsEntryOf(const TDocument& document, const TLine& line, std::string_view section) {
+  return line.kind == TLineKind::Entry && InSection(document, line, section);
+}
+
+// The first entry of the key in the section, or nullptr.
+const TLine* FindEntry(const TDocument& document, std::string_view section, std::string_view key) {
+  for (const TLine& line : document.lines) {
+    if (IsEntryOf(document, line, section) && SameTextIgnoringCase(line.name, key)) return &line;
+  }
+  return nullptr;
+}
+
+// Changes to a document's lines, applied when it is written.
+struct TEdit {
+  explicit TEdit(const TDocument& document)
+      : drop(document.lines.size(), false),
+        replace(document.lines.size()),
+        insertAfter(document.lines.size()) {}
+  std::vector<bool> drop;
+  std::vector<std::optional<std::string>> replace;
+  std::vector<std::vector<std::string>> insertAfter;
+  std::vector<std::string> append;
+};
+
+std::string Render(const TDocument& document, const TEdit& edit) {
+  // Pieces of text, each with its line end; only the very last may lack one.
+  std::vector<std::pair<std::string_view, std::string_view>> pieces;
+  for (std::size_t i = 0; i < document.lines.size(); ++i) {
+    const TLine& line = document.lines[i];
+    if (!edit.drop[i]) {
+      pieces.emplace_back(edit.replace[i] ? std::string_view(*edit.replace[i]) : line.text,
+                          line.ending);
+    }
+    for (const std::string& added : edit.insertAfter[i]) pieces.emplace_back(added, document.newline);
+  }
+  for (const std::string& added : edit.append) pieces.emplace_back(added, document.newline);
+  std::string result;
+  for (std::size_t i = 0; i < pieces.size(); ++i) {
+    result += pieces[i].first;
+    const bool last = i + 1 == pieces.size();
+    result += (pieces[i].second.empty() && !last) ? std::string_view(document.newline)
+                                                  : pieces[i].second;
+  }
+  return result;
+}
+
+bool WriteAll(int handle, std::string_view data) {
+  while (!data.empty()) {
+    const ssize_t written = FileCalls().Write(handle, data.data(), data.size());
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (written == 0) return false;
+    data.remove_prefix(static_cast<std::size_t>(written));
+  }
+  return true;
+}
+
+// Replaces the file by content in one step: a temporary file in the same
+// folder is written, synced and renamed over it, so that a failure at any
+// point leaves the old file whole.
+void ReplaceFile(const std::string& path, const std::string& content, mode_t mode) {
+  static unsigned counter = 0;
+  const TFileCalls& calls = FileCalls();
+  std::string temporary;
+  int handle = -1;
+  for (int attempt = 0; attempt < 100 && handle < 0; ++attempt) {
+    temporary = path + "." + FormatInteger(getpid()) + "." + FormatInteger(++counter) + ".tmp";
+    handle = calls.Open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    if (handle < 0 && errno != EEXIST) break;
+  }
+  const Exception failure("Unable to write to " + path);
+  if (handle < 0) throw failure;
+  bool written = WriteAll(handle, content) && calls.Sync(handle) == 0;
+  // Never retried: the handle is gone whatever close returned.
+  if (calls.Close(handle) != 0) written = false;
+  if (written && calls.Rename(temporary.c_str(), path.c_str()) == 0) return;
+  calls.Unlink(temporary.c_str());
+  throw failure;
+}
+
+void Commit(const std::string& path, const TDocument& document, const TEdit& edit) {
+  ReplaceFile(path, Render(document, edit), document.mode);
+}
+
+bool HasAny(std::string_view text, std::string_view bytes) {
+  return text.find_first_of(bytes) != std::string_view::npos;
+}
+
+// Names and values that the format cannot hold would change other lines or
+// be read back differently; such a write fails rather than corrupt the file.
+std::string CheckedSection(const std::string& path, std::string_view section) {
+  std::string name = TrimBlanks(section);
+  if (name.empty() || HasAny(name, "]\r\n")) throw Exception("Unable to write to " + path);
+  return name;
+}
+
+std::string EntryLine(const std::string& path, std::string_view key, std::string_view value) {
+  const std::string name = TrimBlanks(key);
+  if (name.empty() || HasAny(name, "=\r\n") || name[0] == '[' || name[0] == ';' ||
+      name[0] == '#' || HasAny(value, "\r\n")) {
+    throw Exception("Unable to write to " + path);
+  }
+  return name + "=" + std::string(value);
+}
+
+// Index of the first header of the section, or -1.
+int FirstHeader(const TDocument& document, std::string_view section) {
+  for (std::size_t i = 0; i < document.lines.size(); ++i) {
+    const TLine& line = document.lines[i];
+    if (line.kind == TLineKind::Header && SameTextIgnoringCase(line.name, section)) {
+      return static_cast<int>(i);
+    }
+  }
+  return -1;
+}
+
+}  // namespace
+
+std::string TIniFile::ReadText(std::string_view section, std::string_view key,
+                               std::string_view defaultText) const {
+  const TDocument document = LoadDocument(path_, false);
+  const TLine* entry = FindEntry(document, TrimBlanks(section), TrimBlanks(key));
+  const std::string_view text = entry ? entry->value : defaultText;
+  return std::string(text.substr(0, std::min(text.size(), kMaxTextLength)));
+}
+
+int32_t TIniFile::ReadNumber(std::string_view section, std::string_view key,
+                             int32_t defaultValue) const {
+  std::string text = ReadText(section, key, "");
+  if (text.size() > 2 && (text.starts_with("0x") || text.starts_with("0X"))) {
+    text.replace(0, 2, "$");
+  }
+  return ParseIntegerOr(text, defaultValue);
+}
+
+bool TIniFile::ReadFlag(std::string_view section, std::string_view key, bool defaultValue) const {
+  return ReadNumber(section, key, defaultValue ? 1 : 0) != 0;
+}
+
+void TIniFile::WriteText(std::string_view section, std::string_view key, std::string_view value) {
+  const std::string sectionName = CheckedSection(path_, section);
+  const std::string line = EntryLine(path_, key, value);
+  const std::string keyName = TrimBlanks(key);
+  const TDocument document = LoadDocument(path_, true);
+  TEdit edit(document);
+  int lastEntry = -1;
+  const int header = FirstHeader(document, sectionName);
+  for (std::size_t i = 0; i < document.lines.size(); ++i) {
+    const TLine& current = document.lines[i];
+    if (!IsEntryOf(document, current, sectionName)) continue;
+    if (SameTextIgnoringCase(current.name, keyName)) {
+      edit.replace[i] = line;
+      Commit(path_, document, edit);
+      return;
+    }
+    if (current.section == header) lastEntry = static_cast<int>(i);
+  }
+  if (header < 0) {
+    edit.append.push_back("[" + sectionName + "]");
+    edit.append.push_back(line);
+  } else {
+    edit.insertAfter[static_cast<std::size_t>(lastEntry >= 0 ? lastEntry : header)].push_back(line);
+  }
+  Commit(path_, document, edit);
+}
+
+void TIniFile::WriteNumber(std::string_view section, std::string_view key, int32_t value) {
+  WriteText(section, key, FormatInteger(value));
+}
+
+void TIniFile::WriteFlag(std::string_view section, std::string_view key, bool value) {
+  WriteText(section, key, value ? "1" : "0");
+}
+
+void TIniFile::ListKeys(std::string_view section, std::vector<std::string>& keys) const {
+  keys.clear();
+  const TDocument document = LoadDocument(path_, false);
+  const std::string name = TrimBlanks(section);
+  for (const TLine& line : document.lines) {
+    if (IsEntryOf(document, line, name)) keys.emplace_back(line.name);
+  }
+}
+
+namespace {
+
+std::string LowerAscii(std::string_view text) {
+  std::string lower(text);
+  for (char& byte : lower) {
+    if (byte >= 'A' && byte <= 'Z') byte = static_cast<char>(byte + 32);
+  }
+  return lower;
+}
+
+std::string_view NameOfListLine(std::string_view line) {
+  return line.substr(0, std::min(line.find('='), line.size()));
+}
+
+}  // namespace
+
+void TIniFile::ListEntries(std::string_view section, std::vector<std::string>& entries) const {
+  const TDocument document = LoadDocument(path_, false);
+  const std::string name = TrimBlanks(section);
+  // The value read for a key is that of its first entry.
+  std::unordered_map<std::string, std::string_view> firstValue;
+  std::vector<std::string_view> keys;
+  for (const TLine& line : document.lines) {
+    if (!IsEntryOf(document, line, name)) continue;
+    keys.push_back(line.name);
+    firstValue.try_emplace(LowerAscii(line.name), line.value);
+  }
+  // Lines of the list by lower-case name, first line first; removed lines
+  // are marked and dropped at the end.
+  std::vector<std::optional<std::string>> working(entries.begin(), entries.end());
+  std::unordered_map<std::string, std::deque<std::size_t>> linesByName;
+  for (std::size_t i = 0; i < working.size(); ++i) {
+    linesByName[LowerAscii(NameOfListLine(*working[i]))].push_back(i);
+  }
+  for (std::string_view key : keys) {
+    const std::string lower = LowerAscii(key);
+    std::string_view value = firstValue[lower];
+    value = value.substr(0, std::min(value.size(), kMaxTextLength));
+    std::deque<std::size_t>& found = linesByName[lower];
+    if (!value.empty()) {
+      std::string line = std::string(key) + "=" + std::string(value);
+      if (found.empty()) {
+        found.push_back(working.size());
+        working.emplace_back(std::move(line));
+      } else {
+        working[found.front()] = std::move(line);
+      }
+    } else if (!found.empty()) {
+      working[found.front()].reset();
+      found.pop_front();
+    }
+  }
+  entries.clear();
+  for (std::optional<std::string>& line : working) {
+    if (line) entries.push_back(std::move(*line));
+  }
+}
+
+void TIniFile::DropSection(std::string_view section) {
+  const std::string name = TrimBlanks(section);
+  const TDocument document = LoadDocument(path_, true);
+  if (FirstHeader(document, name) < 0) return;  // nothing to remove, nothing written
+  TEdit edit(document);
+  for (std::size_t i = 0; i < document.lines.size(); ++i) {
+    if (InSection(document, document.lines[i], name)) edit.drop[i] = true;
+  }
+  Commit(path_, document, edit);
+}
+
+void TIniFile::ReplaceSection(std::string_view section,
+                              const std::vector<std::pair<std::string, std::string>>& entries) {
+  if (entries.empty()) {
+    DropSection(section);
+    return;
+  }
+  const std::string name = CheckedSection(path_, section);
+  std::vector<std::string> lines;
+  for (const auto& [key, value] : entries) lines.push_back(EntryLine(path_, key, value));
+  const TDocument document = LoadDocument(path_, true);
+  TEdit edit(document);
+  const int header = FirstHeader(document, name);
+  if (header < 0) {
+    edit.append.push_back("[" + name + "]");
+    edit.append.insert(edit.append.end(), lines.begin(), lines.end());
+    Commit(path_, document, edit);
+    return;
+  }
+  // The first occurrence keeps its header and comments; its entries give way
+  // to the new ones, which go where its first entry was. Later occurrences
+  // of the same section go entirely.
+  int insertAfter = header;
+  bool entrySeen = false;
+  for (std::size_t i = 0; i < document.lines.size(); ++i) {
+    const TLine& line = document.lines[i];
+    if (!InSection(document, line, name)) continue;
+    const bool inFirst = static_cast<int>(i) == header || line.section == header;
+    if (!inFirst) {
+      edit.drop[i] = true;
+    } else if (line.kind == TLineKind::Entry) {
+      edit.drop[i] = true;
+      entrySeen = true;
+    } else if (!entrySeen) {
+      insertAfter = static_cast<int>(i);
+    }
+  }
+  // Comments between the header and the first entry stay above the entries.
+  if (!entrySeen) insertAfter = header;
+  edit.insertAfter[static_cast<std::size_t>(insertAfter)] = lines;
+  Commit(path_, document, edit);
+}
+
+std::string SettingsFilePath() {
+  char buffer[4096];
+  const ssize_t length = FileCalls().ReadLink("/proc/self/exe", buffer, sizeof buffer);
+  if (length <= 0 || static_cast<std::size_t>(length) >= sizeof buffer) return "tarnock.ini";
+  return ReplaceExtension(std::string_view(buffer, static_cast<std::size_t>(length)), ".ini");
+}
