@@ -169,18 +169,21 @@ class TCustomWSocket {
   void ResetStep();
   void CloseStep(bool shut, uint16_t error);
   void ChangeState(TSocketState newState);
-  [[noreturn]] void RaiseMessage(const std::string& message);
+  // Raises message as ESocketException, or OnError when assigned (then returns).
+  void RaiseMessage(const std::string& message);
+  // Reports the thread's last error code for functionName (10054/10057 first
+  // close the handle).
   void SocketErrorReport(std::string_view functionName);
-  void RaiseSocketError(int code, std::string_view functionName);
   void BackgroundException(const std::exception& e);
   void DrainLoop(uint16_t error, bool takeEverything);
   void ApplyLinger();
-  void Watch();
+  bool Watch();
   void Unwatch();
   void PauseWatching(int milliseconds);
   void OnReadable(int handle);
-  bool CloseHandleReporting(int handle, std::string_view functionName);
-  int TakePendingAccept();
+  void AcceptNotification();
+  int AcceptPlatform(int& platformErrno);
+  void ShedPendingConnections();
 
   std::shared_ptr<bool> alive_;
   int handle_ = -1;
@@ -191,7 +194,6 @@ class TCustomWSocket {
   // to report through Accept.
   int pendingAccept_ = -1;
   int pendingAcceptError_ = 0;
-  int pendingAcceptErrno_ = 0;
 
   std::string addr_, port_, proto_;
   bool addrAssigned_ = false, portAssigned_ = false, protoAssigned_ = false;

@@ -1,0 +1,227 @@
+#include "net/socket_errors.h"
+
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <netinet/in.h>
+
+#include <cerrno>
+#include <utility>
+
+#include "base/text.h"
+
+namespace {
+
+struct TErrorText {
+  int code;
+  const char* text;
+};
+
+constexpr TErrorText kErrorTexts[] = {
+    {0, "No Error"},
+    {10004, "Interrupted system call"},
+    {10009, "Bad file number"},
+    {10013, "Permission denied"},
+    {10014, "Bad address"},
+    {10022, "Invalid argument"},
+    {10024, "Too many open files"},
+    {10035, "Operation would block"},
+    {10036, "Operation now in progress"},
+    {10037, "Operation already in progress"},
+    {10038, "Socket operation on non-socket"},
+    {10039, "Destination address required"},
+    {10040, "Message too long"},
+    {10041, "Protocol wrong type for socket"},
+    {10042, "Protocol not available"},
+    {10043, "Protocol not supported"},
+    {10044, "Socket type not supported"},
+    {10045, "Operation not supported on socket"},
+    {10046, "Protocol family not supported"},
+    {10047, "Address family not supported by protocol family"},
+    {10048, "Address already in use"},
+    {10049, "Address not available"},
+    {10050, "Network is down"},
+    {10051, "Network is unreachable"},
+    {10052, "Network dropped connection on reset"},
+    {10053, "Connection aborted"},
+    {10054, "Connection reset by peer"},
+    {10055, "No buffer space available"},
+    {10056, "Socket is already connected"},
+    {10057, "Socket is not connected"},
+    {10058, "Can't send after socket shutdown"},
+    {10059, "Too many references: can't splice"},
+    {10060, "Connection timed out"},
+    {10061, "Connection refused"},
+    {10062, "Too many levels of symbolic links"},
+    {10063, "File name too long"},
+    {10064, "Host is down"},
+    {10065, "No route to host"},
+    {10066, "Directory not empty"},
+    {10067, "Too many processes"},
+    {10068, "Too many users"},
+    {10069, "Disc quota exceeded"},
+    {10070, "Stale NFS file handle"},
+    {10071, "Too many levels of remote in path"},
+    {10091, "Network sub-system is unusable"},
+    {10092, "WinSock DLL cannot support this application"},
+    {10093, "WinSock not initialized"},
+    {11001, "Host not found"},
+    {11002, "Non-authoritative host not found"},
+    {11003, "Non-recoverable error"},
+    {11004, "No Data"},
+};
+
+// Platform errno to Windows Sockets code: the WSA code is 10000 plus the BSD
+// errno of the same name, so the pairs go by name, not by Linux's numbers.
+constexpr std::pair<int, int> kErrnoCodes[] = {
+    {EINTR, 10004},        {EBADF, 10009},           {EACCES, 10013},
+    {EPERM, 10013},        {EFAULT, 10014},          {EINVAL, 10022},
+    {EMFILE, 10024},       {ENFILE, 10024},          {EAGAIN, 10035},
+    {EINPROGRESS, 10036},  {EALREADY, 10037},        {ENOTSOCK, 10038},
+    {EDESTADDRREQ, 10039}, {EMSGSIZE, 10040},        {EPROTOTYPE, 10041},
+    {ENOPROTOOPT, 10042},  {EPROTONOSUPPORT, 10043}, {ESOCKTNOSUPPORT, 10044},
+    {EOPNOTSUPP, 10045},   {EPFNOSUPPORT, 10046},    {EAFNOSUPPORT, 10047},
+    {EADDRINUSE, 10048},   {EADDRNOTAVAIL, 10049},   {ENETDOWN, 10050},
+    {ENETUNREACH, 10051},  {ENETRESET, 10052},       {ECONNABORTED, 10053},
+    {ECONNRESET, 10054},   {ENOBUFS, 10055},         {ENOMEM, 10055},
+    {EISCONN, 10056},      {ENOTCONN, 10057},        {ESHUTDOWN, 10058},
+    {ETOOMANYREFS, 10059}, {ETIMEDOUT, 10060},       {ECONNREFUSED, 10061},
+    {ELOOP, 10062},        {ENAMETOOLONG, 10063},    {EHOSTDOWN, 10064},
+    {EHOSTUNREACH, 10065}, {ENOTEMPTY, 10066},       {EUSERS, 10068},
+    {EDQUOT, 10069},       {ESTALE, 10070},          {EREMOTE, 10071},
+    {EPIPE, 10058},
+};
+
+// The layer runs on the UI thread alone; the "thread's last error" is kept per
+// thread anyway so that nothing else can disturb it.
+thread_local int tLastError = 0;
+thread_local int tLastErrno = 0;
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+[[noreturn]] void Raise(std::string message) { throw ESocketException(std::move(message)); }
+
+}  // namespace
+
+std::string SocketErrorText(int errorCode) {
+  for (const TErrorText& entry : kErrorTexts)
+    if (entry.code == errorCode) return entry.text;
+  return "Not a WinSock error";
+}
+
+std::string SocketErrorMessage(int errorCode, std::string_view functionName) {
+  std::string message = "Error " + std::to_string(errorCode) + " in function ";
+  message += functionName;
+  message += "\r\n";
+  message += SocketErrorText(errorCode);
+  return message;
+}
+
+int WSocketErrorFromErrno(int platformErrno) {
+  if (platformErrno == EWOULDBLOCK) return WSAEWOULDBLOCK;
+  for (const auto& [number, code] : kErrnoCodes)
+    if (number == platformErrno) return code;
+  return platformErrno;
+}
+
+int WSocketGetLastError() { return tLastError; }
+
+void WSocketSetLastError(int errorCode) {
+  tLastError = errorCode;
+  tLastErrno = 0;
+}
+
+int WSocketLastErrno() { return tLastErrno; }
+
+void WSocketSetLastErrorFromErrno(int platformErrno) {
+  tLastError = WSocketErrorFromErrno(platformErrno);
+  tLastErrno = platformErrno;
+}
+
+int32_t LeadingNumber(std::string_view text) {
+  size_t i = 0;
+  while (i < text.size() && text[i] == ' ') ++i;
+  uint32_t value = 0;  // unsigned so that the wrap is defined
+  for (; i < text.size() && IsDigit(text[i]); ++i) value = value * 10u + uint32_t(text[i] - '0');
+  return static_cast<int32_t>(value);
+}
+
+bool IsDottedAddress(std::string_view text) {
+  size_t i = 0;
+  while (i < text.size() && text[i] == ' ') ++i;
+  if (i < text.size() && text[i] == '.') return false;
+  int dots = 0;
+  uint32_t group = 0;
+  for (; i < text.size(); ++i) {
+    char c = text[i];
+    if (c == '.') {
+      ++dots;
+      if (dots > 3 || group > 255) return false;
+      if (i + 1 >= text.size() || !IsDigit(text[i + 1])) return false;
+      group = 0;
+    } else if (IsDigit(c)) {
+      group = group * 10u + uint32_t(c - '0');
+      if (group > 0xFFFFFFu) group = 0xFFFFFFu;  // stays above 255 without overflowing
+    } else {
+      while (i < text.size() && text[i] == ' ') ++i;
+      if (i < text.size()) return false;
+      break;
+    }
+  }
+  return dots == 3 && group <= 255;
+}
+
+int WSocketResolveProto(std::string_view proto) {
+  if (proto.empty() || proto.size() >= 32) Raise("WSocketResolveProto: Invalid Protocol.");
+  std::string trimmed = TrimBlanks(proto);
+  if (trimmed.empty()) Raise("WSocketResolveProto: Invalid Protocol.");
+  if (IsDigit(trimmed[0])) return LeadingNumber(trimmed);
+  if (const protoent* entry = ::getprotobyname(trimmed.c_str())) return entry->p_proto;
+  // A minimal system may lack the protocol database; these two are fixed.
+  if (trimmed == "tcp") return IPPROTO_TCP;
+  if (trimmed == "udp") return IPPROTO_UDP;
+  Raise("WSocketResolveProto: Cannot convert protocol '" + trimmed + "'");
+}
+
+uint16_t WSocketResolvePort(std::string_view port, std::string_view proto) {
+  if (port.empty() || port.size() >= 32) Raise("WSocketResolvePort: Invalid Port.");
+  if (IsDigit(port[0])) {
+    // Decimal digits only, 0..65535: anything else would listen on a port other
+    // than the one the text names.
+    uint32_t value = 0;
+    for (char c : port) {
+      if (!IsDigit(c)) Raise("WSocketResolvePort: Invalid Port.");
+      value = value * 10u + uint32_t(c - '0');
+      if (value > 65535) Raise("WSocketResolvePort: Invalid Port.");
+    }
+    return static_cast<uint16_t>(value);
+  }
+  std::string name = TrimBlanks(port);
+  std::string protoName = TrimBlanks(proto);
+  const servent* entry =
+      ::getservbyname(name.c_str(), protoName.empty() ? nullptr : protoName.c_str());
+  if (entry == nullptr)
+    Raise("WSocketResolvePort: Cannot convert port '" + std::string(port) + "'");
+  return ntohs(static_cast<uint16_t>(entry->s_port));
+}
+
+uint32_t WSocketResolveHost(std::string_view host) {
+  if (host.empty() || host.size() > 256)
+    Raise("WSocketResolveHost: '" + std::string(host) + "' Invalid Hostname.");
+  std::string trimmed = TrimBlanks(host);
+  if (IsDottedAddress(host)) {
+    in_addr_t address = ::inet_addr(trimmed.c_str());
+    if (address == INADDR_NONE) {
+      if (trimmed == "255.255.255.255") return INADDR_NONE;
+      Raise("WSocketResolveHost: '" + std::string(host) + "' Invalid IP address.");
+    }
+    return address;
+  }
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  addrinfo* result = nullptr;
+  if (::getaddrinfo(trimmed.c_str(), nullptr, &hints, &result) != 0 || result == nullptr)
+    Raise("WSocketResolveHost: Cannot convert host address '" + std::string(host) + "'");
+  uint32_t address = reinterpret_cast<const sockaddr_in*>(result->ai_addr)->sin_addr.s_addr;
+  ::freeaddrinfo(result);
+  return address;
+}

@@ -1,0 +1,646 @@
+#include "net/wsocket.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <QCoreApplication>
+#include <QSocketNotifier>
+#include <QTimer>
+#include <cerrno>
+
+#include "base/text.h"
+#include "net/socket_calls.h"
+
+namespace {
+
+int gLiveCount = 0;
+
+// One descriptor held back for the moment the process runs out: released, it
+// lets the listener accept and close the connections it cannot serve, so that
+// their peers learn at once instead of waiting in the backlog.
+int gSpareDescriptor = -1;
+
+void TakeSpareDescriptor() {
+  if (gSpareDescriptor < 0) gSpareDescriptor = SocketCalls().OpenSpare();
+}
+
+void ReleaseSpareDescriptor() {
+  if (gSpareDescriptor >= 0) SocketCalls().Close(gSpareDescriptor);
+  gSpareDescriptor = -1;
+}
+
+// Peers whose connection failed before it was accepted; the next one may be fine.
+bool IsAbortedPeer(int platformErrno) {
+  switch (platformErrno) {
+    case ECONNABORTED:
+    case EPROTO:
+    case ENETDOWN:
+    case ENOPROTOOPT:
+    case EHOSTDOWN:
+    case ENONET:
+    case EHOSTUNREACH:
+    case EOPNOTSUPP:
+    case ENETUNREACH:
+    case ECONNRESET:
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool IsWouldBlock(int platformErrno) {
+  return platformErrno == EAGAIN || platformErrno == EWOULDBLOCK;
+}
+
+// Closes a descriptor once; Linux has released it even when close reports EINTR.
+void CloseOnce(int fd) { SocketCalls().Close(fd); }
+
+}  // namespace
+
+TCustomWSocket::TCustomWSocket() : alive_(std::make_shared<bool>(true)) {
+  ResetStep();
+  ++gLiveCount;
+}
+
+TCustomWSocket::~TCustomWSocket() {
+  if (state_ != wsClosed) {
+    try {
+      Close();
+    } catch (...) {
+      // A destructor reports nothing.
+    }
+  }
+  Unwatch();
+  if (handle_ >= 0) CloseOnce(handle_);
+  handle_ = -1;
+  if (pendingAccept_ >= 0) CloseOnce(pendingAccept_);
+  pendingAccept_ = -1;
+  delete pauseTimer_;
+  pauseTimer_ = nullptr;
+  *alive_ = false;
+  if (--gLiveCount < 1) ReleaseSpareDescriptor();
+}
+
+int TCustomWSocket::LiveCount() { return gLiveCount; }
+
+// ---------------------------------------------------------------------------
+// Reset, state and failure reporting
+
+void TCustomWSocket::ResetStep() {
+  sin_ = sockaddr_in{};
+  sin_.sin_family = AF_INET;
+  addrAssigned_ = false;
+  portAssigned_ = false;
+  addrResolved_ = false;
+  portResolved_ = false;
+  protoResolved_ = false;
+  proto_ = "tcp";
+  protoAssigned_ = true;
+  protoNumber_ = IPPROTO_TCP;
+  socketType_ = SOCK_STREAM;
+  lingerOnOff_ = wsLingerOn;
+  lingerTimeout_ = 0;
+  handle_ = -1;
+  paused_ = false;
+  closeEventRaised_ = false;
+  readCount_ = 0;
+  ChangeState(wsClosed);
+}
+
+void TCustomWSocket::ChangeState(TSocketState newState) {
+  TSocketState oldState = state_;
+  state_ = newState;
+  TriggerChangeState(oldState, newState);
+}
+
+void TCustomWSocket::RaiseMessage(const std::string& message) {
+  if (OnError) {
+    TErrorEvent handler = OnError;
+    handler(this);
+    return;
+  }
+  throw ESocketException(message);
+}
+
+void TCustomWSocket::SocketErrorReport(std::string_view functionName) {
+  int code = WSocketGetLastError();
+  std::string message = SocketErrorMessage(code, functionName);
+  if (code == WSAECONNRESET || code == WSAENOTCONN) {
+    // The connection is gone: later notifications for it are dropped, and no
+    // close event follows for it.
+    Unwatch();
+    if (handle_ >= 0) CloseOnce(handle_);
+    handle_ = -1;
+    auto alive = alive_;
+    ChangeState(wsClosed);
+    if (!*alive) return;
+  }
+  lastError_ = code;
+  RaiseMessage(message);
+}
+
+void TCustomWSocket::BackgroundException(const std::exception& e) {
+  auto alive = alive_;
+  bool canClose = true;
+  if (OnBgException) {
+    try {
+      OnBgException(this, e, canClose);
+    } catch (...) {
+      // Goes no further than here.
+    }
+    if (!*alive) return;
+  }
+  if (canClose) {
+    try {
+      Abort();
+    } catch (...) {
+      // Goes no further than here.
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Properties
+
+void TCustomWSocket::SetAddr(std::string_view value) {
+  if (addrAssigned_ && value == addr_) return;
+  if (state_ != wsClosed) return RaiseMessage("Cannot change Addr if not closed");
+  addr_ = TrimBlanks(value);
+  addrAssigned_ = !addr_.empty();
+  addrResolved_ = false;
+}
+
+void TCustomWSocket::SetPort(std::string_view value) {
+  if (portAssigned_ && value == port_) return;
+  if (state_ != wsClosed) return RaiseMessage("Cannot change Port if not closed");
+  port_ = TrimBlanks(value);
+  portAssigned_ = !port_.empty();
+  portResolved_ = false;
+}
+
+void TCustomWSocket::SetProto(std::string_view value) {
+  if (protoAssigned_ && value == proto_) return;
+  if (state_ != wsClosed) return RaiseMessage("Cannot change Proto if not closed");
+  proto_ = TrimBlanks(value);
+  protoAssigned_ = !proto_.empty();
+  protoResolved_ = false;
+}
+
+std::string TCustomWSocket::PeerAddr() {
+  if (state_ != wsConnected) return "error";
+  sockaddr_in peer{};
+  socklen_t length = sizeof peer;
+  if (SocketCalls().GetPeerName(handle_, reinterpret_cast<sockaddr*>(&peer), &length) != 0) {
+    WSocketSetLastErrorFromErrno(errno);
+    SocketErrorReport("GetPeerName");
+    return "error";
+  }
+  char text[INET_ADDRSTRLEN] = {};
+  ::inet_ntop(AF_INET, &peer.sin_addr, text, sizeof text);
+  return text;
+}
+
+uint16_t TCustomWSocket::LocalPortNumber() const {
+  if (handle_ < 0) return 0;
+  sockaddr_in local{};
+  socklen_t length = sizeof local;
+  if (SocketCalls().GetSockName(handle_, reinterpret_cast<sockaddr*>(&local), &length) != 0)
+    return 0;
+  return ntohs(local.sin_port);
+}
+
+// ---------------------------------------------------------------------------
+// Listening and accepting
+
+void TCustomWSocket::Listen() {
+  if (!portAssigned_) {
+    WSocketSetLastError(WSAEINVAL);
+    return SocketErrorReport("listen: port not assigned");
+  }
+  if (!protoAssigned_) {
+    WSocketSetLastError(WSAEINVAL);
+    return SocketErrorReport("listen: protocol not assigned");
+  }
+  if (!addrAssigned_) {
+    WSocketSetLastError(WSAEINVAL);
+    return SocketErrorReport("listen: address not assigned");
+  }
+  try {
+    if (!protoResolved_) {
+      protoNumber_ = WSocketResolveProto(proto_);
+      socketType_ = protoNumber_ == IPPROTO_UDP ? SOCK_DGRAM : SOCK_STREAM;
+      protoResolved_ = true;
+    }
+    if (!portResolved_) {
+      portNumber_ = WSocketResolvePort(port_, proto_);
+      sin_.sin_port = htons(portNumber_);
+      portResolved_ = true;
+    }
+    if (!addrResolved_) {
+      sin_.sin_addr.s_addr = WSocketResolveHost(addr_);
+      addrResolved_ = true;
+    }
+  } catch (const ESocketException& e) {
+    return RaiseMessage("listen: " + e.Message());
+  }
+
+  TSocketCalls& calls = SocketCalls();
+  TakeSpareDescriptor();
+  int fd = calls.Socket(AF_INET, socketType_ | SOCK_NONBLOCK | SOCK_CLOEXEC, protoNumber_);
+  if (fd < 0) {
+    WSocketSetLastErrorFromErrno(errno);
+    return SocketErrorReport("socket");
+  }
+  // Rebinding over TIME_WAIT, as the system does elsewhere by default; a second
+  // listener on the same port is still refused.
+  int on = 1;
+  calls.SetSockOpt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  if (calls.Bind(fd, reinterpret_cast<const sockaddr*>(&sin_), sizeof sin_) != 0) {
+    WSocketSetLastErrorFromErrno(errno);
+    CloseOnce(fd);
+    return SocketErrorReport("Bind");
+  }
+  handle_ = fd;
+  auto alive = alive_;
+  ChangeState(wsBound);
+  if (!*alive) return;
+  if (socketType_ == SOCK_STREAM) {
+    if (calls.Listen(fd, 5) != 0) {
+      WSocketSetLastErrorFromErrno(errno);
+      return SocketErrorReport("Listen");
+    }
+    ChangeState(wsListening);
+  } else {
+    ChangeState(wsListening);
+    if (!*alive) return;
+    ChangeState(wsConnected);
+  }
+  if (!*alive) return;
+  if (!Watch()) {
+    WSocketSetLastError(WSANOTINITIALISED);
+    return SocketErrorReport("WSAASyncSelect");
+  }
+}
+
+int TCustomWSocket::AcceptPlatform(int& platformErrno) {
+  for (;;) {
+    sockaddr_in peer{};
+    socklen_t length = sizeof peer;
+    int fd = SocketCalls().Accept(handle_, reinterpret_cast<sockaddr*>(&peer), &length);
+    if (fd >= 0) {
+      sin_ = peer;
+      platformErrno = 0;
+      return fd;
+    }
+    platformErrno = errno;
+    if (platformErrno == EINTR || IsAbortedPeer(platformErrno)) continue;
+    return -1;
+  }
+}
+
+void TCustomWSocket::ShedPendingConnections() {
+  ReleaseSpareDescriptor();
+  for (;;) {
+    int fd = SocketCalls().Accept(handle_, nullptr, nullptr);
+    if (fd >= 0) {
+      CloseOnce(fd);
+      continue;
+    }
+    if (errno == EINTR || IsAbortedPeer(errno)) continue;
+    break;
+  }
+  TakeSpareDescriptor();
+}
+
+void TCustomWSocket::AcceptNotification() {
+  // The connection is taken before the event so that peers that failed on the
+  // way (ECONNABORTED and the like) are skipped without an event or an error.
+  int platformErrno = 0;
+  int fd = AcceptPlatform(platformErrno);
+  if (fd < 0) {
+    if (IsWouldBlock(platformErrno)) return;
+    if (platformErrno == EMFILE || platformErrno == ENFILE) ShedPendingConnections();
+    // Whatever keeps accept failing would otherwise make the readable listener
+    // notify without pause.
+    PauseWatching(kAcceptPauseMs);
+    pendingAcceptError_ = platformErrno;
+  } else {
+    pendingAccept_ = fd;
+  }
+  auto alive = alive_;
+  TriggerSessionAvailable(0);
+  if (!*alive) return;
+  // A connection the handler did not take is not left open.
+  if (pendingAccept_ >= 0) CloseOnce(pendingAccept_);
+  pendingAccept_ = -1;
+  pendingAcceptError_ = 0;
+}
+
+int TCustomWSocket::Accept() {
+  if (state_ != wsListening) {
+    WSocketSetLastError(WSAEINVAL);
+    SocketErrorReport("not a listening socket");
+    return -1;
+  }
+  if (pendingAccept_ >= 0) {
+    acceptedHandle_ = pendingAccept_;
+    pendingAccept_ = -1;
+    return acceptedHandle_;
+  }
+  int platformErrno = pendingAcceptError_;
+  pendingAcceptError_ = 0;
+  if (platformErrno == 0) {
+    int fd = AcceptPlatform(platformErrno);
+    if (fd >= 0) return acceptedHandle_ = fd;
+    if (platformErrno == EMFILE || platformErrno == ENFILE) ShedPendingConnections();
+  }
+  acceptedHandle_ = -1;
+  WSocketSetLastErrorFromErrno(platformErrno);
+  SocketErrorReport("Accept");
+  return -1;
+}
+
+// ---------------------------------------------------------------------------
+// Adopting, receiving and closing
+
+void TCustomWSocket::Dup(int handle) {
+  if (handle == 0 || handle == -1) {
+    WSocketSetLastError(WSAEINVAL);
+    return SocketErrorReport("Dup");
+  }
+  auto alive = alive_;
+  if (state_ != wsClosed) {
+    Unwatch();
+    int old = handle_;
+    handle_ = -1;
+    if (old >= 0 && SocketCalls().Close(old) != 0 && errno != EINTR) {
+      WSocketSetLastErrorFromErrno(errno);
+      return SocketErrorReport("Dup (closesocket)");
+    }
+    ChangeState(wsClosed);
+    if (!*alive) return;
+  }
+  handle_ = handle;
+  closeEventRaised_ = false;
+  ApplyLinger();
+  if (!*alive) return;
+  if (SocketCalls().SetNonBlocking(handle_) != 0) {
+    WSocketSetLastErrorFromErrno(errno);
+    return SocketErrorReport("WSAAsyncSelect");
+  }
+  if (!Watch()) {
+    WSocketSetLastError(WSANOTINITIALISED);
+    return SocketErrorReport("WSAAsyncSelect");
+  }
+  ChangeState(wsConnected);
+}
+
+void TCustomWSocket::ApplyLinger() {
+  if (lingerOnOff_ == wsLingerNoSet) return;
+  if (handle_ < 0) return RaiseMessage("Cannot set linger option at this time");
+  linger option{};
+  option.l_onoff = lingerOnOff_ == wsLingerOn ? 1 : 0;
+  option.l_linger = static_cast<uint16_t>(lingerTimeout_ & 0xFFFF);
+  if (SocketCalls().SetSockOpt(handle_, SOL_SOCKET, SO_LINGER, &option, sizeof option) != 0) {
+    WSocketSetLastErrorFromErrno(errno);
+    SocketErrorReport("setsockopt(SO_LINGER)");
+  }
+}
+
+int TCustomWSocket::Receive(void* buffer, int length) {
+  if (handle_ < 0) {
+    WSocketSetLastError(10038);  // not a socket
+    lastError_ = 10038;
+    return -1;
+  }
+  size_t size = length > 0 ? static_cast<size_t>(length) : 0;
+  for (;;) {
+    ssize_t count = SocketCalls().Recv(handle_, buffer, size, 0);
+    if (count >= 0) {
+      readCount_ = static_cast<int32_t>(static_cast<uint32_t>(readCount_) +
+                                        static_cast<uint32_t>(count));
+      return static_cast<int>(count);
+    }
+    if (errno == EINTR) continue;
+    WSocketSetLastErrorFromErrno(errno);
+    lastError_ = WSocketGetLastError();
+    return -1;
+  }
+}
+
+void TCustomWSocket::ShutDown(int how) {
+  if (handle_ >= 0) SocketCalls().Shutdown(handle_, how);
+}
+
+void TCustomWSocket::Close() { CloseStep(true, 0); }
+
+void TCustomWSocket::Abort() {
+  if (state_ == wsConnected && protoNumber_ == IPPROTO_TCP) {
+    lingerOnOff_ = wsLingerOff;
+    ApplyLinger();
+  }
+  CloseStep(false, 0);
+}
+
+void TCustomWSocket::CloseStep(bool shut, uint16_t error) {
+  auto alive = alive_;
+  if (handle_ < 0) {
+    if (state_ != wsClosed) {
+      ChangeState(wsClosed);
+      if (!*alive) return;
+      ResetStep();
+    }
+    return;
+  }
+  if (state_ == wsClosed) return;
+  if (shut) ShutDown(1);
+  Unwatch();
+  int fd = handle_;
+  handle_ = -1;
+  // Never retried: Linux has released the descriptor whatever close reports.
+  if (SocketCalls().Close(fd) != 0) {
+    int platformErrno = errno;
+    if (platformErrno != EINTR && platformErrno != EINPROGRESS && !IsWouldBlock(platformErrno)) {
+      WSocketSetLastErrorFromErrno(platformErrno);
+      lastError_ = WSocketGetLastError();
+      return SocketErrorReport("Disconnect (closesocket)");
+    }
+  }
+  ChangeState(wsClosed);
+  if (!*alive) return;
+  if (!destroying_ && !closeEventRaised_) {
+    closeEventRaised_ = true;
+    try {
+      TriggerSessionClosed(error);
+    } catch (...) {
+      if (*alive) {
+        try {
+          ResetStep();
+        } catch (...) {
+        }
+      }
+      throw;
+    }
+    if (!*alive) return;
+  }
+  try {
+    ResetStep();
+  } catch (...) {
+    // Discarded.
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Notifications
+
+bool TCustomWSocket::Watch() {
+  QCoreApplication* app = QCoreApplication::instance();
+  if (app == nullptr) return false;
+  Unwatch();
+  notifier_ = new QSocketNotifier(handle_, QSocketNotifier::Read, app);
+  int fd = handle_;
+  QObject::connect(notifier_, &QSocketNotifier::activated, notifier_,
+                   [this, alive = alive_, fd](QSocketDescriptor, QSocketNotifier::Type) {
+                     if (*alive) OnReadable(fd);
+                   });
+  return true;
+}
+
+void TCustomWSocket::Unwatch() {
+  if (pauseTimer_ != nullptr) pauseTimer_->stop();
+  if (notifier_ == nullptr) return;
+  // Disabled before its handle closes; deleted later, because this may run
+  // inside the notifier's own signal.
+  notifier_->setEnabled(false);
+  QObject::disconnect(notifier_, nullptr, nullptr, nullptr);
+  notifier_->deleteLater();
+  notifier_ = nullptr;
+}
+
+void TCustomWSocket::PauseWatching(int milliseconds) {
+  if (notifier_ == nullptr) return;
+  notifier_->setEnabled(false);
+  if (pauseTimer_ == nullptr) {
+    pauseTimer_ = new QTimer();
+    pauseTimer_->setSingleShot(true);
+    QObject::connect(pauseTimer_, &QTimer::timeout, pauseTimer_, [this] {
+      if (notifier_ != nullptr) notifier_->setEnabled(true);
+    });
+  }
+  pauseTimer_->start(milliseconds);
+}
+
+void TCustomWSocket::OnReadable(int handle) {
+  if (handle != handle_) return;
+  if (state_ == wsListening) return HandleNotification(handle, kNotifyAccept, 0);
+  TSocketCalls& calls = SocketCalls();
+  int pending = 0;
+  if (calls.PendingBytes(handle, &pending) == 0 && pending > 0)
+    return HandleNotification(handle, kNotifyRead, 0);
+  // Readable with nothing pending: the peer's close, its failure, or data
+  // already taken since the platform noticed it.
+  char byte = 0;
+  ssize_t count;
+  do {
+    count = calls.Recv(handle, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+  } while (count < 0 && errno == EINTR);
+  if (count > 0) return HandleNotification(handle, kNotifyRead, 0);
+  if (count == 0) return HandleNotification(handle, kNotifyClose, 0);
+  if (IsWouldBlock(errno)) return HandleNotification(handle, kNotifyRead, 0);
+  uint16_t code = static_cast<uint16_t>(WSocketErrorFromErrno(errno));
+  HandleNotification(handle, kNotifyClose, code);
+}
+
+void TCustomWSocket::HandleNotification(int handle, unsigned kinds, uint16_t error) {
+  if (handle < 0 || handle != handle_ || paused_) return;
+  auto alive = alive_;
+  try {
+    if (kinds & kNotifyConnect) {
+      ChangeState(wsConnected);
+      if (!*alive) return;
+    }
+    if ((kinds & kNotifyRead) && handle == handle_) {
+      DrainLoop(error, false);
+      if (!*alive) return;
+    }
+    if ((kinds & kNotifyAccept) && handle == handle_) {
+      AcceptNotification();
+      if (!*alive) return;
+    }
+    if ((kinds & kNotifyClose) && handle == handle_ && state_ != wsConnecting) {
+      DrainLoop(0, true);
+      if (!*alive) return;
+      if (handle != handle_) return;  // the handler closed it: its close event is raised
+      if (!closeEventRaised_) {
+        closeEventRaised_ = true;
+        TriggerSessionClosed(error);
+        if (!*alive) return;
+      }
+      if (state_ != wsClosed) Close();
+    }
+  } catch (const std::exception& e) {
+    if (*alive) BackgroundException(e);
+  } catch (...) {
+    if (*alive) BackgroundException(Exception("Unknown exception"));
+  }
+}
+
+void TCustomWSocket::DrainLoop(uint16_t error, bool takeEverything) {
+  auto alive = alive_;
+  uint32_t taken = 0;
+  try {
+    for (;;) {
+      lastError_ = 0;
+      uint32_t before = static_cast<uint32_t>(readCount_);
+      bool assigned = TriggerDataAvailable(error);
+      if (!*alive) return;
+      if (!assigned) {
+        char scratch[1024];
+        if (Receive(scratch, sizeof scratch) < 0 && lastError_ == WSAEWOULDBLOCK) {
+          lastError_ = 0;
+          return;
+        }
+      }
+      if (lastError_ != 0) return;
+      if (handle_ < 0) return;  // the handler closed the connection
+      int pending = 0;
+      if (SocketCalls().PendingBytes(handle_, &pending) != 0) {
+        lastError_ = WSocketErrorFromErrno(errno);
+        return;
+      }
+      if (pending <= 0) return;
+      uint32_t got = static_cast<uint32_t>(readCount_) - before;
+      // A handler that reads nothing while bytes stay pending would keep the
+      // loop here for ever; the next notification offers the bytes again.
+      if (got == 0) return;
+      taken += got;
+      if (!takeEverything && taken >= static_cast<uint32_t>(kMaxBytesPerReadNotification)) return;
+    }
+  } catch (...) {
+    // An exception in a pass ends the loop here.
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Raising the events
+
+void TCustomWSocket::TriggerSessionAvailable(uint16_t error) {
+  // A copy, since the handler may destroy this object and the event with it.
+  if (TSessionEvent handler = OnSessionAvailable) handler(this, error);
+}
+
+bool TCustomWSocket::TriggerDataAvailable(uint16_t error) {
+  if (!OnDataAvailable) return false;
+  TSessionEvent handler = OnDataAvailable;
+  handler(this, error);
+  return true;
+}
+
+void TCustomWSocket::TriggerSessionClosed(uint16_t error) {
+  if (TSessionEvent handler = OnSessionClosed) handler(this, error);
+}
+
+void TCustomWSocket::TriggerChangeState(TSocketState oldState, TSocketState newState) {
+  if (TChangeStateEvent handler = OnChangeState) handler(this, oldState, newState);
+}
