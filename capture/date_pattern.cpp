@@ -1,0 +1,465 @@
+#include "capture/date_pattern.h"
+
+#include <cmath>
+#include <cstddef>
+#include <ctime>
+#include <optional>
+
+namespace {
+
+constexpr int64_t kMillisecondsPerDay = 86400000;
+constexpr size_t kOutputSize = 256;
+// The operator's pattern is level 1; a locale pattern is level 2; a locale
+// pattern asked for from level 2 renders nothing.
+constexpr int kDeepestLevel = 2;
+
+// Days from 30 December 1899 to 1 January 1970.
+constexpr int64_t kUnixEpochDay = 25569;
+// The day numbers of 1 January 0001 and 31 December 9999.
+constexpr int64_t kFirstDay = -693593;
+constexpr int64_t kLastDay = 2958465;
+
+// Days since 1 January 1970 of a proleptic Gregorian date.
+int64_t DaysFromCivil(int64_t year, int64_t month, int64_t day) {
+  year -= month <= 2 ? 1 : 0;
+  int64_t era = (year >= 0 ? year : year - 399) / 400;
+  int64_t yearOfEra = year - era * 400;
+  int64_t dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+  int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+  return era * 146097 + dayOfEra - 719468;
+}
+
+char FoldToUpper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
+// True when text from at on begins with the word, ASCII case ignored; the
+// word is given in upper case.
+bool MatchesIgnoringCase(std::string_view text, size_t at, std::string_view upperWord) {
+  if (text.size() - at < upperWord.size()) return false;
+  for (size_t k = 0; k < upperWord.size(); ++k) {
+    if (FoldToUpper(text[at + k]) != upperWord[k]) return false;
+  }
+  return true;
+}
+
+// The one output buffer of a rendering; appends past its end are dropped.
+class TOutput {
+ public:
+  void Append(const char* bytes, size_t count) {
+    size_t room = kOutputSize - length_;
+    if (count > room) count = room;
+    for (size_t k = 0; k < count; ++k) bytes_[length_ + k] = bytes[k];
+    length_ += count;
+  }
+  void Append(std::string_view text) { Append(text.data(), text.size()); }
+  void Append(char byte) { Append(&byte, 1); }
+
+  // The number in decimal, padded on the left with "0" to at least digits.
+  void AppendNumber(unsigned number, int digits) {
+    char reversed[16];
+    int count = 0;
+    do {
+      reversed[count++] = static_cast<char>('0' + number % 10);
+      number /= 10;
+    } while (number != 0);
+    while (count < digits) reversed[count++] = '0';
+    char text[16];
+    for (int k = 0; k < count; ++k) text[k] = reversed[count - 1 - k];
+    Append(text, static_cast<size_t>(count));
+  }
+
+  std::string Text() const { return std::string(bytes_, length_); }
+
+ private:
+  char bytes_[kOutputSize];
+  size_t length_ = 0;
+};
+
+// What the platform's alternate-calendar date formatting gives for a platform
+// pattern ("gg", "yy" or "yyyy") and a date. There is no alternate calendar
+// on this platform: the call always fails.
+std::optional<std::string> AlternateCalendarText(std::string_view /*platformPattern*/,
+                                                 const TDecodedDate& /*date*/) {
+  return std::nullopt;
+}
+
+// The length in bytes of the character that starts at at.
+size_t CharacterLength(std::string_view text, size_t at, const TLeadBytes& leadBytes) {
+  if (leadBytes.test(static_cast<unsigned char>(text[at])) && at + 1 < text.size()) return 2;
+  return 1;
+}
+
+class TRenderer {
+ public:
+  TRenderer(double value, const TLocaleFormats& formats) : value_(value), formats_(formats) {}
+
+  void RenderLevel(std::string_view pattern);
+  std::string Text() const { return output_.Text(); }
+
+ private:
+  // The state of one rendering level.
+  struct TLevel {
+    std::string_view Pattern;
+    size_t Next = 0;  // index of the next unread byte
+    char LastToken = ' ';
+    bool Use12HourClock = false;
+    bool DateDecoded = false;
+    bool TimeDecoded = false;
+    TDecodedDate Date;
+    TDecodedTime Time;
+  };
+
+  bool IsLeadByte(char byte) const { return formats_.LeadBytes.test(static_cast<unsigned char>(byte)); }
+  const TDecodedDate& DateOf(TLevel& level) const;
+  const TDecodedTime& TimeOf(TLevel& level) const;
+  static int ConsumeRun(TLevel& level, char starter);
+  void LookAheadForMarker(TLevel& level) const;
+  void AppendHour(TLevel& level, int count);
+  void AppendMarkerOrDayName(TLevel& level, char starter);
+  void AppendQuoted(TLevel& level, char quote);
+  void AppendEraName(TLevel& level, int count);
+  void AppendEraYear(TLevel& level, int count);
+  void AppendToken(TLevel& level, char starter, char token);
+
+  double value_;
+  const TLocaleFormats& formats_;
+  TOutput output_;
+  int depth_ = 0;  // levels being rendered
+};
+
+const TDecodedDate& TRenderer::DateOf(TLevel& level) const {
+  if (!level.DateDecoded) {
+    level.Date = DecodeDate(value_);
+    level.DateDecoded = true;
+  }
+  return level.Date;
+}
+
+const TDecodedTime& TRenderer::TimeOf(TLevel& level) const {
+  if (!level.TimeDecoded) {
+    level.Time = DecodeTime(value_);
+    level.TimeDecoded = true;
+  }
+  return level.Time;
+}
+
+// Consumes the rest of a run of bytes equal to the starter (already consumed)
+// and gives the run's length.
+int TRenderer::ConsumeRun(TLevel& level, char starter) {
+  int count = 1;
+  while (level.Next < level.Pattern.size() && level.Pattern[level.Next] == starter) {
+    ++level.Next;
+    ++count;
+  }
+  return count;
+}
+
+// After an hour run: an am/pm marker ahead of the next hour, outside quotes,
+// switches the level to the 12-hour clock.
+void TRenderer::LookAheadForMarker(TLevel& level) const {
+  std::string_view pattern = level.Pattern;
+  bool inQuotes = false;
+  size_t at = level.Next;
+  while (at < pattern.size()) {
+    char c = pattern[at];
+    if (IsLeadByte(c)) {
+      at += CharacterLength(pattern, at, formats_.LeadBytes);
+      continue;
+    }
+    if (c == 'h' || c == 'H') return;
+    if ((c == 'a' || c == 'A') && !inQuotes) {
+      if (MatchesIgnoringCase(pattern, at, "AM/PM") || MatchesIgnoringCase(pattern, at, "A/P") ||
+          MatchesIgnoringCase(pattern, at, "AMPM")) {
+        level.Use12HourClock = true;
+      }
+      return;
+    }
+    if (c == '\'' || c == '"') inQuotes = !inQuotes;
+    ++at;
+  }
+}
+
+void TRenderer::AppendHour(TLevel& level, int count) {
+  LookAheadForMarker(level);
+  unsigned hour = TimeOf(level).Hour;
+  if (level.Use12HourClock) {
+    if (hour == 0) {
+      hour = 12;
+    } else if (hour > 12) {
+      hour -= 12;
+    }
+  }
+  output_.AppendNumber(hour, count > 2 ? 2 : count);
+}
+
+// An "a" or "A" starter (already consumed): an am/pm marker, a day name, or
+// the starter itself.
+void TRenderer::AppendMarkerOrDayName(TLevel& level, char starter) {
+  std::string_view pattern = level.Pattern;
+  size_t at = level.Next - 1;
+  bool beforeNoon = TimeOf(level).Hour < 12;
+  if (MatchesIgnoringCase(pattern, at, "AM/PM")) {
+    output_.Append(pattern.data() + at + (beforeNoon ? 0 : 3), 2);
+    level.Next = at + 5;
+    level.Use12HourClock = true;
+  } else if (MatchesIgnoringCase(pattern, at, "A/P")) {
+    output_.Append(pattern[at + (beforeNoon ? 0 : 2)]);
+    level.Next = at + 3;
+    level.Use12HourClock = true;
+  } else if (MatchesIgnoringCase(pattern, at, "AMPM")) {
+    output_.Append(beforeNoon ? formats_.AmMarker : formats_.PmMarker);
+    level.Next = at + 4;
+    level.Use12HourClock = true;
+  } else if (MatchesIgnoringCase(pattern, at, "AAAA")) {
+    const TDecodedDate& date = DateOf(level);
+    if (date.DayOfWeek >= 1) output_.Append(formats_.LongDayNames[date.DayOfWeek - 1]);
+    level.Next = at + 4;
+  } else if (MatchesIgnoringCase(pattern, at, "AAA")) {
+    const TDecodedDate& date = DateOf(level);
+    if (date.DayOfWeek >= 1) output_.Append(formats_.ShortDayNames[date.DayOfWeek - 1]);
+    level.Next = at + 3;
+  } else {
+    output_.Append(starter);
+  }
+}
+
+// The opening quote is consumed; copies up to the same quote, which is
+// consumed and not copied. A two-byte character never ends the text.
+void TRenderer::AppendQuoted(TLevel& level, char quote) {
+  std::string_view pattern = level.Pattern;
+  size_t start = level.Next;
+  size_t at = start;
+  while (at < pattern.size() && pattern[at] != quote) {
+    at += CharacterLength(pattern, at, formats_.LeadBytes);
+  }
+  output_.Append(pattern.data() + start, at - start);
+  level.Next = at < pattern.size() ? at + 1 : at;
+}
+
+void TRenderer::AppendEraName(TLevel& level, int count) {
+  std::optional<std::string> text = AlternateCalendarText("gg", DateOf(level));
+  if (!text) return;
+  output_.Append(EraNameText(*text, count, formats_));
+}
+
+void TRenderer::AppendEraYear(TLevel& level, int count) {
+  std::optional<std::string> text = AlternateCalendarText(count <= 2 ? "yy" : "yyyy", DateOf(level));
+  if (!text) return;
+  output_.Append(EraYearText(*text, count));
+}
+
+void TRenderer::AppendToken(TLevel& level, char starter, char token) {
+  switch (token) {
+    case 'Y': {
+      int count = ConsumeRun(level, starter);
+      unsigned year = DateOf(level).Year;
+      if (count <= 2) {
+        output_.AppendNumber(year % 100, 2);
+      } else {
+        output_.AppendNumber(year, 4);
+      }
+      break;
+    }
+    case 'G':
+      AppendEraName(level, ConsumeRun(level, starter));
+      break;
+    case 'E':
+      AppendEraYear(level, ConsumeRun(level, starter));
+      break;
+    case 'M': {
+      int count = ConsumeRun(level, starter);
+      unsigned month = DateOf(level).Month;
+      if (count <= 2) {
+        output_.AppendNumber(month, count);
+      } else if (month >= 1 && month <= 12) {
+        output_.Append(count == 3 ? formats_.ShortMonthNames[month - 1]
+                                  : formats_.LongMonthNames[month - 1]);
+      }
+      break;
+    }
+    case 'D': {
+      int count = ConsumeRun(level, starter);
+      if (count <= 2) {
+        output_.AppendNumber(DateOf(level).Day, count);
+      } else if (count <= 4) {
+        unsigned dayOfWeek = DateOf(level).DayOfWeek;
+        if (dayOfWeek >= 1) {
+          output_.Append(count == 3 ? formats_.ShortDayNames[dayOfWeek - 1]
+                                    : formats_.LongDayNames[dayOfWeek - 1]);
+        }
+      } else if (count == 5) {
+        RenderLevel(formats_.ShortDateFormat);
+      } else {
+        RenderLevel(formats_.LongDateFormat);
+      }
+      break;
+    }
+    case 'H':
+      AppendHour(level, ConsumeRun(level, starter));
+      break;
+    case 'N': {
+      int count = ConsumeRun(level, starter);
+      output_.AppendNumber(TimeOf(level).Minute, count > 2 ? 2 : count);
+      break;
+    }
+    case 'S': {
+      int count = ConsumeRun(level, starter);
+      output_.AppendNumber(TimeOf(level).Second, count > 2 ? 2 : count);
+      break;
+    }
+    case 'T': {
+      int count = ConsumeRun(level, starter);
+      RenderLevel(count == 1 ? formats_.ShortTimeFormat : formats_.LongTimeFormat);
+      break;
+    }
+    case 'A':
+      AppendMarkerOrDayName(level, starter);
+      break;
+    case 'C': {
+      ConsumeRun(level, starter);
+      RenderLevel(formats_.ShortDateFormat);
+      const TDecodedTime& time = TimeOf(level);
+      if (time.Hour != 0 || time.Minute != 0 || time.Second != 0) {
+        output_.Append(' ');
+        RenderLevel(formats_.LongTimeFormat);
+      }
+      break;
+    }
+    case '/':
+      // A locale without a separator character has none to show.
+      if (formats_.DateDelimiter != '\0') output_.Append(formats_.DateDelimiter);
+      break;
+    case ':':
+      if (formats_.TimeDelimiter != '\0') output_.Append(formats_.TimeDelimiter);
+      break;
+    case '\'':
+    case '"':
+      AppendQuoted(level, starter);
+      break;
+    default:
+      output_.Append(starter);
+      break;
+  }
+}
+
+// A level renders nothing when its pattern is empty or when it would be
+// nested deeper than a locale pattern.
+void TRenderer::RenderLevel(std::string_view pattern) {
+  if (pattern.empty() || depth_ >= kDeepestLevel) return;
+  ++depth_;
+  TLevel state;
+  state.Pattern = pattern;
+  while (state.Next < pattern.size()) {
+    char starter = pattern[state.Next];
+    if (IsLeadByte(starter)) {
+      if (state.Next + 1 >= pattern.size()) break;
+      // A two-byte character is copied whole and ends any letter run.
+      output_.Append(pattern.data() + state.Next, 2);
+      state.Next += 2;
+      state.LastToken = ' ';
+      continue;
+    }
+    ++state.Next;
+    char token = FoldToUpper(starter);
+    if (token >= 'A' && token <= 'Z') {
+      if (token == 'M' && state.LastToken == 'H') token = 'N';
+      state.LastToken = token;
+    }
+    AppendToken(state, starter, token);
+  }
+  --depth_;
+}
+
+}  // namespace
+
+TDecodedDate DecodeDate(double value) {
+  TDecodedDate date;
+  double whole = std::trunc(value);
+  if (!(whole >= static_cast<double>(kFirstDay) && whole <= static_cast<double>(kLastDay))) {
+    return date;
+  }
+  int64_t day = static_cast<int64_t>(whole);
+  // Civil date from days since 1 January 1970.
+  int64_t z = day - kUnixEpochDay + 719468;
+  int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+  int64_t dayOfEra = z - era * 146097;
+  int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+  int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+  int64_t shiftedMonth = (5 * dayOfYear + 2) / 153;
+  int64_t monthDay = dayOfYear - (153 * shiftedMonth + 2) / 5 + 1;
+  int64_t month = shiftedMonth < 10 ? shiftedMonth + 3 : shiftedMonth - 9;
+  int64_t year = yearOfEra + era * 400 + (month <= 2 ? 1 : 0);
+  date.Year = static_cast<uint16_t>(year);
+  date.Month = static_cast<uint16_t>(month);
+  date.Day = static_cast<uint16_t>(monthDay);
+  // Day 1 of the calendar (1 January 0001) is a Monday; 30 December 1899 a Saturday.
+  date.DayOfWeek = static_cast<uint16_t>((day - kFirstDay + 1) % 7 + 1);
+  return date;
+}
+
+TDecodedTime DecodeTime(double value) {
+  TDecodedTime time;
+  double fraction = std::fabs(value - std::trunc(value));
+  if (!std::isfinite(fraction)) return time;
+  int64_t ms = std::llround(fraction * static_cast<double>(kMillisecondsPerDay));
+  time.Hour = static_cast<uint16_t>(ms / 3600000);
+  time.Minute = static_cast<uint16_t>(ms / 60000 % 60);
+  time.Second = static_cast<uint16_t>(ms / 1000 % 60);
+  time.Millisecond = static_cast<uint16_t>(ms % 1000);
+  return time;
+}
+
+double EncodeDateTime(int year, int month, int day, int hour, int minute, int second,
+                      int millisecond) {
+  double date = static_cast<double>(DaysFromCivil(year, month, day) + kUnixEpochDay);
+  int64_t ms = ((static_cast<int64_t>(hour) * 60 + minute) * 60 + second) * 1000 + millisecond;
+  double time = static_cast<double>(ms) / static_cast<double>(kMillisecondsPerDay);
+  // Before day 0 the fraction counts backwards with the day, as DecodeTime reads it.
+  return date >= 0 ? date + time : date - time;
+}
+
+double CurrentLocalTime() {
+  timespec now{};
+  clock_gettime(CLOCK_REALTIME, &now);
+  tm local{};
+  localtime_r(&now.tv_sec, &local);
+  // A leap second shows as the last second of its minute.
+  int second = local.tm_sec > 59 ? 59 : local.tm_sec;
+  return EncodeDateTime(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
+                        local.tm_min, second, static_cast<int>(now.tv_nsec / 1000000));
+}
+
+std::string EraNameText(std::string_view platformText, int runLength,
+                        const TLocaleFormats& formats) {
+  std::string text(platformText);
+  if (runLength != 1 || text.empty()) return text;
+  if (formats.PrimaryLanguage == LangJapanese) {
+    return text.substr(0, CharacterLength(text, 0, formats.LeadBytes));
+  }
+  if (formats.PrimaryLanguage == LangChinese &&
+      formats.SubLanguage == SubLangChineseTraditional) {
+    // Byte offsets of the characters.
+    size_t starts[5] = {0, 0, 0, 0, 0};
+    size_t characters = 0;
+    size_t at = 0;
+    while (at < text.size()) {
+      if (characters < 5) starts[characters] = at;
+      ++characters;
+      at += CharacterLength(text, at, formats.LeadBytes);
+    }
+    if (characters == 4) return text.substr(starts[2]);
+  }
+  return text;
+}
+
+std::string EraYearText(std::string_view platformText, int runLength) {
+  if (runLength == 1 && !platformText.empty() && platformText[0] == '0') {
+    platformText.remove_prefix(1);
+  }
+  return std::string(platformText);
+}
+
+std::string FormatDatePattern(std::string_view pattern, double value) {
+  TRenderer renderer(value, LocaleFormats);
+  renderer.RenderLevel(pattern.empty() ? std::string_view("C") : pattern);
+  return renderer.Text();
+}
