@@ -51,12 +51,15 @@ class TForm3 : public QDialog {
 
  protected:
   void showEvent(QShowEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
 
  private:
   void BuildControls();
   void PlaceAtFirstShowing();
+  bool Validate();
   bool Fail(const char* message, QWidget* focus);
 
+  QWidget* strip_ = nullptr;
   QPushButton* BitBtn1 = nullptr;
   QPushButton* BitBtn2 = nullptr;
   QWidget* activeControl_ = nullptr;

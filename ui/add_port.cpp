@@ -1,0 +1,232 @@
+#include "ui/add_port.h"
+
+#include <QCheckBox>
+#include <QFocusEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QStyle>
+#include <algorithm>
+#include <string_view>
+
+#include "base/disk_file.h"
+#include "base/exceptions.h"
+#include "base/paths.h"
+#include "base/text.h"
+#include "capture/date_pattern.h"
+#include "ui/message_box.h"
+
+namespace {
+
+constexpr int kDaysMinimum = 0;
+constexpr int kDaysMaximum = 999;
+constexpr int kOuterWidth = 243;
+constexpr int kOuterHeight = 265;
+constexpr int kStripHeight = 41;
+constexpr int kFirstLeft = 336;
+constexpr int kFirstTop = 186;
+
+std::string FromQt(const QString& text) { return text.toUtf8().toStdString(); }
+
+int PullIntoDaysRange(int value) { return std::clamp(value, kDaysMinimum, kDaysMaximum); }
+
+// A port the listener can really open: leading spaces, then decimal digits
+// only, with a value from 1 to 65535. Zero would make the system pick a
+// random port; signs, hexadecimal forms and larger numbers would listen on
+// some other port than the one the operator sees in the list.
+bool IsValidPortText(std::string_view text) {
+  const size_t first = text.find_first_not_of(' ');
+  if (first == std::string_view::npos) return false;
+  long value = 0;
+  for (const char digit : text.substr(first)) {
+    if (digit < '0' || digit > '9') return false;
+    value = value * 10 + (digit - '0');
+    if (value > 65535) return false;
+  }
+  return value >= 1;
+}
+
+bool ContainsComma(const QString& text) { return text.contains(QLatin1Char(',')); }
+
+// Proves that the pattern makes a file name that can be created in the
+// directory. An existing file of that name already proves it and is left
+// exactly as it is.
+bool TrialFileSucceeds(const std::string& name) {
+  if (FileIsPresent(name)) return true;
+  try {
+    DiskFile trial;
+    trial.Bind(name);
+    trial.OpenCreate();
+    trial.CloseOut();
+    trial.RemoveFile();
+    return true;
+  } catch (const Exception&) {
+    return false;
+  }
+}
+
+QLabel* MakeLabel(QWidget* parent, const char* caption, int top) {
+  auto* label = new QLabel(QString::fromUtf8(caption), parent);
+  label->move(8, top);
+  label->adjustSize();
+  return label;
+}
+
+QLineEdit* MakeField(QWidget* parent, const char* name, int top, int width) {
+  auto* field = new QLineEdit(parent);
+  field->setObjectName(name);
+  field->setGeometry(72, top, width, 21);
+  return field;
+}
+
+}  // namespace
+
+TSpinEdit::TSpinEdit(QWidget* parent) : QSpinBox(parent) {
+  setRange(kDaysMinimum, kDaysMaximum);
+  setSingleStep(1);
+}
+
+int TSpinEdit::Value() const {
+  return PullIntoDaysRange(ParseIntegerOr(FromQt(lineEdit()->text()), 0));
+}
+
+void TSpinEdit::SetValue(int value) {
+  const int inRange = PullIntoDaysRange(value);
+  setValue(inRange);
+  lineEdit()->setText(textFromValue(inRange));
+}
+
+// Digits, signs and the decimal separator may be typed freely, also out of
+// range; the value is pulled into range when the box is left.
+QValidator::State TSpinEdit::validate(QString& input, int&) const {
+  for (const QChar character : input)
+    if (!character.isDigit() && character != '+' && character != '-' && character != '.')
+      return QValidator::Invalid;
+  return QValidator::Acceptable;
+}
+
+int TSpinEdit::valueFromText(const QString& text) const {
+  return PullIntoDaysRange(ParseIntegerOr(FromQt(text), 0));
+}
+
+void TSpinEdit::focusOutEvent(QFocusEvent* event) {
+  const int value = Value();
+  QSpinBox::focusOutEvent(event);
+  SetValue(value);
+}
+
+TForm3::TForm3(QWidget* parent) : QDialog(parent) {
+  setObjectName("Form3");
+  setWindowTitle("Add/Edit Port");
+  setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                 Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint);
+  resize(kOuterWidth, kOuterHeight);
+  BuildControls();
+}
+
+void TForm3::BuildControls() {
+  MakeLabel(this, "Port:", 27);
+  MakeLabel(this, "Directory:", 51);
+  MakeLabel(this, "File Format:", 75);
+  MakeLabel(this, "Days:", 99);
+  MakeLabel(this, "Comments:", 125);
+  ePort = MakeField(this, "ePort", 24, 57);
+  eDirectory = MakeField(this, "eDirectory", 48, 153);
+  eFormat = MakeField(this, "eFormat", 72, 105);
+  seDays = new TSpinEdit(this);
+  seDays->setObjectName("seDays");
+  seDays->setGeometry(72, 96, 57, 22);
+  eComment = MakeField(this, "eComment", 121, 153);
+  cbOverwrite = new QCheckBox("Overwrite File if it Exists", this);
+  cbOverwrite->setObjectName("cbOverwrite");
+  cbOverwrite->setGeometry(16, 160, 145, 17);
+  OldPort = new QLineEdit(this);
+  OldPort->setObjectName("OldPort");
+  OldPort->setMaxLength(255);
+  OldPort->hide();
+
+  strip_ = new QWidget(this);
+  BitBtn2 = new QPushButton("Cancel", strip_);
+  BitBtn2->setObjectName("BitBtn2");
+  BitBtn2->setGeometry(64, 8, 75, 25);
+  BitBtn2->setAutoDefault(false);
+  BitBtn1 = new QPushButton("OK", strip_);
+  BitBtn1->setObjectName("BitBtn1");
+  BitBtn1->setGeometry(152, 8, 75, 25);
+  BitBtn1->setIcon(style()->standardIcon(QStyle::SP_DialogApplyButton));
+  BitBtn1->setAutoDefault(false);
+  BitBtn1->setDefault(true);
+
+  setTabOrder(BitBtn1, BitBtn2);
+  setTabOrder(BitBtn2, ePort);
+  setTabOrder(ePort, eDirectory);
+  setTabOrder(eDirectory, eFormat);
+  setTabOrder(eFormat, seDays);
+  setTabOrder(seDays, eComment);
+  setTabOrder(eComment, cbOverwrite);
+
+  connect(BitBtn1, &QPushButton::clicked, this, [this] { BitBtn1Click(); });
+  connect(BitBtn2, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+void TForm3::SetActiveControl(QWidget* control) {
+  activeControl_ = control;
+  if (isVisible() && control) control->setFocus();
+}
+
+void TForm3::showEvent(QShowEvent* event) {
+  PlaceAtFirstShowing();
+  QDialog::showEvent(event);
+  if (activeControl_) activeControl_->setFocus();
+  activeControl_ = nullptr;
+}
+
+// The outer size and place are the design's; what the frame takes is only
+// known once the window exists.
+void TForm3::PlaceAtFirstShowing() {
+  if (placed_) return;
+  placed_ = true;
+  const QSize frame = frameGeometry().size() - size();
+  resize(kOuterWidth - frame.width(), kOuterHeight - frame.height());
+  move(kFirstLeft, kFirstTop);
+}
+
+// The strip stays at the bottom edge; the fields keep their places.
+void TForm3::resizeEvent(QResizeEvent* event) {
+  strip_->setGeometry(0, height() - kStripHeight, width(), kStripHeight);
+  QDialog::resizeEvent(event);
+}
+
+bool TForm3::Fail(const char* message, QWidget* focus) {
+  ShowErrorBox(this, message);
+  if (focus) focus->setFocus();
+  return false;
+}
+
+void TForm3::BitBtn1Click() {
+  if (Validate()) accept();
+}
+
+bool TForm3::Validate() {
+  const std::string port = TrimBlanks(FromQt(ePort->text()));
+  const std::string directory = TrimBlanks(FromQt(eDirectory->text()));
+  const std::string format = TrimBlanks(FromQt(eFormat->text()));
+  if (port.empty() || directory.empty() || format.empty())
+    return Fail("Please Enter all Data", nullptr);
+  if (!IsValidPortText(FromQt(ePort->text()))) return Fail("Please Enter a Valid Port", ePort);
+  if (ContainsComma(eDirectory->text()))
+    return Fail("\",\" is not allowed in the directory name", eDirectory);
+  const std::string folder = IncludeSeparator(directory);
+  if (!DirectoryIsPresent(folder)) {
+    try {
+      CreateDirectoryChain(directory);
+    } catch (const Exception&) {
+      return Fail("Please Enter a Valid Directory", eDirectory);
+    }
+  }
+  if (ContainsComma(eFormat->text()))
+    return Fail("\",\" is not allowed in the file format", eFormat);
+  if (!TrialFileSucceeds(folder + FormatDatePattern(format, CurrentLocalTime())))
+    return Fail("Please Enter a Valid File Format", eFormat);
+  return true;
+}
