@@ -44,17 +44,32 @@ class TCaptureMonitor {
   int SessionCount() const;
   int ListenerCount() const;
 
-  // The socket handlers; public so that the wiring is plain to read.
-  void SrvSocketSessionAvailable(TCustomWSocket& sender, uint16_t error);
-  void ClientSocketDataAvailable(TCustomWSocket& sender, uint16_t error);
-  void ClientSocketSessionClosed(TCustomWSocket& sender, uint16_t error);
+  // The socket handlers. Each catches every failure at its edge and turns it
+  // into a log line; the error code of the event is not looked at.
+  void SrvSocketSessionAvailable(TCustomWSocket* sender, uint16_t error);
+  void ClientSocketDataAvailable(TCustomWSocket* sender, uint16_t error);
+  void ClientSocketSessionClosed(TCustomWSocket* sender, uint16_t error);
 
  private:
+  void ReadPlacement();
+  void SavePlacement();
   void CreateServerSockets();
+  void OpenListener(const std::string& portText);
+  void TakeConnection(TWSocket& listener);
+  void DropHalfMadeSession(TClient* session, int acceptedHandle);
+  void ReportClose(TClient& session);
+  void Disconnect(TClient& session);
+  void ReceivePending(TClient& session);
+  void CloseSessions();
+  void CloseListeners();
+  void ShowConnectionCount();
+  void CutMessageLog();
+  std::unique_ptr<TClient> RemoveSession(TClient* session);
 
   TMonitorWindow& window_;
   std::string settingsPath_;
   bool destroying_ = false;
+  // One buffer for every session: handlers never overlap.
   std::array<char, 1024> receiveBuffer_{};
   std::vector<std::unique_ptr<TWSocket>> listeners_;
   std::vector<std::unique_ptr<TClient>> sessions_;

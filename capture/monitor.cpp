@@ -1,0 +1,260 @@
+#include "capture/monitor.h"
+
+#include <algorithm>
+#include <exception>
+#include <utility>
+
+#include "base/text.h"
+#include "capture/date_pattern.h"
+#include "capture/ini_file.h"
+#include "capture/session.h"
+#include "net/socket_calls.h"
+#include "net/wsocket.h"
+
+namespace {
+
+constexpr int kMessageLogLimit = 500;
+
+// Begins every log line except the listening lines and the chunk errors;
+// taken anew for every line.
+std::string TimestampPrefix() {
+  return FormatDatePattern("dd/mm/yy hh:nn", CurrentLocalTime()) + " - ";
+}
+
+std::string ErrorLine(const std::exception& failure) {
+  return std::string("ERROR: ") + failure.what();
+}
+
+}  // namespace
+
+TCaptureMonitor::TCaptureMonitor(TMonitorWindow& window)
+    : TCaptureMonitor(window, SettingsFilePath()) {}
+
+TCaptureMonitor::TCaptureMonitor(TMonitorWindow& window, std::string settingsPath)
+    : window_(window), settingsPath_(std::move(settingsPath)) {}
+
+TCaptureMonitor::~TCaptureMonitor() {
+  MarkDestroying();
+  sessions_.clear();
+  listeners_.clear();
+}
+
+int TCaptureMonitor::SessionCount() const { return static_cast<int>(sessions_.size()); }
+
+int TCaptureMonitor::ListenerCount() const { return static_cast<int>(listeners_.size()); }
+
+void TCaptureMonitor::MarkDestroying() {
+  destroying_ = true;
+  for (auto& session : sessions_) session->MarkDestroying();
+  for (auto& listener : listeners_) listener->MarkDestroying();
+}
+
+void TCaptureMonitor::Restart() {
+  FormDestroy();
+  FormCreate();
+}
+
+// ---------------------------------------------------------------------------
+// Start and stop
+
+void TCaptureMonitor::FormCreate() {
+  window_.ClearPortLog();
+  ReadPlacement();
+  sessions_.clear();
+  listeners_.clear();
+  CreateServerSockets();
+}
+
+void TCaptureMonitor::ReadPlacement() {
+  const TIniFile settings(settingsPath_);
+  window_.SetTop(settings.ReadNumber("Window", "Top", 10));
+  window_.SetLeft(settings.ReadNumber("Window", "Left", 10));
+  window_.SetHeight(settings.ReadNumber("Window", "Height", window_.Height()));
+  window_.SetDeleteIfEmpty(settings.ReadFlag("File", "DeleteIfEmpty", true));
+}
+
+void TCaptureMonitor::CreateServerSockets() {
+  std::vector<std::string> entries;
+  TIniFile(settingsPath_).ListEntries("Ports", entries);
+  for (const std::string& entry : entries) {
+    if (TrimBlanks(entry).empty()) continue;
+    OpenListener(entry.substr(0, entry.find('=')));
+  }
+}
+
+void TCaptureMonitor::OpenListener(const std::string& portText) {
+  auto listener = std::make_unique<TWSocket>();
+  listener->SetAddr("0.0.0.0");
+  listener->SetProto("tcp");
+  listener->SetPort(portText);
+  listener->OnSessionAvailable = [this](TCustomWSocket* sender, uint16_t error) {
+    SrvSocketSessionAvailable(sender, error);
+  };
+  try {
+    listener->Listen();
+    window_.AppendPortLine("Listening on port " + listener->Port());
+  } catch (...) {
+    // Whatever the reason, the operator sees the port as busy; the others
+    // are opened all the same.
+    window_.AppendPortLine(TimestampPrefix() + "ERROR: Port " + listener->Port() + " is busy");
+  }
+  listeners_.push_back(std::move(listener));
+}
+
+void TCaptureMonitor::FormDestroy() {
+  // A failed write raises out of the stop on purpose: the window shows it.
+  if (window_.IsNormalState()) SavePlacement();
+  CloseSessions();
+  CloseListeners();
+}
+
+void TCaptureMonitor::SavePlacement() {
+  TIniFile settings(settingsPath_);
+  settings.WriteNumber("Window", "Top", window_.Top());
+  settings.WriteNumber("Window", "Left", window_.Left());
+  settings.WriteNumber("Window", "Height", window_.Height());
+}
+
+void TCaptureMonitor::CloseSessions() {
+  while (!sessions_.empty()) {
+    TClient* session = sessions_.front().get();
+    ReceivePending(*session);
+    // Unless the program is ending, this raises OnSessionClosed, whose
+    // handler reports the close and destroys the session itself.
+    session->Close();
+    if (!sessions_.empty() && sessions_.front().get() == session) sessions_.erase(sessions_.begin());
+  }
+}
+
+// Bytes that already reached this machine belong to the capture: take them
+// through the usual chunk path before the connection is cut. Only what is
+// pending now is taken; nothing is waited for.
+void TCaptureMonitor::ReceivePending(TClient& session) {
+  if (session.State() != wsConnected) return;
+  int pending = 0;
+  if (SocketCalls().PendingBytes(session.Handle(), &pending) != 0) return;
+  int64_t remaining = pending;
+  while (remaining > 0) {
+    const uint32_t before = static_cast<uint32_t>(session.ReadCount());
+    ClientSocketDataAvailable(&session, 0);
+    const uint32_t received = static_cast<uint32_t>(session.ReadCount()) - before;
+    if (received == 0) break;
+    remaining -= received;
+  }
+}
+
+void TCaptureMonitor::CloseListeners() {
+  for (auto& listener : listeners_) listener->Close();
+  listeners_.clear();
+}
+
+// ---------------------------------------------------------------------------
+// Socket handlers
+
+void TCaptureMonitor::SrvSocketSessionAvailable(TCustomWSocket* sender, uint16_t /*error*/) {
+  TakeConnection(static_cast<TWSocket&>(*sender));
+}
+
+void TCaptureMonitor::TakeConnection(TWSocket& listener) {
+  int acceptedHandle = -1;
+  TClient* session = nullptr;
+  try {
+    acceptedHandle = listener.Accept();
+    sessions_.push_back(std::make_unique<TClient>(settingsPath_));
+    session = sessions_.back().get();
+    if (destroying_) session->MarkDestroying();
+    session->PrepareCapture(listener.Port());
+    session->Dup(acceptedHandle);
+    session->OnSessionClosed = [this](TCustomWSocket* sender, uint16_t error) {
+      ClientSocketSessionClosed(sender, error);
+    };
+    session->OnDataAvailable = [this](TCustomWSocket* sender, uint16_t error) {
+      ClientSocketDataAvailable(sender, error);
+    };
+    window_.AppendMessageLine(TimestampPrefix() + "Connected to: " + session->PeerAddr() +
+                              " on port " + listener.Port());
+    ShowConnectionCount();
+  } catch (const std::exception& failure) {
+    window_.AppendPortLine(TimestampPrefix() + ErrorLine(failure));
+    if (session == nullptr || session->State() != wsConnected)
+      DropHalfMadeSession(session, acceptedHandle);
+  }
+}
+
+// A session that never got its connection would wait for events that never
+// come and count in every caption; the peer would wait for a close that never
+// comes. So the connection is cut at once and the session goes.
+void TCaptureMonitor::DropHalfMadeSession(TClient* session, int acceptedHandle) {
+  const bool adopted = session != nullptr && session->Handle() == acceptedHandle;
+  if (acceptedHandle >= 0 && !adopted) SocketCalls().Close(acceptedHandle);
+  if (session == nullptr) return;
+  session->OnSessionClosed = nullptr;
+  session->OnDataAvailable = nullptr;
+  RemoveSession(session).reset();
+}
+
+void TCaptureMonitor::ClientSocketDataAvailable(TCustomWSocket* sender, uint16_t /*error*/) {
+  try {
+    static_cast<TClient*>(sender)->AppendChunk(receiveBuffer_);
+  } catch (const std::exception& failure) {
+    window_.AppendMessageLine(ErrorLine(failure));
+  }
+}
+
+void TCaptureMonitor::ClientSocketSessionClosed(TCustomWSocket* sender, uint16_t /*error*/) {
+  TClient& session = static_cast<TClient&>(*sender);
+  try {
+    ReportClose(session);
+  } catch (const std::exception& failure) {
+    window_.AppendMessageLine(TimestampPrefix() + ErrorLine(failure));
+  }
+  try {
+    Disconnect(session);
+  } catch (const std::exception& failure) {
+    window_.AppendMessageLine(TimestampPrefix() + ErrorLine(failure));
+  }
+}
+
+void TCaptureMonitor::ReportClose(TClient& session) {
+  const int64_t size = session.CaptureSize();
+  window_.AppendMessageLine(TimestampPrefix() + FormatInteger(size) + " bytes written to " +
+                            session.FileName);
+  if (size == 0 && window_.DeleteIfEmpty()) {
+    session.DeleteCapture();
+    window_.AppendMessageLine(TimestampPrefix() + session.FileName + " deleted");
+  }
+}
+
+// Destroys the session from inside its own OnSessionClosed; the socket layer
+// touches it no more afterwards.
+void TCaptureMonitor::Disconnect(TClient& session) {
+  window_.AppendMessageLine(TimestampPrefix() + session.PeerAddr() + " disconnected.");
+  std::unique_ptr<TClient> owned = RemoveSession(&session);
+  if (!owned) return;
+  owned->ShutDown(2);
+  owned->Close();
+  owned.reset();
+  ShowConnectionCount();
+  CutMessageLog();
+}
+
+std::unique_ptr<TClient> TCaptureMonitor::RemoveSession(TClient* session) {
+  auto found = std::find_if(sessions_.begin(), sessions_.end(),
+                            [session](const auto& entry) { return entry.get() == session; });
+  if (found == sessions_.end()) return nullptr;
+  std::unique_ptr<TClient> owned = std::move(*found);
+  sessions_.erase(found);
+  return owned;
+}
+
+void TCaptureMonitor::ShowConnectionCount() {
+  if (sessions_.empty())
+    window_.SetCaption("Tarnock - Listening");
+  else
+    window_.SetCaption("Tarnock - Connections: " + FormatInteger(SessionCount()));
+}
+
+void TCaptureMonitor::CutMessageLog() {
+  const int excess = window_.MessageLineCount() - kMessageLogLimit;
+  if (excess > 0) window_.DeleteFirstMessageLines(excess);
+}
