@@ -1,0 +1,305 @@
+#include "base/disk_file.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "base/exceptions.h"
+#include "base/system_calls.h"
+
+namespace {
+
+std::string Contents(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream all;
+  all << in.rdbuf();
+  return all.str();
+}
+
+void Store(const std::string& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+// Runs the action and gives the code and message of the EInOutError it raises.
+template <typename Action>
+std::pair<int, std::string> FailureOf(Action action) {
+  try {
+    action();
+  } catch (const EInOutError& error) {
+    return {error.ErrorCode, error.what()};
+  }
+  return {0, "no failure"};
+}
+
+class DiskFileTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/tarnock-disk-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    root_ = pattern;
+  }
+  void TearDown() override { std::filesystem::remove_all(root_); }
+  std::string root_;
+};
+
+TEST(InOutErrorTable, GivesTheMessages) {
+  EXPECT_EQ(InOutErrorMessage(2), "File not found");
+  EXPECT_EQ(InOutErrorMessage(3), "Invalid filename");
+  EXPECT_EQ(InOutErrorMessage(4), "Too many open files");
+  EXPECT_EQ(InOutErrorMessage(5), "File access denied");
+  EXPECT_EQ(InOutErrorMessage(100), "Read beyond end of file");
+  EXPECT_EQ(InOutErrorMessage(101), "Disk full");
+  EXPECT_EQ(InOutErrorMessage(106), "Invalid numeric input");
+  EXPECT_EQ(InOutErrorMessage(32), "I/O error 32");
+  EXPECT_EQ(InOutErrorMessage(112), "I/O error 112");
+}
+
+TEST(InOutErrorTable, MapsErrnoAsTheDesignSays) {
+  const std::string here = "/tmp/x";
+  EXPECT_EQ(InOutErrorCode(ENOENT, here), 2);
+  EXPECT_EQ(InOutErrorCode(ENOENT, "/no-such-folder-tarnock/x"), 3);
+  EXPECT_EQ(InOutErrorCode(ENOENT, "bare-name"), 2);
+  EXPECT_EQ(InOutErrorCode(ENOTDIR, here), 3);
+  EXPECT_EQ(InOutErrorCode(EMFILE, here), 4);
+  EXPECT_EQ(InOutErrorCode(ENFILE, here), 4);
+  for (int error : {EACCES, EPERM, EROFS, EISDIR}) EXPECT_EQ(InOutErrorCode(error, here), 5);
+  EXPECT_EQ(InOutErrorCode(ENOSPC, here), 112);
+  EXPECT_EQ(InOutErrorCode(ENAMETOOLONG, here), 206);
+  EXPECT_EQ(InOutErrorCode(EBUSY, here), 32);
+  EXPECT_EQ(InOutErrorCode(EIO, here), 1117);
+  EXPECT_EQ(InOutErrorCode(ENOTSOCK, here), 31);
+}
+
+TEST_F(DiskFileTest, CreateWritesEveryByteIncludingZeroBytes) {
+  DiskFile file;
+  file.Bind(root_ + "/a.txt");
+  file.OpenCreate();
+  const std::string bytes("ab\0cd\r\n\xff", 8);
+  file.PutText(bytes);
+  EXPECT_EQ(file.SizeInBytes(), 8);
+  file.CloseOut();
+  EXPECT_EQ(Contents(root_ + "/a.txt"), bytes);
+  EXPECT_EQ(file.State(), DiskFile::TState::Closed);
+}
+
+TEST_F(DiskFileTest, CreateTruncatesAnExistingFile) {
+  Store(root_ + "/a.txt", "old content");
+  DiskFile file;
+  file.Bind(root_ + "/a.txt");
+  file.OpenCreate();
+  file.CloseOut();
+  EXPECT_EQ(Contents(root_ + "/a.txt"), "");
+}
+
+TEST_F(DiskFileTest, BufferHandsOnlyWholeBuffersToThePlatform) {
+  TFileCallsOverride override;
+  static int writes;
+  static std::size_t lastSize;
+  writes = 0;
+  override.Calls().Write = [](int fd, const void* data, size_t size) -> ssize_t {
+    ++writes;
+    lastSize = size;
+    return RealFileCalls().Write(fd, data, size);
+  };
+  DiskFile file;
+  file.Bind(root_ + "/a.txt");
+  file.OpenCreate();
+  file.PutText(std::string(127, 'x'));
+  EXPECT_EQ(writes, 0);
+  file.PutText("yz");
+  EXPECT_EQ(writes, 1);
+  EXPECT_EQ(lastSize, 128u);
+  file.PutText(std::string(300, 'q'));
+  EXPECT_EQ(writes, 3);
+  file.CloseOut();
+  EXPECT_EQ(writes, 4);
+  EXPECT_EQ(lastSize, 429u - 384u);
+  EXPECT_EQ(Contents(root_ + "/a.txt").size(), 429u);
+}
+
+TEST_F(DiskFileTest, AppendKeepsContentWhateverItEndsWith) {
+  const std::string old = std::string("line\r\n\x1a\x1a\0", 9);
+  Store(root_ + "/a.txt", old);
+  DiskFile file;
+  file.Bind(root_ + "/a.txt");
+  file.OpenAppend();
+  EXPECT_EQ(file.SizeInBytes(), 9);
+  file.PutText("more");
+  file.CloseOut();
+  EXPECT_EQ(Contents(root_ + "/a.txt"), old + "more");
+}
+
+TEST_F(DiskFileTest, AppendOnAMissingFileIsFileNotFound) {
+  DiskFile file;
+  file.Bind(root_ + "/missing.txt");
+  EXPECT_EQ(FailureOf([&] { file.OpenAppend(); }), std::make_pair(2, std::string("File not found")));
+  EXPECT_EQ(file.State(), DiskFile::TState::Closed);
+  EXPECT_EQ(FailureOf([&] { file.OpenExisting(); }).first, 2);
+}
+
+TEST_F(DiskFileTest, CreateInAMissingFolderIsInvalidFilename) {
+  DiskFile file;
+  file.Bind(root_ + "/missing/a.txt");
+  EXPECT_EQ(FailureOf([&] { file.OpenCreate(); }),
+            std::make_pair(3, std::string("Invalid filename")));
+  file.Bind(root_ + "/missing/deeper/a.txt");
+  EXPECT_EQ(FailureOf([&] { file.OpenAppend(); }).first, 3);
+}
+
+TEST_F(DiskFileTest, AFileInPlaceOfTheFolderIsInvalidFilename) {
+  Store(root_ + "/plain", "x");
+  DiskFile file;
+  file.Bind(root_ + "/plain/a.txt");
+  EXPECT_EQ(FailureOf([&] { file.OpenCreate(); }).first, 3);
+}
+
+TEST_F(DiskFileTest, ADirectoryInPlaceOfTheFileIsAccessDenied) {
+  ASSERT_EQ(mkdir((root_ + "/a.txt").c_str(), 0777), 0);
+  DiskFile file;
+  file.Bind(root_ + "/a.txt");
+  const auto denied = std::make_pair(5, std::string("File access denied"));
+  EXPECT_EQ(FailureOf([&] { file.OpenCreate(); }), denied);
+  EXPECT_EQ(FailureOf([&] { file.OpenAppend(); }), denied);
+  EXPECT_EQ(FailureOf([&] { file.OpenExisting(); }), denied);
+}
+
+TEST_F(DiskFileTest, AFullDiskIsIOError112) {
+  DiskFile file;
+  file.Bind("/dev/full");
+  file.OpenAppend();
+  file.PutText("short");
+  EXPECT_EQ(FailureOf([&] { file.CloseOut(); }), std::make_pair(112, std::string("I/O error 112")));
+  EXPECT_EQ(file.State(), DiskFile::TState::Closed);
+
+  file.OpenCreate();
+  EXPECT_EQ(FailureOf([&] { file.PutText(std::string(200, 'x')); }).first, 112);
+  EXPECT_NO_THROW(file.CloseOut());
+}
+
+TEST_F(DiskFileTest, InjectedWriteFailureIsReportedWithItsCode) {
+  TFileCallsOverride override;
+  override.Calls().Write = [](int, const void*, size_t) -> ssize_t {
+    errno = ENOSPC;
+    return -1;
+  };
+  DiskFile file;
+  file.Bind(root_ + "/a.txt");
+  file.OpenCreate();
+  file.PutText("abc");
+  try {
+    file.CloseOut();
+    FAIL();
+  } catch (const EInOutError& error) {
+    EXPECT_STREQ(error.what(), "I/O error 112");
+    EXPECT_EQ(error.ErrorCode, 112);
+    EXPECT_EQ(error.SystemError, ENOSPC);
+  }
+}
+
+TEST_F(DiskFileTest, InterruptedWritesAreRetriedAndShortWritesContinued) {
+  TFileCallsOverride override;
+  static int calls;
+  calls = 0;
+  override.Calls().Write = [](int fd, const void* data, size_t size) -> ssize_t {
+    if (++calls % 2 == 1) {
+      errno = EINTR;
+      return -1;
+    }
+    return RealFileCalls().Write(fd, data, size > 10 ? 10 : size);
+  };
+  DiskFile file;
+  file.Bind(root_ + "/a.txt");
+  file.OpenCreate();
+  file.PutText(std::string(50, 'k'));
+  file.CloseOut();
+  EXPECT_EQ(Contents(root_ + "/a.txt"), std::string(50, 'k'));
+}
+
+TEST_F(DiskFileTest, CloseIsNeverRetried) {
+  TFileCallsOverride override;
+  static int closes;
+  closes = 0;
+  override.Calls().Close = [](int fd) -> int {
+    ++closes;
+    RealFileCalls().Close(fd);
+    errno = EIO;
+    return -1;
+  };
+  DiskFile file;
+  file.Bind(root_ + "/a.txt");
+  file.OpenCreate();
+  EXPECT_EQ(FailureOf([&] { file.CloseOut(); }).first, 1117);
+  EXPECT_EQ(closes, 1);
+  EXPECT_EQ(file.State(), DiskFile::TState::Closed);
+}
+
+TEST_F(DiskFileTest, WrongStatesHaveTheirCodes) {
+  DiskFile file;
+  EXPECT_EQ(FailureOf([&] { file.OpenCreate(); }), std::make_pair(102, std::string("I/O error 102")));
+  EXPECT_EQ(FailureOf([&] { file.RemoveFile(); }).first, 102);
+  file.Bind(root_ + "/a.txt");
+  EXPECT_EQ(FailureOf([&] { file.PutText("x"); }).first, 103);
+  EXPECT_EQ(FailureOf([&] { file.CloseOut(); }).first, 103);
+  EXPECT_EQ(FailureOf([&] { file.SizeInBytes(); }).first, 103);
+  file.OpenCreate();
+  file.CloseOut();
+  file.OpenExisting();
+  EXPECT_EQ(file.State(), DiskFile::TState::OpenForReadingAndWriting);
+  EXPECT_EQ(FailureOf([&] { file.PutText("x"); }).first, 105);
+  EXPECT_EQ(file.SizeInBytes(), 0);
+  file.CloseOut();
+}
+
+TEST_F(DiskFileTest, OpeningAnOpenFileClosesItFirst) {
+  DiskFile file;
+  file.Bind(root_ + "/a.txt");
+  file.OpenCreate();
+  file.PutText("kept");
+  file.OpenAppend();
+  file.PutText("+more");
+  file.CloseOut();
+  EXPECT_EQ(Contents(root_ + "/a.txt"), "kept+more");
+}
+
+TEST_F(DiskFileTest, SizeOfAnExistingFile) {
+  Store(root_ + "/a.txt", std::string(1000, 'z'));
+  DiskFile file;
+  file.Bind(root_ + "/a.txt");
+  file.OpenExisting();
+  EXPECT_EQ(file.SizeInBytes(), 1000);
+  file.CloseOut();
+  EXPECT_EQ(Contents(root_ + "/a.txt").size(), 1000u);
+}
+
+TEST_F(DiskFileTest, RemoveDeletesTheFile) {
+  Store(root_ + "/a.txt", "x");
+  DiskFile file;
+  file.Bind(root_ + "/a.txt");
+  file.RemoveFile();
+  EXPECT_FALSE(std::filesystem::exists(root_ + "/a.txt"));
+  EXPECT_EQ(FailureOf([&] { file.RemoveFile(); }).first, 2);
+}
+
+TEST_F(DiskFileTest, DestructorWritesOutWhatIsBuffered) {
+  {
+    DiskFile file;
+    file.Bind(root_ + "/a.txt");
+    file.OpenCreate();
+    file.PutText("buffered");
+  }
+  EXPECT_EQ(Contents(root_ + "/a.txt"), "buffered");
+}
+
+TEST_F(DiskFileTest, OverlongPathIsRefused) {
+  DiskFile file;
+  file.Bind(root_ + "/" + std::string(300, 'n'));
+  EXPECT_EQ(FailureOf([&] { file.OpenCreate(); }), std::make_pair(206, std::string("I/O error 206")));
+}
+
+}  // namespace

@@ -1,0 +1,162 @@
+#include "base/text.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+
+#include "base/exceptions.h"
+
+namespace {
+
+struct TIntegerCase {
+  std::string text;
+  bool valid;
+  int32_t value;
+};
+
+class ParseIntegerTest : public testing::TestWithParam<TIntegerCase> {};
+
+TEST_P(ParseIntegerTest, FollowsTheOneIntegerSyntax) {
+  const TIntegerCase& c = GetParam();
+  if (c.valid) {
+    EXPECT_EQ(ParseInteger(c.text), c.value);
+    EXPECT_EQ(ParseIntegerOr(c.text, 4242), c.value);
+  } else {
+    try {
+      ParseInteger(c.text);
+      FAIL() << "accepted '" << c.text << "'";
+    } catch (const EConvertError& error) {
+      EXPECT_EQ(error.Message(), "'" + c.text + "' is not a valid integer value");
+    }
+    EXPECT_EQ(ParseIntegerOr(c.text, 4242), 4242);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ParseIntegerTest,
+    testing::Values(
+        TIntegerCase{"80", true, 80}, TIntegerCase{"  80", true, 80},
+        TIntegerCase{"80 ", false, 0}, TIntegerCase{"+80", true, 80},
+        TIntegerCase{"-80", true, -80}, TIntegerCase{"-0", true, 0}, TIntegerCase{"0", true, 0},
+        TIntegerCase{"012", true, 12}, TIntegerCase{"$1F", true, 31},
+        TIntegerCase{"x1f", true, 31}, TIntegerCase{"X1F", true, 31},
+        TIntegerCase{"0x1f", true, 31}, TIntegerCase{"0X1F", true, 31},
+        TIntegerCase{"  $1f", true, 31}, TIntegerCase{"-$1F", false, 0},
+        TIntegerCase{"+$1F", false, 0}, TIntegerCase{"-0x1F", false, 0},
+        TIntegerCase{"", false, 0}, TIntegerCase{"   ", false, 0}, TIntegerCase{"1e3", false, 0},
+        TIntegerCase{"99999999999", false, 0}, TIntegerCase{"2147483647", true, 2147483647},
+        TIntegerCase{"2147483648", false, 0},
+        TIntegerCase{"-2147483648", true, INT32_MIN},
+        TIntegerCase{"-2147483649", false, 0},
+        TIntegerCase{"+2147483648", false, 0},
+        TIntegerCase{"00000000002147483647", true, 2147483647},
+        TIntegerCase{"$FFFFFFFF", true, -1}, TIntegerCase{"0xFFFFFFFF", true, -1},
+        TIntegerCase{"$80000000", true, INT32_MIN},
+        TIntegerCase{"$7fffffff", true, 2147483647},
+        TIntegerCase{"$100000000", false, 0}, TIntegerCase{"$000000001", true, 1},
+        TIntegerCase{"$", false, 0}, TIntegerCase{"0x", false, 0}, TIntegerCase{"x", false, 0},
+        TIntegerCase{"-", false, 0}, TIntegerCase{"+", false, 0}, TIntegerCase{"$G", false, 0},
+        TIntegerCase{"0x1G", false, 0}, TIntegerCase{"\t80", false, 0},
+        TIntegerCase{"\r80", false, 0}, TIntegerCase{"8 0", false, 0},
+        TIntegerCase{"- 8", false, 0}, TIntegerCase{"--8", false, 0},
+        TIntegerCase{"00x1", false, 0}, TIntegerCase{"$-1", false, 0},
+        TIntegerCase{"12px", false, 0}, TIntegerCase{"80\n", false, 0},
+        TIntegerCase{std::string("8\0", 2), false, 0}, TIntegerCase{"\xb2", false, 0}));
+
+TEST(ParseInteger, MessageKeepsTheTextExactlyAsGiven) {
+  EXPECT_THROW(ParseInteger("80 "), EConvertError);
+  try {
+    ParseInteger("80 ");
+  } catch (const Exception& error) {
+    EXPECT_STREQ(error.what(), "'80 ' is not a valid integer value");
+  }
+  try {
+    ParseInteger("");
+  } catch (const Exception& error) {
+    EXPECT_STREQ(error.what(), "'' is not a valid integer value");
+  }
+}
+
+TEST(FormatInteger, WritesPlainDecimal) {
+  EXPECT_EQ(FormatInteger(0), "0");
+  EXPECT_EQ(FormatInteger(80), "80");
+  EXPECT_EQ(FormatInteger(-5), "-5");
+  EXPECT_EQ(FormatInteger(INT32_MIN), "-2147483648");
+  EXPECT_EQ(FormatInteger(INT32_MAX), "2147483647");
+  EXPECT_EQ(FormatInteger(5000000000LL), "5000000000");
+  EXPECT_EQ(FormatInteger(INT64_MIN), "-9223372036854775808");
+}
+
+TEST(TrimBlanks, RemovesEveryByteUpToSpaceAtBothEnds) {
+  EXPECT_EQ(TrimBlanks(" \t\r\n "), "");
+  EXPECT_EQ(TrimBlanks(""), "");
+  EXPECT_EQ(TrimBlanks("  a b  "), "a b");
+  EXPECT_EQ(TrimBlanks(std::string("\0\x01x\x1f\x20", 5)), "x");
+  EXPECT_EQ(TrimBlanks("\x80\xff"), "\x80\xff");
+  EXPECT_EQ(TrimBlanks(" \xa0 "), "\xa0");
+  EXPECT_EQ(TrimBlanks("\x7f"), "\x7f");
+}
+
+struct TPositionCase {
+  std::string needle, text;
+  int position;
+};
+
+class PositionOfTest : public testing::TestWithParam<TPositionCase> {};
+
+TEST_P(PositionOfTest, FindsTheFirstOccurrence) {
+  EXPECT_EQ(PositionOf(GetParam().needle, GetParam().text), GetParam().position);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, PositionOfTest,
+                         testing::Values(TPositionCase{",", "a,b,c", 2},
+                                         TPositionCase{",", "abc", 0}, TPositionCase{"", "abc", 0},
+                                         TPositionCase{",", "", 0}, TPositionCase{"", "", 0},
+                                         TPositionCase{"bc", "abcbc", 2},
+                                         TPositionCase{"a", "a", 1},
+                                         TPositionCase{"A", "a", 0},
+                                         TPositionCase{"abcd", "abc", 0},
+                                         TPositionCase{",", ",", 1}));
+
+struct TRangeCase {
+  std::string text;
+  int index, count;
+  std::string copied;
+  std::string afterDelete;
+};
+
+class RangeTest : public testing::TestWithParam<TRangeCase> {};
+
+TEST_P(RangeTest, CopiesAndDeletes) {
+  const TRangeCase& c = GetParam();
+  EXPECT_EQ(CopyRange(c.text, c.index, c.count), c.copied);
+  std::string changed = c.text;
+  DeleteRange(changed, c.index, c.count);
+  EXPECT_EQ(changed, c.afterDelete);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, RangeTest,
+    testing::Values(TRangeCase{"abcdef", 2, 3, "bcd", "aef"},
+                    TRangeCase{"abcdef", 1, 0, "", "abcdef"},
+                    TRangeCase{"abcdef", 1, -1, "", "abcdef"},
+                    TRangeCase{"abcdef", 0, 2, "ab", "abcdef"},
+                    TRangeCase{"abcdef", -5, 2, "ab", "abcdef"},
+                    TRangeCase{"abcdef", 6, 9, "f", "abcde"},
+                    TRangeCase{"abcdef", 7, 1, "", "abcdef"},
+                    TRangeCase{"abcdef", 4, 2147483647, "def", "abc"},
+                    TRangeCase{"abcdef", 2147483647, 2147483647, "", "abcdef"},
+                    TRangeCase{"abcdef", INT32_MIN, 3, "abc", "abcdef"},
+                    TRangeCase{"", 1, 1, "", ""}, TRangeCase{"abc", 1, 3, "abc", ""},
+                    TRangeCase{"a,b", 1, 2, "a,", "b"}));
+
+TEST(SameTextIgnoringCase, FoldsAsciiLettersOnly) {
+  EXPECT_TRUE(SameTextIgnoringCase("Ports", "pORTS"));
+  EXPECT_FALSE(SameTextIgnoringCase("Port", "Ports"));
+  EXPECT_FALSE(SameTextIgnoringCase("\xc4", "\xe4"));
+  EXPECT_TRUE(SameTextIgnoringCase("", ""));
+  EXPECT_FALSE(SameTextIgnoringCase("@", "`"));
+}
+
+}  // namespace
