@@ -1,0 +1,476 @@
+#include "capture/ini_file.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "base/exceptions.h"
+#include "base/system_calls.h"
+
+namespace {
+
+using TStrings = std::vector<std::string>;
+
+std::string Contents(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream all;
+  all << in.rdbuf();
+  return all.str();
+}
+
+class IniFileTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/tarnock-ini-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    root_ = pattern;
+    path_ = root_ + "/tarnock.ini";
+  }
+  void TearDown() override { std::filesystem::remove_all(root_); }
+
+  void Store(const std::string& bytes) { std::ofstream(path_, std::ios::binary) << bytes; }
+  std::string Stored() { return Contents(path_); }
+  // Names in the folder other than the settings file: no temporary is left.
+  TStrings Leftovers() {
+    TStrings names;
+    for (const auto& entry : std::filesystem::directory_iterator(root_)) {
+      if (entry.path().filename() != "tarnock.ini") names.push_back(entry.path().filename());
+    }
+    return names;
+  }
+  TIniFile Ini() { return TIniFile(path_); }
+
+  std::string root_;
+  std::string path_;
+};
+
+template <typename Action>
+std::string FailureOf(Action action) {
+  try {
+    action();
+  } catch (const Exception& error) {
+    return error.what();
+  }
+  return "no failure";
+}
+
+TEST_F(IniFileTest, MissingFileGivesEveryDefault) {
+  TIniFile ini = Ini();
+  EXPECT_EQ(ini.ReadText("Ports", "9100", "none"), "none");
+  EXPECT_EQ(ini.ReadNumber("Window", "Top", 10), 10);
+  EXPECT_TRUE(ini.ReadFlag("File", "DeleteIfEmpty", true));
+  TStrings keys{"stale"};
+  ini.ListKeys("Ports", keys);
+  EXPECT_TRUE(keys.empty());
+  TStrings entries;
+  ini.ListEntries("Ports", entries);
+  EXPECT_TRUE(entries.empty());
+  EXPECT_FALSE(std::filesystem::exists(path_));
+}
+
+TEST_F(IniFileTest, CreationTouchesNoFile) {
+  TIniFile ini(root_ + "/missing/x.ini");
+  EXPECT_EQ(ini.FileName(), root_ + "/missing/x.ini");
+  EXPECT_TRUE(Leftovers().empty());
+}
+
+TEST_F(IniFileTest, SectionsAndKeysMatchWithoutRegardToCase) {
+  Store("[ports]\nKEY=Value\n[Window]\ntop=5\n");
+  TIniFile ini = Ini();
+  EXPECT_EQ(ini.ReadText("PORTS", "key", ""), "Value");
+  EXPECT_EQ(ini.ReadNumber("WINDOW", "Top", 10), 5);
+  EXPECT_EQ(ini.ReadText("Window", "KEY", "d"), "d");
+}
+
+TEST_F(IniFileTest, BlanksAroundNamesAndValuesAreTrimmedAndQuotesKept) {
+  Store("  [ Ports ]  \n\t 9100 \t=  /cap,f,F,0,  x  \t\nq=\"quoted\"\n");
+  TIniFile ini = Ini();
+  EXPECT_EQ(ini.ReadText("Ports", "9100", ""), "/cap,f,F,0,  x");
+  EXPECT_EQ(ini.ReadText("Ports", " 9100 ", ""), "/cap,f,F,0,  x");
+  EXPECT_EQ(ini.ReadText("Ports", "q", ""), "\"quoted\"");
+}
+
+TEST_F(IniFileTest, KeysAreListedInFileOrderWithDuplicates) {
+  Store("[Ports]\n9102=c\n9100=a\n; comment\n9101=b\n9100=again\nnot a key\n=novalue\n"
+        "[Other]\nx=1\n");
+  TStrings keys;
+  Ini().ListKeys("Ports", keys);
+  EXPECT_EQ(keys, (TStrings{"9102", "9100", "9101", "9100"}));
+}
+
+TEST_F(IniFileTest, FirstOfDuplicateKeysIsRead) {
+  Store("[Ports]\n9100=first\n9100=second\n");
+  EXPECT_EQ(Ini().ReadText("Ports", "9100", ""), "first");
+}
+
+TEST_F(IniFileTest, ListEntriesLeavesOutEmptyValuesAndMergesDuplicates) {
+  Store("[Ports]\n9100=/a,f,F,0,\n9101=\n9100=/b,f,F,0,\n9102=/c,f,T,1,x\n");
+  TStrings entries;
+  Ini().ListEntries("Ports", entries);
+  EXPECT_EQ(entries, (TStrings{"9100=/a,f,F,0,", "9102=/c,f,T,1,x"}));
+}
+
+TEST_F(IniFileTest, ListEntriesUpdatesTheGivenList) {
+  Store("[Ports]\nB=new\nc=\nd=4\n");
+  TStrings entries{"a=1", "b=old", "C=3", "x"};
+  Ini().ListEntries("Ports", entries);
+  EXPECT_EQ(entries, (TStrings{"a=1", "B=new", "x", "d=4"}));
+}
+
+TEST_F(IniFileTest, ListEntriesSplitsAtTheFirstEquals) {
+  Store("[Ports]\n9100=/A=B,yymmdd,T,5,\n");
+  TStrings entries;
+  Ini().ListEntries("Ports", entries);
+  EXPECT_EQ(entries, (TStrings{"9100=/A=B,yymmdd,T,5,"}));
+}
+
+TEST_F(IniFileTest, EveryKeyIsListedWholeBeyondSixteenKibibytes) {
+  std::string file = "[Ports]\n";
+  TStrings expected;
+  for (int i = 0; i < 3000; ++i) {
+    const std::string key = std::to_string(10000 + i) + std::string(20, 'k');
+    file += key + "=v\n";
+    expected.push_back(key);
+  }
+  Store(file);
+  TStrings keys;
+  Ini().ListKeys("Ports", keys);
+  EXPECT_EQ(keys, expected);
+}
+
+TEST_F(IniFileTest, LongValueIsCutTo2047Bytes) {
+  Store("[S]\nk=" + std::string(3000, 'v') + "\n");
+  TIniFile ini = Ini();
+  EXPECT_EQ(ini.ReadText("S", "k", ""), std::string(2047, 'v'));
+  TStrings entries;
+  ini.ListEntries("S", entries);
+  ASSERT_EQ(entries.size(), 1u);
+  EXPECT_EQ(entries[0], "k=" + std::string(2047, 'v'));
+  EXPECT_EQ(ini.ReadText("S", "missing", std::string(3000, 'd')), std::string(2047, 'd'));
+}
+
+TEST_F(IniFileTest, CarriageReturnLineEndsAreRead) {
+  Store("[Window]\r\nTop=32\r\nLeft=0x20\r\n\r\n[File]\r\nDeleteIfEmpty=0\r\n");
+  TIniFile ini = Ini();
+  EXPECT_EQ(ini.ReadNumber("Window", "Top", 10), 32);
+  EXPECT_EQ(ini.ReadNumber("Window", "Left", 10), 32);
+  EXPECT_FALSE(ini.ReadFlag("File", "DeleteIfEmpty", true));
+  TStrings keys;
+  ini.ListKeys("Window", keys);
+  EXPECT_EQ(keys, (TStrings{"Top", "Left"}));
+}
+
+TEST_F(IniFileTest, CarriageReturnFileKeepsItsLineEndsOnWrite) {
+  Store("[Window]\r\nTop=1\r\n");
+  TIniFile ini = Ini();
+  ini.WriteNumber("Window", "Left", 7);
+  ini.WriteFlag("File", "DeleteIfEmpty", false);
+  EXPECT_EQ(Stored(), "[Window]\r\nTop=1\r\nLeft=7\r\n[File]\r\nDeleteIfEmpty=0\r\n");
+}
+
+struct TNumberCase {
+  std::string text;
+  int32_t value;
+};
+class ReadNumberTest : public IniFileTest, public testing::WithParamInterface<TNumberCase> {};
+
+TEST_P(ReadNumberTest, ReadsTheIntegerSyntaxWithTheDefault) {
+  Store("[Window]\nTop=" + GetParam().text + "\n");
+  EXPECT_EQ(Ini().ReadNumber("Window", "Top", 10), GetParam().value);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ReadNumberTest,
+    testing::Values(TNumberCase{"0x20", 32}, TNumberCase{"$20", 32}, TNumberCase{"x20", 32},
+                    TNumberCase{"32", 32}, TNumberCase{"-5", -5}, TNumberCase{"12px", 10},
+                    TNumberCase{"2147483648", 10}, TNumberCase{"0xFFFFFFFF", -1},
+                    TNumberCase{"-$5", 10}, TNumberCase{"", 10}, TNumberCase{"0x", 10},
+                    TNumberCase{"0X1f", 31}, TNumberCase{"+7", 7}, TNumberCase{"- 7", 10}));
+
+struct TFlagCase {
+  std::string text;
+  bool defaultValue;
+  bool value;
+};
+class ReadFlagTest : public IniFileTest, public testing::WithParamInterface<TFlagCase> {};
+
+TEST_P(ReadFlagTest, IsAnIntegerNotZero) {
+  Store("[File]\nDeleteIfEmpty=" + GetParam().text + "\n");
+  EXPECT_EQ(Ini().ReadFlag("File", "DeleteIfEmpty", GetParam().defaultValue), GetParam().value);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ReadFlagTest,
+    testing::Values(TFlagCase{"2", true, true}, TFlagCase{"0", true, false},
+                    TFlagCase{"no", true, true}, TFlagCase{"", true, true},
+                    TFlagCase{"yes", false, false}, TFlagCase{"true", false, false},
+                    TFlagCase{"1", false, true}, TFlagCase{"0x1", false, true},
+                    TFlagCase{"0x0", true, false}, TFlagCase{"-1", false, true}));
+
+TEST_F(IniFileTest, WritesCreateFileSectionAndKey) {
+  TIniFile ini = Ini();
+  ini.WriteNumber("Window", "Top", -5);
+  ini.WriteNumber("Window", "Left", 10);
+  ini.WriteNumber("Window", "Height", 151);
+  ini.WriteFlag("File", "DeleteIfEmpty", true);
+  EXPECT_EQ(Stored(), "[Window]\nTop=-5\nLeft=10\nHeight=151\n[File]\nDeleteIfEmpty=1\n");
+  EXPECT_EQ(ini.ReadNumber("Window", "Top", 10), -5);
+  EXPECT_TRUE(Leftovers().empty());
+}
+
+TEST_F(IniFileTest, WriteKeepsEveryOtherLineAsItWas) {
+  const std::string before =
+      "; Tarnock settings\n\n[Window]\nTop = 3\n  # note\n\nLeft=4\n\n[Ports]\n9100=/a,f,F,0,\n";
+  Store(before);
+  TIniFile ini = Ini();
+  ini.WriteNumber("window", "TOP", 12);
+  EXPECT_EQ(Stored(),
+            "; Tarnock settings\n\n[Window]\nTOP=12\n  # note\n\nLeft=4\n\n[Ports]\n9100=/a,f,F,0,\n");
+  ini.WriteNumber("Window", "Height", 200);
+  EXPECT_EQ(Stored(),
+            "; Tarnock settings\n\n[Window]\nTOP=12\n  # note\n\nLeft=4\nHeight=200\n\n[Ports]\n"
+            "9100=/a,f,F,0,\n");
+}
+
+TEST_F(IniFileTest, WriteToAnEmptySectionGoesBelowItsHeader) {
+  Store("[Ports]\n; none yet\n[File]\nDeleteIfEmpty=1");
+  TIniFile ini = Ini();
+  ini.WriteText("Ports", "9100", "/a,f,F,0,");
+  ini.WriteText("Other", "k", "v");
+  EXPECT_EQ(Stored(), "[Ports]\n9100=/a,f,F,0,\n; none yet\n[File]\nDeleteIfEmpty=1\n[Other]\nk=v\n");
+}
+
+TEST_F(IniFileTest, WriteUpdatesTheFirstOfDuplicateKeys) {
+  Store("[Ports]\n9100=old\n9100=older\n");
+  TIniFile ini = Ini();
+  ini.WriteText("Ports", "9100", "new");
+  EXPECT_EQ(ini.ReadText("Ports", "9100", ""), "new");
+  EXPECT_EQ(Stored(), "[Ports]\n9100=new\n9100=older\n");
+}
+
+TEST_F(IniFileTest, EmptyValueIsWrittenAndNotListed) {
+  TIniFile ini = Ini();
+  ini.WriteText("Ports", "9100", "");
+  EXPECT_EQ(Stored(), "[Ports]\n9100=\n");
+  TStrings entries;
+  ini.ListEntries("Ports", entries);
+  EXPECT_TRUE(entries.empty());
+  TStrings keys;
+  ini.ListKeys("Ports", keys);
+  EXPECT_EQ(keys, (TStrings{"9100"}));
+}
+
+TEST_F(IniFileTest, DropSectionRemovesItWithAllItsLines) {
+  Store("[Window]\nTop=1\n[Ports]\n9100=a\n; port comment\n9101=b\n[ports]\n9102=c\n[File]\nx=1\n");
+  TIniFile ini = Ini();
+  ini.DropSection("PORTS");
+  EXPECT_EQ(Stored(), "[Window]\nTop=1\n[File]\nx=1\n");
+}
+
+TEST_F(IniFileTest, DropOfAMissingSectionWritesNothing) {
+  TIniFile ini = Ini();
+  ini.DropSection("Ports");
+  EXPECT_FALSE(std::filesystem::exists(path_));
+  TIniFile elsewhere(root_ + "/missing/x.ini");
+  EXPECT_NO_THROW(elsewhere.DropSection("Ports"));
+}
+
+TEST_F(IniFileTest, ReplaceSectionWritesTheWholeListInOnePiece) {
+  Store("[Window]\nTop=1\n[Ports]\n; the ports\n9100=a\n9101=b\n\n[File]\nx=1\n[PORTS]\n9102=c\n");
+  TIniFile ini = Ini();
+  ini.ReplaceSection("Ports", {{"9200", "/a,f,F,0,"}, {"9201", "/b,g,T,3,a,b,c"}});
+  EXPECT_EQ(Stored(),
+            "[Window]\nTop=1\n[Ports]\n; the ports\n9200=/a,f,F,0,\n9201=/b,g,T,3,a,b,c\n\n[File]\n"
+            "x=1\n");
+  TStrings entries;
+  ini.ListEntries("Ports", entries);
+  EXPECT_EQ(entries, (TStrings{"9200=/a,f,F,0,", "9201=/b,g,T,3,a,b,c"}));
+  ini.ReplaceSection("Ports", {});
+  EXPECT_EQ(Stored(), "[Window]\nTop=1\n[File]\nx=1\n");
+  ini.ReplaceSection("Ports", {{"1", "x"}});
+  EXPECT_EQ(Stored(), "[Window]\nTop=1\n[File]\nx=1\n[Ports]\n1=x\n");
+}
+
+TEST_F(IniFileTest, UnwritableLocationsRaiseUnableToWrite) {
+  const std::string missingFolder = root_ + "/missing/tarnock.ini";
+  EXPECT_EQ(FailureOf([&] { TIniFile(missingFolder).WriteText("Ports", "1", "x"); }),
+            "Unable to write to " + missingFolder);
+  std::ofstream(root_ + "/plain") << "x";
+  const std::string folderIsFile = root_ + "/plain/tarnock.ini";
+  EXPECT_EQ(FailureOf([&] { TIniFile(folderIsFile).WriteNumber("Window", "Top", 1); }),
+            "Unable to write to " + folderIsFile);
+  ASSERT_EQ(mkdir(path_.c_str(), 0777), 0);
+  EXPECT_EQ(FailureOf([&] { Ini().WriteFlag("File", "DeleteIfEmpty", true); }),
+            "Unable to write to " + path_);
+  EXPECT_EQ(FailureOf([&] { Ini().ReplaceSection("Ports", {{"1", "x"}}); }),
+            "Unable to write to " + path_);
+  EXPECT_EQ(Ini().ReadText("Ports", "1", "d"), "d");
+}
+
+TEST_F(IniFileTest, TextsTheFormatCannotHoldAreRefused) {
+  Store("[Ports]\n9100=a\n");
+  const std::string failure = "Unable to write to " + path_;
+  TIniFile ini = Ini();
+  EXPECT_EQ(FailureOf([&] { ini.WriteText("Ports", "9101", "a\nb"); }), failure);
+  EXPECT_EQ(FailureOf([&] { ini.WriteText("Ports", "a=b", "x"); }), failure);
+  EXPECT_EQ(FailureOf([&] { ini.WriteText("Po]rts", "1", "x"); }), failure);
+  EXPECT_EQ(FailureOf([&] { ini.WriteText("Ports", " ", "x"); }), failure);
+  EXPECT_EQ(FailureOf([&] { ini.ReplaceSection("Ports", {{"1", "x"}, {"[2", "y"}}); }), failure);
+  EXPECT_EQ(Stored(), "[Ports]\n9100=a\n");
+}
+
+// A failure at each step of the rewrite leaves the old file byte for byte.
+struct TFailingStep {
+  const char* name;
+  void (*inject)(TFileCalls&);
+};
+
+class AtomicWriteTest : public IniFileTest, public testing::WithParamInterface<TFailingStep> {};
+
+TEST_P(AtomicWriteTest, FailedReplaceLeavesTheOldFileWhole) {
+  const std::string before = "; keep\n[Ports]\n9100=/a,f,F,0,\n9101=/b,f,F,0,x\n[File]\nx=1\n";
+  Store(before);
+  {
+    TFileCallsOverride override;
+    GetParam().inject(override.Calls());
+    EXPECT_EQ(FailureOf([&] {
+                Ini().ReplaceSection("Ports", {{"9200", "/new,f,T,1,"}});
+              }),
+              "Unable to write to " + path_);
+    EXPECT_EQ(FailureOf([&] { Ini().WriteText("Ports", "9300", "x"); }),
+              "Unable to write to " + path_);
+  }
+  EXPECT_EQ(Stored(), before);
+  EXPECT_TRUE(Leftovers().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Steps, AtomicWriteTest,
+    testing::Values(
+        TFailingStep{"Write",
+                     [](TFileCalls& calls) {
+                       calls.Write = [](int, const void*, size_t) -> ssize_t {
+                         errno = ENOSPC;
+                         return -1;
+                       };
+                     }},
+        TFailingStep{"ShortWriteThenFull",
+                     [](TFileCalls& calls) {
+                       calls.Write = [](int fd, const void* data, size_t size) -> ssize_t {
+                         static bool first = true;
+                         if (first) {
+                           first = false;
+                           return RealFileCalls().Write(fd, data, size > 5 ? 5 : size);
+                         }
+                         errno = ENOSPC;
+                         return -1;
+                       };
+                     }},
+        TFailingStep{"Sync",
+                     [](TFileCalls& calls) {
+                       calls.Sync = [](int) -> int {
+                         errno = EIO;
+                         return -1;
+                       };
+                     }},
+        TFailingStep{"Close",
+                     [](TFileCalls& calls) {
+                       calls.Close = [](int fd) -> int {
+                         RealFileCalls().Close(fd);
+                         errno = EIO;
+                         return -1;
+                       };
+                     }},
+        TFailingStep{"Rename",
+                     [](TFileCalls& calls) {
+                       calls.Rename = [](const char*, const char*) -> int {
+                         errno = EXDEV;
+                         return -1;
+                       };
+                     }},
+        TFailingStep{"Open", [](TFileCalls& calls) {
+                       calls.Open = [](const char* path, int flags, mode_t mode) -> int {
+                         if (flags & O_CREAT) {
+                           errno = EACCES;
+                           return -1;
+                         }
+                         return RealFileCalls().Open(path, flags, mode);
+                       };
+                     }}),
+    [](const testing::TestParamInfo<TFailingStep>& info) { return std::string(info.param.name); });
+
+TEST_F(IniFileTest, UnreadableExistingFileIsNeverReplaced) {
+  Store("[Ports]\n9100=a\n");
+  TFileCallsOverride override;
+  override.Calls().Read = [](int, void*, size_t) -> ssize_t {
+    errno = EIO;
+    return -1;
+  };
+  EXPECT_EQ(Ini().ReadText("Ports", "9100", "d"), "d");
+  EXPECT_EQ(FailureOf([&] { Ini().WriteText("Ports", "9101", "b"); }),
+            "Unable to write to " + path_);
+  FileCalls() = RealFileCalls();
+  EXPECT_EQ(Stored(), "[Ports]\n9100=a\n");
+}
+
+TEST_F(IniFileTest, RewriteKeepsThePermissionBits) {
+  Store("[Ports]\n");
+  ASSERT_EQ(chmod(path_.c_str(), 0600), 0);
+  Ini().WriteText("Ports", "1", "x");
+  struct stat status{};
+  ASSERT_EQ(stat(path_.c_str(), &status), 0);
+  EXPECT_EQ(status.st_mode & 0777, 0600u);
+}
+
+TEST_F(IniFileTest, EveryOperationSeesTheFileAsItIsNow) {
+  TIniFile ini = Ini();
+  EXPECT_EQ(ini.ReadText("S", "k", "d"), "d");
+  Store("[S]\nk=1\n");
+  EXPECT_EQ(ini.ReadText("S", "k", "d"), "1");
+  Store("[S]\nk=2\n");
+  EXPECT_EQ(ini.ReadText("S", "k", "d"), "2");
+}
+
+TEST_F(IniFileTest, GarbageIsReadWithoutHarm) {
+  std::string garbage;
+  for (int i = 0; i < 200000; ++i) garbage.push_back(static_cast<char>((i * 7919) % 256));
+  garbage += std::string("\n[S]\nk=v\0w\n", 11) + std::string(1 << 20, '[') + "\n" +
+             std::string(1 << 20, '=') + "\n[\n]\n=\n[S\nj=2\n\r\r\n";
+  Store(garbage);
+  TIniFile ini = Ini();
+  EXPECT_EQ(ini.ReadText("S", "k", ""), std::string("v\0w", 3));
+  EXPECT_EQ(ini.ReadText("S", "j", ""), "2");
+  TStrings keys;
+  ini.ListKeys("S", keys);
+  TStrings entries;
+  ini.ListEntries("S", entries);
+  ini.WriteText("S", "k", "new");
+  EXPECT_EQ(ini.ReadText("S", "k", ""), "new");
+  EXPECT_EQ(Stored().size(), garbage.size());
+}
+
+TEST_F(IniFileTest, LinesOutsideAnySectionAreNoKeys) {
+  Store("k=outside\n[S]\nk=inside\n");
+  TIniFile ini = Ini();
+  EXPECT_EQ(ini.ReadText("S", "k", ""), "inside");
+  EXPECT_EQ(ini.ReadText("", "k", "d"), "d");
+}
+
+TEST(SettingsFilePath, IsTheExecutableWithTheIniExtension) {
+  const std::string executable = std::filesystem::canonical("/proc/self/exe").string();
+  const std::string path = SettingsFilePath();
+  ASSERT_TRUE(path.ends_with(".ini"));
+  const std::string stem = executable.substr(0, executable.rfind('/') + 1) +
+                           std::filesystem::path(executable).stem().string() + ".ini";
+  EXPECT_EQ(path, stem);
+}
+
+}  // namespace
