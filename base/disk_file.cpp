@@ -23,16 +23,18 @@ struct TErrnoCode {
   int code;
 };
 
-// Platform error numbers outside the fixed mapping, given the Windows code of
-// the same meaning; anything not listed is a general failure (31).
+// Platform error numbers outside the fixed mapping, each given the code of the
+// same meaning in the numbering the I/O error table uses (32 for a file in
+// use, 112 for a full disk, ...); anything not listed is a general failure.
 constexpr TErrnoCode kOtherErrnoCodes[] = {
-    {EBADF, 6},    {ENOMEM, 8},  {EXDEV, 17},   {ENXIO, 21},    {ENODEV, 21},
-    {EBUSY, 32},   {ETXTBSY, 32}, {EAGAIN, 33}, {EEXIST, 80},   {EINVAL, 87},
-    {EDQUOT, 112}, {EFBIG, 223}, {EIO, 1117},  {ELOOP, 1921},
+    {EBADF, 6},    {ENOMEM, 8},   {EXDEV, 17},  {ENXIO, 21},   {ENODEV, 21},
+    {EBUSY, 32},   {ETXTBSY, 32}, {EAGAIN, 33}, {EEXIST, 80},  {EINVAL, 87},
+    {EDQUOT, 112}, {EFBIG, 223},  {EIO, 1117},  {ELOOP, 1921},
 };
 constexpr int kGeneralFailure = 31;
 
-// The folder that should hold path; "." for a bare name.
+// Whether the folder that should hold path exists; a bare name lives in the
+// current folder, which does.
 bool HoldingFolderIsPresent(const std::string& path) {
   const std::string folder = DirectoryPart(path);
   return folder.empty() || DirectoryIsPresent(folder);
@@ -42,30 +44,45 @@ bool HoldingFolderIsPresent(const std::string& path) {
 
 std::string InOutErrorMessage(int code) {
   switch (code) {
-    case 2: return "File not found";
-    case 3: return "Invalid filename";
-    case 4: return "Too many open files";
-    case 5: return "File access denied";
-    case 100: return "Read beyond end of file";
-    case 101: return "Disk full";
-    case 106: return "Invalid numeric input";
-    default: return "I/O error " + FormatInteger(code);
+    case 2:
+      return "File not found";
+    case 3:
+      return "Invalid filename";
+    case 4:
+      return "Too many open files";
+    case 5:
+      return "File access denied";
+    case 100:
+      return "Read beyond end of file";
+    case 101:
+      return "Disk full";
+    case 106:
+      return "Invalid numeric input";
+    default:
+      return "I/O error " + FormatInteger(code);
   }
 }
 
 int InOutErrorCode(int systemError, const std::string& path) {
   switch (systemError) {
-    case ENOENT: return HoldingFolderIsPresent(path) ? 2 : 3;
-    case ENOTDIR: return 3;
+    case ENOENT:
+      return HoldingFolderIsPresent(path) ? 2 : 3;
+    case ENOTDIR:
+      return 3;
     case EMFILE:
-    case ENFILE: return 4;
+    case ENFILE:
+      return 4;
     case EACCES:
     case EPERM:
     case EROFS:
-    case EISDIR: return 5;
-    case ENOSPC: return 112;
-    case ENAMETOOLONG: return 206;
-    default: break;
+    case EISDIR:
+      return 5;
+    case ENOSPC:
+      return 112;
+    case ENAMETOOLONG:
+      return 206;
+    default:
+      break;
   }
   for (const TErrnoCode& entry : kOtherErrnoCodes) {
     if (entry.systemError == systemError) return entry.code;
@@ -98,7 +115,9 @@ DiskFile::~DiskFile() {
   }
 }
 
-void DiskFile::Bind(std::string_view path) { path_ = std::string(path); }
+void DiskFile::Bind(std::string_view path) {
+  path_ = std::string(path);
+}
 
 void DiskFile::RequireUsablePath() const {
   if (path_.empty()) RaiseInOutError(kNoPathBound);
@@ -115,11 +134,17 @@ void DiskFile::Open(int flags, TState state) {
   buffered_ = 0;
 }
 
-void DiskFile::OpenCreate() { Open(O_WRONLY | O_CREAT | O_TRUNC, TState::OpenForWriting); }
+void DiskFile::OpenCreate() {
+  Open(O_WRONLY | O_CREAT | O_TRUNC, TState::OpenForWriting);
+}
 
-void DiskFile::OpenAppend() { Open(O_WRONLY | O_APPEND, TState::OpenForWriting); }
+void DiskFile::OpenAppend() {
+  Open(O_WRONLY | O_APPEND, TState::OpenForWriting);
+}
 
-void DiskFile::OpenExisting() { Open(O_RDWR, TState::OpenForReadingAndWriting); }
+void DiskFile::OpenExisting() {
+  Open(O_RDWR, TState::OpenForReadingAndWriting);
+}
 
 void DiskFile::WriteOut() {
   const char* data = buffer_.data();
@@ -179,7 +204,7 @@ void DiskFile::CloseOut() {
 
 int64_t DiskFile::SizeInBytes() {
   if (state_ == TState::Closed) RaiseInOutError(kFileNotOpen);
-  struct stat status{};
+  struct stat status {};
   if (FileCalls().FileStatus(handle_, &status) != 0) RaiseFromErrno(errno, path_);
   return static_cast<int64_t>(status.st_size) + static_cast<int64_t>(buffered_);
 }

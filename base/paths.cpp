@@ -38,12 +38,12 @@ std::string IncludeSeparator(std::string_view directory) {
 }
 
 bool FileIsPresent(const std::string& path) {
-  struct stat status{};
+  struct stat status {};
   return !path.empty() && StatPath(path, status) && !S_ISDIR(status.st_mode);
 }
 
 bool DirectoryIsPresent(const std::string& path) {
-  struct stat status{};
+  struct stat status {};
   return !path.empty() && StatPath(path, status) && S_ISDIR(status.st_mode);
 }
 

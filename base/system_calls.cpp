@@ -6,16 +6,20 @@
 
 namespace {
 
-int RealOpen(const char* path, int flags, mode_t mode) { return ::open(path, flags, mode); }
+int RealOpen(const char* path, int flags, mode_t mode) {
+  return ::open(path, flags, mode);
+}
 
 const TFileCalls kRealFileCalls = {
-    &RealOpen,   &::read,   &::write,  &::close, &::fstat,    &::stat,
-    &::fsync,    &::rename, &::unlink, &::mkdir, &::readlink,
+    &RealOpen, &::read,   &::write,  &::close, &::fstat,    &::stat,
+    &::fsync,  &::rename, &::unlink, &::mkdir, &::readlink,
 };
 
 }  // namespace
 
-const TFileCalls& RealFileCalls() { return kRealFileCalls; }
+const TFileCalls& RealFileCalls() {
+  return kRealFileCalls;
+}
 
 TFileCalls& FileCalls() {
   static TFileCalls calls = kRealFileCalls;

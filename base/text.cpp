@@ -4,7 +4,9 @@
 
 #include "base/exceptions.h"
 
-bool IsBlank(char byte) { return static_cast<unsigned char>(byte) <= 0x20; }
+bool IsBlank(char byte) {
+  return static_cast<unsigned char>(byte) <= 0x20;
+}
 
 std::string TrimBlanks(std::string_view text) {
   std::size_t first = 0;
@@ -23,7 +25,9 @@ int HexDigitValue(char byte) {
   return -1;
 }
 
-bool IsDecimalDigit(char byte) { return byte >= '0' && byte <= '9'; }
+bool IsDecimalDigit(char byte) {
+  return byte >= '0' && byte <= '9';
+}
 
 // Decimal digits only, at least one; the magnitude may reach 2^31 so that the
 // caller can accept -2147483648.
@@ -89,7 +93,9 @@ int32_t ParseIntegerOr(std::string_view text, int32_t defaultValue) {
   return TryParseInteger(text, value) ? value : defaultValue;
 }
 
-std::string FormatInteger(int64_t value) { return std::to_string(value); }
+std::string FormatInteger(int64_t value) {
+  return std::to_string(value);
+}
 
 int PositionOf(std::string_view needle, std::string_view text) {
   if (needle.empty() || text.empty()) return 0;
@@ -102,7 +108,8 @@ std::string CopyRange(std::string_view text, int index, int count) {
   const int64_t first = std::max<int64_t>(index, 1);
   if (text.empty() || count < 0 || first > length) return std::string();
   const int64_t taken = std::min<int64_t>(count, length - first + 1);
-  return std::string(text.substr(static_cast<std::size_t>(first - 1), static_cast<std::size_t>(taken)));
+  return std::string(
+      text.substr(static_cast<std::size_t>(first - 1), static_cast<std::size_t>(taken)));
 }
 
 void DeleteRange(std::string& text, int index, int count) {
@@ -113,7 +120,9 @@ void DeleteRange(std::string& text, int index, int count) {
 }
 
 namespace {
-char LowerAscii(char byte) { return (byte >= 'A' && byte <= 'Z') ? static_cast<char>(byte + 32) : byte; }
+char LowerAscii(char byte) {
+  return (byte >= 'A' && byte <= 'Z') ? static_cast<char>(byte + 32) : byte;
+}
 }  // namespace
 
 bool SameTextIgnoringCase(std::string_view left, std::string_view right) {

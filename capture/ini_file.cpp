@@ -23,17 +23,17 @@ struct TLine {
   std::string_view text;    // without its line end
   std::string_view ending;  // "\n", "\r\n", or empty for a last line without one
   TLineKind kind = TLineKind::Other;
-  std::string_view name;    // section name of a header, key of an entry; trimmed
-  std::string_view value;   // value of an entry; trimmed
-  int section = -1;         // index of the header line above, -1 before any
+  std::string_view name;   // section name of a header, key of an entry; trimmed
+  std::string_view value;  // value of an entry; trimmed
+  int section = -1;        // index of the header line above, -1 before any
 };
 
 struct TDocument {
   std::string content;
   std::vector<TLine> lines;
-  bool present = false;          // the file existed
-  mode_t mode = 0666;            // its permission bits, kept by a rewrite
-  std::string newline = "\n";    // the line end new lines get
+  bool present = false;        // the file existed
+  mode_t mode = 0666;          // its permission bits, kept by a rewrite
+  std::string newline = "\n";  // the line end new lines get
 };
 
 std::string_view TrimmedView(std::string_view text) {
@@ -98,7 +98,7 @@ int ReadWholeFile(const std::string& path, TDocument& document) {
   const int handle = calls.Open(path.c_str(), O_RDONLY | O_CLOEXEC, 0);
   if (handle < 0) return errno;
   int failure = 0;
-  struct stat status{};
+  struct stat status {};
   if (calls.FileStatus(handle, &status) != 0) {
     failure = errno;
   } else if (S_ISDIR(status.st_mode)) {
@@ -177,15 +177,16 @@ std::string Render(const TDocument& document, const TEdit& edit) {
       pieces.emplace_back(edit.replace[i] ? std::string_view(*edit.replace[i]) : line.text,
                           line.ending);
     }
-    for (const std::string& added : edit.insertAfter[i]) pieces.emplace_back(added, document.newline);
+    for (const std::string& added : edit.insertAfter[i])
+      pieces.emplace_back(added, document.newline);
   }
   for (const std::string& added : edit.append) pieces.emplace_back(added, document.newline);
   std::string result;
   for (std::size_t i = 0; i < pieces.size(); ++i) {
     result += pieces[i].first;
     const bool last = i + 1 == pieces.size();
-    result += (pieces[i].second.empty() && !last) ? std::string_view(document.newline)
-                                                  : pieces[i].second;
+    result +=
+        (pieces[i].second.empty() && !last) ? std::string_view(document.newline) : pieces[i].second;
   }
   return result;
 }
@@ -244,8 +245,8 @@ std::string CheckedSection(const std::string& path, std::string_view section) {
 
 std::string EntryLine(const std::string& path, std::string_view key, std::string_view value) {
   const std::string name = TrimBlanks(key);
-  if (name.empty() || HasAny(name, "=\r\n") || name[0] == '[' || name[0] == ';' ||
-      name[0] == '#' || HasAny(value, "\r\n")) {
+  if (name.empty() || HasAny(name, "=\r\n") || name[0] == '[' || name[0] == ';' || name[0] == '#' ||
+      HasAny(value, "\r\n")) {
     throw Exception("Unable to write to " + path);
   }
   return name + "=" + std::string(value);

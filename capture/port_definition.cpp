@@ -29,6 +29,6 @@ TPortDefinition DecodePortDefinition(std::string_view value) {
 }
 
 std::string EncodePortDefinition(const TPortDefinition& definition) {
-  return definition.Directory + "," + definition.FileFormat + "," + definition.OverwriteMark +
-         "," + definition.Days + "," + definition.Comments;
+  return definition.Directory + "," + definition.FileFormat + "," + definition.OverwriteMark + "," +
+         definition.Days + "," + definition.Comments;
 }

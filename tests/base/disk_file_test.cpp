@@ -138,7 +138,8 @@ TEST_F(DiskFileTest, AppendKeepsContentWhateverItEndsWith) {
 TEST_F(DiskFileTest, AppendOnAMissingFileIsFileNotFound) {
   DiskFile file;
   file.Bind(root_ + "/missing.txt");
-  EXPECT_EQ(FailureOf([&] { file.OpenAppend(); }), std::make_pair(2, std::string("File not found")));
+  EXPECT_EQ(FailureOf([&] { file.OpenAppend(); }),
+            std::make_pair(2, std::string("File not found")));
   EXPECT_EQ(file.State(), DiskFile::TState::Closed);
   EXPECT_EQ(FailureOf([&] { file.OpenExisting(); }).first, 2);
 }
@@ -241,7 +242,8 @@ TEST_F(DiskFileTest, CloseIsNeverRetried) {
 
 TEST_F(DiskFileTest, WrongStatesHaveTheirCodes) {
   DiskFile file;
-  EXPECT_EQ(FailureOf([&] { file.OpenCreate(); }), std::make_pair(102, std::string("I/O error 102")));
+  EXPECT_EQ(FailureOf([&] { file.OpenCreate(); }),
+            std::make_pair(102, std::string("I/O error 102")));
   EXPECT_EQ(FailureOf([&] { file.RemoveFile(); }).first, 102);
   file.Bind(root_ + "/a.txt");
   EXPECT_EQ(FailureOf([&] { file.PutText("x"); }).first, 103);
@@ -299,7 +301,8 @@ TEST_F(DiskFileTest, DestructorWritesOutWhatIsBuffered) {
 TEST_F(DiskFileTest, OverlongPathIsRefused) {
   DiskFile file;
   file.Bind(root_ + "/" + std::string(300, 'n'));
-  EXPECT_EQ(FailureOf([&] { file.OpenCreate(); }), std::make_pair(206, std::string("I/O error 206")));
+  EXPECT_EQ(FailureOf([&] { file.OpenCreate(); }),
+            std::make_pair(206, std::string("I/O error 206")));
 }
 
 }  // namespace

@@ -38,9 +38,8 @@ TEST_P(DirectoryPartTest, KeepsUpToTheLastSeparator) {
 INSTANTIATE_TEST_SUITE_P(Cases, DirectoryPartTest,
                          testing::Values(TPathCase{"name.txt", ""},
                                          TPathCase{"/capture/98-01-12.txt", "/capture/"},
-                                         TPathCase{"/capture/", "/capture/"},
-                                         TPathCase{"/", "/"}, TPathCase{"", ""},
-                                         TPathCase{"C:name.txt", ""},
+                                         TPathCase{"/capture/", "/capture/"}, TPathCase{"/", "/"},
+                                         TPathCase{"", ""}, TPathCase{"C:name.txt", ""},
                                          TPathCase{"a/b/c", "a/b/"}));
 
 class IncludeSeparatorTest : public testing::TestWithParam<TPathCase> {};
@@ -49,9 +48,8 @@ TEST_P(IncludeSeparatorTest, EndsInOneSeparator) {
 }
 INSTANTIATE_TEST_SUITE_P(Cases, IncludeSeparatorTest,
                          testing::Values(TPathCase{"/capture", "/capture/"},
-                                         TPathCase{"/capture/", "/capture/"},
-                                         TPathCase{"", ""}, TPathCase{"/", "/"},
-                                         TPathCase{"a", "a/"}));
+                                         TPathCase{"/capture/", "/capture/"}, TPathCase{"", ""},
+                                         TPathCase{"/", "/"}, TPathCase{"a", "a/"}));
 
 class TemporaryFolder : public testing::Test {
  protected:

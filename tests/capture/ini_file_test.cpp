@@ -1,8 +1,8 @@
 #include "capture/ini_file.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
-#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -99,8 +99,9 @@ TEST_F(IniFileTest, BlanksAroundNamesAndValuesAreTrimmedAndQuotesKept) {
 }
 
 TEST_F(IniFileTest, KeysAreListedInFileOrderWithDuplicates) {
-  Store("[Ports]\n9102=c\n9100=a\n; comment\n9101=b\n9100=again\nnot a key\n=novalue\n"
-        "[Other]\nx=1\n");
+  Store(
+      "[Ports]\n9102=c\n9100=a\n; comment\n9101=b\n9100=again\nnot a key\n=novalue\n"
+      "[Other]\nx=1\n");
   TStrings keys;
   Ini().ListKeys("Ports", keys);
   EXPECT_EQ(keys, (TStrings{"9102", "9100", "9101", "9100"}));
@@ -207,13 +208,14 @@ TEST_P(ReadFlagTest, IsAnIntegerNotZero) {
   EXPECT_EQ(Ini().ReadFlag("File", "DeleteIfEmpty", GetParam().defaultValue), GetParam().value);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, ReadFlagTest,
-    testing::Values(TFlagCase{"2", true, true}, TFlagCase{"0", true, false},
-                    TFlagCase{"no", true, true}, TFlagCase{"", true, true},
-                    TFlagCase{"yes", false, false}, TFlagCase{"true", false, false},
-                    TFlagCase{"1", false, true}, TFlagCase{"0x1", false, true},
-                    TFlagCase{"0x0", true, false}, TFlagCase{"-1", false, true}));
+INSTANTIATE_TEST_SUITE_P(Cases, ReadFlagTest,
+                         testing::Values(TFlagCase{"2", true, true}, TFlagCase{"0", true, false},
+                                         TFlagCase{"no", true, true}, TFlagCase{"", true, true},
+                                         TFlagCase{"yes", false, false},
+                                         TFlagCase{"true", false, false},
+                                         TFlagCase{"1", false, true}, TFlagCase{"0x1", false, true},
+                                         TFlagCase{"0x0", true, false},
+                                         TFlagCase{"-1", false, true}));
 
 TEST_F(IniFileTest, WritesCreateFileSectionAndKey) {
   TIniFile ini = Ini();
@@ -232,8 +234,9 @@ TEST_F(IniFileTest, WriteKeepsEveryOtherLineAsItWas) {
   Store(before);
   TIniFile ini = Ini();
   ini.WriteNumber("window", "TOP", 12);
-  EXPECT_EQ(Stored(),
-            "; Tarnock settings\n\n[Window]\nTOP=12\n  # note\n\nLeft=4\n\n[Ports]\n9100=/a,f,F,0,\n");
+  EXPECT_EQ(
+      Stored(),
+      "; Tarnock settings\n\n[Window]\nTOP=12\n  # note\n\nLeft=4\n\n[Ports]\n9100=/a,f,F,0,\n");
   ini.WriteNumber("Window", "Height", 200);
   EXPECT_EQ(Stored(),
             "; Tarnock settings\n\n[Window]\nTOP=12\n  # note\n\nLeft=4\nHeight=200\n\n[Ports]\n"
@@ -245,7 +248,8 @@ TEST_F(IniFileTest, WriteToAnEmptySectionGoesBelowItsHeader) {
   TIniFile ini = Ini();
   ini.WriteText("Ports", "9100", "/a,f,F,0,");
   ini.WriteText("Other", "k", "v");
-  EXPECT_EQ(Stored(), "[Ports]\n9100=/a,f,F,0,\n; none yet\n[File]\nDeleteIfEmpty=1\n[Other]\nk=v\n");
+  EXPECT_EQ(Stored(),
+            "[Ports]\n9100=/a,f,F,0,\n; none yet\n[File]\nDeleteIfEmpty=1\n[Other]\nk=v\n");
 }
 
 TEST_F(IniFileTest, WriteUpdatesTheFirstOfDuplicateKeys) {
@@ -310,7 +314,9 @@ TEST_F(IniFileTest, UnwritableLocationsRaiseUnableToWrite) {
   ASSERT_EQ(mkdir(path_.c_str(), 0777), 0);
   EXPECT_EQ(FailureOf([&] { Ini().WriteFlag("File", "DeleteIfEmpty", true); }),
             "Unable to write to " + path_);
-  EXPECT_EQ(FailureOf([&] { Ini().ReplaceSection("Ports", {{"1", "x"}}); }),
+  EXPECT_EQ(FailureOf([&] {
+              Ini().ReplaceSection("Ports", {{"1", "x"}});
+            }),
             "Unable to write to " + path_);
   EXPECT_EQ(Ini().ReadText("Ports", "1", "d"), "d");
 }
@@ -354,57 +360,59 @@ TEST_P(AtomicWriteTest, FailedReplaceLeavesTheOldFileWhole) {
 
 INSTANTIATE_TEST_SUITE_P(
     Steps, AtomicWriteTest,
-    testing::Values(
-        TFailingStep{"Write",
-                     [](TFileCalls& calls) {
-                       calls.Write = [](int, const void*, size_t) -> ssize_t {
-                         errno = ENOSPC;
-                         return -1;
-                       };
-                     }},
-        TFailingStep{"ShortWriteThenFull",
-                     [](TFileCalls& calls) {
-                       calls.Write = [](int fd, const void* data, size_t size) -> ssize_t {
-                         static bool first = true;
-                         if (first) {
-                           first = false;
-                           return RealFileCalls().Write(fd, data, size > 5 ? 5 : size);
-                         }
-                         errno = ENOSPC;
-                         return -1;
-                       };
-                     }},
-        TFailingStep{"Sync",
-                     [](TFileCalls& calls) {
-                       calls.Sync = [](int) -> int {
-                         errno = EIO;
-                         return -1;
-                       };
-                     }},
-        TFailingStep{"Close",
-                     [](TFileCalls& calls) {
-                       calls.Close = [](int fd) -> int {
-                         RealFileCalls().Close(fd);
-                         errno = EIO;
-                         return -1;
-                       };
-                     }},
-        TFailingStep{"Rename",
-                     [](TFileCalls& calls) {
-                       calls.Rename = [](const char*, const char*) -> int {
-                         errno = EXDEV;
-                         return -1;
-                       };
-                     }},
-        TFailingStep{"Open", [](TFileCalls& calls) {
-                       calls.Open = [](const char* path, int flags, mode_t mode) -> int {
-                         if (flags & O_CREAT) {
-                           errno = EACCES;
-                           return -1;
-                         }
-                         return RealFileCalls().Open(path, flags, mode);
-                       };
-                     }}),
+    testing::Values(TFailingStep{"Write",
+                                 [](TFileCalls& calls) {
+                                   calls.Write = [](int, const void*, size_t) -> ssize_t {
+                                     errno = ENOSPC;
+                                     return -1;
+                                   };
+                                 }},
+                    TFailingStep{"ShortWriteThenFull",
+                                 [](TFileCalls& calls) {
+                                   calls.Write = [](int fd, const void* data,
+                                                    size_t size) -> ssize_t {
+                                     static bool first = true;
+                                     if (first) {
+                                       first = false;
+                                       return RealFileCalls().Write(fd, data, size > 5 ? 5 : size);
+                                     }
+                                     errno = ENOSPC;
+                                     return -1;
+                                   };
+                                 }},
+                    TFailingStep{"Sync",
+                                 [](TFileCalls& calls) {
+                                   calls.Sync = [](int) -> int {
+                                     errno = EIO;
+                                     return -1;
+                                   };
+                                 }},
+                    TFailingStep{"Close",
+                                 [](TFileCalls& calls) {
+                                   calls.Close = [](int fd) -> int {
+                                     RealFileCalls().Close(fd);
+                                     errno = EIO;
+                                     return -1;
+                                   };
+                                 }},
+                    TFailingStep{"Rename",
+                                 [](TFileCalls& calls) {
+                                   calls.Rename = [](const char*, const char*) -> int {
+                                     errno = EXDEV;
+                                     return -1;
+                                   };
+                                 }},
+                    TFailingStep{"Open",
+                                 [](TFileCalls& calls) {
+                                   calls.Open = [](const char* path, int flags,
+                                                   mode_t mode) -> int {
+                                     if (flags & O_CREAT) {
+                                       errno = EACCES;
+                                       return -1;
+                                     }
+                                     return RealFileCalls().Open(path, flags, mode);
+                                   };
+                                 }}),
     [](const testing::TestParamInfo<TFailingStep>& info) { return std::string(info.param.name); });
 
 TEST_F(IniFileTest, UnreadableExistingFileIsNeverReplaced) {
@@ -425,7 +433,7 @@ TEST_F(IniFileTest, RewriteKeepsThePermissionBits) {
   Store("[Ports]\n");
   ASSERT_EQ(chmod(path_.c_str(), 0600), 0);
   Ini().WriteText("Ports", "1", "x");
-  struct stat status{};
+  struct stat status {};
   ASSERT_EQ(stat(path_.c_str(), &status), 0);
   EXPECT_EQ(status.st_mode & 0777, 0600u);
 }
