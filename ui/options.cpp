@@ -194,7 +194,7 @@ void TForm2::EnableButtons() {
 
 void TForm2::FormShow() {
   EnableButtons();
-  if (SelectedRow() == 0) SelectRow(1);
+  SelectRow(1);
   StringGrid1->setFocus();
 }
 

@@ -1,0 +1,231 @@
+#include "ui/add_port.h"
+
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <ostream>
+#include <string>
+
+#include "support/dialog_driver.h"
+
+namespace {
+
+class PortEditorTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(folder_.isValid());
+    editor_.show();
+    editor_.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&editor_));
+  }
+
+  std::string Path(const char* relative) const { return folder_.filePath(relative).toStdString(); }
+
+  void Fill(const std::string& port, const std::string& directory, const std::string& format) {
+    editor_.ePort->setText(QString::fromStdString(port));
+    editor_.eDirectory->setText(QString::fromStdString(directory));
+    editor_.eFormat->setText(QString::fromStdString(format));
+  }
+
+  // Entries of the folder, hidden ones included.
+  static QStringList Entries(const std::string& folder) {
+    return QDir(QString::fromStdString(folder))
+        .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+  }
+
+  std::string FocusName() const {
+    return editor_.focusWidget() ? editor_.focusWidget()->objectName().toStdString() : "";
+  }
+
+  QTemporaryDir folder_;
+  TForm3 editor_;
+  TBoxRecorder boxes_;
+};
+
+struct TValidationCase {
+  const char* Port;
+  const char* Directory;  // "@" stands for the test folder
+  const char* Format;
+  const char* Message;  // "" when the entry passes
+  const char* Focus;    // the field focused after the message
+};
+
+class PortEditorValidationTest : public PortEditorTest,
+                                 public testing::WithParamInterface<TValidationCase> {};
+
+TEST_P(PortEditorValidationTest, ShowsTheFirstFailingTestsMessageAndFocusesItsField) {
+  const TValidationCase& c = GetParam();
+  QFile(folder_.filePath("plain")).open(QIODevice::WriteOnly);
+  std::string directory = c.Directory;
+  if (directory.starts_with('@')) directory.replace(0, 1, folder_.path().toStdString());
+  Fill(c.Port, directory, c.Format);
+  editor_.eComment->setFocus();
+  editor_.BitBtn1Click();
+  if (*c.Message == '\0') {
+    EXPECT_TRUE(boxes_.Boxes.empty()) << boxes_.Texts().front();
+    EXPECT_EQ(editor_.result(), QDialog::Accepted);
+    return;
+  }
+  ASSERT_EQ(boxes_.Texts(), std::vector<std::string>{c.Message});
+  EXPECT_EQ(boxes_.Boxes[0].Kind, TBoxKind::Error);
+  EXPECT_EQ(boxes_.Boxes[0].Caption, "Error");
+  EXPECT_EQ(FocusName(), c.Focus);
+  EXPECT_TRUE(editor_.isVisible());
+  EXPECT_EQ(editor_.ePort->text().toStdString(), c.Port);
+}
+
+void PrintTo(const TValidationCase& c, std::ostream* out) {
+  *out << "port '" << c.Port << "' directory '" << c.Directory << "' format '" << c.Format << "'";
+}
+
+constexpr const char* kAllData = "Please Enter all Data";
+constexpr const char* kPort = "Please Enter a Valid Port";
+constexpr const char* kDirectoryComma = "\",\" is not allowed in the directory name";
+constexpr const char* kDirectory = "Please Enter a Valid Directory";
+constexpr const char* kFormatComma = "\",\" is not allowed in the file format";
+constexpr const char* kFormat = "Please Enter a Valid File Format";
+
+INSTANTIATE_TEST_SUITE_P(
+    Messages, PortEditorValidationTest,
+    testing::Values(
+        // Missing data comes first and moves no focus.
+        TValidationCase{" ", "@/cap", "yymmdd", kAllData, "eComment"},
+        TValidationCase{"9100", "@/cap", "", kAllData, "eComment"},
+        TValidationCase{"9100", " \t", "yymmdd", kAllData, "eComment"},
+        TValidationCase{" ", "@/a,b", "x,y", kAllData, "eComment"},
+        // Only decimal ports from 1 to 65535, leading spaces allowed.
+        TValidationCase{"9100x", "@/cap", "yymmdd", kPort, "ePort"},
+        TValidationCase{"9100 ", "@/cap", "yymmdd", kPort, "ePort"},
+        TValidationCase{"0", "@/cap", "yymmdd", kPort, "ePort"},
+        TValidationCase{"-1", "@/cap", "yymmdd", kPort, "ePort"},
+        TValidationCase{"+80", "@/cap", "yymmdd", kPort, "ePort"},
+        TValidationCase{"0x238C", "@/cap", "yymmdd", kPort, "ePort"},
+        TValidationCase{"$238C", "@/cap", "yymmdd", kPort, "ePort"},
+        TValidationCase{"65536", "@/cap", "yymmdd", kPort, "ePort"},
+        TValidationCase{"70000", "@/cap", "yymmdd", kPort, "ePort"},
+        TValidationCase{"99999999999", "@/cap", "yymmdd", kPort, "ePort"},
+        TValidationCase{"9100x", "@/a,b", "x,y", kPort, "ePort"},
+        TValidationCase{"  9100", "@/cap", "yymmdd", "", ""},
+        TValidationCase{"1", "@/cap", "yymmdd", "", ""},
+        TValidationCase{"65535", "@/cap", "yymmdd", "", ""},
+        // Commas would break the stored definition apart.
+        TValidationCase{"9100", "@/a,b", "yymmdd", kDirectoryComma, "eDirectory"},
+        TValidationCase{"9100", "@/a,b", "x,y", kDirectoryComma, "eDirectory"},
+        TValidationCase{"9100", "@/cap", "yymmdd,hh", kFormatComma, "eFormat"},
+        // A missing relative directory of one level has no parent to build on.
+        TValidationCase{"9100", "tarnock-missing-relative-folder", "yymmdd", kDirectory,
+                        "eDirectory"},
+        // A name the file system can't create: the directory itself, or a
+        // directory below a plain file.
+        TValidationCase{"9100", "@/cap", "\"\"", kFormat, "eFormat"},
+        TValidationCase{"9100", "@/plain/sub", "yymmdd", kFormat, "eFormat"},
+        TValidationCase{"9100", "@/cap", "yy/mm", kFormat, "eFormat"},
+        TValidationCase{"9100", "@/cap", "yy-mm-dd hhmm", "", ""}));
+
+TEST_F(PortEditorTest, ACommaInTheDirectoryCreatesNothing) {
+  Fill("9100", Path("new,deep"), "yymmdd");
+  editor_.BitBtn1Click();
+  EXPECT_TRUE(Entries(folder_.path().toStdString()).isEmpty());
+}
+
+TEST_F(PortEditorTest, AMissingDirectoryChainIsCreatedAndKeptWhenALaterTestFails) {
+  const std::string deep = Path("cap/new/deep");
+  Fill("9100", deep, "yymmdd,hh");
+  editor_.BitBtn1Click();
+  EXPECT_EQ(boxes_.Texts(), std::vector<std::string>{kFormatComma});
+  editor_.reject();
+  EXPECT_TRUE(QDir(QString::fromStdString(deep)).exists());
+  EXPECT_TRUE(Entries(deep).isEmpty()) << "no trial file after a refused pattern";
+}
+
+TEST_F(PortEditorTest, TheTrialFileLeavesNothingBehind) {
+  Fill("9100", Path("cap") + "/", "yy-mm-dd hhmm");
+  editor_.BitBtn1Click();
+  EXPECT_TRUE(boxes_.Boxes.empty());
+  EXPECT_EQ(editor_.result(), QDialog::Accepted);
+  EXPECT_TRUE(Entries(Path("cap")).isEmpty());
+}
+
+TEST_F(PortEditorTest, AnExistingFileOfTheTrialNameStaysUnchanged) {
+  QDir(folder_.path()).mkdir("cap");
+  QFile existing(folder_.filePath("cap/fixed"));
+  ASSERT_TRUE(existing.open(QIODevice::WriteOnly));
+  existing.write("earlier capture");
+  existing.close();
+  Fill("9100", Path("cap"), "\"fixed\"");
+  editor_.BitBtn1Click();
+  EXPECT_TRUE(boxes_.Boxes.empty());
+  ASSERT_TRUE(existing.open(QIODevice::ReadOnly));
+  EXPECT_EQ(existing.readAll().toStdString(), "earlier capture");
+  EXPECT_EQ(Entries(Path("cap")), QStringList{"fixed"});
+}
+
+TEST_F(PortEditorTest, DaysTypedOutOfRangeArriveAsTheNearerBound) {
+  Fill("9100", Path("cap"), "yymmdd");
+  editor_.seDays->setFocus();
+  editor_.seDays->selectAll();
+  QTest::keyClicks(editor_.seDays, "1500");
+  EXPECT_EQ(editor_.seDays->text().toStdString(), "1500");
+  QTest::mouseClick(editor_.findChild<QPushButton*>("BitBtn1"), Qt::LeftButton);
+  EXPECT_EQ(editor_.result(), QDialog::Accepted);
+  EXPECT_EQ(editor_.seDays->Value(), 999);
+  EXPECT_EQ(editor_.seDays->text().toStdString(), "999");
+}
+
+struct TDaysCase {
+  const char* Typed;
+  const char* Shown;  // the text after leaving the box
+  int Value;
+};
+
+class PortEditorDaysTest : public PortEditorTest, public testing::WithParamInterface<TDaysCase> {
+};
+
+TEST_P(PortEditorDaysTest, TheBoxTakesNumberKeysAndPullsItsValueIntoRange) {
+  editor_.seDays->setFocus();
+  editor_.seDays->selectAll();
+  QTest::keyClicks(editor_.seDays, GetParam().Typed);
+  editor_.eComment->setFocus();
+  EXPECT_EQ(editor_.seDays->text().toStdString(), GetParam().Shown);
+  EXPECT_EQ(editor_.seDays->Value(), GetParam().Value);
+}
+
+INSTANTIATE_TEST_SUITE_P(Typed, PortEditorDaysTest,
+                         testing::Values(TDaysCase{"42", "42", 42}, TDaysCase{"4a2", "42", 42},
+                                         TDaysCase{"-5", "0", 0}, TDaysCase{"1000", "999", 999},
+                                         TDaysCase{"", "0", 0}));
+
+TEST_F(PortEditorTest, SettingDaysPullsTheValueIntoRange) {
+  editor_.seDays->SetValue(1500);
+  EXPECT_EQ(editor_.seDays->Value(), 999);
+  editor_.seDays->SetValue(-3);
+  EXPECT_EQ(editor_.seDays->Value(), 0);
+}
+
+TEST_F(PortEditorTest, EnterInAFieldRunsTheValidationAndEscapeCancels) {
+  Fill("9100", Path("cap"), "yymmdd");
+  QTest::keyClick(editor_.eFormat, Qt::Key_Return);
+  EXPECT_EQ(editor_.result(), QDialog::Accepted);
+
+  editor_.show();
+  Fill("bad", Path("cap"), "yymmdd");
+  QTest::keyClick(editor_.eFormat, Qt::Key_Return);
+  EXPECT_EQ(boxes_.Texts(), std::vector<std::string>{kPort});
+  QTest::keyClick(editor_.ePort, Qt::Key_Escape);
+  EXPECT_FALSE(editor_.isVisible());
+  EXPECT_EQ(editor_.result(), QDialog::Rejected);
+}
+
+TEST_F(PortEditorTest, OldPortHoldsAtMost255Characters) {
+  editor_.OldPort->setText(QString(300, '7'));
+  EXPECT_EQ(editor_.OldPort->text().size(), 255);
+  EXPECT_FALSE(editor_.OldPort->isVisible());
+}
+
+}  // namespace
