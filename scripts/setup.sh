@@ -4,7 +4,7 @@
 # that follow. Already-installed packages are not fetched again.
 set -euo pipefail
 
-packages=(cmake ninja-build g++ qt6-base-dev qt6-qpa-plugins libgl-dev libgtest-dev)
+packages=(cmake ninja-build g++ qt6-base-dev qt6-qpa-plugins libgl-dev libgtest-dev xvfb xauth xdotool)
 [ "${TARNOCK_EXTRA_PACKAGES:-}" ] && packages+=(${TARNOCK_EXTRA_PACKAGES})
 
 missing=()
