@@ -1,0 +1,395 @@
+#!/usr/bin/env bash
+# Runs every capture benchmark against Tarnock and the tools people use
+# instead, side by side in one run, and prints a table of figures and ratios.
+# All traffic stays on 127.0.0.1; every wait is bounded; every capture is
+# checked byte for byte (size and checksum). Exits 1 when a byte check fails
+# or a run hits a bound, 0 otherwise (a missed speed target is reported in
+# the table, not as a failure).
+#
+# Sizes can be shrunk for a quick try, e.g.
+#   BENCH_STREAM_MIB=64 BENCH_JOBS=500 BENCH_HOLD=500 bench/run.sh
+set -euo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+build_dir=${BENCH_BUILD_DIR:-$root/build-bench}
+build_jobs=${BENCH_BUILD_JOBS:-1}
+stream_mib=${BENCH_STREAM_MIB:-512}
+job_count=${BENCH_JOBS:-5000}
+job_size=4096
+hold_count=${BENCH_HOLD:-5000}
+hold_size=1024
+hold_rounds=10
+probe_size=64
+stream_bytes=$((stream_mib * 1024 * 1024))
+clock_ticks=$(getconf CLK_TCK)
+
+# ---------------------------------------------------------------- set-up
+
+install_missing_tools() {
+  local missing=() tool package
+  for tool in socat:socat ncat:ncat /usr/bin/time:time; do
+    package=${tool#*:}
+    command -v "${tool%%:*}" >/dev/null 2>&1 || missing+=("$package")
+  done
+  [ ${#missing[@]} -eq 0 ] && return
+  local sudo=""
+  [ "$(id -u)" -ne 0 ] && sudo="sudo"
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
+
+build_release() {
+  cmake -S "$root" -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+    -DTARNOCK_TESTS=OFF -DTARNOCK_SANITIZE=OFF -DTARNOCK_BENCH=ON >/dev/null
+  ninja -C "$build_dir" -j"$build_jobs" tarnock tarnock_load >/dev/null
+}
+
+install_missing_tools
+build_release
+load=$build_dir/bench/tarnock_load
+work=$(mktemp -d /tmp/tarnock-bench.XXXXXX)
+started_pids=()
+checks_failed=0
+
+cleanup() {
+  local pid
+  for pid in "${started_pids[@]}"; do
+    kill -TERM "$pid" 2>/dev/null || true
+  done
+  for pid in "${started_pids[@]}"; do
+    wait "$pid" 2>/dev/null || true
+  done
+  rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+# 5,000 client sockets in one process, and as many in the server under test.
+ulimit -n "$(ulimit -Hn)"
+
+# ---------------------------------------------------------------- helpers
+
+port_in_use() {
+  local hex
+  hex=$(printf ':%04X ' "$1")
+  grep -q "$hex" /proc/net/tcp
+}
+
+# A port below the ephemeral range that nothing uses now.
+free_port() {
+  local attempt port
+  for attempt in $(seq 1 200); do
+    port=$((20000 + RANDOM % 12000))
+    port_in_use "$port" || { echo "$port"; return; }
+  done
+  echo "no free port found" >&2
+  return 1
+}
+
+wait_listening() {
+  local port=$1 hex attempt
+  hex=$(printf '00000000:%04X 00000000:0000 0A|0100007F:%04X 00000000:0000 0A' "$port" "$port")
+  for attempt in $(seq 1 200); do
+    grep -Eq "$hex" /proc/net/tcp && return 0
+    sleep 0.05
+  done
+  echo "nothing listens on port $port after 10 s" >&2
+  return 1
+}
+
+# Waits up to $2 seconds for process $1 to end, then ends it.
+wait_exit() {
+  local pid=$1 bound=$2 attempt
+  for attempt in $(seq 1 $((bound * 20))); do
+    kill -0 "$pid" 2>/dev/null || { wait "$pid" 2>/dev/null || true; return 0; }
+    sleep 0.05
+  done
+  kill -KILL "$pid" 2>/dev/null || true
+  wait "$pid" 2>/dev/null || true
+}
+
+stop_process() {
+  kill -TERM "$1" 2>/dev/null || true
+  wait_exit "$1" 10
+}
+
+cpu_ticks() {
+  awk '{ print $14 + $15 }' "/proc/$1/stat"
+}
+
+# Starts Tarnock in its own folder with a settings file of "port=definition"
+# lines; sets tarnock_pid.
+start_tarnock() {
+  local folder=$1 line
+  shift
+  mkdir -p "$folder/app"
+  cp "$build_dir/tarnock" "$folder/app/tarnock"
+  {
+    echo "[Ports]"
+    for line in "$@"; do echo "$line"; done
+    echo "[File]"
+    echo "DeleteIfEmpty=1"
+  } >"$folder/app/tarnock.ini"
+  (cd "$folder/app" && QT_QPA_PLATFORM=offscreen exec ./tarnock >"$folder/tarnock.log" 2>&1) &
+  tarnock_pid=$!
+  started_pids+=("$tarnock_pid")
+  for line in "$@"; do wait_listening "${line%%=*}"; done
+}
+
+# Runs the load generator; its key=value lines go to file $1.
+run_load() {
+  local out=$1 status=0
+  shift
+  "$load" "$@" >"$out" 2>&1 || status=$?
+  if [ "$status" -ne 0 ]; then
+    checks_failed=1
+    echo "FAILED: tarnock_load $1: $(grep -h '^problem=' "$out" | cut -d= -f2- || true)" >&2
+    grep -h '_problem=' "$out" >&2 || true
+  fi
+  return 0
+}
+
+value() {
+  grep -h "^$2=" "$1" | tail -1 | cut -d= -f2- || true
+}
+
+# Per GiB from seconds of CPU over the bytes moved.
+per_gib() {
+  awk -v s="$1" -v b="$2" 'BEGIN { if (s == "") print "-"; else printf "%.2f", s / (b / 1073741824) }'
+}
+
+ratio() {
+  awk -v a="$1" -v b="$2" 'BEGIN { if (a == "" || b == "" || b + 0 == 0) print "-"; else printf "%.2fx", a / b }'
+}
+
+number() {
+  awk -v a="$1" -v d="${2:-1}" 'BEGIN { if (a == "") print "-"; else printf "%.*f", d, a }'
+}
+
+declare -A result
+
+# ---------------------------------------------------------------- scenario 1
+
+stream_tarnock() {
+  local folder=$work/stream-tarnock port t0 t1
+  port=$(free_port)
+  start_tarnock "$folder" "$port=$folder/captures,'stream',T,0,stream"
+  mkdir -p "$folder/captures"
+  t0=$(cpu_ticks "$tarnock_pid")
+  run_load "$folder/out" stream --port "$port" --bytes "$stream_bytes" --file "$folder/captures/stream.txt"
+  t1=$(cpu_ticks "$tarnock_pid")
+  result[stream.tarnock.mibs]=$(value "$folder/out" mib_per_s)
+  result[stream.tarnock.cpu]=$(awk -v d=$((t1 - t0)) -v h="$clock_ticks" 'BEGIN { print d / h }')
+  result[stream.tarnock.check]=$(value "$folder/out" stream_checksum)
+  stop_process "$tarnock_pid"
+  rm -rf "$folder"
+}
+
+# Runs a peer that stores one stream into $folder/out.txt and ends after it.
+stream_peer() {
+  local name=$1 folder=$work/stream-$1 port pid
+  shift
+  port=$(free_port)
+  mkdir -p "$folder"
+  local file=$folder/out.txt
+  case $name in
+    socat) /usr/bin/time -f '%U %S' -o "$folder/time" \
+             socat -u "TCP4-LISTEN:$port,reuseaddr,bind=127.0.0.1" "OPEN:$file,creat,trunc" & ;;
+    socat-b131072) /usr/bin/time -f '%U %S' -o "$folder/time" \
+             socat -b131072 -u "TCP4-LISTEN:$port,reuseaddr,bind=127.0.0.1" "OPEN:$file,creat,trunc" & ;;
+    ncat) (exec /usr/bin/time -f '%U %S' -o "$folder/time" ncat -l --recv-only 127.0.0.1 "$port" >"$file") & ;;
+  esac
+  pid=$!
+  started_pids+=("$pid")
+  wait_listening "$port"
+  run_load "$folder/out" stream --port "$port" --bytes "$stream_bytes" --file "$file"
+  wait_exit "$pid" 30
+  result[stream.$name.mibs]=$(value "$folder/out" mib_per_s)
+  result[stream.$name.cpu]=$(awk '{ print $1 + $2 }' "$folder/time" 2>/dev/null || true)
+  result[stream.$name.check]=$(value "$folder/out" stream_checksum)
+  rm -rf "$folder"
+}
+
+# ---------------------------------------------------------------- scenario 2
+
+jobs_tarnock() {
+  local clients=$1 folder=$work/jobs-tarnock-$1 port
+  port=$(free_port)
+  # Seconds are the finest the pattern language resolves; append mode lets
+  # every job of one second share its file.
+  start_tarnock "$folder" "$port=$folder/captures,yyyymmdd-hhnnss,F,0,jobs"
+  mkdir -p "$folder/captures"
+  run_load "$folder/out" jobs --port "$port" --count "$job_count" --size "$job_size" \
+    --clients "$clients" --dir "$folder/captures"
+  result[jobs$clients.tarnock.rate]=$(value "$folder/out" connections_per_s)
+  result[jobs$clients.tarnock.connect99]=$(value "$folder/out" connect_p99_ms)
+  result[jobs$clients.tarnock.files]=$(value "$folder/out" jobs_files)
+  result[jobs$clients.tarnock.retried]=$(value "$folder/out" connects_retried)
+  stop_process "$tarnock_pid"
+  rm -rf "$folder"
+}
+
+jobs_peer() {
+  local name=$1 clients=$2 folder=$work/jobs-$1-$2 port pid
+  port=$(free_port)
+  mkdir -p "$folder/captures"
+  local listen="TCP4-LISTEN:$port,reuseaddr,fork,bind=127.0.0.1"
+  case $name in
+    socat-dated) socat -u "$listen" \
+                   SYSTEM:"cat >> $folder/captures/\$(date +%Y%m%d-%H%M%S-%N).txt" & ;;
+    socat-append) socat -u "$listen" "OPEN:$folder/captures/all.txt,creat,append" & ;;
+  esac
+  pid=$!
+  started_pids+=("$pid")
+  wait_listening "$port"
+  run_load "$folder/out" jobs --port "$port" --count "$job_count" --size "$job_size" \
+    --clients "$clients" --dir "$folder/captures"
+  stop_process "$pid"
+  result[jobs$clients.$name.rate]=$(value "$folder/out" connections_per_s)
+  result[jobs$clients.$name.connect99]=$(value "$folder/out" connect_p99_ms)
+  result[jobs$clients.$name.files]=$(value "$folder/out" jobs_files)
+  result[jobs$clients.$name.retried]=$(value "$folder/out" connects_retried)
+  rm -rf "$folder"
+}
+
+# ---------------------------------------------------------------- scenario 3
+
+hold_tarnock() {
+  local folder=$work/hold-tarnock port
+  port=$(free_port)
+  start_tarnock "$folder" "$port=$folder/captures,yyyymmdd-hhnnss,F,0,hold"
+  mkdir -p "$folder/captures"
+  run_load "$folder/out" hold --port "$port" --count "$hold_count" --size "$hold_size" \
+    --rounds "$hold_rounds" --interval-ms 1000 --dir "$folder/captures" --pid "$tarnock_pid"
+  result[hold.held]=$(value "$folder/out" held)
+  result[hold.kib]=$(value "$folder/out" kib_per_connection)
+  result[hold.base]=$(value "$folder/out" rss_base_kib)
+  result[hold.peak]=$(value "$folder/out" rss_peak_kib)
+  result[hold.open]=$(value "$folder/out" open_seconds)
+  result[hold.check]=$(value "$folder/out" hold_ok)
+  stop_process "$tarnock_pid"
+  rm -rf "$folder"
+}
+
+# ---------------------------------------------------------------- scenario 4
+
+probe_tarnock() {
+  local folder=$work/probe-tarnock stream_port probe_port
+  stream_port=$(free_port)
+  probe_port=$(free_port)
+  start_tarnock "$folder" "$stream_port=$folder/stream,'stream',T,0,stream" \
+    "$probe_port=$folder/probes,'probe',F,0,probes"
+  mkdir -p "$folder/stream" "$folder/probes"
+  run_load "$folder/out" stream --port "$stream_port" --bytes "$stream_bytes" \
+    --file "$folder/stream/stream.txt" --probe-port "$probe_port" \
+    --probe-file "$folder/probes/probe.txt" --probe-size "$probe_size" --probe-interval-ms 100
+  result[probe.count]=$(value "$folder/out" probes)
+  result[probe.p50]=$(value "$folder/out" probe_p50_ms)
+  result[probe.p99]=$(value "$folder/out" probe_p99_ms)
+  result[probe.max]=$(value "$folder/out" probe_max_ms)
+  result[probe.mibs]=$(value "$folder/out" mib_per_s)
+  stop_process "$tarnock_pid"
+  rm -rf "$folder"
+}
+
+# ------------------------------------------- what storage costs by itself
+
+storage_floor() {
+  local name=$1 chunk=$2 write_size=$3 reopen=$4 folder=$work/floor
+  mkdir -p "$folder"
+  run_load "$folder/out-$name" floor --bytes "$stream_bytes" --file "$folder/floor.txt" \
+    --chunk "$chunk" --write-size "$write_size" --reopen "$reopen"
+  result[floor.$name.mibs]=$(value "$folder/out-$name" mib_per_s)
+  result[floor.$name.cpu]=$(value "$folder/out-$name" cpu_s_per_gib)
+  rm -f "$folder/floor.txt"
+}
+
+# ---------------------------------------------------------------- the run
+
+echo "Scenario 1: one stream of $stream_mib MiB" >&2
+stream_tarnock
+for peer in socat socat-b131072 ncat; do stream_peer "$peer"; done
+echo "Scenario 2: $job_count jobs of $job_size bytes" >&2
+for clients in 1 8; do
+  jobs_tarnock "$clients"
+  jobs_peer socat-dated "$clients"
+  jobs_peer socat-append "$clients"
+done
+echo "Scenario 3: $hold_count connections held open" >&2
+hold_tarnock
+echo "Scenario 4: probes while a stream runs" >&2
+probe_tarnock
+echo "Storage alone, in the pieces the capture rules prescribe" >&2
+storage_floor "1024-128-reopen" 1024 128 1
+storage_floor "1024-1024-reopen" 1024 1024 1
+storage_floor "1024-1024-open" 1024 1024 0
+storage_floor "65536-65536-open" 65536 65536 0
+
+# ---------------------------------------------------------------- the table
+
+row() { printf '%-34s %-22s %12s %12s %14s\n' "$@"; }
+
+echo
+echo "Tarnock capture benchmark, $(date -u '+%Y-%m-%d %H:%M UTC')"
+echo "Machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), $(awk '/MemTotal/ { printf "%.0f GiB", $2 / 1048576 }' /proc/meminfo), Linux $(uname -r)"
+echo
+row "Scenario" "Tool" "Figure" "CPU s/GiB" "vs socat"
+row "1 one stream, $stream_mib MiB (MiB/s)" "tarnock" "$(number "${result[stream.tarnock.mibs]:-}")" \
+  "$(per_gib "${result[stream.tarnock.cpu]:-}" "$stream_bytes")" \
+  "$(ratio "${result[stream.tarnock.mibs]:-}" "${result[stream.socat.mibs]:-}")"
+for peer in socat socat-b131072 ncat; do
+  row "" "$peer" "$(number "${result[stream.$peer.mibs]:-}")" \
+    "$(per_gib "${result[stream.$peer.cpu]:-}" "$stream_bytes")" \
+    "$(ratio "${result[stream.$peer.mibs]:-}" "${result[stream.socat.mibs]:-}")"
+done
+for clients in 1 8; do
+  row "2 $job_count jobs, $clients at a time (conn/s)" "tarnock" \
+    "$(number "${result[jobs$clients.tarnock.rate]:-}")" "" \
+    "$(ratio "${result[jobs$clients.tarnock.rate]:-}" "${result[jobs$clients.socat-dated.rate]:-}")"
+  for peer in socat-dated socat-append; do
+    row "" "$peer" "$(number "${result[jobs$clients.$peer.rate]:-}")" "" \
+      "$(ratio "${result[jobs$clients.$peer.rate]:-}" "${result[jobs$clients.socat-dated.rate]:-}")"
+  done
+done
+row "3 $hold_count open, 1 KiB/s each" "tarnock" "${result[hold.held]:-0} held" "" ""
+row "  (KiB resident per connection)" "tarnock" "$(number "${result[hold.kib]:-}" 2)" "" ""
+row "4 probe while streaming (ms)" "tarnock p50" "$(number "${result[probe.p50]:-}" 2)" "" ""
+row "  (${result[probe.count]:-0} probes)" "tarnock p99" "$(number "${result[probe.p99]:-}" 2)" "" ""
+row "  (stream MiB/s meanwhile)" "tarnock" "$(number "${result[probe.mibs]:-}")" "" ""
+for name in 1024-128-reopen 1024-1024-reopen 1024-1024-open 65536-65536-open; do
+  row "storage alone (MiB/s)" "$name" "$(number "${result[floor.$name.mibs]:-}")" \
+    "$(number "${result[floor.$name.cpu]:-}" 2)" ""
+done
+echo
+echo "Details: scenario 2 connects that waited for a SYN retry (1 / 8 clients):" \
+  "tarnock ${result[jobs1.tarnock.retried]:-?} / ${result[jobs8.tarnock.retried]:-?}," \
+  "socat-dated ${result[jobs1.socat-dated.retried]:-?} / ${result[jobs8.socat-dated.retried]:-?}," \
+  "socat-append ${result[jobs1.socat-append.retried]:-?} / ${result[jobs8.socat-append.retried]:-?};" \
+  "scenario 3 resident KiB ${result[hold.base]:-?} before, ${result[hold.peak]:-?} at peak, open in ${result[hold.open]:-?} s;" \
+  "scenario 4 probe max ${result[probe.max]:-?} ms"
+
+target() {
+  local met
+  met=$(awk -v a="$2" -v op="$3" -v b="$4" 'BEGIN {
+    if (a == "" || a == "-") { print "no figure"; exit }
+    ok = (op == ">=") ? (a + 0 >= b + 0) : (a + 0 < b + 0); print ok ? "met" : "MISSED" }')
+  printf '%-52s %10s %-3s %-8s %s\n' "$1" "$2" "$3" "$4" "$met"
+}
+
+echo
+echo "Targets"
+target "short jobs, 1 client: tarnock / socat-dated" \
+  "$(ratio "${result[jobs1.tarnock.rate]:-}" "${result[jobs1.socat-dated.rate]:-}" | tr -d x)" ">=" 3
+target "short jobs, 8 clients: tarnock / socat-dated" \
+  "$(ratio "${result[jobs8.tarnock.rate]:-}" "${result[jobs8.socat-dated.rate]:-}" | tr -d x)" ">=" 3
+target "one stream: tarnock / socat default buffer" \
+  "$(ratio "${result[stream.tarnock.mibs]:-}" "${result[stream.socat.mibs]:-}" | tr -d x)" ">=" 1
+target "open connections held (of $hold_count)" "${result[hold.held]:-}" ">=" "$hold_count"
+target "resident KiB per open connection" "$(number "${result[hold.kib]:-}" 2)" "<" 16
+target "probe p99 while streaming (ms)" "$(number "${result[probe.p99]:-}" 2)" "<" 50
+
+if [ "$checks_failed" -ne 0 ]; then
+  echo "A byte check failed or a run hit its bound (see above)." >&2
+  exit 1
+fi
+echo "Every capture held every byte sent (size and checksum checked)."
