@@ -1,0 +1,409 @@
+#include "net/wsocket.h"
+
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <functional>
+#include <set>
+#include <string>
+
+#include "net/socket_calls.h"
+#include "support/loopback.h"
+#include "support/wait.h"
+#include "wsocket_server.h"
+
+namespace {
+
+std::string RaisedMessage(const std::function<void()>& action) {
+  try {
+    action();
+  } catch (const ESocketException& e) {
+    return e.Message();
+  }
+  return "";
+}
+
+int OpenDescriptors() {
+  int count = 0;
+  if (DIR* dir = ::opendir("/proc/self/fd")) {
+    while (::readdir(dir) != nullptr) ++count;
+    ::closedir(dir);
+  }
+  return count;
+}
+
+// Runs the event loop a little longer so that anything still queued is handled.
+void Settle() { WaitUntil([] { return false; }, 50); }
+
+class WSocketTest : public ::testing::Test {
+ protected:
+  void TearDown() override { ResetSocketCalls(); }
+};
+
+TEST_F(WSocketTest, ConnectAndCloseWithoutData) {
+  int live = TCustomWSocket::LiveCount();
+  {
+    TTestServer server;
+    int peer = ConnectLoopback(server.PortNumber());
+    ASSERT_GE(peer, 0);
+    ::close(peer);
+    ASSERT_TRUE(WaitUntil([&] { return server.ClosedCount() == 1; }));
+    Settle();
+    ASSERT_EQ(server.available, 1);
+    const TRecordedSession& s = *server.sessions[0];
+    EXPECT_GE(s.dataEvents, 1);
+    EXPECT_EQ(s.dataEventsAfterClose, 0);
+    EXPECT_EQ(s.closeEvents, 1);
+    EXPECT_EQ(s.closeError, 0);
+    EXPECT_EQ(s.received, "");
+    EXPECT_EQ(s.socket, nullptr);  // destroyed inside its own OnSessionClosed
+    EXPECT_EQ(TCustomWSocket::LiveCount(), live + 1);
+  }
+  EXPECT_EQ(TCustomWSocket::LiveCount(), live);
+}
+
+TEST_F(WSocketTest, BurstThenCloseArrivesWholeBeforeTheCloseEvent) {
+  TTestServer server;
+  std::string burst;
+  for (int i = 0; i < 5000; ++i) burst += static_cast<char>('a' + i % 26);
+  int peer = ConnectLoopback(server.PortNumber());
+  ASSERT_TRUE(SendAll(peer, burst));
+  ::close(peer);
+  ASSERT_TRUE(WaitUntil([&] { return server.ClosedCount() == 1; }));
+  const TRecordedSession& s = *server.sessions[0];
+  EXPECT_EQ(s.received, burst);
+  EXPECT_EQ(s.dataEventsAfterClose, 0);
+  for (int piece : s.pieces) EXPECT_LE(piece, 1024);
+  EXPECT_EQ(s.closeError, 0);
+  EXPECT_EQ(s.stateInClose, wsConnected);
+  EXPECT_EQ(s.peerInClose, "127.0.0.1");
+}
+
+TEST_F(WSocketTest, ReadNotificationWithNothingPending) {
+  TTestServer server(false);
+  int peer = ConnectLoopback(server.PortNumber());
+  ASSERT_TRUE(SendAll(peer, "hello"));
+  ASSERT_TRUE(WaitUntil([&] { return !server.sessions.empty() && server.sessions[0]->received == "hello"; }));
+  TRecordedSession& s = *server.sessions[0];
+  int before = s.dataEvents;
+  s.socket->HandleNotification(s.socket->Handle(), kNotifyRead, 0);
+  EXPECT_EQ(s.dataEvents, before + 1);
+  EXPECT_EQ(s.pieces.back(), -1);
+  EXPECT_EQ(s.socket->LastError(), 10035);
+  EXPECT_EQ(s.socket->State(), wsConnected);
+  EXPECT_EQ(s.closeEvents, 0);
+  ::close(peer);
+  ASSERT_TRUE(WaitUntil([&] { return s.closeEvents == 1; }));
+}
+
+TEST_F(WSocketTest, TwoConnectionsAtOnce) {
+  std::vector<TSocketState> listenerStates;
+  TTestServer server;
+  server.listener.OnChangeState = [&](TCustomWSocket*, TSocketState, TSocketState to) {
+    listenerStates.push_back(to);
+  };
+  int first = ConnectLoopback(server.PortNumber());
+  int second = ConnectLoopback(server.PortNumber());
+  ASSERT_TRUE(SendAll(first, "first"));
+  ASSERT_TRUE(SendAll(second, "second"));
+  ASSERT_TRUE(WaitUntil([&] { return server.sessions.size() == 2; }));
+  EXPECT_NE(server.sessions[0]->handle, server.sessions[1]->handle);
+  ::close(second);
+  ASSERT_TRUE(WaitUntil([&] { return server.ClosedCount() == 1; }));
+  ::close(first);
+  ASSERT_TRUE(WaitUntil([&] { return server.ClosedCount() == 2; }));
+  std::set<std::string> received{server.sessions[0]->received, server.sessions[1]->received};
+  EXPECT_EQ(received, (std::set<std::string>{"first", "second"}));
+  EXPECT_EQ(server.available, 2);
+  EXPECT_EQ(server.listener.State(), wsListening);
+  EXPECT_TRUE(listenerStates.empty());
+}
+
+TEST_F(WSocketTest, ListenOnABusyPortClosesTheAttempt) {
+  TTestServer server;
+  TWSocket second;
+  second.SetAddr("127.0.0.1");
+  second.SetPort(std::to_string(server.PortNumber()));
+  int descriptors = OpenDescriptors();
+  EXPECT_EQ(RaisedMessage([&] { second.Listen(); }),
+            "Error 10048 in function Bind\r\nAddress already in use");
+  EXPECT_EQ(second.State(), wsClosed);
+  EXPECT_EQ(second.LastError(), 10048);
+  EXPECT_EQ(second.Handle(), -1);
+  EXPECT_EQ(OpenDescriptors(), descriptors);
+  EXPECT_EQ(second.Port(), std::to_string(server.PortNumber()));
+}
+
+TEST_F(WSocketTest, PropertiesAreTrimmedAndFixedWhileOpen) {
+  TWSocket socket;
+  socket.SetAddr(" 127.0.0.1\t");
+  socket.SetPort(" 0 ");
+  socket.SetProto(" tcp ");
+  EXPECT_EQ(socket.Addr(), "127.0.0.1");
+  EXPECT_EQ(socket.Port(), "0");
+  EXPECT_EQ(socket.Proto(), "tcp");
+  socket.Listen();
+  ASSERT_EQ(socket.State(), wsListening);
+  struct {
+    std::function<void()> write;
+    const char* message;
+  } cases[] = {
+      {[&] { socket.SetPort("9101"); }, "Cannot change Port if not closed"},
+      {[&] { socket.SetAddr("0.0.0.0"); }, "Cannot change Addr if not closed"},
+      {[&] { socket.SetProto("udp"); }, "Cannot change Proto if not closed"},
+      {[&] { socket.SetPort("0"); }, ""},  // the same text again does nothing
+      {[&] { socket.SetAddr("127.0.0.1"); }, ""},
+      {[&] { socket.SetProto("tcp"); }, ""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(RaisedMessage(c.write), c.message);
+  EXPECT_EQ(socket.State(), wsListening);
+  EXPECT_EQ(socket.Port(), "0");
+}
+
+TEST_F(WSocketTest, ListenReportsWhatIsMissingInOrder) {
+  struct {
+    const char* addr;
+    const char* port;
+    const char* proto;
+    const char* message;
+  } cases[] = {
+      {"", "", "tcp", "Error 10022 in function listen: port not assigned\r\nInvalid argument"},
+      {"", "0", "", "Error 10022 in function listen: protocol not assigned\r\nInvalid argument"},
+      {"", "0", "tcp", "Error 10022 in function listen: address not assigned\r\nInvalid argument"},
+      {"127.0.0.1", "xyz", "tcp", "listen: WSocketResolvePort: Cannot convert port 'xyz'"},
+      {"127.0.0.1", "70000", "tcp", "listen: WSocketResolvePort: Invalid Port."},
+      {"127.0.0.1", "0", "xyz", "listen: WSocketResolveProto: Cannot convert protocol 'xyz'"},
+      {"1.2.3.09", "0", "tcp", "listen: WSocketResolveHost: '1.2.3.09' Invalid IP address."},
+  };
+  for (const auto& c : cases) {
+    TWSocket socket;
+    socket.SetAddr(c.addr);
+    socket.SetPort(c.port);
+    socket.SetProto(c.proto);
+    EXPECT_EQ(RaisedMessage([&] { socket.Listen(); }), c.message) << c.port;
+    EXPECT_EQ(socket.State(), wsClosed);
+    EXPECT_EQ(socket.Handle(), -1);
+  }
+}
+
+TEST_F(WSocketTest, AfterCloseTheListenerNeedsItsPortAgain) {
+  TTestServer server;
+  server.listener.Close();
+  EXPECT_EQ(server.listener.State(), wsClosed);
+  EXPECT_EQ(server.listener.Port(), "0");
+  EXPECT_EQ(RaisedMessage([&] { server.listener.Listen(); }),
+            "Error 10022 in function listen: port not assigned\r\nInvalid argument");
+}
+
+TEST_F(WSocketTest, CloseTwiceOrUnopenedRaisesNothing) {
+  TCustomWSocket unopened;
+  int closes = 0;
+  unopened.OnSessionClosed = [&](TCustomWSocket*, uint16_t) { ++closes; };
+  unopened.Close();
+  TTestServer server;
+  server.listener.OnSessionClosed = [&](TCustomWSocket*, uint16_t) { ++closes; };
+  server.listener.Close();  // a listener's close also counts as its close event
+  server.listener.Close();
+  EXPECT_EQ(closes, 1);
+  EXPECT_EQ(unopened.State(), wsClosed);
+}
+
+TEST_F(WSocketTest, CloseBeforeThePeerResetsItAndIgnoresLaterNotifications) {
+  TTestServer server(false);
+  int peer = ConnectLoopback(server.PortNumber());
+  ASSERT_TRUE(WaitUntil([&] { return server.sessions.size() == 1; }));
+  TRecordedSession& s = *server.sessions[0];
+  int handle = s.socket->Handle();
+  // Linger on with 0 s: closing resets the connection instead of lingering.
+  linger option{};
+  socklen_t length = sizeof option;
+  ASSERT_EQ(::getsockopt(handle, SOL_SOCKET, SO_LINGER, &option, &length), 0);
+  EXPECT_EQ(option.l_onoff, 1);
+  EXPECT_EQ(option.l_linger, 0);
+  s.socket->Close();
+  EXPECT_EQ(s.closeEvents, 1);
+  EXPECT_EQ(s.closeError, 0);
+  EXPECT_EQ(s.stateInClose, wsClosed);
+  EXPECT_EQ(s.peerInClose, "error");
+  EXPECT_TRUE(PeerSeesEnd(peer));
+  ::close(peer);
+  s.socket->HandleNotification(handle, kNotifyClose | kNotifyRead, 0);
+  Settle();
+  EXPECT_EQ(s.closeEvents, 1);
+}
+
+TEST_F(WSocketTest, AcceptAndDupRefuseWhatTheyCannotUse) {
+  TCustomWSocket socket;
+  EXPECT_EQ(RaisedMessage([&] { socket.Accept(); }),
+            "Error 10022 in function not a listening socket\r\nInvalid argument");
+  EXPECT_EQ(socket.LastError(), 10022);
+  EXPECT_EQ(RaisedMessage([&] { socket.Dup(-1); }), "Error 10022 in function Dup\r\nInvalid argument");
+  EXPECT_EQ(socket.State(), wsClosed);
+  int errors = 0;
+  socket.OnError = [&](TCustomWSocket*) { ++errors; };
+  EXPECT_EQ(socket.Accept(), -1);
+  EXPECT_EQ(errors, 1);
+}
+
+TEST_F(WSocketTest, PeerResetEndsTheSessionWith10054) {
+  TTestServer server;
+  int peer = ConnectLoopback(server.PortNumber());
+  ASSERT_TRUE(WaitUntil([&] { return server.sessions.size() == 1; }));
+  Settle();
+  ResetConnection(peer);
+  ASSERT_TRUE(WaitUntil([&] { return server.ClosedCount() == 1; }));
+  Settle();
+  EXPECT_EQ(server.sessions[0]->closeEvents, 1);
+  EXPECT_EQ(server.sessions[0]->closeError, 10054);
+}
+
+TEST_F(WSocketTest, DestructionClosesWithAReportUnlessTheOwnerIsBeingDestroyed) {
+  for (bool destroying : {false, true}) {
+    TTestServer server(false);
+    int peer = ConnectLoopback(server.PortNumber());
+    ASSERT_TRUE(WaitUntil([&] { return server.sessions.size() == 1; }));
+    if (destroying) server.sessions[0]->socket->MarkDestroying();
+    server.sessions[0]->socket.reset();
+    EXPECT_EQ(server.sessions[0]->closeEvents, destroying ? 0 : 1);
+    EXPECT_TRUE(PeerSeesEnd(peer));
+    ::close(peer);
+  }
+}
+
+TEST_F(WSocketTest, ExceptionsFromHandlers) {
+  TTestServer server(false);
+  // From OnSessionAvailable: the listener is aborted unless OnBgException keeps it.
+  bool keep = true;
+  std::string background;
+  server.listener.OnBgException = [&](TCustomWSocket*, const std::exception& e, bool& canClose) {
+    background = e.what();
+    canClose = !keep;
+  };
+  server.listener.OnSessionAvailable = [&](TCustomWSocket* sender, uint16_t) {
+    ::close(sender->Accept());
+    throw Exception("handler failed");
+  };
+  int peer = ConnectLoopback(server.PortNumber());
+  ASSERT_TRUE(WaitUntil([&] { return !background.empty(); }));
+  EXPECT_EQ(background, "handler failed");
+  EXPECT_EQ(server.listener.State(), wsListening);
+  ::close(peer);
+  keep = false;
+  background.clear();
+  peer = ConnectLoopback(server.PortNumber());
+  ASSERT_TRUE(WaitUntil([&] { return !background.empty(); }));
+  EXPECT_EQ(server.listener.State(), wsClosed);
+  ::close(peer);
+}
+
+TEST_F(WSocketTest, DataHandlerExceptionIsDiscarded) {
+  TTestServer server;
+  int peer = ConnectLoopback(server.PortNumber());
+  ASSERT_TRUE(WaitUntil([&] { return server.sessions.size() == 1; }));
+  TRecordedSession& s = *server.sessions[0];
+  auto record = s.socket->OnDataAvailable;
+  bool thrown = false;
+  s.socket->OnDataAvailable = [&](TCustomWSocket* sender, uint16_t error) {
+    record(sender, error);
+    if (!thrown) {
+      thrown = true;
+      throw Exception("not now");
+    }
+  };
+  ASSERT_TRUE(SendAll(peer, "abc"));
+  ::close(peer);
+  ASSERT_TRUE(WaitUntil([&] { return s.closeEvents == 1; }));
+  EXPECT_TRUE(thrown);
+  EXPECT_EQ(s.received, "abc");
+}
+
+// The platform calls a test can make fail.
+int gFailuresLeft = 0;
+int gFailErrno = 0;
+int gCalls = 0;
+
+TEST_F(WSocketTest, ReceiveRetriesInterruptedReads) {
+  TTestServer server;
+  int peer = ConnectLoopback(server.PortNumber());
+  ASSERT_TRUE(WaitUntil([&] { return server.sessions.size() == 1; }));
+  gFailuresLeft = 2;
+  gFailErrno = EINTR;
+  SocketCalls().Recv = [](int fd, void* buffer, size_t length, int flags) -> ssize_t {
+    if (gFailuresLeft > 0) {
+      --gFailuresLeft;
+      errno = gFailErrno;
+      return -1;
+    }
+    return RealSocketCalls().Recv(fd, buffer, length, flags);
+  };
+  ASSERT_TRUE(SendAll(peer, "xyz"));
+  ::close(peer);
+  ASSERT_TRUE(WaitUntil([&] { return server.ClosedCount() == 1; }));
+  EXPECT_EQ(server.sessions[0]->received, "xyz");
+  EXPECT_EQ(gFailuresLeft, 0);
+}
+
+TEST_F(WSocketTest, CloseIsNotRetriedAfterEintr) {
+  TTestServer server(false);
+  int peer = ConnectLoopback(server.PortNumber());
+  ASSERT_TRUE(WaitUntil([&] { return server.sessions.size() == 1; }));
+  gCalls = 0;
+  SocketCalls().Close = [](int fd) {
+    ++gCalls;
+    RealSocketCalls().Close(fd);
+    errno = EINTR;
+    return -1;
+  };
+  server.sessions[0]->socket->Close();
+  ResetSocketCalls();
+  EXPECT_EQ(gCalls, 1);
+  EXPECT_EQ(server.sessions[0]->socket->State(), wsClosed);
+  EXPECT_EQ(server.sessions[0]->closeEvents, 1);
+  EXPECT_TRUE(PeerSeesEnd(peer));
+  ::close(peer);
+}
+
+TEST_F(WSocketTest, PeersThatFailedBeforeAcceptAreSkipped) {
+  TTestServer server;
+  gFailuresLeft = 1;
+  SocketCalls().Accept = [](int fd, sockaddr* addr, socklen_t* length) {
+    if (gFailuresLeft > 0) {
+      --gFailuresLeft;
+      errno = ECONNABORTED;
+      return -1;
+    }
+    return RealSocketCalls().Accept(fd, addr, length);
+  };
+  int peer = ConnectLoopback(server.PortNumber());
+  ASSERT_TRUE(SendAll(peer, "ok"));
+  ::close(peer);
+  ASSERT_TRUE(WaitUntil([&] { return server.ClosedCount() == 1; }));
+  EXPECT_EQ(server.available, 1);
+  EXPECT_EQ(server.AcceptError, "");
+  EXPECT_EQ(server.sessions[0]->received, "ok");
+}
+
+TEST_F(WSocketTest, AFailingAcceptIsReportedOnceAndTheListenerPauses) {
+  TTestServer server;
+  gCalls = 0;
+  SocketCalls().Accept = [](int, sockaddr*, socklen_t*) {
+    ++gCalls;
+    errno = ENOBUFS;
+    return -1;
+  };
+  int peer = ConnectLoopback(server.PortNumber());
+  ASSERT_TRUE(WaitUntil([&] { return server.available == 1; }));
+  EXPECT_EQ(server.AcceptError, "Error 10055 in function Accept\r\nNo buffer space available");
+  Settle();
+  EXPECT_EQ(server.available, 1);  // paused: no notification during the pause
+  ResetSocketCalls();
+  ASSERT_TRUE(WaitUntil([&] { return server.sessions.size() == 1; }));
+  EXPECT_EQ(server.listener.State(), wsListening);
+  ::close(peer);
+  ASSERT_TRUE(WaitUntil([&] { return server.ClosedCount() == 1; }));
+}
+
+}  // namespace
