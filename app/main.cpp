@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <memory>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -34,18 +35,14 @@ void OnTerminationSignal(int) {
 
 // A terminal's Ctrl+C or a session logout ends the program the way Close
 // does, so the placement is saved and every socket is closed. The signal
-// handler only writes into a pipe; the event loop reads it on its own thread.
+// handler only writes into a pipe, which the event loop reads on its own
+// thread. Catching starts before the listeners open; a signal that comes
+// before the loop runs waits in the pipe.
 class TTerminationSignals {
  public:
-  explicit TTerminationSignals(TForm1& window) {
+  TTerminationSignals() {
     if (::pipe2(terminationPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
-    notifier_ = new QSocketNotifier(terminationPipe[0], QSocketNotifier::Read, &window);
-    QObject::connect(notifier_, &QSocketNotifier::activated, &window, [&window] {
-      char bytes[16];
-      while (::read(terminationPipe[0], bytes, sizeof bytes) > 0) {
-      }
-      window.Close1Click();
-    });
+    notifier_ = std::make_unique<QSocketNotifier>(terminationPipe[0], QSocketNotifier::Read);
     struct sigaction action {};
     action.sa_handler = OnTerminationSignal;
     sigemptyset(&action.sa_mask);
@@ -54,8 +51,18 @@ class TTerminationSignals {
     sigaction(SIGTERM, &action, nullptr);
   }
 
+  void EndThrough(TForm1& window) {
+    if (!notifier_) return;
+    QObject::connect(notifier_.get(), &QSocketNotifier::activated, &window, [&window] {
+      char bytes[16];
+      while (::read(terminationPipe[0], bytes, sizeof bytes) > 0) {
+      }
+      window.Close1Click();
+    });
+  }
+
  private:
-  QSocketNotifier* notifier_ = nullptr;
+  std::unique_ptr<QSocketNotifier> notifier_;
 };
 
 }  // namespace
@@ -65,6 +72,7 @@ int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);
   RaiseOpenFileLimit();
   QApplication application(argc, argv);
+  TTerminationSignals terminationSignals;
   LoadLocaleFormats();
 
   // The main window's creation opens the listeners, before any other window
@@ -75,7 +83,7 @@ int main(int argc, char** argv) {
   TForm3 form3(&form1);
   form2.Attach(&form3, &help1);
   form1.AttachPortList(&form2);
-  TTerminationSignals terminationSignals(form1);
+  terminationSignals.EndThrough(form1);
 
   form1.show();
   return application.exec();

@@ -47,6 +47,8 @@ QPlainTextEdit* MakePane(const char* name, QWidget* parent) {
   // The logs grow all day; an undo history of them would only cost memory.
   pane->setUndoRedoEnabled(false);
   pane->setMinimumWidth(TForm1::kMinimumPaneWidth);
+  // Without this the scroll bars' size hints would forbid the design height.
+  pane->setMinimumHeight(TForm1::kMinimumPaneWidth);
   QPalette palette = pane->palette();
   palette.setColor(QPalette::Base, kSilver);
   pane->setPalette(palette);
@@ -174,7 +176,17 @@ void TForm1::showEvent(QShowEvent* event) {
   QMainWindow::showEvent(event);
   if (shownOnce_) return;
   shownOnce_ = true;
+  ApplyOuterSize();
   CentreOnScreen();
+}
+
+// The frame is known only once the window is on screen; until then the
+// placement is kept as the outer size it should have.
+void TForm1::ApplyOuterSize() {
+  const QRect frame = frameGeometry();
+  const int extraWidth = frame.width() - width();
+  const int extraHeight = frame.height() - height();
+  resize(std::max(0, kDesignWidth - extraWidth), std::max(0, outerHeight_ - extraHeight));
 }
 
 void TForm1::CentreOnScreen() {
@@ -237,6 +249,7 @@ void TForm1::SetTop(int top) { move(x(), top); }
 void TForm1::SetLeft(int left) { move(left, y()); }
 
 void TForm1::SetHeight(int height) {
+  outerHeight_ = height;
   const int frameExtra = frameGeometry().height() - geometry().height();
   resize(width(), std::max(0, height - frameExtra));
 }

@@ -70,6 +70,7 @@ class TForm1 : public QMainWindow, public TMonitorWindow {
  private:
   void BuildPanes();
   void BuildMenu();
+  void ApplyOuterSize();
   void CentreOnScreen();
   // Runs a handler body; a failure that escapes it goes to the general error
   // box, because nothing may cross the event loop.
@@ -87,6 +88,8 @@ class TForm1 : public QMainWindow, public TMonitorWindow {
   // Kept here so appends never recount the document.
   int messageLines_ = 0;
   bool shownOnce_ = false;
+  // The outer height last asked for, applied again once the frame is known.
+  int outerHeight_ = kDesignHeight;
   bool closing_ = false;
   // Declared after the panes: it reports into them from its first start on.
   TCaptureMonitor monitor_;

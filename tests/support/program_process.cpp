@@ -1,0 +1,76 @@
+#include "support/program_process.h"
+
+#include <signal.h>
+
+#include <QFile>
+#include <QProcessEnvironment>
+
+TProgramProcess::TProgramProcess(const std::string& builtBinary) {
+  if (!folder_.isValid()) return;
+  const QString copy = folder_.filePath("tarnock");
+  ready_ = QFile::copy(QString::fromStdString(builtBinary), copy) &&
+           QFile::setPermissions(copy, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+  QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+  environment.insert("QT_QPA_PLATFORM", "offscreen");
+  process_.setProcessEnvironment(environment);
+  process_.setProgram(copy);
+  process_.setWorkingDirectory(folder_.path());
+  process_.setProcessChannelMode(QProcess::MergedChannels);
+}
+
+TProgramProcess::~TProgramProcess() {
+  if (process_.state() == QProcess::NotRunning) return;
+  process_.kill();
+  process_.waitForFinished(5000);
+}
+
+std::string TProgramProcess::Folder() const { return folder_.path().toStdString(); }
+
+std::string TProgramProcess::SettingsPath() const {
+  return folder_.filePath("tarnock.ini").toStdString();
+}
+
+void TProgramProcess::WriteSettings(const std::string& text) const {
+  QFile file(QString::fromStdString(SettingsPath()));
+  if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) return;
+  file.write(text.data(), static_cast<qint64>(text.size()));
+}
+
+bool TProgramProcess::Start() {
+  process_.start();
+  return process_.waitForStarted(10000);
+}
+
+bool TProgramProcess::PortIsListening(uint16_t port) {
+  // The kernel's table of IPv4 sockets: "sl local rem st ...", with the local
+  // address as hex address ":" hex port and state 0A for listening. A bind
+  // probe would also see a socket that is bound but not yet listening.
+  QFile table("/proc/net/tcp");
+  if (!table.open(QIODevice::ReadOnly)) return false;
+  const QString local = QString(":%1").arg(port, 4, 16, QLatin1Char('0')).toUpper();
+  for (const QByteArray& row : table.readAll().split('\n')) {
+    const QList<QByteArray> fields = row.simplified().split(' ');
+    if (fields.size() > 3 && fields[1].endsWith(local.toLatin1()) && fields[3] == "0A")
+      return true;
+  }
+  return false;
+}
+
+bool TProgramProcess::Signal(int signalNumber) {
+  const qint64 id = process_.processId();
+  return id > 0 && ::kill(static_cast<pid_t>(id), signalNumber) == 0;
+}
+
+bool TProgramProcess::EndedCleanly(int timeoutMs) {
+  if (process_.state() != QProcess::NotRunning && !process_.waitForFinished(timeoutMs))
+    return false;
+  return process_.exitStatus() == QProcess::NormalExit && process_.exitCode() == 0;
+}
+
+std::string TProgramProcess::Output() { return process_.readAll().toStdString(); }
+
+std::string ReadWholeFile(const std::string& path) {
+  QFile file(QString::fromStdString(path));
+  if (!file.open(QIODevice::ReadOnly)) return {};
+  return file.readAll().toStdString();
+}

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QProcess>
+#include <QTemporaryDir>
+#include <cstdint>
+#include <string>
+
+// The built program run the way an operator runs it: a copy of the executable
+// in a temporary folder of its own, since the settings file sits beside it,
+// on the offscreen platform so no display is needed.
+class TProgramProcess {
+ public:
+  explicit TProgramProcess(const std::string& builtBinary);
+  // Ends a program that is still running, so no test leaves one behind.
+  ~TProgramProcess();
+
+  bool IsReady() const { return ready_; }
+  std::string Folder() const;
+  std::string SettingsPath() const;
+  void WriteSettings(const std::string& text) const;
+
+  bool Start();
+  // True once something listens on the port (the program opens its
+  // listeners before it shows its window).
+  static bool PortIsListening(uint16_t port);
+  bool Signal(int signalNumber);
+  // True when the program ended within the time, by itself or by a signal
+  // it handled, with exit code 0.
+  bool EndedCleanly(int timeoutMs);
+  // Everything the program wrote to stdout and stderr.
+  std::string Output();
+
+ private:
+  QTemporaryDir folder_;
+  QProcess process_;
+  bool ready_ = false;
+};
+
+// The file's whole content; empty when it can't be read.
+std::string ReadWholeFile(const std::string& path);

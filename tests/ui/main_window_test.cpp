@@ -1,0 +1,379 @@
+#include "ui/main_window.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QScreen>
+#include <QSplitter>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <memory>
+#include <regex>
+#include <vector>
+
+#include "capture/date_pattern.h"
+#include "capture/ini_file.h"
+#include "support/loopback.h"
+#include "support/wait.h"
+#include "ui/message_box.h"
+#include "ui/options.h"
+
+namespace {
+
+class MainWindowTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(folder_.isValid());
+    settingsPath_ = folder_.filePath("tarnock.ini").toStdString();
+    SetMessageBoxHandler([this](const TBoxRequest& request) {
+      boxes_.push_back(request);
+      return true;
+    });
+  }
+  void TearDown() override { SetMessageBoxHandler({}); }
+
+  void WriteSettings(const std::string& text) const {
+    QFile file(QString::fromStdString(settingsPath_));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(text.data(), static_cast<qint64>(text.size()));
+  }
+
+  std::string Setting(const char* section, const char* key) const {
+    return TIniFile(settingsPath_).ReadText(section, key, "<absent>");
+  }
+
+  std::string CaptureFolder() const { return folder_.filePath("captures").toStdString(); }
+
+  // One port whose captures go to the captures folder, named after the day.
+  std::string PortSettings(uint16_t port) const {
+    return "[Ports]\n" + std::to_string(port) + "=" + CaptureFolder() + ",yyyymmdd,F,0,\n";
+  }
+
+  static std::string Text(const QPlainTextEdit* pane) {
+    return pane->toPlainText().toStdString();
+  }
+
+  QTemporaryDir folder_;
+  std::string settingsPath_;
+  std::vector<TBoxRequest> boxes_;
+};
+
+// The pane's lines with their timestamp prefix removed; a line without one
+// is kept whole behind a marker, so the comparison shows it.
+std::vector<std::string> WithoutPrefixes(const std::string& text) {
+  static const std::regex prefixed(R"(\d\d/\d\d/\d\d \d\d:\d\d - (.*))");
+  std::vector<std::string> lines;
+  std::smatch match;
+  size_t start = 0;
+  while (start <= text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    const std::string line = text.substr(start, end - start);
+    lines.push_back(std::regex_match(line, match, prefixed) ? match[1].str() : "<no prefix> " + line);
+    start = end + 1;
+  }
+  return lines;
+}
+
+QPlainTextEdit* Pane(TForm1& window, const char* name) {
+  return window.findChild<QPlainTextEdit*>(name);
+}
+
+TEST_F(MainWindowTest, OptionsMenuHoldsItsEntriesInOrder) {
+  TForm1 window(settingsPath_);
+  auto* options = window.findChild<QMenu*>("Options1");
+  ASSERT_NE(options, nullptr);
+  EXPECT_EQ(options->title().toStdString(), "Options");
+
+  struct Entry {
+    const char* name;
+    const char* text;
+    bool checkable;
+  };
+  const std::vector<Entry> expected = {
+      {"Ports2", "Ports", false},
+      {"DeleteifEmpty1", "Delete if Empty", true},
+      {"", "", false},  // separator
+      {"Close2", "Close", false},
+  };
+  const QList<QAction*> actions = options->actions();
+  ASSERT_EQ(actions.size(), static_cast<qsizetype>(expected.size()));
+  for (size_t i = 0; i < expected.size(); ++i) {
+    SCOPED_TRACE(i);
+    const QAction* action = actions[static_cast<qsizetype>(i)];
+    EXPECT_EQ(action->isSeparator(), *expected[i].name == '\0');
+    EXPECT_EQ(action->objectName().toStdString(), expected[i].name);
+    EXPECT_EQ(action->text().toStdString(), expected[i].text);
+    EXPECT_EQ(action->isCheckable(), expected[i].checkable);
+    EXPECT_TRUE(action->shortcut().isEmpty());
+  }
+}
+
+TEST_F(MainWindowTest, OpensWithDesignCaptionSizeAndPanes) {
+  TForm1 window(settingsPath_);
+  EXPECT_EQ(window.windowTitle().toStdString(), "Tarnock Log");
+  EXPECT_EQ(window.width(), TForm1::kDesignWidth);
+  EXPECT_EQ(window.Height(), TForm1::kDesignHeight);
+
+  QPlainTextEdit* ports = Pane(window, "PortsMemo");
+  QPlainTextEdit* messages = Pane(window, "MessageMemo");
+  auto* splitter = window.findChild<QSplitter*>("Splitter1");
+  ASSERT_TRUE(ports && messages && splitter);
+  // The start has already cleared the design text.
+  EXPECT_EQ(Text(ports), "");
+  EXPECT_TRUE(ports->isReadOnly() && messages->isReadOnly());
+  EXPECT_TRUE(messages->textInteractionFlags() & Qt::TextSelectableByMouse);
+  EXPECT_EQ(ports->lineWrapMode(), QPlainTextEdit::WidgetWidth);
+  EXPECT_EQ(ports->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+  EXPECT_EQ(messages->lineWrapMode(), QPlainTextEdit::NoWrap);
+  EXPECT_EQ(messages->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+  EXPECT_EQ(splitter->handleWidth(), TForm1::kSplitterWidth);
+
+  window.show();
+  ASSERT_TRUE(WaitUntil([&] { return window.isVisible(); }));
+  EXPECT_EQ(ports->width(), TForm1::kPortsPaneWidth);
+}
+
+TEST_F(MainWindowTest, DeleteIfEmptyToggleSavesTheFlagAndTwiceReturnsToTheStart) {
+  struct Case {
+    const char* settings;
+    bool initial;
+  };
+  const std::vector<Case> cases = {
+      {"", true},
+      {"[File]\nDeleteIfEmpty=0\n", false},
+      {"[File]\nDeleteIfEmpty=1\n", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.settings);
+    WriteSettings(c.settings);
+    TForm1 window(settingsPath_);
+    auto* entry = window.findChild<QAction*>("DeleteifEmpty1");
+    ASSERT_NE(entry, nullptr);
+    EXPECT_EQ(entry->isChecked(), c.initial);
+
+    entry->trigger();
+    EXPECT_EQ(entry->isChecked(), !c.initial);
+    EXPECT_EQ(window.DeleteIfEmpty(), !c.initial);
+    EXPECT_EQ(Setting("File", "DeleteIfEmpty"), c.initial ? "0" : "1");
+
+    entry->trigger();
+    EXPECT_EQ(entry->isChecked(), c.initial);
+    EXPECT_EQ(Setting("File", "DeleteIfEmpty"), c.initial ? "1" : "0");
+  }
+  EXPECT_TRUE(boxes_.empty());
+}
+
+TEST_F(MainWindowTest, ProgramEndSavesPlacementOnlyInTheNormalState) {
+  struct Case {
+    const char* name;
+    Qt::WindowState state;
+    bool saves;
+  };
+  const std::vector<Case> cases = {
+      {"normal", Qt::WindowNoState, true},
+      {"maximized", Qt::WindowMaximized, false},
+      {"minimized", Qt::WindowMinimized, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    WriteSettings("[Window]\nTop=7\nLeft=8\nHeight=200\n");
+    int top = 0, left = 0, height = 0;
+    {
+      TForm1 window(settingsPath_);
+      window.show();
+      ASSERT_TRUE(WaitUntil([&] { return window.isVisible(); }));
+      window.SetTop(40);
+      window.SetLeft(30);
+      window.SetHeight(180);
+      window.setWindowState(c.state);
+      EXPECT_EQ(window.IsNormalState(), c.saves);
+      top = window.Top();
+      left = window.Left();
+      height = window.Height();
+    }
+    if (c.saves) {
+      EXPECT_EQ(Setting("Window", "Top"), std::to_string(top));
+      EXPECT_EQ(Setting("Window", "Left"), std::to_string(left));
+      EXPECT_EQ(Setting("Window", "Height"), std::to_string(height));
+      EXPECT_EQ(height, 180);
+    } else {
+      EXPECT_EQ(Setting("Window", "Top"), "7");
+      EXPECT_EQ(Setting("Window", "Left"), "8");
+      EXPECT_EQ(Setting("Window", "Height"), "200");
+    }
+    EXPECT_EQ(Setting("Window", "Width"), "<absent>");
+  }
+}
+
+TEST_F(MainWindowTest, FirstShowingCentresTheWindowWithTheStoredHeight) {
+  WriteSettings("[Window]\nTop=5\nLeft=5\nHeight=300\n");
+  TForm1 window(settingsPath_);
+  EXPECT_EQ(window.Top(), 5);
+  EXPECT_EQ(window.Left(), 5);
+  window.show();
+  ASSERT_TRUE(WaitUntil([&] { return window.isVisible(); }));
+  const QRect screen = window.screen()->geometry();
+  EXPECT_EQ(window.Height(), 300);
+  EXPECT_EQ(window.frameGeometry().width(), TForm1::kDesignWidth);
+  EXPECT_EQ(window.Left(), std::max(0, (screen.width() - TForm1::kDesignWidth) / 2));
+  EXPECT_EQ(window.Top(), std::max(0, (screen.height() - 300) / 2));
+
+  // A later showing leaves the window where the operator put it.
+  window.hide();
+  window.SetLeft(3);
+  window.show();
+  EXPECT_EQ(window.Left(), 3);
+}
+
+TEST_F(MainWindowTest, FailedSettingsWriteGoesToTheGeneralErrorBox) {
+  // A folder that is a file: no write can succeed there, not even as root.
+  const QString blocker = folder_.filePath("blocker");
+  {
+    QFile file(blocker);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+  }
+  settingsPath_ = (blocker + "/tarnock.ini").toStdString();
+  const TBoxRequest expected{TBoxKind::GeneralError, ApplicationTitle(),
+                             "Unable to write to " + settingsPath_ + "."};
+  {
+    TForm1 window(settingsPath_);
+    auto* entry = window.findChild<QAction*>("DeleteifEmpty1");
+    entry->trigger();
+    // The mark keeps its new state although the file could not follow.
+    EXPECT_FALSE(entry->isChecked());
+    ASSERT_EQ(boxes_.size(), 1u);
+    EXPECT_EQ(boxes_[0].Kind, expected.Kind);
+    EXPECT_EQ(boxes_[0].Caption, expected.Caption);
+    EXPECT_EQ(boxes_[0].Text, expected.Text);
+
+    // A restart whose placement save fails stops there: the monitor is not
+    // started again, so the port log keeps what it had.
+    window.AppendPortLine("kept");
+    window.Ports1Click();
+    ASSERT_EQ(boxes_.size(), 2u);
+    EXPECT_EQ(boxes_[1].Text, expected.Text);
+    EXPECT_EQ(Text(Pane(window, "PortsMemo")), "kept");
+  }
+  // The program end shows the failure too, and goes on ending.
+  ASSERT_EQ(boxes_.size(), 3u);
+  EXPECT_EQ(boxes_[2].Kind, TBoxKind::GeneralError);
+  EXPECT_EQ(boxes_[2].Text, expected.Text);
+}
+
+TEST_F(MainWindowTest, MessageLogCountsLinesAndCutsFromTheTop) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> appended;
+    int cut;
+    int countBefore;
+    std::string textAfter;
+  };
+  const std::vector<Case> cases = {
+      {"plain lines", {"a", "b", "c"}, 1, 3, "b\nc"},
+      {"socket error holds CR LF", {"x", "ERROR: first\r\nsecond", "y"}, 2, 4, "second\ny"},
+      {"cut of everything", {"a", "b"}, 2, 2, ""},
+      {"cut beyond the end", {"a"}, 5, 1, ""},
+      {"no cut", {"a", "b"}, 0, 2, "a\nb"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TForm1 window(settingsPath_);
+    for (const std::string& line : c.appended) window.AppendMessageLine(line);
+    EXPECT_EQ(window.MessageLineCount(), c.countBefore);
+    window.DeleteFirstMessageLines(c.cut);
+    EXPECT_EQ(Text(Pane(window, "MessageMemo")), c.textAfter);
+    EXPECT_EQ(window.MessageLineCount(), std::max(0, c.countBefore - c.cut));
+    // The count stays right for what comes after a cut.
+    window.AppendMessageLine("z");
+    EXPECT_EQ(window.MessageLineCount(), std::max(0, c.countBefore - c.cut) + 1);
+  }
+}
+
+TEST_F(MainWindowTest, PortLogShowsSocketErrorOnTwoLines) {
+  TForm1 window(settingsPath_);
+  window.AppendPortLine("ERROR: first\r\nsecond");
+  EXPECT_EQ(Text(Pane(window, "PortsMemo")), "ERROR: first\nsecond");
+}
+
+TEST_F(MainWindowTest, CaptionFollowsTheOpenConnections) {
+  // Two ports with folders of their own, so the two captures never share a
+  // file name.
+  const uint16_t first = FreeLoopbackPort();
+  uint16_t second = FreeLoopbackPort();
+  while (second == first) second = FreeLoopbackPort();
+  WriteSettings("[Ports]\n" + std::to_string(first) + "=" + CaptureFolder() + "/a,yyyymmdd,F,0,\n" +
+                std::to_string(second) + "=" + CaptureFolder() + "/b,yyyymmdd,F,0,\n");
+  TForm1 window(settingsPath_);
+  EXPECT_EQ(Text(Pane(window, "PortsMemo")), "Listening on port " + std::to_string(first) +
+                                                 "\nListening on port " + std::to_string(second));
+  EXPECT_EQ(window.windowTitle().toStdString(), "Tarnock Log");
+
+  const int sending = ConnectLoopback(first);
+  ASSERT_GE(sending, 0);
+  ASSERT_TRUE(WaitUntil([&] { return window.windowTitle() == "Tarnock - Connections: 1"; }));
+  const int silent = ConnectLoopback(second);
+  ASSERT_GE(silent, 0);
+  ASSERT_TRUE(WaitUntil([&] { return window.windowTitle() == "Tarnock - Connections: 2"; }));
+
+  ASSERT_TRUE(SendAll(sending, "hello"));
+  ::close(sending);
+  ASSERT_TRUE(WaitUntil([&] { return window.windowTitle() == "Tarnock - Connections: 1"; }));
+  ::close(silent);
+  ASSERT_TRUE(WaitUntil([&] { return window.windowTitle() == "Tarnock - Listening"; }));
+
+  // Delete if Empty is on by default, so the silent connection's file goes.
+  const std::string day = FormatDatePattern("yyyymmdd", CurrentLocalTime());
+  const std::string fileA = CaptureFolder() + "/a/" + day + ".txt";
+  const std::string fileB = CaptureFolder() + "/b/" + day + ".txt";
+  EXPECT_EQ(WithoutPrefixes(Text(Pane(window, "MessageMemo"))),
+            (std::vector<std::string>{
+                "Connected to: 127.0.0.1 on port " + std::to_string(first),
+                "Connected to: 127.0.0.1 on port " + std::to_string(second),
+                "5 bytes written to " + fileA,
+                "127.0.0.1 disconnected.",
+                "0 bytes written to " + fileB,
+                fileB + " deleted",
+                "127.0.0.1 disconnected.",
+            }));
+}
+
+TEST_F(MainWindowTest, PortsRestartsTheMonitorHoweverTheDialogCloses) {
+  const uint16_t port = FreeLoopbackPort();
+  WriteSettings(PortSettings(port));
+  TForm1 window(settingsPath_);
+  TForm2 portList(settingsPath_, &window);
+  window.AttachPortList(&portList);
+  window.AppendMessageLine("earlier line");
+  window.AppendPortLine("stale line");
+
+  struct Case {
+    const char* name;
+    bool accept;
+  };
+  for (const Case c : {Case{"close box", false}, Case{"OK", true}}) {
+    SCOPED_TRACE(c.name);
+    bool dialogSeen = false;
+    QTimer closer;
+    QObject::connect(&closer, &QTimer::timeout, [&] {
+      if (!portList.isVisible()) return;
+      dialogSeen = true;
+      c.accept ? portList.BitBtn1Click() : portList.reject();
+    });
+    closer.start(10);
+    window.findChild<QAction*>("Ports2")->trigger();
+    EXPECT_TRUE(dialogSeen);
+    EXPECT_EQ(Text(Pane(window, "PortsMemo")), "Listening on port " + std::to_string(port));
+    EXPECT_EQ(Text(Pane(window, "MessageMemo")), "earlier line");
+    EXPECT_EQ(Setting("Window", "Height"), std::to_string(window.Height()));
+  }
+  EXPECT_TRUE(boxes_.empty());
+}
+
+}  // namespace
