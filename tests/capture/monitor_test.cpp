@@ -1,0 +1,503 @@
+#include "capture/monitor.h"
+
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <cerrno>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QTemporaryDir>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+
+#include "capture/ini_file.h"
+#include "support/fake_monitor_window.h"
+#include "support/loopback.h"
+#include "support/wait.h"
+
+namespace {
+
+const std::regex kPrefix(R"(\d\d/\d\d/\d\d \d\d:\d\d - )");
+
+// Whether the line is the timestamp prefix followed by exactly the text.
+bool HasPrefixThen(const std::string& line, const std::string& text) {
+  std::smatch match;
+  return std::regex_search(line, match, kPrefix, std::regex_constants::match_continuous) &&
+         line.substr(match.length()) == text;
+}
+
+std::string ReadWhole(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream content;
+  content << in.rdbuf();
+  return content.str();
+}
+
+void WriteWhole(const std::string& path, const std::string& content) {
+  std::ofstream(path, std::ios::binary) << content;
+}
+
+// Bytes of every value, zero bytes included, in an order that shows a
+// reordered or repeated piece.
+std::string Pattern(size_t size) {
+  std::string bytes(size, '\0');
+  for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 7 + i / 251) & 0xFF);
+  return bytes;
+}
+
+// Sends every byte while the event loop runs, so that a stream larger than
+// the socket buffers reaches the monitor living on this same thread.
+bool SendPumping(int fd, const std::string& bytes) {
+  size_t done = 0;
+  bool failed = false;
+  const bool finished = WaitUntil(
+      [&] {
+        while (done < bytes.size() && !failed) {
+          const ssize_t n =
+              ::send(fd, bytes.data() + done, bytes.size() - done, MSG_DONTWAIT | MSG_NOSIGNAL);
+          if (n > 0) {
+            done += static_cast<size_t>(n);
+          } else if (errno == EAGAIN || errno == EINTR) {
+            return false;
+          } else {
+            failed = true;
+          }
+        }
+        return true;
+      },
+      60000);
+  return finished && !failed;
+}
+
+// True once the peer has closed or reset the connection.
+bool PeerClosed(int fd) {
+  pollfd entry{fd, POLLIN, 0};
+  if (::poll(&entry, 1, 0) <= 0) return false;
+  char byte;
+  return ::recv(fd, &byte, 1, MSG_DONTWAIT) <= 0;
+}
+
+// A socket that holds the port on all addresses, so that a listener of the
+// monitor cannot get it.
+int OccupyPort(uint16_t port) {
+  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(port);
+  addr.sin_addr.s_addr = htonl(INADDR_ANY);
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(fd, 1) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+class MonitorTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(dir_.isValid());
+    port_ = FreeLoopbackPort();
+    ASSERT_NE(port_, 0);
+  }
+
+  void TearDown() override {
+    monitor_.reset();
+    for (int fd : peers_) ::close(fd);
+  }
+
+  std::string Root() const { return dir_.path().toStdString(); }
+  std::string IniPath() const { return Root() + "/tarnock.ini"; }
+  std::string CapturePath() const { return Root() + "/cap/job.txt"; }
+  std::string PortText() const { return std::to_string(port_); }
+
+  // The settings file holding only the given [Ports] lines.
+  void WritePorts(const std::vector<std::string>& lines) {
+    std::string text = "[Ports]\n";
+    for (const auto& line : lines) text += line + "\n";
+    WriteWhole(IniPath(), text);
+  }
+  void WritePortValue(const std::string& value) { WritePorts({PortText() + "=" + value}); }
+  void WriteCapturePort(const char* overwrite = "F") {
+    WritePortValue(Root() + "/cap,'job'," + overwrite + ",0,");
+  }
+
+  TCaptureMonitor& Start(bool deleteIfEmpty = true) {
+    TIniFile(IniPath()).WriteFlag("File", "DeleteIfEmpty", deleteIfEmpty);
+    monitor_ = std::make_unique<TCaptureMonitor>(window_, IniPath());
+    monitor_->FormCreate();
+    return *monitor_;
+  }
+
+  // A connection to the monitor's port, set up by the monitor once it
+  // returns.
+  int Connect() {
+    const size_t linesBefore = window_.MessageLines.size();
+    int fd = ConnectLoopback(port_);
+    EXPECT_GE(fd, 0);
+    peers_.push_back(fd);
+    EXPECT_TRUE(WaitUntil([&] { return window_.MessageLines.size() > linesBefore; }));
+    return fd;
+  }
+
+  void Disconnect(int fd) {
+    ::shutdown(fd, SHUT_WR);
+    const int sessions = monitor_->SessionCount();
+    EXPECT_TRUE(WaitUntil([&] { return monitor_->SessionCount() < sessions; }));
+  }
+
+  // Message lines from the given index on.
+  std::vector<std::string> LinesFrom(size_t first) const {
+    return {window_.MessageLines.begin() + static_cast<long>(first), window_.MessageLines.end()};
+  }
+
+  QTemporaryDir dir_;
+  uint16_t port_ = 0;
+  TFakeMonitorWindow window_;
+  std::unique_ptr<TCaptureMonitor> monitor_;
+  std::vector<int> peers_;
+};
+
+TEST_F(MonitorTest, NoPortsOpensNothingAndLeavesTheCaption) {
+  Start();
+  EXPECT_TRUE(window_.PortLines.empty());
+  EXPECT_EQ(monitor_->ListenerCount(), 0);
+  EXPECT_TRUE(window_.Captions.empty());
+}
+
+TEST_F(MonitorTest, StartReadsPlacementAndDeleteIfEmpty) {
+  WriteWhole(IniPath(), "[Window]\nTop=0x20\nLeft=-5\n[File]\nDeleteIfEmpty=0\n");
+  window_.HeightValue = 151;
+  monitor_ = std::make_unique<TCaptureMonitor>(window_, IniPath());
+  window_.DeleteIfEmptyMark = true;
+  monitor_->FormCreate();
+  EXPECT_EQ(window_.TopValue, 32);
+  EXPECT_EQ(window_.LeftValue, -5);
+  EXPECT_EQ(window_.HeightValue, 151);
+  EXPECT_FALSE(window_.DeleteIfEmptyMark);
+}
+
+struct TStopPlacementCase {
+  bool normal;
+  const char* expectedTop;  // "" when nothing is written
+};
+
+class StopPlacementTest : public MonitorTest,
+                          public testing::WithParamInterface<TStopPlacementCase> {};
+
+TEST_P(StopPlacementTest, SavesOnlyInTheNormalState) {
+  Start();
+  window_.TopValue = 40;
+  window_.LeftValue = 50;
+  window_.HeightValue = 300;
+  window_.Normal = GetParam().normal;
+  monitor_->FormDestroy();
+  const TIniFile settings(IniPath());
+  EXPECT_EQ(settings.ReadText("Window", "Top", ""), GetParam().expectedTop);
+  if (GetParam().normal) {
+    EXPECT_EQ(settings.ReadText("Window", "Left", ""), "50");
+    EXPECT_EQ(settings.ReadText("Window", "Height", ""), "300");
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(States, StopPlacementTest,
+                         testing::Values(TStopPlacementCase{true, "40"},
+                                         TStopPlacementCase{false, ""}));
+
+TEST_F(MonitorTest, BusyPortIsReportedAndTheOthersListen) {
+  const uint16_t busy = FreeLoopbackPort();
+  const int occupier = OccupyPort(busy);
+  ASSERT_GE(occupier, 0);
+  const std::string value = "=" + Root() + "/cap,'job',F,0,";
+  WritePorts({std::to_string(busy) + value, PortText() + value, "0" + PortText() + value});
+  Start();
+  ::close(occupier);
+  ASSERT_EQ(window_.PortLines.size(), 3u);
+  EXPECT_TRUE(HasPrefixThen(window_.PortLines[0], "ERROR: Port " + std::to_string(busy) + " is busy"))
+      << window_.PortLines[0];
+  EXPECT_EQ(window_.PortLines[1], "Listening on port " + PortText());
+  // The same port written with a leading zero is a second listener on it.
+  EXPECT_TRUE(HasPrefixThen(window_.PortLines[2], "ERROR: Port 0" + PortText() + " is busy"))
+      << window_.PortLines[2];
+  EXPECT_EQ(monitor_->ListenerCount(), 3);
+  Connect();
+  EXPECT_TRUE(HasPrefixThen(window_.MessageLines[0],
+                            "Connected to: 127.0.0.1 on port " + PortText()));
+}
+
+TEST_F(MonitorTest, OneJobWritesThreeLinesAndTheCaptionFollows) {
+  WriteCapturePort();
+  Start();
+  const int peer = Connect();
+  EXPECT_EQ(window_.Caption(), "Tarnock - Connections: 1");
+  ASSERT_TRUE(SendAll(peer, "hello"));
+  Disconnect(peer);
+  ASSERT_EQ(window_.MessageLines.size(), 3u);
+  EXPECT_TRUE(HasPrefixThen(window_.MessageLines[0], "Connected to: 127.0.0.1 on port " + PortText()));
+  EXPECT_TRUE(HasPrefixThen(window_.MessageLines[1], "5 bytes written to " + CapturePath()));
+  EXPECT_TRUE(HasPrefixThen(window_.MessageLines[2], "127.0.0.1 disconnected."));
+  EXPECT_EQ(window_.Captions,
+            (std::vector<std::string>{"Tarnock - Connections: 1", "Tarnock - Listening"}));
+  EXPECT_EQ(ReadWhole(CapturePath()), "hello");
+  EXPECT_TRUE(PeerClosed(peer));
+}
+
+struct TEmptyJobCase {
+  bool deleteIfEmpty;
+  bool fileStays;
+};
+
+class EmptyJobTest : public MonitorTest, public testing::WithParamInterface<TEmptyJobCase> {};
+
+TEST_P(EmptyJobTest, DeletesTheEmptyFileOnlyWhenAsked) {
+  WriteCapturePort();
+  Start(GetParam().deleteIfEmpty);
+  Disconnect(Connect());
+  std::vector<std::string> expected = {"0 bytes written to " + CapturePath()};
+  if (!GetParam().fileStays) expected.push_back(CapturePath() + " deleted");
+  expected.push_back("127.0.0.1 disconnected.");
+  const auto lines = LinesFrom(1);
+  ASSERT_EQ(lines.size(), expected.size());
+  for (size_t i = 0; i < lines.size(); ++i) EXPECT_TRUE(HasPrefixThen(lines[i], expected[i])) << lines[i];
+  EXPECT_EQ(std::filesystem::exists(CapturePath()), GetParam().fileStays);
+}
+
+INSTANTIATE_TEST_SUITE_P(Flag, EmptyJobTest,
+                         testing::Values(TEmptyJobCase{true, false}, TEmptyJobCase{false, true}));
+
+TEST_F(MonitorTest, TwoOpenOneClosesLeavesOneCounted) {
+  WriteCapturePort();
+  Start();
+  const int first = Connect();
+  Connect();
+  EXPECT_EQ(window_.Caption(), "Tarnock - Connections: 2");
+  Disconnect(first);
+  EXPECT_EQ(window_.Caption(), "Tarnock - Connections: 1");
+}
+
+class MessageLogCutTest : public MonitorTest, public testing::WithParamInterface<int> {};
+
+TEST_P(MessageLogCutTest, ASessionCloseCutsTheLogToFiveHundredLines) {
+  WriteCapturePort();
+  Start(false);
+  for (int i = 0; i < GetParam(); ++i) window_.AppendMessageLine("old " + std::to_string(i));
+  const int peer = Connect();
+  ASSERT_TRUE(SendAll(peer, "x"));
+  Disconnect(peer);
+  const int total = GetParam() + 3;
+  ASSERT_EQ(window_.MessageLineCount(), std::min(total, 500));
+  if (total > 500) {
+    EXPECT_EQ(window_.MessageLines.front(), "old " + std::to_string(total - 500));
+  }
+  EXPECT_TRUE(HasPrefixThen(window_.MessageLines.back(), "127.0.0.1 disconnected."));
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, MessageLogCutTest, testing::Values(10, 497, 498, 500, 650));
+
+struct TRefusedCase {
+  const char* value;  // "@" is the temporary folder
+  const char* error;
+};
+
+class RefusedConnectionTest : public MonitorTest,
+                              public testing::WithParamInterface<TRefusedCase> {};
+
+TEST_P(RefusedConnectionTest, IsReportedInThePortLogAndCutAtOnce) {
+  std::string value = GetParam().value;
+  if (auto at = value.find('@'); at != std::string::npos) value.replace(at, 1, Root());
+  WritePortValue(value);
+  Start();
+  int peer = ConnectLoopback(port_);
+  ASSERT_GE(peer, 0);
+  peers_.push_back(peer);
+  ASSERT_TRUE(WaitUntil([&] { return window_.PortLines.size() == 2; }));
+  EXPECT_TRUE(HasPrefixThen(window_.PortLines[1], std::string("ERROR: ") + GetParam().error))
+      << window_.PortLines[1];
+  EXPECT_TRUE(WaitUntil([&] { return PeerClosed(peer); }));
+  EXPECT_TRUE(window_.MessageLines.empty());
+  EXPECT_TRUE(window_.Captions.empty());
+  EXPECT_EQ(monitor_->SessionCount(), 0);
+  EXPECT_FALSE(std::filesystem::exists(Root() + "/cap"));
+
+  // The refused session does not count in the next caption.
+  WriteCapturePort();
+  Connect();
+  EXPECT_EQ(window_.Caption(), "Tarnock - Connections: 1");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Definitions, RefusedConnectionTest,
+    testing::Values(TRefusedCase{"@/cap,'job',F,x,", "'x' is not a valid integer value"},
+                    TRefusedCase{"@/cap,'job',F,,", "'' is not a valid integer value"},
+                    TRefusedCase{",'job',F,0,", "Unable to create directory"}));
+
+TEST_F(MonitorTest, RestartWithoutConnectionsRefillsThePortLogOnly) {
+  WriteCapturePort();
+  Start();
+  window_.AppendMessageLine("kept");
+  window_.PortLines.push_back("stale");
+  monitor_->Restart();
+  EXPECT_EQ(window_.PortLines, std::vector<std::string>{"Listening on port " + PortText()});
+  EXPECT_EQ(window_.MessageLines, std::vector<std::string>{"kept"});
+  EXPECT_TRUE(window_.Captions.empty());
+  Connect();
+}
+
+TEST_F(MonitorTest, RestartReportsOpenSessionsAndKeepsTheirPendingBytes) {
+  WriteCapturePort();
+  Start();
+  const int peer = Connect();
+  ASSERT_TRUE(SendAll(peer, "abc"));
+  ASSERT_TRUE(WaitUntil([&] { return ReadWhole(CapturePath()) == "abc"; }));
+  // Loopback delivery is complete when send returns: these bytes wait in
+  // the monitor's socket, not yet received, when the restart begins.
+  const std::string late = Pattern(5000);
+  ASSERT_TRUE(SendAll(peer, late));
+  monitor_->Restart();
+  const auto lines = LinesFrom(1);
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_TRUE(HasPrefixThen(lines[0], "5003 bytes written to " + CapturePath())) << lines[0];
+  EXPECT_TRUE(HasPrefixThen(lines[1], "error disconnected."));
+  EXPECT_EQ(window_.Caption(), "Tarnock - Listening");
+  EXPECT_EQ(ReadWhole(CapturePath()), "abc" + late);
+  EXPECT_EQ(monitor_->SessionCount(), 0);
+  EXPECT_TRUE(WaitUntil([&] { return PeerClosed(peer); }));
+  EXPECT_EQ(window_.PortLines, std::vector<std::string>{"Listening on port " + PortText()});
+  Connect();
+}
+
+class ProgramEndTest : public MonitorTest, public testing::WithParamInterface<std::string> {};
+
+TEST_P(ProgramEndTest, ClosesSilentlyAndKeepsTheFile) {
+  WriteCapturePort();
+  Start(true);
+  const int peer = Connect();
+  ASSERT_TRUE(SendAll(peer, GetParam()));
+  const size_t linesBefore = window_.MessageLines.size();
+  const auto captionsBefore = window_.Captions;
+  monitor_->MarkDestroying();
+  monitor_->FormDestroy();
+  EXPECT_EQ(window_.MessageLines.size(), linesBefore);
+  EXPECT_EQ(window_.Captions, captionsBefore);
+  EXPECT_EQ(monitor_->SessionCount(), 0);
+  EXPECT_TRUE(std::filesystem::exists(CapturePath()));
+  EXPECT_EQ(ReadWhole(CapturePath()), GetParam());
+}
+
+INSTANTIATE_TEST_SUITE_P(Pending, ProgramEndTest, testing::Values("", "late bytes"));
+
+struct TExistingFileCase {
+  const char* overwrite;
+  const char* afterConnect;
+  const char* afterJob;
+};
+
+class ExistingFileTest : public MonitorTest,
+                         public testing::WithParamInterface<TExistingFileCase> {};
+
+TEST_P(ExistingFileTest, AppendsOrOverwrites) {
+  WriteCapturePort(GetParam().overwrite);
+  std::filesystem::create_directory(Root() + "/cap");
+  WriteWhole(CapturePath(), "abc");
+  Start();
+  const int peer = Connect();
+  EXPECT_EQ(ReadWhole(CapturePath()), GetParam().afterConnect);
+  ASSERT_TRUE(SendAll(peer, "de"));
+  Disconnect(peer);
+  EXPECT_EQ(ReadWhole(CapturePath()), GetParam().afterJob);
+}
+
+INSTANTIATE_TEST_SUITE_P(Marks, ExistingFileTest,
+                         testing::Values(TExistingFileCase{"F", "abc", "abcde"},
+                                         TExistingFileCase{"T", "", "de"}));
+
+class DirectoryTest : public MonitorTest, public testing::WithParamInterface<const char*> {};
+
+TEST_P(DirectoryTest, NamesOneFileWithOneSeparator) {
+  WritePortValue(Root() + GetParam() + ",  'job'  ,F,0,");
+  Start();
+  const int peer = Connect();
+  ASSERT_TRUE(SendAll(peer, "x"));
+  Disconnect(peer);
+  EXPECT_TRUE(HasPrefixThen(window_.MessageLines[1], "1 bytes written to " + CapturePath()))
+      << window_.MessageLines[1];
+  EXPECT_EQ(ReadWhole(CapturePath()), "x");
+}
+
+INSTANTIATE_TEST_SUITE_P(Forms, DirectoryTest, testing::Values("/cap", "/cap/"));
+
+TEST_F(MonitorTest, NestedMissingDirectoriesAreCreated) {
+  WritePortValue(Root() + "/cap/2026/12,'job',F,0,");
+  Start();
+  Disconnect(Connect());
+  EXPECT_TRUE(std::filesystem::is_directory(Root() + "/cap/2026/12"));
+}
+
+struct TContentCase {
+  const char* name;
+  std::string bytes;
+};
+
+class ContentTest : public MonitorTest, public testing::WithParamInterface<TContentCase> {};
+
+TEST_P(ContentTest, EveryByteIsStoredInOrder) {
+  WriteCapturePort();
+  Start(false);
+  const int peer = Connect();
+  ASSERT_TRUE(SendPumping(peer, GetParam().bytes));
+  Disconnect(peer);
+  EXPECT_TRUE(HasPrefixThen(window_.MessageLines[1], std::to_string(GetParam().bytes.size()) +
+                                                         " bytes written to " + CapturePath()));
+  EXPECT_TRUE(ReadWhole(CapturePath()) == GetParam().bytes);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Streams, ContentTest,
+    testing::Values(TContentCase{"ZeroByteInside", std::string("AB\0CD", 5)},
+                    TContentCase{"LeadingZeroByte", std::string("\0\0x", 3)},
+                    TContentCase{"OneBuffer", std::string(1024, 'q')},
+                    TContentCase{"ThreeThousand", Pattern(3000)},
+                    TContentCase{"FourMegabytes", Pattern(4 << 20)}),
+    [](const auto& info) { return info.param.name; });
+
+TEST_F(MonitorTest, SizesBeyondThirtyTwoBitsAreReported) {
+  WriteCapturePort();
+  Start(true);
+  const int peer = Connect();
+  // Another program grows the file to exactly 4 GiB (sparse) meanwhile.
+  std::filesystem::resize_file(CapturePath(), int64_t{1} << 32);
+  Disconnect(peer);
+  EXPECT_TRUE(HasPrefixThen(window_.MessageLines[1], "4294967296 bytes written to " + CapturePath()));
+  EXPECT_TRUE(std::filesystem::exists(CapturePath()));
+  std::filesystem::remove(CapturePath());
+}
+
+TEST_F(MonitorTest, SettingsAreReadAfreshAtEveryConnection) {
+  WriteCapturePort();
+  Start();
+  Disconnect(Connect());
+  WritePortValue(Root() + "/other,'next',T,0,");
+  const int peer = Connect();
+  ASSERT_TRUE(SendAll(peer, "z"));
+  Disconnect(peer);
+  EXPECT_EQ(ReadWhole(Root() + "/other/next.txt"), "z");
+}
+
+TEST_F(MonitorTest, ChunkToAVanishedFileIsLostAndTheNextOneTriesAgain) {
+  WriteCapturePort();
+  Start();
+  const int peer = Connect();
+  std::filesystem::remove(CapturePath());
+  ASSERT_TRUE(SendAll(peer, "lost"));
+  ASSERT_TRUE(WaitUntil([&] { return window_.MessageLines.size() == 2; }));
+  EXPECT_EQ(window_.MessageLines[1], "ERROR: File not found");
+  EXPECT_EQ(monitor_->SessionCount(), 1);
+  WriteWhole(CapturePath(), "");
+  ASSERT_TRUE(SendAll(peer, "kept"));
+  ASSERT_TRUE(WaitUntil([&] { return ReadWhole(CapturePath()) == "kept"; }));
+  Disconnect(peer);
+}
+
+}  // namespace

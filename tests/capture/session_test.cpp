@@ -1,0 +1,135 @@
+#include "capture/session.h"
+
+#include <gtest/gtest.h>
+
+#include <QTemporaryDir>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "base/exceptions.h"
+
+namespace {
+
+std::string ReadWhole(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream content;
+  content << in.rdbuf();
+  return content.str();
+}
+
+void WriteWhole(const std::string& path, const std::string& content) {
+  std::ofstream(path, std::ios::binary) << content;
+}
+
+class SessionTest : public testing::Test {
+ protected:
+  std::string Root() const { return dir_.path().toStdString(); }
+  std::string IniPath() const { return Root() + "/tarnock.ini"; }
+
+  // A settings file whose [Ports] 9100 holds the value, with "@" standing
+  // for the temporary folder.
+  void SetPortValue(std::string value) {
+    if (auto at = value.find('@'); at != std::string::npos) value.replace(at, 1, Root());
+    WriteWhole(IniPath(), "[Ports]\n9100=" + value + "\n");
+  }
+
+  QTemporaryDir dir_;
+};
+
+struct TPrepareCase {
+  const char* value;          // "@" is the temporary folder
+  const char* expectedFile;   // below the temporary folder; "" when it fails
+  int16_t expectedDays;
+  const char* expectedError;  // "" when it succeeds
+};
+
+class PrepareCaptureTest : public SessionTest, public testing::WithParamInterface<TPrepareCase> {};
+
+TEST_P(PrepareCaptureTest, NamesCreatesOrRefuses) {
+  const TPrepareCase& c = GetParam();
+  SetPortValue(c.value);
+  TClient session(IniPath());
+  std::string error;
+  try {
+    session.PrepareCapture("9100");
+  } catch (const Exception& failure) {
+    error = failure.Message();
+  }
+  EXPECT_EQ(error, c.expectedError);
+  if (*c.expectedError == '\0') {
+    EXPECT_EQ(session.FileName, Root() + c.expectedFile);
+    EXPECT_EQ(session.Days, c.expectedDays);
+    EXPECT_TRUE(std::filesystem::is_regular_file(session.FileName));
+  } else {
+    // A refused preparation leaves nothing behind, not even a directory.
+    EXPECT_FALSE(std::filesystem::exists(Root() + "/cap"));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Definitions, PrepareCaptureTest,
+    testing::Values(
+        TPrepareCase{"@/cap,'job',F,30,", "/cap/job.txt", 30, ""},
+        TPrepareCase{"@/cap/,'job',F,30,", "/cap/job.txt", 30, ""},
+        TPrepareCase{"@/cap/2026/12,'job',F,0,", "/cap/2026/12/job.txt", 0, ""},
+        TPrepareCase{"@/cap,  'job' \t,F,x1E,a,b", "/cap/job.txt", 30, ""},
+        TPrepareCase{"@/cap,'job',F,70000,", "/cap/job.txt", 4464, ""},
+        TPrepareCase{"@/cap,'job',F,abc,", "", 0, "'abc' is not a valid integer value"},
+        TPrepareCase{"@/cap,'job',F,,", "", 0, "'' is not a valid integer value"},
+        TPrepareCase{"@/cap,'job',F,30", "", 0, "'' is not a valid integer value"},
+        TPrepareCase{"", "", 0, "'' is not a valid integer value"},
+        TPrepareCase{",'job',F,0,", "", 0, "Unable to create directory"}));
+
+struct TOverwriteCase {
+  const char* mark;
+  const char* contentAfterPrepare;
+};
+
+class OverwriteTest : public SessionTest, public testing::WithParamInterface<TOverwriteCase> {};
+
+TEST_P(OverwriteTest, EmptiesOrKeepsAnExistingFile) {
+  std::filesystem::create_directory(Root() + "/cap");
+  WriteWhole(Root() + "/cap/job.txt", "abc");
+  SetPortValue(std::string("@/cap,'job',") + GetParam().mark + ",0,");
+  TClient session(IniPath());
+  session.PrepareCapture("9100");
+  EXPECT_EQ(ReadWhole(session.FileName), GetParam().contentAfterPrepare);
+}
+
+INSTANTIATE_TEST_SUITE_P(Marks, OverwriteTest,
+                         testing::Values(TOverwriteCase{"F", "abc"}, TOverwriteCase{"T", ""},
+                                         TOverwriteCase{"t", "abc"}));
+
+TEST_F(SessionTest, SizeIsSixtyFourBitAndAnEmptyFileCanBeDeleted) {
+  SetPortValue("@/cap,'job',T,0,");
+  TClient session(IniPath());
+  session.PrepareCapture("9100");
+  EXPECT_EQ(session.CaptureSize(), 0);
+  // A sparse file of exactly 4 GiB must not read as empty.
+  std::filesystem::resize_file(session.FileName, int64_t{1} << 32);
+  EXPECT_EQ(session.CaptureSize(), int64_t{1} << 32);
+  std::filesystem::resize_file(session.FileName, 0);
+  session.DeleteCapture();
+  EXPECT_FALSE(std::filesystem::exists(session.FileName));
+}
+
+TEST_F(SessionTest, SizeAndDeletionOfAVanishedFileFail) {
+  SetPortValue("@/cap,'job',T,0,");
+  TClient session(IniPath());
+  session.PrepareCapture("9100");
+  std::filesystem::remove(session.FileName);
+  EXPECT_THROW(
+      {
+        try {
+          session.CaptureSize();
+        } catch (const EInOutError& failure) {
+          EXPECT_EQ(failure.Message(), "File not found");
+          throw;
+        }
+      },
+      EInOutError);
+  EXPECT_THROW(session.DeleteCapture(), EInOutError);
+}
+
+}  // namespace
