@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QFocusEvent>
+#include <QFont>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -121,6 +122,10 @@ TForm3::TForm3(QWidget* parent) : QDialog(parent) {
   setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                  Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint);
   resize(kOuterWidth, kOuterHeight);
+  // The sizes and places of the controls are made for 8-point text.
+  QFont font("Sans Serif", 8);
+  font.setStyleHint(QFont::SansSerif);
+  setFont(font);
   BuildControls();
 }
 
@@ -139,7 +144,8 @@ void TForm3::BuildControls() {
   eComment = MakeField(this, "eComment", 121, 153);
   cbOverwrite = new QCheckBox("Overwrite File if it Exists", this);
   cbOverwrite->setObjectName("cbOverwrite");
-  cbOverwrite->setGeometry(16, 160, 145, 17);
+  // The design width, unless the caption would be cut in this font.
+  cbOverwrite->setGeometry(16, 160, std::max(145, cbOverwrite->sizeHint().width()), 17);
   OldPort = new QLineEdit(this);
   OldPort->setObjectName("OldPort");
   OldPort->setMaxLength(255);

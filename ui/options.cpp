@@ -1,6 +1,7 @@
 #include "ui/options.h"
 
 #include <QCheckBox>
+#include <QFont>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -67,6 +68,10 @@ TForm2::TForm2(std::string settingsPath, QWidget* parent)
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
   setFixedSize(kClientWidth, kClientHeight);
+  // The sizes and places of the controls are made for 8-point text.
+  QFont font("Sans Serif", 8);
+  font.setStyleHint(QFont::SansSerif);
+  setFont(font);
   BuildControls();
 }
 
@@ -83,6 +88,7 @@ void TForm2::BuildControls() {
   StringGrid1->setEditTriggers(QAbstractItemView::NoEditTriggers);
   StringGrid1->setDragEnabled(false);
   StringGrid1->setShowGrid(true);
+  StringGrid1->setWordWrap(false);
   StringGrid1->horizontalHeader()->setSectionsMovable(false);
   StringGrid1->horizontalHeader()->setHighlightSections(false);
   for (int column = 0; column < kColumnCount; ++column) {

@@ -1,5 +1,6 @@
 #include "ui/port_help.h"
 
+#include <QFont>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QStringList>
@@ -30,46 +31,46 @@ constexpr const char* kHelpLines[] = {
     "",
     "    This indicated the format of the file name.",
     "",
-    "    c\tShows the date in the format given by the ShortDateFormat global",
-    "                 variable, followed by the time in the format given by the",
-    "                 LongTimeFormat global variable. The time is left out when",
-    "                 the time of day of the DateTime value is exactly zero.",
-    "    d\tShows the day of the month without a leading zero (1-31).",
-    "    dd\tShows the day of the month with a leading zero (01-31).",
-    "    ddd\tShows the abbreviated name of the day (Sun-Sat), as held in",
-    "                 the ShortDayNames global variable.",
-    "    dddd\tShows the full name of the day (Sunday-Saturday), as held in",
-    "                 the LongDayNames global variable.",
-    "    ddddd\tShows the date in the format given by the ShortDateFormat",
+    "    c\tThe date in the ShortDateFormat global variable,",
+    "                 followed by the time in the LongTimeFormat global",
+    "                 variable. No time is shown when the time of day",
+    "                 of the DateTime value is exactly zero.",
+    "    d\tDay of the month without a leading zero (1-31).",
+    "    dd\tDay of the month with a leading zero (01-31).",
+    "    ddd\tAbbreviated day name (Sun-Sat), from the",
+    "                 ShortDayNames global variable.",
+    "    dddd\tFull day name (Sunday-Saturday), from the",
+    "                 LongDayNames global variable.",
+    "    ddddd\tThe date in the format of the ShortDateFormat",
     "                 global variable.",
-    "    dddddd\tShows the date in the format given by the LongDateFormat",
+    "    dddddd\tThe date in the format of the LongDateFormat",
     "                 global variable.",
-    "    m\tShows the month without a leading zero (1-12). When it comes",
-    "                 directly after an h or hh specifier, the minute is shown",
+    "    m\tMonth without a leading zero (1-12). Directly",
+    "                 after an h or hh specifier it shows the minute",
     "                 instead.",
-    "    mm\tShows the month with a leading zero (01-12). When it comes",
-    "                 directly after an h or hh specifier, the minute is shown",
+    "    mm\tMonth with a leading zero (01-12). Directly",
+    "                 after an h or hh specifier it shows the minute",
     "                 instead.",
-    "    mmm\tShows the abbreviated name of the month (Jan-Dec), as held in",
-    "                 the ShortMonthNames global variable.",
-    "    mmmm\tShows the full name of the month (January-December), as held",
-    "                 in the LongMonthNames global variable.",
-    "    yy\tShows the year as two digits (00-99).",
-    "    yyyy\tShows the year as four digits (0000-9999).",
-    "    h\tShows the hour without a leading zero (0-23).",
-    "    hh\tShows the hour with a leading zero (00-23).",
-    "    n\tShows the minute without a leading zero (0-59).",
-    "    nn\tShows the minute with a leading zero (00-59).",
-    "    s\tShows the second without a leading zero (0-59).",
-    "    ss\tShows the second with a leading zero (00-59).",
-    "    t\tShows the time in the format given by the ShortTimeFormat global variable.",
-    "    tt\tShows the time in the format given by the LongTimeFormat global variable.",
-    "    am/pm\tShows the preceding h or hh on the 12-hour clock.",
-    "    \"xx\"\tCharacters enclosed in double quotes are shown as they are and",
-    "                 have no effect on the formatting.",
+    "    mmm\tAbbreviated month name (Jan-Dec), from the",
+    "                 ShortMonthNames global variable.",
+    "    mmmm\tFull month name (January-December), from the",
+    "                 LongMonthNames global variable.",
+    "    yy\tYear as two digits (00-99).",
+    "    yyyy\tYear as four digits (0000-9999).",
+    "    h\tHour without a leading zero (0-23).",
+    "    hh\tHour with a leading zero (00-23).",
+    "    n\tMinute without a leading zero (0-59).",
+    "    nn\tMinute with a leading zero (00-59).",
+    "    s\tSecond without a leading zero (0-59).",
+    "    ss\tSecond with a leading zero (00-59).",
+    "    t\tThe time in the ShortTimeFormat global variable.",
+    "    tt\tThe time in the LongTimeFormat global variable.",
+    "    am/pm\tThe 12-hour clock for the preceding h or hh.",
+    "    \"xx\"\tCharacters in double quotes appear unchanged",
+    "                 and don't affect the formatting.",
     "",
-    "     Specifiers may be written in upper or lower case letters; both",
-    "     give the same result.",
+    "     Specifiers may be written in upper or lower case; either",
+    "     gives the same result.",
     "",
     "     Example",
     "",
@@ -110,6 +111,10 @@ THelp1::THelp1(QWidget* parent) : QDialog(parent) {
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
   setFixedSize(kClientWidth, kClientHeight);
+  // The sizes and places of the controls are made for 8-point text.
+  QFont font("Sans Serif", 8);
+  font.setStyleHint(QFont::SansSerif);
+  setFont(font);
   BuildControls();
 }
 
@@ -123,6 +128,8 @@ void THelp1::BuildControls() {
   QPalette palette = Memo1->palette();
   palette.setColor(QPalette::Base, QColor(0xC0, 0xC0, 0xC0));
   Memo1->setPalette(palette);
+  // Descriptions start where their continuation lines do, 17 blanks in.
+  Memo1->setTabStopDistance(Memo1->fontMetrics().horizontalAdvance(QString(17, ' ')));
   Memo1->setPlainText(HelpText());
 
   auto* panel = new QWidget(this);
