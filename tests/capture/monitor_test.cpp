@@ -14,6 +14,8 @@
 #include <sstream>
 
 #include "capture/ini_file.h"
+#include "net/socket_calls.h"
+#include "net/socket_errors.h"
 #include "support/fake_monitor_window.h"
 #include "support/loopback.h"
 #include "support/wait.h"
@@ -332,6 +334,33 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(TRefusedCase{"@/cap,'job',F,x,", "'x' is not a valid integer value"},
                     TRefusedCase{"@/cap,'job',F,,", "'' is not a valid integer value"},
                     TRefusedCase{",'job',F,0,", "Unable to create directory"}));
+
+// Adopting the connection fails after the session has taken the handle.
+TEST_F(MonitorTest, FailedAdoptionCutsTheConnectionAndDropsTheSession) {
+  WriteCapturePort();
+  Start();
+  SocketCalls().SetSockOpt = [](int fd, int level, int name, const void* value, socklen_t length) {
+    if (name == SO_LINGER) {
+      errno = ENOBUFS;
+      return -1;
+    }
+    return RealSocketCalls().SetSockOpt(fd, level, name, value, length);
+  };
+  const int peer = ConnectLoopback(port_);
+  ASSERT_GE(peer, 0);
+  peers_.push_back(peer);
+  const bool reported = WaitUntil([&] { return window_.PortLines.size() == 2; });
+  ResetSocketCalls();
+  ASSERT_TRUE(reported);
+  EXPECT_TRUE(HasPrefixThen(window_.PortLines[1],
+                            "ERROR: " + SocketErrorMessage(WSAENOBUFS, "setsockopt(SO_LINGER)")))
+      << window_.PortLines[1];
+  EXPECT_TRUE(WaitUntil([&] { return PeerClosed(peer); }));
+  EXPECT_EQ(monitor_->SessionCount(), 0);
+  EXPECT_TRUE(window_.Captions.empty());
+  Connect();
+  EXPECT_EQ(window_.Caption(), "Tarnock - Connections: 1");
+}
 
 TEST_F(MonitorTest, RestartWithoutConnectionsRefillsThePortLogOnly) {
   WriteCapturePort();
