@@ -60,8 +60,8 @@ void TCaptureMonitor::Restart() {
 void TCaptureMonitor::FormCreate() {
   window_.ClearPortLog();
   ReadPlacement();
-  sessions_.clear();
-  listeners_.clear();
+  // Both lists are empty here: the stop before a start empties them, and
+  // clearing them here could destroy a session inside its own list.
   CreateServerSockets();
 }
 
