@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <csignal>
+#include <ostream>
 #include <random>
 #include <string>
 #include <vector>
@@ -88,6 +89,8 @@ struct PayloadCase {
   std::string payload;
 };
 
+void PrintTo(const PayloadCase& c, std::ostream* out) { *out << c.name; }
+
 class PayloadTest : public ProgramTest, public testing::WithParamInterface<PayloadCase> {};
 
 TEST_P(PayloadTest, ArrivesWholeInItsCaptureFile) {
@@ -116,6 +119,8 @@ struct SignalCase {
   const char* name;
   int number;
 };
+
+void PrintTo(const SignalCase& c, std::ostream* out) { *out << c.name; }
 
 class TerminationTest : public ProgramTest, public testing::WithParamInterface<SignalCase> {};
 
