@@ -1,4 +1,3 @@
-// TEAM: every engineer must read /work/main/DEVELOPERS.md (rules, build dirs, commit discipline) before working. (temporary line)
 #pragma once
 
 #include <exception>
