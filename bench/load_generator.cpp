@@ -442,9 +442,20 @@ class THoldRun {
   bool OpenAll(double deadline, int64_t base_handles) {
     uint32_t next = 0, open = 0;
     int64_t accepted = 0;
+    double progressed = NowSeconds();
     while (open < count_) {
-      if (next < count_ && next - accepted >= connecting_limit_)
-        accepted = OpenHandlesOf(pid_) - base_handles;
+      if (next < count_ && next - accepted >= connecting_limit_) {
+        const int64_t handles = OpenHandlesOf(pid_) - base_handles;
+        if (handles > accepted) {
+          accepted = handles;
+          progressed = NowSeconds();
+        } else if (NowSeconds() - progressed > 0.05) {
+          // A server that hands connections to other processes keeps no
+          // handle for them; established ones then count as taken.
+          accepted = open;
+          progressed = NowSeconds();
+        }
+      }
       while (next < count_ && next - accepted < connecting_limit_) {
         fds_[next] = StartConnect(port_);
         loop_.Add(fds_[next], kConnectEvents, next);
