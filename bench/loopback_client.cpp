@@ -116,11 +116,11 @@ const std::vector<epoll_event>& TEpoll::Wait(int timeout_ms) {
 int StartPeriodicTimer(int interval_ms) {
   const int fd = ::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
   if (fd < 0) Fail("timerfd_create");
-  itimerspec spec {};
-  spec.it_interval.tv_sec = interval_ms / 1000;
-  spec.it_interval.tv_nsec = static_cast<long>(interval_ms % 1000) * 1000000L;
-  spec.it_value = spec.it_interval;
-  if (::timerfd_settime(fd, 0, &spec, nullptr) != 0) Fail("timerfd_settime");
+  itimerspec schedule {};
+  schedule.it_interval.tv_sec = interval_ms / 1000;
+  schedule.it_interval.tv_nsec = static_cast<long>(interval_ms % 1000) * 1000000L;
+  schedule.it_value = schedule.it_interval;
+  if (::timerfd_settime(fd, 0, &schedule, nullptr) != 0) Fail("timerfd_settime");
   return fd;
 }
 
