@@ -1,0 +1,152 @@
+// Peers that misbehave: resets in the middle of a stream, half-closes, and a
+// crowd that connects and vanishes at once. Nothing that reached the capture
+// file is lost, every session gets its close report, and the service keeps
+// taking connections.
+#include <arpa/inet.h>
+#include <dirent.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+#include "reliability/capture_fixture.h"
+#include "support/loopback.h"
+#include "support/wait.h"
+
+namespace {
+
+int OpenDescriptorCount() {
+  int count = 0;
+  if (DIR* folder = ::opendir("/proc/self/fd")) {
+    while (::readdir(folder) != nullptr) ++count;
+    ::closedir(folder);
+  }
+  return count;
+}
+
+// A non-blocking socket whose connection to 127.0.0.1:port is on its way.
+int ConnectWithoutWaiting(uint16_t port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+  if (fd < 0) return -1;
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(port);
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 &&
+      errno != EINPROGRESS) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+TEST_F(CaptureFixture, PeerResetMidStreamKeepsEveryStoredByteAndClosesTheSession) {
+  Start();
+  const int peer = Connect();
+  ASSERT_GE(peer, 0);
+  const std::string stored = Pattern(5000, 4);
+  SendStored(peer, stored);
+  const std::size_t lines = window_.MessageLines.size();
+  ResetConnection(peer);
+  peers_.pop_back();
+  ASSERT_TRUE(WaitUntil([&] { return monitor_->SessionCount() == 0; }))
+      << testing::PrintToString(LinesFrom(lines));
+  EXPECT_EQ(ReadBytes(CapturePath()), stored);
+  // The reset connection has no peer name left to show in the disconnect
+  // line; the failure of that query is what the log says instead.
+  const std::vector<std::string> report = LinesFrom(lines);
+  ASSERT_EQ(report.size(), 3u) << testing::PrintToString(report);
+  EXPECT_TRUE(HasPrefixThen(report[0], "5000 bytes written to " + CapturePath())) << report[0];
+  EXPECT_TRUE(HasPrefixThen(report[1], "ERROR: Error 10057 in function GetPeerName"))
+      << report[1];
+  EXPECT_EQ(report[2], "Socket is not connected");
+  EXPECT_EQ(window_.Caption(), "Tarnock - Listening");
+
+  const int next = Connect();
+  ASSERT_GE(next, 0);
+  SendStored(next, "next");
+  Finish(next);
+  EXPECT_EQ(ReadBytes(CapturePath()), stored + "next");
+}
+
+// The peer stops sending but keeps reading: its half-close ends the capture
+// at once, with every byte it sent, and the peer then sees the connection end.
+TEST_F(CaptureFixture, PeerHalfCloseEndsTheCaptureWithEveryByte) {
+  Start();
+  const int peer = Connect();
+  ASSERT_GE(peer, 0);
+  const std::string job = Pattern(70000, 5);
+  ASSERT_TRUE(SendAll(peer, job));
+  const std::size_t lines = window_.MessageLines.size();
+  Finish(peer);
+  EXPECT_EQ(ReadBytes(CapturePath()), job);
+  ExpectCloseReport(LinesFrom(lines), job.size(), CapturePath());
+  char byte;
+  EXPECT_LE(::recv(peer, &byte, 1, 0), 0);
+}
+
+// Connections waiting in the accept queue of the listener on the port, as
+// /proc/net/tcp shows it (the receive queue of a listening entry); -1 when
+// the listener is not found.
+int AcceptQueueLength(uint16_t port) {
+  std::ifstream table("/proc/net/tcp");
+  std::string line;
+  std::getline(table, line);
+  char wanted[8];
+  std::snprintf(wanted, sizeof wanted, ":%04X", port);
+  while (std::getline(table, line)) {
+    std::istringstream fields(line);
+    std::string slot, local, remote, state, queues;
+    fields >> slot >> local >> remote >> state >> queues;
+    if (state != "0A" || local.size() < 5 || local.substr(local.size() - 5) != wanted) continue;
+    return static_cast<int>(std::stoul(queues.substr(queues.find(':') + 1), nullptr, 16));
+  }
+  return -1;
+}
+
+// A thousand peers connect at once and vanish at once, half of them with a
+// reset, most of them before the monitor could take them: the monitor takes
+// what reaches it, reports every session it took, and gives back every
+// descriptor.
+TEST_F(CaptureFixture, ThousandPeersConnectAndVanishAtOnce) {
+  Start();
+  const int descriptorsBefore = OpenDescriptorCount();
+  constexpr int kPeers = 1000;
+  std::vector<int> crowd;
+  for (int i = 0; i < kPeers; ++i) {
+    const int fd = ConnectWithoutWaiting(port_);
+    ASSERT_GE(fd, 0) << "connection " << i;
+    crowd.push_back(fd);
+  }
+  // Let the monitor take some of them before they go.
+  ASSERT_TRUE(WaitUntil([&] { return window_.Connected >= 5; }, 30000));
+  for (int i = 0; i < kPeers; ++i) {
+    if (i % 2 == 0)
+      ResetConnection(crowd[static_cast<std::size_t>(i)]);
+    else
+      ::close(crowd[static_cast<std::size_t>(i)]);
+  }
+  ASSERT_TRUE(WaitUntil([&] {
+    return AcceptQueueLength(port_) == 0 && monitor_->SessionCount() == 0 &&
+           window_.SizeLines == window_.Connected && OpenDescriptorCount() <= descriptorsBefore;
+  }, 60000)) << window_.Connected << " taken, " << window_.SizeLines << " reports, "
+             << monitor_->SessionCount() << " sessions, " << OpenDescriptorCount() << " of "
+             << descriptorsBefore << " descriptors";
+  // A reset peer's disconnect line is the failed peer-name query.
+  EXPECT_EQ(window_.Disconnected + window_.Errors, window_.Connected);
+  EXPECT_EQ(window_.Caption(), "Tarnock - Listening");
+  EXPECT_LE(window_.MessageLineCount(), 500);
+  EXPECT_EQ(ReadBytes(CapturePath()), "");
+
+  const int next = Connect();
+  ASSERT_GE(next, 0);
+  SendStored(next, "after the crowd");
+  Finish(next);
+  EXPECT_EQ(ReadBytes(CapturePath()), "after the crowd");
+}
+
+}  // namespace
