@@ -212,6 +212,14 @@ void TCaptureMonitor::ClientSocketSessionClosed(TCustomWSocket* sender, uint16_t
     Disconnect(session);
   } catch (const std::exception& failure) {
     window_.AppendMessageLine(TimestampPrefix() + ErrorLine(failure));
+    // A peer that reset the connection fails the peer-name query of the
+    // disconnect line. Its session goes all the same: kept, it would count in
+    // every caption until the next stop.
+    if (std::unique_ptr<TClient> owned = RemoveSession(&session)) {
+      owned.reset();
+      ShowConnectionCount();
+      CutMessageLog();
+    }
   }
 }
 
