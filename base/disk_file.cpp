@@ -127,7 +127,12 @@ void DiskFile::RequireUsablePath() const {
 void DiskFile::Open(int flags, TState state) {
   if (state_ != TState::Closed) CloseOut();
   RequireUsablePath();
-  const int handle = FileCalls().Open(path_.c_str(), flags | O_CLOEXEC, 0666);
+  // Opening may wait (a network file system, a device), and a signal may cut
+  // the wait short.
+  int handle;
+  do {
+    handle = FileCalls().Open(path_.c_str(), flags | O_CLOEXEC, 0666);
+  } while (handle < 0 && errno == EINTR);
   if (handle < 0) RaiseFromErrno(errno, path_);
   handle_ = handle;
   state_ = state;

@@ -95,7 +95,10 @@ void SplitLines(TDocument& document) {
 // Reads the whole file into content; 0 on success, else the errno.
 int ReadWholeFile(const std::string& path, TDocument& document) {
   const TFileCalls& calls = FileCalls();
-  const int handle = calls.Open(path.c_str(), O_RDONLY | O_CLOEXEC, 0);
+  int handle;
+  do {
+    handle = calls.Open(path.c_str(), O_RDONLY | O_CLOEXEC, 0);
+  } while (handle < 0 && errno == EINTR);
   if (handle < 0) return errno;
   int failure = 0;
   struct stat status {};
@@ -204,6 +207,14 @@ bool WriteAll(int handle, std::string_view data) {
   return true;
 }
 
+bool SyncInterruptible(int handle) {
+  int result;
+  do {
+    result = FileCalls().Sync(handle);
+  } while (result != 0 && errno == EINTR);
+  return result == 0;
+}
+
 // Replaces the file by content in one step: a temporary file in the same
 // folder is written, synced and renamed over it, so that a failure at any
 // point leaves the old file whole.
@@ -214,14 +225,17 @@ void ReplaceFile(const std::string& path, const std::string& content, mode_t mod
   int handle = -1;
   for (int attempt = 0; attempt < 100 && handle < 0; ++attempt) {
     temporary = path + "." + FormatInteger(getpid()) + "." + FormatInteger(++counter) + ".tmp";
-    handle = calls.Open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    do {
+      handle = calls.Open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    } while (handle < 0 && errno == EINTR);
     if (handle < 0 && errno != EEXIST) break;
   }
   const Exception failure("Unable to write to " + path);
   if (handle < 0) throw failure;
-  bool written = WriteAll(handle, content) && calls.Sync(handle) == 0;
-  // Never retried: the handle is gone whatever close returned.
-  if (calls.Close(handle) != 0) written = false;
+  bool written = WriteAll(handle, content) && SyncInterruptible(handle);
+  // Never retried: the handle is gone whatever close returned. An interrupted
+  // close has still released it, and the content is already synced.
+  if (calls.Close(handle) != 0 && errno != EINTR) written = false;
   if (written && calls.Rename(temporary.c_str(), path.c_str()) == 0) return;
   calls.Unlink(temporary.c_str());
   throw failure;
