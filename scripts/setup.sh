@@ -4,7 +4,7 @@
 # that follow. Already-installed packages are not fetched again.
 set -euo pipefail
 
-packages=(cmake ninja-build g++ qt6-base-dev qt6-qpa-plugins libgl-dev libgtest-dev xvfb xauth xdotool)
+packages=(cmake ninja-build g++ qt6-base-dev qt6-qpa-plugins libgl-dev libgtest-dev xvfb xauth xdotool clang-14 libclang-rt-14-dev)
 [ "${TARNOCK_EXTRA_PACKAGES:-}" ] && packages+=(${TARNOCK_EXTRA_PACKAGES})
 
 missing=()
