@@ -13,6 +13,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 #include <exception>
+#include <utility>
 
 #include "capture/ini_file.h"
 #include "ui/message_box.h"
@@ -36,6 +37,23 @@ QString PaneText(const std::string& line) {
     }
   }
   return QString::fromUtf8(text);
+}
+
+// One append of the joined lines repaints the pane once; the text is the
+// same as from one append per line.
+void AppendQueued(QPlainTextEdit* pane, QStringList& lines) {
+  if (lines.isEmpty()) return;
+  pane->appendPlainText(lines.join(QLatin1Char('\n')));
+  lines.clear();
+}
+
+// Selecting from the start to the start of line count + 1 takes the lines
+// with their line ends, so the pane keeps no empty first line.
+void CutFirstLines(QPlainTextEdit* pane, int count) {
+  QTextCursor cursor(pane->document());
+  cursor.movePosition(QTextCursor::Start);
+  cursor.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor, count);
+  cursor.removeSelectedText();
 }
 
 QPlainTextEdit* MakePane(const char* name, QWidget* parent) {
@@ -68,6 +86,9 @@ TForm1::TForm1(std::string settingsPath)
   BuildPanes();
   BuildMenu();
   resize(kDesignWidth, kDesignHeight);
+  flushTimer_.setSingleShot(true);
+  flushTimer_.setInterval(kPaneFlushDelayMs);
+  connect(&flushTimer_, &QTimer::timeout, this, [this] { FlushPanes(); });
   Guarded([this] { monitor_.FormCreate(); });
 }
 
@@ -202,14 +223,21 @@ void TForm1::CentreOnScreen() {
 // ---------------------------------------------------------------------------
 // What the capture monitor writes into the window.
 
-void TForm1::ClearPortLog() { PortsMemo->clear(); }
+void TForm1::ClearPortLog() {
+  queuedPortLines_.clear();
+  PortsMemo->clear();
+}
 
-void TForm1::AppendPortLine(const std::string& line) { PortsMemo->appendPlainText(PaneText(line)); }
+void TForm1::AppendPortLine(const std::string& line) {
+  queuedPortLines_.append(PaneText(line));
+  ScheduleFlush();
+}
 
 void TForm1::AppendMessageLine(const std::string& line) {
-  const QString text = PaneText(line);
-  MessageMemo->appendPlainText(text);
+  QString text = PaneText(line);
   messageLines_ += 1 + static_cast<int>(text.count(QLatin1Char('\n')));
+  queuedMessageLines_.append(std::move(text));
+  ScheduleFlush();
 }
 
 int TForm1::MessageLineCount() const { return messageLines_; }
@@ -217,20 +245,35 @@ int TForm1::MessageLineCount() const { return messageLines_; }
 void TForm1::DeleteFirstMessageLines(int count) {
   if (count <= 0) return;
   if (count >= messageLines_) {
+    queuedMessageLines_.clear();
+    queuedMessageCut_ = 0;
     MessageMemo->clear();
     messageLines_ = 0;
     return;
   }
-  // Selecting from the start to the start of line count + 1 takes the lines
-  // with their line ends, so the pane keeps no empty first line.
-  QTextCursor cursor(MessageMemo->document());
-  cursor.movePosition(QTextCursor::Start);
-  cursor.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor, count);
-  cursor.removeSelectedText();
+  // Cutting from the top after the queued lines reach the bottom leaves the
+  // same text, so the cut waits for the flush too.
+  queuedMessageCut_ += count;
   messageLines_ -= count;
+  ScheduleFlush();
 }
 
-void TForm1::SetCaption(const std::string& caption) { setWindowTitle(QString::fromUtf8(caption)); }
+void TForm1::ScheduleFlush() {
+  if (!flushTimer_.isActive()) flushTimer_.start();
+}
+
+void TForm1::FlushPanes() {
+  flushTimer_.stop();
+  AppendQueued(PortsMemo, queuedPortLines_);
+  AppendQueued(MessageMemo, queuedMessageLines_);
+  if (queuedMessageCut_ > 0) CutFirstLines(MessageMemo, std::exchange(queuedMessageCut_, 0));
+}
+
+void TForm1::SetCaption(const std::string& caption) {
+  // Setting the same caption again would still update the frame.
+  const QString text = QString::fromUtf8(caption);
+  if (text != windowTitle()) setWindowTitle(text);
+}
 
 bool TForm1::DeleteIfEmpty() const { return DeleteifEmpty1->isChecked(); }
 

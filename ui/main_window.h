@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QStringList>
+#include <QTimer>
 #include <functional>
 #include <string>
 
@@ -27,6 +29,10 @@ class TForm1 : public QMainWindow, public TMonitorWindow {
   static constexpr int kPortsPaneWidth = 168;
   static constexpr int kSplitterWidth = 3;
   static constexpr int kMinimumPaneWidth = 30;
+  // Pane output waits at most this long after the first queued line, so a
+  // burst of connections repaints the window a few times a second instead of
+  // once per line.
+  static constexpr int kPaneFlushDelayMs = 50;
 
   // Builds the window and starts the capture monitor on the settings file
   // beside the executable, so the listeners are open before any other window
@@ -41,6 +47,9 @@ class TForm1 : public QMainWindow, public TMonitorWindow {
   void AttachPortList(TForm2* portList);
 
   TCaptureMonitor& Monitor() { return monitor_; }
+
+  // Hands every queued line and cut to the panes now, for whoever reads them.
+  void FlushPanes();
 
   // Menu handlers.
   void Ports1Click();
@@ -70,6 +79,7 @@ class TForm1 : public QMainWindow, public TMonitorWindow {
  private:
   void BuildPanes();
   void BuildMenu();
+  void ScheduleFlush();
   void ApplyOuterSize();
   void CentreOnScreen();
   // Runs a handler body; a failure that escapes it goes to the general error
@@ -85,7 +95,13 @@ class TForm1 : public QMainWindow, public TMonitorWindow {
   QAction* DeleteifEmpty1 = nullptr;
   QAction* Close2 = nullptr;
   TForm2* portList_ = nullptr;
-  // Kept here so appends never recount the document.
+  QTimer flushTimer_;
+  QStringList queuedPortLines_;
+  QStringList queuedMessageLines_;
+  // Lines to cut from the top of the message log once the queue is appended.
+  int queuedMessageCut_ = 0;
+  // The message log's lines with the queue applied; kept here so appends
+  // never recount the document.
   int messageLines_ = 0;
   bool shownOnce_ = false;
   // The outer height last asked for, applied again once the frame is known.

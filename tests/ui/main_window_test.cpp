@@ -81,7 +81,9 @@ std::vector<std::string> WithoutPrefixes(const std::string& text) {
   return lines;
 }
 
+// The pane with everything queued for it applied.
 QPlainTextEdit* Pane(TForm1& window, const char* name) {
+  window.FlushPanes();
   return window.findChild<QPlainTextEdit*>(name);
 }
 
@@ -294,6 +296,51 @@ TEST_F(MainWindowTest, MessageLogCountsLinesAndCutsFromTheTop) {
     window.AppendMessageLine("z");
     EXPECT_EQ(window.MessageLineCount(), std::max(0, c.countBefore - c.cut) + 1);
   }
+}
+
+TEST_F(MainWindowTest, QueuedLinesAndCutsEndAsIfAppliedOneByOne) {
+  // "+x" appends line x, "-n" cuts n lines from the top.
+  struct Case {
+    const char* name;
+    std::vector<std::string> steps;
+    std::string textAfter;
+  };
+  const std::vector<Case> cases = {
+      {"cut between appends", {"+a", "+b", "-1", "+c", "+d", "-2"}, "d"},
+      {"cut of all, then more", {"+a", "+b", "-5", "+z"}, "z"},
+      {"cuts add up", {"+a", "+b", "+c", "+d", "-1", "-1", "+e"}, "c\nd\ne"},
+      {"CR LF counts twice", {"+x", "+first\r\nsecond", "-2", "+y"}, "second\ny"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TForm1 queued(settingsPath_);
+    TForm1 immediate(settingsPath_);
+    for (const std::string& step : c.steps) {
+      for (TForm1* window : {&queued, &immediate}) {
+        if (step[0] == '+')
+          window->AppendMessageLine(step.substr(1));
+        else
+          window->DeleteFirstMessageLines(std::stoi(step.substr(1)));
+      }
+      immediate.FlushPanes();
+      EXPECT_EQ(queued.MessageLineCount(), immediate.MessageLineCount());
+    }
+    EXPECT_EQ(Text(Pane(queued, "MessageMemo")), c.textAfter);
+    EXPECT_EQ(Text(Pane(immediate, "MessageMemo")), c.textAfter);
+  }
+}
+
+TEST_F(MainWindowTest, QueuedLinesReachThePanesWithoutAFlushCall) {
+  TForm1 window(settingsPath_);
+  auto* messages = window.findChild<QPlainTextEdit*>("MessageMemo");
+  auto* ports = window.findChild<QPlainTextEdit*>("PortsMemo");
+  window.AppendMessageLine("one");
+  window.AppendMessageLine("two");
+  window.AppendPortLine("port line");
+  EXPECT_EQ(Text(messages), "");
+  EXPECT_EQ(window.MessageLineCount(), 2);
+  ASSERT_TRUE(WaitUntil([&] { return Text(messages) == "one\ntwo"; }));
+  EXPECT_EQ(Text(ports), "port line");
 }
 
 TEST_F(MainWindowTest, PortLogShowsSocketErrorOnTwoLines) {
