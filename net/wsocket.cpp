@@ -314,24 +314,51 @@ void TCustomWSocket::ShedPendingConnections() {
 }
 
 void TCustomWSocket::AcceptNotification() {
-  // The connection is taken before the event so that peers that failed on the
-  // way (ECONNABORTED and the like) are skipped without an event or an error.
+  auto alive = alive_;
+  const int listening = handle_;
+  for (int round = 0; round < kMaxAcceptsPerNotification; ++round) {
+    if (!TakeWaitingConnection()) return;
+    const bool failed = pendingAcceptError_ != 0;
+    RaiseSessionAvailable();
+    if (!*alive) return;
+    // A failure has paused the listener; a handler may have closed it.
+    if (failed || handle_ != listening || state_ != wsListening) return;
+  }
+}
+
+// The connection is taken before the event so that peers that failed on the
+// way (ECONNABORTED and the like) are skipped without an event or an error.
+// Answers false when no connection waits.
+bool TCustomWSocket::TakeWaitingConnection() {
   int platformErrno = 0;
   int fd = AcceptPlatform(platformErrno);
-  if (fd < 0) {
-    if (IsWouldBlock(platformErrno)) return;
-    if (platformErrno == EMFILE || platformErrno == ENFILE) ShedPendingConnections();
-    // Whatever keeps accept failing would otherwise make the readable listener
-    // notify without pause.
-    PauseWatching(kAcceptPauseMs);
-    pendingAcceptError_ = platformErrno;
-  } else {
+  if (fd >= 0) {
     pendingAccept_ = fd;
+    return true;
   }
+  if (IsWouldBlock(platformErrno)) return false;
+  if (platformErrno == EMFILE || platformErrno == ENFILE) ShedPendingConnections();
+  // Whatever keeps accept failing would otherwise make the readable listener
+  // notify without pause.
+  PauseWatching(kAcceptPauseMs);
+  pendingAcceptError_ = platformErrno;
+  return true;
+}
+
+void TCustomWSocket::RaiseSessionAvailable() {
   auto alive = alive_;
-  TriggerSessionAvailable(0);
-  if (!*alive) return;
-  // A connection the handler did not take is not left open.
+  try {
+    TriggerSessionAvailable(0);
+  } catch (...) {
+    if (*alive) DropUntakenConnection();
+    throw;
+  }
+  if (*alive) DropUntakenConnection();
+}
+
+// A connection the handler did not take is not left open, nor is a failure
+// it did not collect kept for a later Accept, even when the handler failed.
+void TCustomWSocket::DropUntakenConnection() {
   if (pendingAccept_ >= 0) CloseOnce(pendingAccept_);
   pendingAccept_ = -1;
   pendingAcceptError_ = 0;

@@ -37,6 +37,12 @@ enum TSocketLingerOnOff : uint8_t { wsLingerOff, wsLingerOn, wsLingerNoSet };
 // drain that precedes a close still takes everything.
 constexpr int kMaxBytesPerReadNotification = 64 * 1024;
 
+// One accept notification takes at most this many waiting connections, each
+// with its own OnSessionAvailable, before going back to the event loop: a
+// burst of connections costs few loop turns, yet open sessions still get
+// their turn.
+constexpr int kMaxAcceptsPerNotification = 32;
+
 // How long a listener stops watching for connections after running out of
 // descriptors.
 constexpr int kAcceptPauseMs = 100;
@@ -182,6 +188,9 @@ class TCustomWSocket {
   void PauseWatching(int milliseconds);
   void OnReadable(int handle);
   void AcceptNotification();
+  bool TakeWaitingConnection();
+  void RaiseSessionAvailable();
+  void DropUntakenConnection();
   int AcceptPlatform(int& platformErrno);
   void ShedPendingConnections();
 

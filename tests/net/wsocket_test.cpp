@@ -2,13 +2,20 @@
 
 #include <dirent.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <QElapsedTimer>
 #include <cerrno>
+#include <chrono>
 #include <functional>
+#include <memory>
 #include <set>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "net/socket_calls.h"
 #include "support/loopback.h"
@@ -33,6 +40,33 @@ int OpenDescriptors() {
     ::closedir(dir);
   }
   return count;
+}
+
+// Waits, without running the event loop (which would accept them), until
+// count connections wait in the listener's accept queue.
+bool ConnectionsWait(const TCustomWSocket& listener, unsigned count) {
+  QElapsedTimer timer;
+  timer.start();
+  while (timer.elapsed() < 5000) {
+    tcp_info info{};
+    socklen_t length = sizeof info;
+    // For a listening socket the kernel reports its accept queue here.
+    if (::getsockopt(listener.Handle(), IPPROTO_TCP, TCP_INFO, &info, &length) == 0 &&
+        info.tcpi_unacked >= count)
+      return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return false;
+}
+
+std::vector<int> ConnectPeers(uint16_t port, int count) {
+  std::vector<int> peers;
+  for (int i = 0; i < count; ++i) peers.push_back(ConnectLoopback(port));
+  return peers;
+}
+
+void ClosePeers(const std::vector<int>& peers) {
+  for (int peer : peers) ::close(peer);
 }
 
 // Runs the event loop a little longer so that anything still queued is handled.
@@ -384,6 +418,62 @@ TEST_F(WSocketTest, PeersThatFailedBeforeAcceptAreSkipped) {
   EXPECT_EQ(server.available, 1);
   EXPECT_EQ(server.AcceptError, "");
   EXPECT_EQ(server.sessions[0]->received, "ok");
+}
+
+TEST_F(WSocketTest, OneNotificationTakesEveryWaitingConnection) {
+  {
+    // Within the backlog of 5, so no connect waits for a retry.
+    TTestServer server;
+    const std::vector<int> peers = ConnectPeers(server.PortNumber(), 4);
+    ASSERT_TRUE(ConnectionsWait(server.listener, 4));
+    server.listener.HandleNotification(server.listener.Handle(), kNotifyAccept, 0);
+    EXPECT_EQ(server.available, 4);
+    EXPECT_EQ(server.sessions.size(), 4u);
+    EXPECT_EQ(server.AcceptError, "");
+    ClosePeers(peers);
+    ASSERT_TRUE(WaitUntil([&] { return server.ClosedCount() == 4; }));
+  }
+  {
+    // A handler that destroys the listener ends the taking; what still waits
+    // goes with the listener's handle.
+    auto listener = std::make_unique<TWSocket>();
+    listener->SetAddr("127.0.0.1");
+    listener->SetPort("0");
+    int raised = 0;
+    listener->OnSessionAvailable = [&](TCustomWSocket* sender, uint16_t) {
+      ++raised;
+      ::close(sender->Accept());
+      listener.reset();
+    };
+    listener->Listen();
+    const std::vector<int> peers = ConnectPeers(listener->LocalPortNumber(), 3);
+    ASSERT_TRUE(ConnectionsWait(*listener, 3));
+    TWSocket* raw = listener.get();
+    raw->HandleNotification(raw->Handle(), kNotifyAccept, 0);
+    EXPECT_EQ(raised, 1);
+    for (int peer : peers) EXPECT_TRUE(PeerSeesEnd(peer));
+    ClosePeers(peers);
+  }
+}
+
+TEST_F(WSocketTest, OneNotificationTakesABoundedNumberOfConnections) {
+  TTestServer server;
+  int raised = 0;
+  server.listener.OnSessionAvailable = [&](TCustomWSocket* sender, uint16_t) {
+    ++raised;
+    ::close(sender->Accept());
+  };
+  // A listener that runs dry only long after the bound.
+  gCalls = 0;
+  SocketCalls().Accept = [](int, sockaddr*, socklen_t*) {
+    if (++gCalls > 1000) {
+      errno = EAGAIN;
+      return -1;
+    }
+    return ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  };
+  server.listener.HandleNotification(server.listener.Handle(), kNotifyAccept, 0);
+  EXPECT_EQ(raised, kMaxAcceptsPerNotification);
 }
 
 TEST_F(WSocketTest, AFailingAcceptIsReportedOnceAndTheListenerPauses) {
