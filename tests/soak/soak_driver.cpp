@@ -209,11 +209,13 @@ int main(int argc, char** argv) {
   std::vector<std::thread> threads;
   for (TWorker& worker : workers) threads.emplace_back(Run, std::ref(worker));
   // Resident memory once a tenth of the connections have warmed it up.
-  long warmKiB = -1, peakKiB = 0;
+  // Halfway too: a leak grows as much in the second half as in the first.
+  long warmKiB = -1, halfwayKiB = -1, peakKiB = 0;
   while (gDone < total) {
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     const long now = ResidentKiB(pid);
     if (warmKiB < 0 && gDone >= total / 10) warmKiB = now;
+    if (halfwayKiB < 0 && gDone >= total / 2) halfwayKiB = now;
     if (warmKiB >= 0) peakKiB = std::max(peakKiB, now);
     // A failed worker stops early; the others finish their share.
     if (std::any_of(workers.begin(), workers.end(),
@@ -248,7 +250,8 @@ int main(int argc, char** argv) {
   std::printf("connections=%llu seconds=%.1f rate=%.0f/s\n",
               static_cast<unsigned long long>(gDone.load()), seconds, gDone / seconds);
   std::printf("descriptors start=%d end=%d\n", descriptorsAtStart, descriptorsAtEnd);
-  std::printf("resident KiB warm=%ld peak=%ld end=%ld\n", warmKiB, peakKiB, endKiB);
+  std::printf("resident KiB warm=%ld halfway=%ld peak=%ld end=%ld\n", warmKiB, halfwayKiB,
+              peakKiB, endKiB);
   if (descriptorsAtEnd > descriptorsAtStart) {
     std::printf("FAIL descriptors not given back\n");
     passed = false;
