@@ -207,6 +207,16 @@ void DiskFile::CloseOut() {
   Release();
 }
 
+void DiskFile::Abandon() noexcept {
+  if (state_ == TState::Closed) return;
+  buffered_ = 0;
+  try {
+    Release();
+  } catch (...) {
+    // The failure that made us give up the file is the one to report.
+  }
+}
+
 int64_t DiskFile::SizeInBytes() {
   if (state_ == TState::Closed) RaiseInOutError(kFileNotOpen);
   struct stat status {};

@@ -42,6 +42,9 @@ class DiskFile {
   int64_t SizeInBytes();
   // Deletes the bound file; used on a closed file.
   void RemoveFile();
+  // Releases the file after a failure without writing out what is buffered;
+  // never raises, so a failed chunk never leaves its file open.
+  void Abandon() noexcept;
 
  private:
   void Open(int flags, TState state);

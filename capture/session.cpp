@@ -40,7 +40,12 @@ void TClient::PrepareCapture(std::string_view portText) {
 void TClient::AppendChunk(TReceiveBuffer& buffer) {
   const int received = Receive(buffer.data(), static_cast<int>(buffer.size()));
   CaptureFile.OpenAppend();
-  if (received > 0) CaptureFile.PutText(std::string_view(buffer.data(), received));
+  try {
+    if (received > 0) CaptureFile.PutText(std::string_view(buffer.data(), received));
+  } catch (...) {
+    CaptureFile.Abandon();
+    throw;
+  }
   CaptureFile.CloseOut();
 }
 

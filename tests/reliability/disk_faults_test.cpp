@@ -40,6 +40,15 @@ const TDiskFaultCase kDiskFaults[] = {
     {"ShortWrites", TFileCall::Write, {1, 0, 0, 5}, "", 1000},
 };
 
+int DescriptorsOpenOn(const std::string& path) {
+  const std::filesystem::path target = std::filesystem::absolute(path);
+  int count = 0;
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd", error))
+    if (std::filesystem::read_symlink(entry.path(), error) == target) ++count;
+  return count;
+}
+
 class DiskFaultTest : public CaptureFixture,
                       public testing::WithParamInterface<TDiskFaultCase> {};
 
@@ -57,6 +66,7 @@ TEST_P(DiskFaultTest, KeepsWhatWasStoredAndStoresTheNextChunk) {
     } else {
       SendFailing(peer, failing);
       EXPECT_EQ(window_.MessageLines.back(), fault.line);
+      EXPECT_EQ(DescriptorsOpenOn(CapturePath()), 0) << "a failed chunk left its file open";
     }
     EXPECT_GE(injected.Injected(), 1);
   }
