@@ -30,8 +30,8 @@ class TForm1 : public QMainWindow, public TMonitorWindow {
   static constexpr int kSplitterWidth = 3;
   static constexpr int kMinimumPaneWidth = 30;
   // Pane output waits at most this long after the first queued line, so a
-  // burst of connections repaints the window a few times a second instead of
-  // once per line.
+  // burst of connections repaints the window at most twenty times a second
+  // rather than once per line.
   static constexpr int kPaneFlushDelayMs = 50;
 
   // Builds the window and starts the capture monitor on the settings file
