@@ -2,7 +2,6 @@
 
 #include <QCheckBox>
 #include <QFocusEvent>
-#include <QFont>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -16,6 +15,7 @@
 #include "base/text.h"
 #include "capture/date_pattern.h"
 #include "ui/message_box.h"
+#include "ui/window_style.h"
 
 namespace {
 
@@ -122,10 +122,7 @@ TForm3::TForm3(QWidget* parent) : QDialog(parent) {
   setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                  Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint);
   resize(kOuterWidth, kOuterHeight);
-  // The sizes and places of the controls are made for 8-point text.
-  QFont font("Sans Serif", 8);
-  font.setStyleHint(QFont::SansSerif);
-  setFont(font);
+  ApplyDesignFont(this);
   BuildControls();
 }
 

@@ -2,7 +2,6 @@
 
 #include <QAction>
 #include <QCoreApplication>
-#include <QFont>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPlainTextEdit>
@@ -18,6 +17,7 @@
 #include "capture/ini_file.h"
 #include "ui/message_box.h"
 #include "ui/options.h"
+#include "ui/window_style.h"
 
 namespace {
 
@@ -80,9 +80,7 @@ TForm1::TForm1() : TForm1(SettingsFilePath()) {}
 TForm1::TForm1(std::string settingsPath)
     : settingsPath_(std::move(settingsPath)), monitor_(*this, settingsPath_) {
   setWindowTitle("Tarnock Log");
-  QFont font("Sans Serif", 8);
-  font.setStyleHint(QFont::SansSerif);
-  setFont(font);
+  ApplyDesignFont(this);
   BuildPanes();
   BuildMenu();
   resize(kDesignWidth, kDesignHeight);

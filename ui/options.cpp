@@ -1,7 +1,6 @@
 #include "ui/options.h"
 
 #include <QCheckBox>
-#include <QFont>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -21,6 +20,7 @@
 #include "ui/add_port.h"
 #include "ui/message_box.h"
 #include "ui/port_help.h"
+#include "ui/window_style.h"
 
 namespace {
 
@@ -65,13 +65,9 @@ TForm2::TForm2(std::string settingsPath, QWidget* parent)
     : QDialog(parent), settingsPath_(std::move(settingsPath)) {
   setObjectName("Form2");
   setWindowTitle("Ports");
-  setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                 Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+  setWindowFlags(kFixedDialogFlags);
   setFixedSize(kClientWidth, kClientHeight);
-  // The sizes and places of the controls are made for 8-point text.
-  QFont font("Sans Serif", 8);
-  font.setStyleHint(QFont::SansSerif);
-  setFont(font);
+  ApplyDesignFont(this);
   BuildControls();
 }
 

@@ -1,10 +1,11 @@
 #include "ui/port_help.h"
 
-#include <QFont>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QStringList>
 #include <QStyle>
+
+#include "ui/window_style.h"
 
 namespace {
 
@@ -108,13 +109,9 @@ QString HelpText() {
 THelp1::THelp1(QWidget* parent) : QDialog(parent) {
   setObjectName("Help1");
   setWindowTitle("Port Definition Help");
-  setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                 Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+  setWindowFlags(kFixedDialogFlags);
   setFixedSize(kClientWidth, kClientHeight);
-  // The sizes and places of the controls are made for 8-point text.
-  QFont font("Sans Serif", 8);
-  font.setStyleHint(QFont::SansSerif);
-  setFont(font);
+  ApplyDesignFont(this);
   BuildControls();
 }
 
