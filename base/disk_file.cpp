@@ -109,10 +109,7 @@ DiskFile::~DiskFile() {
   } catch (...) {
     // A destructor reports nothing; the caller closes explicitly to hear.
   }
-  try {
-    Release();
-  } catch (...) {
-  }
+  Abandon();
 }
 
 void DiskFile::Bind(std::string_view path) {
