@@ -16,6 +16,7 @@
 #include "capture/ini_file.h"
 #include "net/socket_calls.h"
 #include "net/socket_errors.h"
+#include "support/file_contents.h"
 #include "support/fake_monitor_window.h"
 #include "support/loopback.h"
 #include "support/wait.h"
@@ -29,17 +30,6 @@ bool HasPrefixThen(const std::string& line, const std::string& text) {
   std::smatch match;
   return std::regex_search(line, match, kPrefix, std::regex_constants::match_continuous) &&
          line.substr(match.length()) == text;
-}
-
-std::string ReadWhole(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream content;
-  content << in.rdbuf();
-  return content.str();
-}
-
-void WriteWhole(const std::string& path, const std::string& content) {
-  std::ofstream(path, std::ios::binary) << content;
 }
 
 // Bytes of every value, zero bytes included, in an order that shows a
@@ -119,7 +109,7 @@ class MonitorTest : public testing::Test {
   void WritePorts(const std::vector<std::string>& lines) {
     std::string text = "[Ports]\n";
     for (const auto& line : lines) text += line + "\n";
-    WriteWhole(IniPath(), text);
+    WriteWholeFile(IniPath(), text);
   }
   void WritePortValue(const std::string& value) { WritePorts({PortText() + "=" + value}); }
   void WriteCapturePort(const char* overwrite = "F") {
@@ -170,7 +160,7 @@ TEST_F(MonitorTest, NoPortsOpensNothingAndLeavesTheCaption) {
 }
 
 TEST_F(MonitorTest, StartReadsPlacementAndDeleteIfEmpty) {
-  WriteWhole(IniPath(), "[Window]\nTop=0x20\nLeft=-5\n[File]\nDeleteIfEmpty=0\n");
+  WriteWholeFile(IniPath(), "[Window]\nTop=0x20\nLeft=-5\n[File]\nDeleteIfEmpty=0\n");
   window_.HeightValue = 151;
   monitor_ = std::make_unique<TCaptureMonitor>(window_, IniPath());
   window_.DeleteIfEmptyMark = true;
@@ -242,7 +232,7 @@ TEST_F(MonitorTest, OneJobWritesThreeLinesAndTheCaptionFollows) {
   EXPECT_TRUE(HasPrefixThen(window_.MessageLines[2], "127.0.0.1 disconnected."));
   EXPECT_EQ(window_.Captions,
             (std::vector<std::string>{"Tarnock - Connections: 1", "Tarnock - Listening"}));
-  EXPECT_EQ(ReadWhole(CapturePath()), "hello");
+  EXPECT_EQ(ReadWholeFile(CapturePath()), "hello");
   EXPECT_TRUE(PeerClosed(peer));
 }
 
@@ -379,7 +369,7 @@ TEST_F(MonitorTest, RestartReportsOpenSessionsAndKeepsTheirPendingBytes) {
   Start();
   const int peer = Connect();
   ASSERT_TRUE(SendAll(peer, "abc"));
-  ASSERT_TRUE(WaitUntil([&] { return ReadWhole(CapturePath()) == "abc"; }));
+  ASSERT_TRUE(WaitUntil([&] { return ReadWholeFile(CapturePath()) == "abc"; }));
   // Loopback delivery is complete when send returns: these bytes wait in
   // the monitor's socket, not yet received, when the restart begins.
   const std::string late = Pattern(5000);
@@ -390,7 +380,7 @@ TEST_F(MonitorTest, RestartReportsOpenSessionsAndKeepsTheirPendingBytes) {
   EXPECT_TRUE(HasPrefixThen(lines[0], "5003 bytes written to " + CapturePath())) << lines[0];
   EXPECT_TRUE(HasPrefixThen(lines[1], "error disconnected."));
   EXPECT_EQ(window_.Caption(), "Tarnock - Listening");
-  EXPECT_EQ(ReadWhole(CapturePath()), "abc" + late);
+  EXPECT_EQ(ReadWholeFile(CapturePath()), "abc" + late);
   EXPECT_EQ(monitor_->SessionCount(), 0);
   EXPECT_TRUE(WaitUntil([&] { return PeerClosed(peer); }));
   EXPECT_EQ(window_.PortLines, std::vector<std::string>{"Listening on port " + PortText()});
@@ -412,7 +402,7 @@ TEST_P(ProgramEndTest, ClosesSilentlyAndKeepsTheFile) {
   EXPECT_EQ(window_.Captions, captionsBefore);
   EXPECT_EQ(monitor_->SessionCount(), 0);
   EXPECT_TRUE(std::filesystem::exists(CapturePath()));
-  EXPECT_EQ(ReadWhole(CapturePath()), GetParam());
+  EXPECT_EQ(ReadWholeFile(CapturePath()), GetParam());
 }
 
 INSTANTIATE_TEST_SUITE_P(Pending, ProgramEndTest, testing::Values("", "late bytes"));
@@ -429,13 +419,13 @@ class ExistingFileTest : public MonitorTest,
 TEST_P(ExistingFileTest, AppendsOrOverwrites) {
   WriteCapturePort(GetParam().overwrite);
   std::filesystem::create_directory(Root() + "/cap");
-  WriteWhole(CapturePath(), "abc");
+  WriteWholeFile(CapturePath(), "abc");
   Start();
   const int peer = Connect();
-  EXPECT_EQ(ReadWhole(CapturePath()), GetParam().afterConnect);
+  EXPECT_EQ(ReadWholeFile(CapturePath()), GetParam().afterConnect);
   ASSERT_TRUE(SendAll(peer, "de"));
   Disconnect(peer);
-  EXPECT_EQ(ReadWhole(CapturePath()), GetParam().afterJob);
+  EXPECT_EQ(ReadWholeFile(CapturePath()), GetParam().afterJob);
 }
 
 INSTANTIATE_TEST_SUITE_P(Marks, ExistingFileTest,
@@ -452,7 +442,7 @@ TEST_P(DirectoryTest, NamesOneFileWithOneSeparator) {
   Disconnect(peer);
   EXPECT_TRUE(HasPrefixThen(window_.MessageLines[1], "1 bytes written to " + CapturePath()))
       << window_.MessageLines[1];
-  EXPECT_EQ(ReadWhole(CapturePath()), "x");
+  EXPECT_EQ(ReadWholeFile(CapturePath()), "x");
 }
 
 INSTANTIATE_TEST_SUITE_P(Forms, DirectoryTest, testing::Values("/cap", "/cap/"));
@@ -479,7 +469,7 @@ TEST_P(ContentTest, EveryByteIsStoredInOrder) {
   Disconnect(peer);
   EXPECT_TRUE(HasPrefixThen(window_.MessageLines[1], std::to_string(GetParam().bytes.size()) +
                                                          " bytes written to " + CapturePath()));
-  EXPECT_TRUE(ReadWhole(CapturePath()) == GetParam().bytes);
+  EXPECT_TRUE(ReadWholeFile(CapturePath()) == GetParam().bytes);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -511,7 +501,7 @@ TEST_F(MonitorTest, SettingsAreReadAfreshAtEveryConnection) {
   const int peer = Connect();
   ASSERT_TRUE(SendAll(peer, "z"));
   Disconnect(peer);
-  EXPECT_EQ(ReadWhole(Root() + "/other/next.txt"), "z");
+  EXPECT_EQ(ReadWholeFile(Root() + "/other/next.txt"), "z");
 }
 
 TEST_F(MonitorTest, ChunkToAVanishedFileIsLostAndTheNextOneTriesAgain) {
@@ -523,9 +513,9 @@ TEST_F(MonitorTest, ChunkToAVanishedFileIsLostAndTheNextOneTriesAgain) {
   ASSERT_TRUE(WaitUntil([&] { return window_.MessageLines.size() == 2; }));
   EXPECT_EQ(window_.MessageLines[1], "ERROR: File not found");
   EXPECT_EQ(monitor_->SessionCount(), 1);
-  WriteWhole(CapturePath(), "");
+  WriteWholeFile(CapturePath(), "");
   ASSERT_TRUE(SendAll(peer, "kept"));
-  ASSERT_TRUE(WaitUntil([&] { return ReadWhole(CapturePath()) == "kept"; }));
+  ASSERT_TRUE(WaitUntil([&] { return ReadWholeFile(CapturePath()) == "kept"; }));
   Disconnect(peer);
 }
 

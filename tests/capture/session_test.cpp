@@ -8,19 +8,9 @@
 #include <sstream>
 
 #include "base/exceptions.h"
+#include "support/file_contents.h"
 
 namespace {
-
-std::string ReadWhole(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream content;
-  content << in.rdbuf();
-  return content.str();
-}
-
-void WriteWhole(const std::string& path, const std::string& content) {
-  std::ofstream(path, std::ios::binary) << content;
-}
 
 class SessionTest : public testing::Test {
  protected:
@@ -31,7 +21,7 @@ class SessionTest : public testing::Test {
   // for the temporary folder.
   void SetPortValue(std::string value) {
     if (auto at = value.find('@'); at != std::string::npos) value.replace(at, 1, Root());
-    WriteWhole(IniPath(), "[Ports]\n9100=" + value + "\n");
+    WriteWholeFile(IniPath(), "[Ports]\n9100=" + value + "\n");
   }
 
   QTemporaryDir dir_;
@@ -90,11 +80,11 @@ class OverwriteTest : public SessionTest, public testing::WithParamInterface<TOv
 
 TEST_P(OverwriteTest, EmptiesOrKeepsAnExistingFile) {
   std::filesystem::create_directory(Root() + "/cap");
-  WriteWhole(Root() + "/cap/job.txt", "abc");
+  WriteWholeFile(Root() + "/cap/job.txt", "abc");
   SetPortValue(std::string("@/cap,'job',") + GetParam().mark + ",0,");
   TClient session(IniPath());
   session.PrepareCapture("9100");
-  EXPECT_EQ(ReadWhole(session.FileName), GetParam().contentAfterPrepare);
+  EXPECT_EQ(ReadWholeFile(session.FileName), GetParam().contentAfterPrepare);
 }
 
 INSTANTIATE_TEST_SUITE_P(Marks, OverwriteTest,

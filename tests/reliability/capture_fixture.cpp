@@ -13,7 +13,7 @@ namespace {
 
 const std::regex kPrefix(R"(\d\d/\d\d/\d\d \d\d:\d\d - )");
 
-std::size_t FileSize(const std::string& path) { return ReadBytes(path).size(); }
+std::size_t FileSize(const std::string& path) { return ReadWholeFile(path).size(); }
 
 }  // namespace
 
@@ -21,17 +21,6 @@ bool HasPrefixThen(const std::string& line, const std::string& text) {
   std::smatch match;
   return std::regex_search(line, match, kPrefix, std::regex_constants::match_continuous) &&
          line.substr(static_cast<std::size_t>(match.length())) == text;
-}
-
-std::string ReadBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream content;
-  content << in.rdbuf();
-  return content.str();
-}
-
-void WriteBytes(const std::string& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }
 
 std::string Pattern(std::size_t size, unsigned seed) {
@@ -70,7 +59,7 @@ void CaptureFixture::TearDown() {
 }
 
 void CaptureFixture::Start() {
-  WriteBytes(IniPath(), "[File]\nDeleteIfEmpty=0\n[Ports]\n" + PortText() + "=" + CaptureFolder() +
+  WriteWholeFile(IniPath(), "[File]\nDeleteIfEmpty=0\n[Ports]\n" + PortText() + "=" + CaptureFolder() +
                             ",'job',F,0,\n");
   monitor_ = std::make_unique<TCaptureMonitor>(window_, IniPath());
   monitor_->FormCreate();

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "capture/monitor.h"
+#include "support/file_contents.h"
 #include "support/fake_monitor_window.h"
 
 // The fake window, also counting message lines by kind as they arrive: the
@@ -57,10 +58,6 @@ class CaptureFixture : public testing::Test {
 
 // Whether the line is the timestamp prefix followed by exactly the text.
 bool HasPrefixThen(const std::string& line, const std::string& text);
-
-// The file's bytes; empty when it cannot be read.
-std::string ReadBytes(const std::string& path);
-void WriteBytes(const std::string& path, const std::string& bytes);
 
 // Bytes of every value, zero bytes included, with no period short enough to
 // hide a lost or repeated piece; seed tells two patterns apart.

@@ -74,7 +74,7 @@ TEST_P(DiskFaultTest, KeepsWhatWasStoredAndStoresTheNextChunk) {
   SendStored(peer, after);
   Finish(peer);
   const std::string expected = before + failing.substr(0, fault.storedOfFailingChunk) + after;
-  EXPECT_EQ(ReadBytes(CapturePath()), expected);
+  EXPECT_EQ(ReadWholeFile(CapturePath()), expected);
   ExpectCloseReport(LinesFrom(linesBeforeClose), expected.size(), CapturePath());
   EXPECT_EQ(window_.Caption(), "Tarnock - Listening");
 
@@ -83,7 +83,7 @@ TEST_P(DiskFaultTest, KeepsWhatWasStoredAndStoresTheNextChunk) {
   ASSERT_GE(next, 0);
   SendStored(next, "next job");
   Finish(next);
-  EXPECT_EQ(ReadBytes(CapturePath()), expected + "next job");
+  EXPECT_EQ(ReadWholeFile(CapturePath()), expected + "next job");
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, DiskFaultTest, testing::ValuesIn(kDiskFaults),
@@ -106,7 +106,7 @@ TEST_F(CaptureFixture, FullDeviceFailsTheChunkAndTheRealFileGoesOn) {
   const std::size_t lines = window_.MessageLines.size();
   SendStored(peer, "stored after");
   Finish(peer);
-  EXPECT_EQ(ReadBytes(CapturePath()), "stored before;stored after");
+  EXPECT_EQ(ReadWholeFile(CapturePath()), "stored before;stored after");
   ExpectCloseReport(LinesFrom(lines), 26, CapturePath());
 }
 
@@ -143,7 +143,7 @@ TEST_F(CaptureFixture, FullFileSystemFailsTheChunkUntilThereIsRoomAgain) {
   const std::size_t lines = window_.MessageLines.size();
   SendStored(peer, "stored after");
   Finish(peer);
-  const std::string content = ReadBytes(CapturePath());
+  const std::string content = ReadWholeFile(CapturePath());
   EXPECT_EQ(content, before + "stored after");
   ExpectCloseReport(LinesFrom(lines), content.size(), CapturePath());
 }
@@ -165,7 +165,7 @@ TEST_P(FolderFaultTest, ChunkFailsWhileTheFolderIsGoneAndTheNextOneIsStored) {
   SendStored(peer, "before;");
   const std::string moved = Root() + "/moved";
   ASSERT_EQ(std::rename(CaptureFolder().c_str(), moved.c_str()), 0);
-  if (GetParam().replaceByFile) WriteBytes(CaptureFolder(), "not a folder");
+  if (GetParam().replaceByFile) WriteWholeFile(CaptureFolder(), "not a folder");
   SendFailing(peer, "lost while the folder is gone");
   EXPECT_EQ(window_.MessageLines.back(), "ERROR: Invalid filename");
   if (GetParam().replaceByFile) {
@@ -175,7 +175,7 @@ TEST_P(FolderFaultTest, ChunkFailsWhileTheFolderIsGoneAndTheNextOneIsStored) {
   const std::size_t lines = window_.MessageLines.size();
   SendStored(peer, "after");
   Finish(peer);
-  EXPECT_EQ(ReadBytes(CapturePath()), "before;after");
+  EXPECT_EQ(ReadWholeFile(CapturePath()), "before;after");
   ExpectCloseReport(LinesFrom(lines), 12, CapturePath());
 }
 
@@ -203,13 +203,13 @@ TEST_F(CaptureFixture, FolderGoneAtCloseIsReportedAndTheNextConnectionRecreatesI
   EXPECT_TRUE(HasPrefixThen(report[1], "ERROR: Invalid filename")) << report[1];
   EXPECT_TRUE(HasPrefixThen(report[2], "127.0.0.1 disconnected.")) << report[2];
   EXPECT_EQ(monitor_->SessionCount(), 0);
-  EXPECT_EQ(ReadBytes(moved + "/job.txt"), "kept in the moved folder");
+  EXPECT_EQ(ReadWholeFile(moved + "/job.txt"), "kept in the moved folder");
 
   const int next = Connect();
   ASSERT_GE(next, 0);
   SendStored(next, "new");
   Finish(next);
-  EXPECT_EQ(ReadBytes(CapturePath()), "new");
+  EXPECT_EQ(ReadWholeFile(CapturePath()), "new");
 }
 
 }  // namespace

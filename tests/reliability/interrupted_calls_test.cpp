@@ -52,7 +52,7 @@ TEST_F(InterruptedCallsTest, CaptureRunsAsIfNothingInterruptedIt) {
   const std::size_t lines = window_.MessageLines.size();
   SendStored(peer, job);
   Finish(peer);
-  EXPECT_EQ(ReadBytes(CapturePath()), job);
+  EXPECT_EQ(ReadWholeFile(CapturePath()), job);
   ExpectCloseReport(LinesFrom(lines), job.size(), CapturePath());
 
   // A restart saves the placement and listens again.
@@ -63,7 +63,7 @@ TEST_F(InterruptedCallsTest, CaptureRunsAsIfNothingInterruptedIt) {
   ASSERT_GE(next, 0);
   SendStored(next, "again");
   Finish(next);
-  EXPECT_EQ(ReadBytes(CapturePath()), job + "again");
+  EXPECT_EQ(ReadWholeFile(CapturePath()), job + "again");
   EXPECT_GT(Interruptions(), 20);
   fileFaults_.clear();
   EXPECT_EQ(TIniFile(IniPath()).ReadText("Window", "Top", ""), "77");

@@ -56,7 +56,7 @@ TEST_F(CaptureFixture, PeerResetMidStreamKeepsEveryStoredByteAndClosesTheSession
   peers_.pop_back();
   ASSERT_TRUE(WaitUntil([&] { return monitor_->SessionCount() == 0; }))
       << testing::PrintToString(LinesFrom(lines));
-  EXPECT_EQ(ReadBytes(CapturePath()), stored);
+  EXPECT_EQ(ReadWholeFile(CapturePath()), stored);
   // The reset connection has no peer name left to show in the disconnect
   // line; the failure of that query is what the log says instead.
   const std::vector<std::string> report = LinesFrom(lines);
@@ -71,7 +71,7 @@ TEST_F(CaptureFixture, PeerResetMidStreamKeepsEveryStoredByteAndClosesTheSession
   ASSERT_GE(next, 0);
   SendStored(next, "next");
   Finish(next);
-  EXPECT_EQ(ReadBytes(CapturePath()), stored + "next");
+  EXPECT_EQ(ReadWholeFile(CapturePath()), stored + "next");
 }
 
 // The peer stops sending but keeps reading: its half-close ends the capture
@@ -84,7 +84,7 @@ TEST_F(CaptureFixture, PeerHalfCloseEndsTheCaptureWithEveryByte) {
   ASSERT_TRUE(SendAll(peer, job));
   const std::size_t lines = window_.MessageLines.size();
   Finish(peer);
-  EXPECT_EQ(ReadBytes(CapturePath()), job);
+  EXPECT_EQ(ReadWholeFile(CapturePath()), job);
   ExpectCloseReport(LinesFrom(lines), job.size(), CapturePath());
   char byte;
   EXPECT_LE(::recv(peer, &byte, 1, 0), 0);
@@ -149,13 +149,13 @@ TEST_F(CaptureFixture, ThousandPeersConnectAndVanishAtOnce) {
   EXPECT_EQ(window_.Disconnected + window_.Errors, window_.Connected);
   EXPECT_EQ(window_.Caption(), "Tarnock - Listening");
   EXPECT_LE(window_.MessageLineCount(), 500);
-  EXPECT_EQ(ReadBytes(CapturePath()), "");
+  EXPECT_EQ(ReadWholeFile(CapturePath()), "");
 
   const int next = Connect();
   ASSERT_GE(next, 0);
   SendStored(next, "after the crowd");
   Finish(next);
-  EXPECT_EQ(ReadBytes(CapturePath()), "after the crowd");
+  EXPECT_EQ(ReadWholeFile(CapturePath()), "after the crowd");
 }
 
 }  // namespace

@@ -133,7 +133,7 @@ TEST_P(BadSettingsTest, ProgramStartsUsesWhatItCanReadAndKeepsTheFile) {
   // Read with the bytes of the path as they are: the folder's name need not
   // be UTF-8.
   const std::string capture = folder + "/job.txt";
-  EXPECT_TRUE(WaitUntil([&] { return ReadBytes(capture) == "captured"; }, 30000));
+  EXPECT_TRUE(WaitUntil([&] { return ReadWholeFile(capture) == "captured"; }, 30000));
   EXPECT_TRUE(ReadWholeFile(program.SettingsPath()) == settings) << "changed before any save";
 
   ASSERT_TRUE(program.Signal(SIGTERM));

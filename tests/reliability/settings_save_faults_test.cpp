@@ -24,7 +24,7 @@ class SettingsSaveTest : public testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(dir_.isValid());
-    WriteBytes(Path(), kOriginal);
+    WriteWholeFile(Path(), kOriginal);
   }
   std::string Path() const { return dir_.filePath("tarnock.ini").toStdString(); }
   // Names in the folder other than the settings file itself.
@@ -75,7 +75,7 @@ TEST_P(SaveFaultTest, FailedSaveLeavesTheOldFileWhole) {
     ExpectSaveFails();
     EXPECT_GE(injected.Injected(), 1);
   }
-  EXPECT_EQ(ReadBytes(Path()), kOriginal);
+  EXPECT_EQ(ReadWholeFile(Path()), kOriginal);
   EXPECT_EQ(Strays(), std::vector<std::string>{});
   TIniFile(Path()).WriteNumber("Window", "Top", 42);
   EXPECT_EQ(TIniFile(Path()).ReadNumber("Window", "Top", 0), 42);
@@ -105,7 +105,7 @@ void ActAsRival(void* context) {
   switch (rival.action) {
     case TRivalAction::ReplaceByOwnFile: {
       const std::string own = rival.path + ".rival";
-      WriteBytes(own, "[Rival]\nkey=theirs\n");
+      WriteWholeFile(own, "[Rival]\nkey=theirs\n");
       std::rename(own.c_str(), rival.path.c_str());
       break;
     }
@@ -140,7 +140,7 @@ TEST_P(SaveRaceTest, FileIsWholeWhateverTheOtherProgramDid) {
   // line ends, and the new value.
   std::string expected = kOriginal;
   expected.replace(expected.find("Top=5"), 5, "Top=42");
-  EXPECT_EQ(ReadBytes(Path()), expected);
+  EXPECT_EQ(ReadWholeFile(Path()), expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(

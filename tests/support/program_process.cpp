@@ -69,8 +69,3 @@ bool TProgramProcess::EndedCleanly(int timeoutMs) {
 
 std::string TProgramProcess::Output() { return process_.readAll().toStdString(); }
 
-std::string ReadWholeFile(const std::string& path) {
-  QFile file(QString::fromStdString(path));
-  if (!file.open(QIODevice::ReadOnly)) return {};
-  return file.readAll().toStdString();
-}

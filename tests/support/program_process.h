@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "support/file_contents.h"
+
 // The built program run the way an operator runs it: a copy of the executable
 // in a temporary folder of its own, since the settings file sits beside it,
 // on the offscreen platform so no display is needed.
@@ -36,5 +38,3 @@ class TProgramProcess {
   bool ready_ = false;
 };
 
-// The file's whole content; empty when it can't be read.
-std::string ReadWholeFile(const std::string& path);
