@@ -4,8 +4,10 @@
 # that follow. Already-installed packages are not fetched again.
 set -euo pipefail
 
-packages=(cmake ninja-build g++ qt6-base-dev qt6-qpa-plugins libgl-dev libgtest-dev xvfb xauth xdotool clang-14 libclang-rt-14-dev)
-[ "${TARNOCK_EXTRA_PACKAGES:-}" ] && packages+=(${TARNOCK_EXTRA_PACKAGES})
+# Build and run: the toolchain and Qt. Tests: GoogleTest, Xvfb with xdotool
+# for the dialog end-to-end test, and clang for the fuzz targets.
+packages=(cmake ninja-build g++ qt6-base-dev qt6-qpa-plugins libgl-dev
+          libgtest-dev xvfb xauth xdotool clang-14 libclang-rt-14-dev)
 
 missing=()
 for p in "${packages[@]}"; do
