@@ -8,17 +8,9 @@
 #include <functional>
 #include <string>
 
-namespace {
+#include "support/raised_message.h"
 
-// The message of the ESocketException the action raises; "" when none.
-std::string RaisedMessage(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const ESocketException& e) {
-    return e.Message();
-  }
-  return "";
-}
+namespace {
 
 TEST(SocketErrorText, DescribesTheTableAndNothingElse) {
   struct {

@@ -19,19 +19,11 @@
 
 #include "net/socket_calls.h"
 #include "support/loopback.h"
+#include "support/raised_message.h"
 #include "support/wait.h"
 #include "wsocket_server.h"
 
 namespace {
-
-std::string RaisedMessage(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const ESocketException& e) {
-    return e.Message();
-  }
-  return "";
-}
 
 int OpenDescriptors() {
   int count = 0;
