@@ -10,7 +10,6 @@
 #include <QTemporaryDir>
 #include <filesystem>
 #include <fstream>
-#include <regex>
 #include <sstream>
 
 #include "capture/ini_file.h"
@@ -18,19 +17,12 @@
 #include "net/socket_errors.h"
 #include "support/file_contents.h"
 #include "support/fake_monitor_window.h"
+#include "support/log_lines.h"
 #include "support/loopback.h"
 #include "support/wait.h"
 
 namespace {
 
-const std::regex kPrefix(R"(\d\d/\d\d/\d\d \d\d:\d\d - )");
-
-// Whether the line is the timestamp prefix followed by exactly the text.
-bool HasPrefixThen(const std::string& line, const std::string& text) {
-  std::smatch match;
-  return std::regex_search(line, match, kPrefix, std::regex_constants::match_continuous) &&
-         line.substr(match.length()) == text;
-}
 
 // Bytes of every value, zero bytes included, in an order that shows a
 // reordered or repeated piece.

@@ -11,17 +11,9 @@
 
 namespace {
 
-const std::regex kPrefix(R"(\d\d/\d\d/\d\d \d\d:\d\d - )");
-
 std::size_t FileSize(const std::string& path) { return ReadWholeFile(path).size(); }
 
 }  // namespace
-
-bool HasPrefixThen(const std::string& line, const std::string& text) {
-  std::smatch match;
-  return std::regex_search(line, match, kPrefix, std::regex_constants::match_continuous) &&
-         line.substr(static_cast<std::size_t>(match.length())) == text;
-}
 
 std::string Pattern(std::size_t size, unsigned seed) {
   std::string bytes(size, '\0');

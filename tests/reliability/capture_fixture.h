@@ -10,6 +10,7 @@
 
 #include "capture/monitor.h"
 #include "support/file_contents.h"
+#include "support/log_lines.h"
 #include "support/fake_monitor_window.h"
 
 // The fake window, also counting message lines by kind as they arrive: the
@@ -55,9 +56,6 @@ class CaptureFixture : public testing::Test {
   std::unique_ptr<TCaptureMonitor> monitor_;
   std::vector<int> peers_;
 };
-
-// Whether the line is the timestamp prefix followed by exactly the text.
-bool HasPrefixThen(const std::string& line, const std::string& text);
 
 // Bytes of every value, zero bytes included, with no period short enough to
 // hide a lost or repeated piece; seed tells two patterns apart.
