@@ -4,9 +4,7 @@
 
 #include "base/exceptions.h"
 
-bool IsBlank(char byte) {
-  return static_cast<unsigned char>(byte) <= 0x20;
-}
+bool IsBlank(char byte) { return static_cast<unsigned char>(byte) <= 0x20; }
 
 std::string TrimBlanks(std::string_view text) {
   std::size_t first = 0;
@@ -25,9 +23,7 @@ int HexDigitValue(char byte) {
   return -1;
 }
 
-bool IsDecimalDigit(char byte) {
-  return byte >= '0' && byte <= '9';
-}
+bool IsDecimalDigit(char byte) { return byte >= '0' && byte <= '9'; }
 
 // Decimal digits only, at least one; the magnitude may reach 2^31 so that the
 // caller can accept -2147483648.
@@ -93,9 +89,19 @@ int32_t ParseIntegerOr(std::string_view text, int32_t defaultValue) {
   return TryParseInteger(text, value) ? value : defaultValue;
 }
 
-std::string FormatInteger(int64_t value) {
-  return std::to_string(value);
+bool ParsePortNumber(std::string_view digits, uint16_t& value) {
+  if (digits.empty()) return false;
+  uint32_t number = 0;
+  for (const char digit : digits) {
+    if (!IsDecimalDigit(digit)) return false;
+    number = number * 10 + static_cast<uint32_t>(digit - '0');
+    if (number > 65535) return false;
+  }
+  value = static_cast<uint16_t>(number);
+  return true;
 }
+
+std::string FormatInteger(int64_t value) { return std::to_string(value); }
 
 int PositionOf(std::string_view needle, std::string_view text) {
   if (needle.empty() || text.empty()) return 0;

@@ -25,6 +25,11 @@ int32_t ParseIntegerOr(std::string_view text, int32_t defaultValue);
 // The same syntax; false (value untouched) when the text is no integer.
 bool TryParseInteger(std::string_view text, int32_t& value);
 
+// A TCP port number written as decimal digits only (no sign, no blank, no
+// other base), from 0 to 65535; false (value untouched) for anything else,
+// so a text never names a port other than the one it shows.
+bool ParsePortNumber(std::string_view digits, uint16_t& value);
+
 // Decimal digits with a leading "-" for negative numbers; no padding.
 std::string FormatInteger(int64_t value);
 

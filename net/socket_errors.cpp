@@ -185,15 +185,9 @@ int WSocketResolveProto(std::string_view proto) {
 uint16_t WSocketResolvePort(std::string_view port, std::string_view proto) {
   if (port.empty() || port.size() >= 32) Raise("WSocketResolvePort: Invalid Port.");
   if (IsDigit(port[0])) {
-    // Decimal digits only, 0..65535: anything else would listen on a port other
-    // than the one the text names.
-    uint32_t value = 0;
-    for (char c : port) {
-      if (!IsDigit(c)) Raise("WSocketResolvePort: Invalid Port.");
-      value = value * 10u + uint32_t(c - '0');
-      if (value > 65535) Raise("WSocketResolvePort: Invalid Port.");
-    }
-    return static_cast<uint16_t>(value);
+    uint16_t value = 0;
+    if (!ParsePortNumber(port, value)) Raise("WSocketResolvePort: Invalid Port.");
+    return value;
   }
   std::string name = TrimBlanks(port);
   std::string protoName = TrimBlanks(proto);

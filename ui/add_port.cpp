@@ -37,14 +37,9 @@ int PullIntoDaysRange(int value) { return std::clamp(value, kDaysMinimum, kDaysM
 // some other port than the one the operator sees in the list.
 bool IsValidPortText(std::string_view text) {
   const size_t first = text.find_first_not_of(' ');
-  if (first == std::string_view::npos) return false;
-  long value = 0;
-  for (const char digit : text.substr(first)) {
-    if (digit < '0' || digit > '9') return false;
-    value = value * 10 + (digit - '0');
-    if (value > 65535) return false;
-  }
-  return value >= 1;
+  uint16_t value = 0;
+  return first != std::string_view::npos && ParsePortNumber(text.substr(first), value) &&
+         value >= 1;
 }
 
 bool ContainsComma(const QString& text) { return text.contains(QLatin1Char(',')); }

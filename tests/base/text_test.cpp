@@ -149,4 +149,29 @@ TEST(SameTextIgnoringCase, FoldsAsciiLettersOnly) {
   EXPECT_FALSE(SameTextIgnoringCase("@", "`"));
 }
 
+TEST(ParsePortNumber, TakesDecimalDigitsUpTo65535Only) {
+  const struct {
+    const char* text;
+    bool valid;
+    uint16_t value;
+  } cases[] = {{"0", true, 0},
+               {"9100", true, 9100},
+               {"09100", true, 9100},
+               {"65535", true, 65535},
+               {"65536", false, 0},
+               {"70000", false, 0},
+               {"", false, 0},
+               {" 80", false, 0},
+               {"80 ", false, 0},
+               {"+80", false, 0},
+               {"0x238C", false, 0},
+               {"9100x", false, 0},
+               {"99999999999999999999", false, 0}};
+  for (const auto& c : cases) {
+    uint16_t value = 7;
+    EXPECT_EQ(ParsePortNumber(c.text, value), c.valid) << c.text;
+    EXPECT_EQ(value, c.valid ? c.value : 7) << c.text;
+  }
+}
+
 }  // namespace
