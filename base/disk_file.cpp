@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -112,9 +113,7 @@ DiskFile::~DiskFile() {
   Abandon();
 }
 
-void DiskFile::Bind(std::string_view path) {
-  path_ = std::string(path);
-}
+void DiskFile::Bind(std::string_view path) { path_ = std::string(path); }
 
 void DiskFile::RequireUsablePath() const {
   if (path_.empty()) RaiseInOutError(kNoPathBound);
@@ -136,24 +135,21 @@ void DiskFile::Open(int flags, TState state) {
   buffered_ = 0;
 }
 
-void DiskFile::OpenCreate() {
-  Open(O_WRONLY | O_CREAT | O_TRUNC, TState::OpenForWriting);
-}
+void DiskFile::OpenCreate() { Open(O_WRONLY | O_CREAT | O_TRUNC, TState::OpenForWriting); }
 
-void DiskFile::OpenAppend() {
-  Open(O_WRONLY | O_APPEND, TState::OpenForWriting);
-}
+void DiskFile::OpenAppend() { Open(O_WRONLY | O_APPEND, TState::OpenForWriting); }
 
-void DiskFile::OpenExisting() {
-  Open(O_RDWR, TState::OpenForReadingAndWriting);
-}
+void DiskFile::OpenExisting() { Open(O_RDWR, TState::OpenForReadingAndWriting); }
 
 void DiskFile::WriteOut() {
-  const char* data = buffer_.data();
-  std::size_t left = buffered_;
+  const std::size_t left = buffered_;
   // The buffer counts as handed over even when the platform refuses it, so
   // that a failed write is reported once and CloseOut still releases.
   buffered_ = 0;
+  WriteAll(buffer_.data(), left);
+}
+
+void DiskFile::WriteAll(const char* data, std::size_t left) {
   while (left > 0) {
     const ssize_t written = FileCalls().Write(handle_, data, left);
     if (written < 0) {
@@ -169,14 +165,22 @@ void DiskFile::WriteOut() {
 void DiskFile::PutText(std::string_view text) {
   if (state_ == TState::Closed) RaiseInOutError(kFileNotOpen);
   if (state_ != TState::OpenForWriting) RaiseInOutError(kFileNotOpenForWriting);
-  while (!text.empty()) {
-    const std::size_t room = kBufferSize - buffered_;
-    const std::size_t taken = text.size() < room ? text.size() : room;
+  if (text.empty()) return;
+  if (buffered_ > 0) {
+    // Whatever is buffered goes first, topped up to a whole buffer when the
+    // text is long enough, so the order of the bytes is kept.
+    const std::size_t taken = std::min(text.size(), kBufferSize - buffered_);
     std::memcpy(buffer_.data() + buffered_, text.data(), taken);
     buffered_ += taken;
     text.remove_prefix(taken);
-    if (buffered_ == kBufferSize) WriteOut();
+    if (buffered_ < kBufferSize) return;
+    WriteOut();
   }
+  // A text of at least a buffer's length goes to the platform in one call:
+  // copying it through the buffer would only multiply the calls.
+  if (text.size() >= kBufferSize) return WriteAll(text.data(), text.size());
+  std::memcpy(buffer_.data(), text.data(), text.size());
+  buffered_ = text.size();
 }
 
 void DiskFile::Release() {

@@ -33,8 +33,10 @@ class DiskFile {
   void OpenAppend();
   // Opens the existing file for reading and writing.
   void OpenExisting();
-  // Appends every byte of the text (NUL bytes included) through the 128-byte
-  // buffer; a full buffer is written out at once. Only while open for writing.
+  // Appends every byte of the text (NUL bytes included). Short texts gather in
+  // the 128-byte buffer, a full buffer is written out at once, and a text at
+  // least as long as the buffer is handed to the platform whole. Only while
+  // open for writing.
   void PutText(std::string_view text);
   // Writes out the buffer and releases the file.
   void CloseOut();
@@ -50,6 +52,7 @@ class DiskFile {
   void Open(int flags, TState state);
   void RequireUsablePath() const;
   void WriteOut();
+  void WriteAll(const char* data, std::size_t left);
   void Release();
 
   std::string path_;

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "base/exceptions.h"
 #include "base/system_calls.h"
@@ -97,30 +98,42 @@ TEST_F(DiskFileTest, CreateTruncatesAnExistingFile) {
   EXPECT_EQ(Contents(root_ + "/a.txt"), "");
 }
 
-TEST_F(DiskFileTest, BufferHandsOnlyWholeBuffersToThePlatform) {
+struct TWritePiecesCase {
+  std::vector<std::size_t> texts;        // lengths handed to PutText, in order
+  std::vector<std::size_t> writeSizes;   // what reaches the platform, CloseOut included
+};
+
+// Short texts gather in the buffer and leave it whole; a long text goes to
+// the platform in one call once what was buffered before it has gone.
+TEST_F(DiskFileTest, WritesWholeBuffersAndLongTextsInOneCall) {
+  const TWritePiecesCase cases[] = {
+      {{127, 2, 300}, {128, 128, 173}},
+      {{10, 10, 10}, {30}},
+      {{65536}, {65536}},
+      {{128}, {128}},
+      {{100, 0, 5000}, {128, 4972}},
+  };
   TFileCallsOverride override;
-  static int writes;
-  static std::size_t lastSize;
-  writes = 0;
+  static std::vector<std::size_t> sizes;
   override.Calls().Write = [](int fd, const void* data, size_t size) -> ssize_t {
-    ++writes;
-    lastSize = size;
+    sizes.push_back(size);
     return RealFileCalls().Write(fd, data, size);
   };
-  DiskFile file;
-  file.Bind(root_ + "/a.txt");
-  file.OpenCreate();
-  file.PutText(std::string(127, 'x'));
-  EXPECT_EQ(writes, 0);
-  file.PutText("yz");
-  EXPECT_EQ(writes, 1);
-  EXPECT_EQ(lastSize, 128u);
-  file.PutText(std::string(300, 'q'));
-  EXPECT_EQ(writes, 3);
-  file.CloseOut();
-  EXPECT_EQ(writes, 4);
-  EXPECT_EQ(lastSize, 429u - 384u);
-  EXPECT_EQ(Contents(root_ + "/a.txt").size(), 429u);
+  for (const TWritePiecesCase& c : cases) {
+    sizes.clear();
+    std::string expected;
+    DiskFile file;
+    file.Bind(root_ + "/a.txt");
+    file.OpenCreate();
+    for (std::size_t length : c.texts) {
+      const std::string text(length, static_cast<char>('a' + expected.size() % 26));
+      file.PutText(text);
+      expected += text;
+    }
+    file.CloseOut();
+    EXPECT_EQ(sizes, c.writeSizes) << testing::PrintToString(c.texts);
+    EXPECT_EQ(Contents(root_ + "/a.txt"), expected);
+  }
 }
 
 TEST_F(DiskFileTest, AppendKeepsContentWhateverItEndsWith) {
