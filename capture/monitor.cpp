@@ -195,7 +195,7 @@ void TCaptureMonitor::DropHalfMadeSession(TClient* session, int acceptedHandle) 
 
 void TCaptureMonitor::ClientSocketDataAvailable(TCustomWSocket* sender, uint16_t /*error*/) {
   try {
-    static_cast<TClient*>(sender)->AppendChunk(receiveBuffer_);
+    static_cast<TClient*>(sender)->AppendChunk(*receiveBuffer_);
   } catch (const std::exception& failure) {
     window_.AppendMessageLine(ErrorLine(failure));
   }

@@ -7,10 +7,10 @@
 #include <vector>
 
 #include "capture/monitor_window.h"
+#include "capture/session.h"
 
 class TCustomWSocket;
 class TWSocket;
-class TClient;
 
 // The capture service behind the main window: opens one listener per port
 // definition, turns every accepted connection into a capture session, and
@@ -70,7 +70,7 @@ class TCaptureMonitor {
   std::string settingsPath_;
   bool destroying_ = false;
   // One buffer for every session: handlers never overlap.
-  std::array<char, 1024> receiveBuffer_{};
+  std::unique_ptr<TReceiveBuffer> receiveBuffer_ = std::make_unique<TReceiveBuffer>();
   std::vector<std::unique_ptr<TWSocket>> listeners_;
   std::vector<std::unique_ptr<TClient>> sessions_;
 };

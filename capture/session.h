@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -9,8 +10,11 @@
 #include "net/wsocket.h"
 
 // The receive buffer the capture monitor shares among all its sessions: one
-// receive never takes more than this.
-using TReceiveBuffer = std::array<char, 1024>;
+// receive never takes more than this. It matches what one read notification
+// may take, so a fast peer costs one receive, one open, one write and one
+// close per notification.
+constexpr std::size_t kReceiveBufferSize = 64 * 1024;
+using TReceiveBuffer = std::array<char, kReceiveBufferSize>;
 
 // One accepted connection together with the file that receives its bytes.
 // The monitor prepares it from the port's definition, hands it the accepted

@@ -23,12 +23,13 @@ struct TDiskFaultCase {
   std::size_t storedOfFailingChunk;
 };
 
-// The failing chunk is 1000 bytes, handed to the platform in pieces of 128.
+// The failing chunk is 1000 bytes, handed to the platform in one write; a
+// fault in its middle is a write cut short followed by the failure.
 const TDiskFaultCase kDiskFaults[] = {
     {"FullDiskAtFirstWrite", TFileCall::Write, {1, 1, ENOSPC}, "ERROR: I/O error 112", 0},
-    {"FullDiskAtThirdWrite", TFileCall::Write, {3, 1, ENOSPC}, "ERROR: I/O error 112", 256},
+    {"FullDiskMidChunk", TFileCall::Write, {1, 0, ENOSPC, 256}, "ERROR: I/O error 112", 256},
     {"QuotaExceeded", TFileCall::Write, {1, 1, EDQUOT}, "ERROR: I/O error 112", 0},
-    {"DeviceError", TFileCall::Write, {2, 1, EIO}, "ERROR: I/O error 1117", 128},
+    {"DeviceErrorMidChunk", TFileCall::Write, {1, 0, EIO, 128}, "ERROR: I/O error 1117", 128},
     {"FileTooLarge", TFileCall::Write, {1, 1, EFBIG}, "ERROR: I/O error 223", 0},
     // A network file system may report a full disk only when the file is
     // closed, after every byte has been handed over.
