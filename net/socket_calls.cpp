@@ -22,10 +22,19 @@ int RealSetNonBlocking(int fd) {
 
 int RealOpenSpare() { return ::open("/dev/null", O_RDONLY | O_CLOEXEC); }
 
+int RealEpollCreate() { return ::epoll_create1(EPOLL_CLOEXEC); }
+
+int RealEpollWait(int set, epoll_event* events, int capacity) {
+  return ::epoll_wait(set, events, capacity, 0);
+}
+
 const TSocketCalls kReal = {
-    ::socket,  ::bind,      ::listen,       RealAccept,    ::recv,
-    RealPendingBytes, ::shutdown, ::close, ::setsockopt, ::getsockopt,
-    ::getpeername, ::getsockname, RealSetNonBlocking, RealOpenSpare,
+    ::socket,           ::bind,        ::listen,
+    RealAccept,         ::recv,        RealPendingBytes,
+    ::shutdown,         ::close,       ::setsockopt,
+    ::getsockopt,       ::getpeername, ::getsockname,
+    RealSetNonBlocking, RealOpenSpare, RealEpollCreate,
+    ::epoll_ctl,        RealEpollWait,
 };
 
 TSocketCalls gCalls = kReal;

@@ -4,6 +4,7 @@
 // process-wide table, so that a test can make any call fail. The defaults are
 // the real calls; each reports failure as the platform does (-1 and errno).
 
+#include <sys/epoll.h>
 #include <sys/socket.h>
 #include <sys/types.h>
 
@@ -26,6 +27,11 @@ struct TSocketCalls {
   int (*SetNonBlocking)(int fd);
   // Opens the spare descriptor kept for running out of descriptors.
   int (*OpenSpare)();
+  // The readiness set: a close-on-exec epoll set, a change of one handle's
+  // registration in it, and a collection of ready handles that never waits.
+  int (*EpollCreate)();
+  int (*EpollCtl)(int set, int operation, int fd, epoll_event* event);
+  int (*EpollWait)(int set, epoll_event* events, int capacity);
 };
 
 // The table in force; tests overwrite entries and restore with ResetSocketCalls.

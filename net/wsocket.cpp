@@ -4,12 +4,11 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
-#include <QCoreApplication>
-#include <QSocketNotifier>
 #include <QTimer>
 #include <cerrno>
 
 #include "base/text.h"
+#include "net/notification_sink.h"
 #include "net/socket_calls.h"
 
 namespace {
@@ -79,7 +78,10 @@ TCustomWSocket::~TCustomWSocket() {
   delete pauseTimer_;
   pauseTimer_ = nullptr;
   *alive_ = false;
-  if (--gLiveCount < 1) ReleaseSpareDescriptor();
+  if (--gLiveCount < 1) {
+    ReleaseSpareDescriptor();
+    ReleaseNotificationSink();
+  }
 }
 
 int TCustomWSocket::LiveCount() { return gLiveCount; }
@@ -277,10 +279,7 @@ void TCustomWSocket::Listen() {
     ChangeState(wsConnected);
   }
   if (!*alive) return;
-  if (!Watch()) {
-    WSocketSetLastError(WSANOTINITIALISED);
-    return SocketErrorReport("WSAASyncSelect");
-  }
+  if (!Watch()) return WatchFailed("WSAASyncSelect");
 }
 
 int TCustomWSocket::AcceptPlatform(int& platformErrno) {
@@ -416,11 +415,18 @@ void TCustomWSocket::Dup(int handle) {
     WSocketSetLastErrorFromErrno(errno);
     return SocketErrorReport("WSAAsyncSelect");
   }
-  if (!Watch()) {
-    WSocketSetLastError(WSANOTINITIALISED);
-    return SocketErrorReport("WSAAsyncSelect");
-  }
+  if (!Watch()) return WatchFailed("WSAAsyncSelect");
   ChangeState(wsConnected);
+}
+
+// Without an event loop there is nothing to deliver notifications: the layer
+// counts as not started.
+void TCustomWSocket::WatchFailed(std::string_view functionName) {
+  if (errno == 0)
+    WSocketSetLastError(WSANOTINITIALISED);
+  else
+    WSocketSetLastErrorFromErrno(errno);
+  SocketErrorReport(functionName);
 }
 
 void TCustomWSocket::ApplyLinger() {
@@ -445,11 +451,13 @@ int TCustomWSocket::Receive(void* buffer, int length) {
   for (;;) {
     ssize_t count = SocketCalls().Recv(handle_, buffer, size, 0);
     if (count >= 0) {
-      readCount_ = static_cast<int32_t>(static_cast<uint32_t>(readCount_) +
-                                        static_cast<uint32_t>(count));
+      receiveCameUpShort_ = static_cast<size_t>(count) < size;
+      readCount_ =
+          static_cast<int32_t>(static_cast<uint32_t>(readCount_) + static_cast<uint32_t>(count));
       return static_cast<int>(count);
     }
     if (errno == EINTR) continue;
+    receiveCameUpShort_ = IsWouldBlock(errno);
     WSocketSetLastErrorFromErrno(errno);
     lastError_ = WSocketGetLastError();
     return -1;
@@ -522,43 +530,32 @@ void TCustomWSocket::CloseStep(bool shut, uint16_t error) {
 // Notifications
 
 bool TCustomWSocket::Watch() {
-  QCoreApplication* app = QCoreApplication::instance();
-  if (app == nullptr) return false;
   Unwatch();
-  notifier_ = new QSocketNotifier(handle_, QSocketNotifier::Read, app);
-  int fd = handle_;
-  QObject::connect(notifier_, &QSocketNotifier::activated, notifier_,
-                   [this, alive = alive_, fd](QSocketDescriptor, QSocketNotifier::Type) {
-                     if (*alive) OnReadable(fd);
-                   });
-  return true;
+  watchToken_ = WatchHandle(handle_, this);
+  return watchToken_ != 0;
 }
 
 void TCustomWSocket::Unwatch() {
   if (pauseTimer_ != nullptr) pauseTimer_->stop();
-  if (notifier_ == nullptr) return;
-  // Disabled before its handle closes; deleted later, because this may run
-  // inside the notifier's own signal.
-  notifier_->setEnabled(false);
-  QObject::disconnect(notifier_, nullptr, nullptr, nullptr);
-  notifier_->deleteLater();
-  notifier_ = nullptr;
+  // Before the handle closes, and also for notifications already collected.
+  UnwatchHandle(watchToken_);
+  watchToken_ = 0;
 }
 
 void TCustomWSocket::PauseWatching(int milliseconds) {
-  if (notifier_ == nullptr) return;
-  notifier_->setEnabled(false);
+  if (watchToken_ == 0) return;
+  PauseHandle(watchToken_);
   if (pauseTimer_ == nullptr) {
     pauseTimer_ = new QTimer();
     pauseTimer_->setSingleShot(true);
     QObject::connect(pauseTimer_, &QTimer::timeout, pauseTimer_, [this] {
-      if (notifier_ != nullptr) notifier_->setEnabled(true);
+      if (watchToken_ != 0) ResumeHandle(watchToken_);
     });
   }
   pauseTimer_->start(milliseconds);
 }
 
-void TCustomWSocket::OnReadable(int handle) {
+void TCustomWSocket::HandleReadiness(int handle) {
   if (handle != handle_) return;
   if (state_ == wsListening) return HandleNotification(handle, kNotifyAccept, 0);
   TSocketCalls& calls = SocketCalls();
@@ -619,6 +616,7 @@ void TCustomWSocket::DrainLoop(uint16_t error, bool takeEverything) {
   try {
     for (;;) {
       lastError_ = 0;
+      receiveCameUpShort_ = false;
       uint32_t before = static_cast<uint32_t>(readCount_);
       bool assigned = TriggerDataAvailable(error);
       if (!*alive) return;
@@ -631,18 +629,21 @@ void TCustomWSocket::DrainLoop(uint16_t error, bool takeEverything) {
       }
       if (lastError_ != 0) return;
       if (handle_ < 0) return;  // the handler closed the connection
+      // A receive that got less than it asked for has emptied the queue: no
+      // need to ask the platform what is pending.
+      if (receiveCameUpShort_) return;
+      uint32_t got = static_cast<uint32_t>(readCount_) - before;
+      taken += got;
+      if (!takeEverything && taken >= static_cast<uint32_t>(kMaxBytesPerReadNotification)) return;
       int pending = 0;
       if (SocketCalls().PendingBytes(handle_, &pending) != 0) {
         lastError_ = WSocketErrorFromErrno(errno);
         return;
       }
       if (pending <= 0) return;
-      uint32_t got = static_cast<uint32_t>(readCount_) - before;
       // A handler that reads nothing while bytes stay pending would keep the
       // loop here for ever; the next notification offers the bytes again.
       if (got == 0) return;
-      taken += got;
-      if (!takeEverything && taken >= static_cast<uint32_t>(kMaxBytesPerReadNotification)) return;
     }
   } catch (...) {
     // An exception in a pass ends the loop here.

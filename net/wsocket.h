@@ -1,9 +1,11 @@
 #pragma once
 
 // The asynchronous TCP socket: an object that owns at most one non-blocking
-// socket handle, watches it through a QSocketNotifier on the UI thread's event
-// loop and turns each notification into an event. Listeners are TWSocket;
+// socket handle, watches it through the notification sink on the UI thread's
+// event loop and turns each notification into an event. Listeners are TWSocket;
 // sessions derive from TCustomWSocket. Nothing here ever blocks or sends.
+
+#include <netinet/in.h>
 
 #include <cstdint>
 #include <exception>
@@ -12,11 +14,8 @@
 #include <string>
 #include <string_view>
 
-#include <netinet/in.h>
-
 #include "net/socket_errors.h"
 
-class QSocketNotifier;
 class QTimer;
 
 enum TSocketState : uint8_t {
@@ -162,6 +161,10 @@ class TCustomWSocket {
   // kinds (kNotify...) and error code. Ignored when handle is not the object's
   // current handle. The event loop calls it; tests may call it directly.
   void HandleNotification(int handle, unsigned kinds, uint16_t error);
+  // The notification sink's entry when handle is ready to read: for a
+  // listener an accept, for a connection a read, or its close when nothing
+  // is pending and the peer has gone.
+  void HandleReadiness(int handle);
 
  protected:
   // Raising of the events; overridable by descendants.
@@ -186,7 +189,7 @@ class TCustomWSocket {
   bool Watch();
   void Unwatch();
   void PauseWatching(int milliseconds);
-  void OnReadable(int handle);
+  void WatchFailed(std::string_view functionName);
   void AcceptNotification();
   bool TakeWaitingConnection();
   void RaiseSessionAvailable();
@@ -196,7 +199,8 @@ class TCustomWSocket {
 
   std::shared_ptr<bool> alive_;
   int handle_ = -1;
-  QSocketNotifier* notifier_ = nullptr;
+  // Registration with the notification sink; 0 when not watched.
+  uint64_t watchToken_ = 0;
   QTimer* pauseTimer_ = nullptr;
   int acceptedHandle_ = -1;
   // A connection accepted ahead of OnSessionAvailable, or the accept failure
@@ -217,6 +221,9 @@ class TCustomWSocket {
   int32_t lastError_ = 0;
   int32_t readCount_ = 0;
   bool paused_ = false;
+  // The last Receive got less than it asked for (or nothing, would-block):
+  // nothing was left pending at that moment.
+  bool receiveCameUpShort_ = false;
   bool closeEventRaised_ = false;
   bool destroying_ = false;
   TSocketState state_ = wsClosed;

@@ -10,6 +10,7 @@
 #include <QTemporaryDir>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 
 #include "capture/ini_file.h"
@@ -17,6 +18,7 @@
 #include "net/socket_errors.h"
 #include "support/file_contents.h"
 #include "support/fake_monitor_window.h"
+#include "support/fault_injection.h"
 #include "support/log_lines.h"
 #include "support/loopback.h"
 #include "support/wait.h"
@@ -317,32 +319,45 @@ INSTANTIATE_TEST_SUITE_P(
                     TRefusedCase{"@/cap,'job',F,,", "'' is not a valid integer value"},
                     TRefusedCase{",'job',F,0,", "Unable to create directory"}));
 
-// Adopting the connection fails after the session has taken the handle.
-TEST_F(MonitorTest, FailedAdoptionCutsTheConnectionAndDropsTheSession) {
+struct TAdoptionFault {
+  const char* name;
+  TSocketCall call;
+  int error;
+  const char* function;
+};
+
+class FailedAdoptionTest : public MonitorTest,
+                           public testing::WithParamInterface<TAdoptionFault> {};
+
+// Adopting the connection fails after the session has taken the handle:
+// setting its linger option, or registering it for notifications.
+TEST_P(FailedAdoptionTest, CutsTheConnectionAndDropsTheSession) {
+  const TAdoptionFault& fault = GetParam();
   WriteCapturePort();
   Start();
-  SocketCalls().SetSockOpt = [](int fd, int level, int name, const void* value, socklen_t length) {
-    if (name == SO_LINGER) {
-      errno = ENOBUFS;
-      return -1;
-    }
-    return RealSocketCalls().SetSockOpt(fd, level, name, value, length);
-  };
+  std::optional<TSocketFault> injected(std::in_place, fault.call, TFault{1, 1, fault.error});
   const int peer = ConnectLoopback(port_);
   ASSERT_GE(peer, 0);
   peers_.push_back(peer);
   const bool reported = WaitUntil([&] { return window_.PortLines.size() == 2; });
-  ResetSocketCalls();
+  injected.reset();
   ASSERT_TRUE(reported);
-  EXPECT_TRUE(HasPrefixThen(window_.PortLines[1],
-                            "ERROR: " + SocketErrorMessage(WSAENOBUFS, "setsockopt(SO_LINGER)")))
-      << window_.PortLines[1];
+  const std::string message =
+      SocketErrorMessage(WSocketErrorFromErrno(fault.error), fault.function);
+  EXPECT_TRUE(HasPrefixThen(window_.PortLines[1], "ERROR: " + message)) << window_.PortLines[1];
   EXPECT_TRUE(WaitUntil([&] { return PeerClosed(peer); }));
   EXPECT_EQ(monitor_->SessionCount(), 0);
   EXPECT_TRUE(window_.Captions.empty());
   Connect();
   EXPECT_EQ(window_.Caption(), "Tarnock - Connections: 1");
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, FailedAdoptionTest,
+    testing::Values(
+        TAdoptionFault{"Linger", TSocketCall::SetSockOpt, ENOBUFS, "setsockopt(SO_LINGER)"},
+        TAdoptionFault{"Registration", TSocketCall::EpollCtl, ENOMEM, "WSAAsyncSelect"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(MonitorTest, RestartWithoutConnectionsRefillsThePortLogOnly) {
   WriteCapturePort();

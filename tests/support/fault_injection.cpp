@@ -54,7 +54,7 @@ struct TMemberPointee<Pointee Class::*> {
 };
 
 constexpr std::size_t kFileCallCount = 11;
-constexpr std::size_t kSocketCallCount = 14;
+constexpr std::size_t kSocketCallCount = 17;
 
 std::array<TRule, kFileCallCount> gFileRules;
 std::array<TRule, kSocketCallCount> gSocketRules;
@@ -160,6 +160,9 @@ const TEntryOperations kSocketEntries[kSocketCallCount] = {
     SocketEntry<&TSocketCalls::GetSockName, 11>(),
     SocketEntry<&TSocketCalls::SetNonBlocking, 12>(),
     SocketEntry<&TSocketCalls::OpenSpare, 13>(),
+    SocketEntry<&TSocketCalls::EpollCreate, 14>(),
+    SocketEntry<&TSocketCalls::EpollCtl, 15>(),
+    SocketEntry<&TSocketCalls::EpollWait, 16>(),
 };
 
 std::size_t IndexOf(TFileCall call) { return static_cast<std::size_t>(call); }

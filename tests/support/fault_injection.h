@@ -37,6 +37,9 @@ enum class TSocketCall {
   GetSockName,
   SetNonBlocking,
   OpenSpare,
+  EpollCreate,
+  EpollCtl,
+  EpollWait,
 };
 
 // Which calls fail and how. Calls are counted from 1 from the moment the

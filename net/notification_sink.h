@@ -1,0 +1,36 @@
+#pragma once
+
+// Where the process learns which sockets are ready. Every watched handle is
+// registered in one epoll set, and one QSocketNotifier on that set's
+// descriptor wakes the UI thread's event loop. Only ready handles are
+// dispatched, at most kMaxReadyPerActivation per wake-up, so a loop turn costs
+// the same with ten or twenty thousand connections open and the window's own
+// events still get their turn during a flood.
+
+#include <cstdint>
+
+class TCustomWSocket;
+
+// How many ready handles one wake-up of the event loop dispatches; the rest
+// stay ready (the set is level-triggered) and wake the loop again.
+constexpr int kMaxReadyPerActivation = 64;
+
+// Names one registration. Tokens are never reused, so a notification that was
+// collected for a handle that has since been closed, and whose number a new
+// socket now holds, cannot reach the new socket.
+using TWatchToken = uint64_t;
+
+// Registers handle for readability on behalf of owner, whose HandleReadiness runs
+// for each readiness. Answers 0 with errno set when the platform refuses, or
+// with errno 0 when there is no event loop to deliver notifications.
+TWatchToken WatchHandle(int handle, TCustomWSocket* owner);
+// Forgets the registration: no notification reaches its owner any more, also
+// none already collected for the wake-up being dispatched. Never fails.
+void UnwatchHandle(TWatchToken token);
+// Stops and restarts notifications for a registration without forgetting it.
+void PauseHandle(TWatchToken token);
+void ResumeHandle(TWatchToken token);
+// Closes the set and its notifier once no socket object is left.
+void ReleaseNotificationSink();
+// Handles registered now.
+int WatchedHandleCount();
