@@ -108,6 +108,43 @@ TEST_F(WSocketTest, BurstThenCloseArrivesWholeBeforeTheCloseEvent) {
   EXPECT_EQ(s.peerInClose, "127.0.0.1");
 }
 
+// Two connections are ready in the same wake-up; the first one's handler
+// destroys the other and gives its descriptor number to a new socket. The
+// readiness already collected for the destroyed one must not reach the new one.
+TEST_F(WSocketTest, ReadinessOfADestroyedSocketNeverReachesTheNextOwnerOfItsNumber) {
+  TTestServer server(false);
+  const std::vector<int> peers = ConnectPeers(server.PortNumber(), 2);
+  ASSERT_TRUE(WaitUntil([&] { return server.sessions.size() == 2; }));
+  int idle[2] = {-1, -1};
+  ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, idle), 0);
+  auto successor = std::make_unique<TCustomWSocket>();
+  int successorEvents = 0;
+  successor->OnDataAvailable = [&](TCustomWSocket*, uint16_t) { ++successorEvents; };
+  successor->OnSessionClosed = [&](TCustomWSocket*, uint16_t) { ++successorEvents; };
+  bool replaced = false;
+  for (int i = 0; i < 2; ++i) {
+    server.sessions[i]->socket->OnDataAvailable = [&, i](TCustomWSocket* sender, uint16_t) {
+      char buffer[64];
+      sender->Receive(buffer, sizeof buffer);
+      if (replaced) return;
+      replaced = true;
+      TRecordedSession& other = *server.sessions[1 - i];
+      const int number = other.socket->Handle();
+      other.socket.reset();
+      ASSERT_EQ(::dup2(idle[0], number), number);
+      successor->Dup(number);
+    };
+  }
+  for (int peer : peers) ASSERT_TRUE(SendAll(peer, "ready"));
+  ASSERT_TRUE(WaitUntil([&] { return replaced; }));
+  Settle();
+  EXPECT_EQ(successorEvents, 0);
+  successor.reset();
+  ::close(idle[0]);
+  ::close(idle[1]);
+  ClosePeers(peers);
+}
+
 TEST_F(WSocketTest, ReadNotificationWithNothingPending) {
   TTestServer server(false);
   int peer = ConnectLoopback(server.PortNumber());
