@@ -14,6 +14,8 @@
 
 namespace {
 
+constexpr int kInvalidFilename = 3;
+constexpr int kAccessDenied = 5;
 // Codes for an operation in the wrong state.
 constexpr int kNoPathBound = 102;
 constexpr int kFileNotOpen = 103;
@@ -118,21 +120,42 @@ void DiskFile::Bind(std::string_view path) { path_ = std::string(path); }
 void DiskFile::RequireUsablePath() const {
   if (path_.empty()) RaiseInOutError(kNoPathBound);
   if (path_.size() > kMaxPathLength) RaiseInOutError(206, ENAMETOOLONG);
+  // The platform would cut the name at the NUL and open another file.
+  if (path_.find('\0') != std::string::npos) RaiseInOutError(kInvalidFilename);
 }
 
 void DiskFile::Open(int flags, TState state) {
   if (state_ != TState::Closed) CloseOut();
   RequireUsablePath();
-  // Opening may wait (a network file system, a device), and a signal may cut
-  // the wait short.
+  // Never waits (a FIFO planted under the name would block the open for
+  // ever) and never follows a link in the last step (a link planted in a
+  // shared folder would send the bytes into another file). Opening may still
+  // be cut short by a signal on a slow file system.
   int handle;
   do {
-    handle = FileCalls().Open(path_.c_str(), flags | O_CLOEXEC, 0666);
+    handle = FileCalls().Open(path_.c_str(), flags | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW, 0666);
   } while (handle < 0 && errno == EINTR);
+  // ELOOP: the name is a link; ENXIO: a FIFO that nobody reads or a device
+  // that is not there. Neither is a file this object may write.
+  if (handle < 0 && (errno == ELOOP || errno == ENXIO)) RaiseInOutError(kAccessDenied, errno);
   if (handle < 0) RaiseFromErrno(errno, path_);
   handle_ = handle;
   state_ = state;
   buffered_ = 0;
+  RequireRegularFile();
+}
+
+// A FIFO with a reader, a device or a socket opens fine but is no capture.
+void DiskFile::RequireRegularFile() {
+  struct stat status {};
+  if (FileCalls().FileStatus(handle_, &status) != 0) {
+    const int statusError = errno;
+    Abandon();
+    RaiseFromErrno(statusError, path_);
+  }
+  if (S_ISREG(status.st_mode)) return;
+  Abandon();
+  RaiseInOutError(kAccessDenied);
 }
 
 void DiskFile::OpenCreate() { Open(O_WRONLY | O_CREAT | O_TRUNC, TState::OpenForWriting); }

@@ -22,11 +22,18 @@ class DiskFile {
   DiskFile& operator=(const DiskFile&) = delete;
 
   // Binds the path; touches no disk. A path longer than kMaxPathLength is
-  // refused when it is used (I/O error 206).
+  // refused when it is used (I/O error 206), one holding a NUL byte too
+  // ("Invalid filename").
   void Bind(std::string_view path);
   const std::string& Path() const { return path_; }
+  // Raises what an open would raise for the bound path itself (none bound,
+  // too long, a NUL byte), without touching the disk.
+  void RequireUsablePath() const;
   TState State() const { return state_; }
 
+  // The opens never wait and never follow a link in the last step of the
+  // path; a link, a FIFO, a device or anything else that is not a regular
+  // file is refused with "File access denied".
   // Creates or truncates the file and opens it for writing.
   void OpenCreate();
   // Opens the existing file for writing at its end; never shortens it.
@@ -50,7 +57,7 @@ class DiskFile {
 
  private:
   void Open(int flags, TState state);
-  void RequireUsablePath() const;
+  void RequireRegularFile();
   void WriteOut();
   void WriteAll(const char* data, std::size_t left);
   void Release();

@@ -28,8 +28,10 @@ void TClient::PrepareCapture(std::string_view portText) {
   const TPortDefinition definition = DecodePortDefinition(value);
   Days = static_cast<int16_t>(ParseInteger(definition.Days));
   FileName = CaptureFileName(definition, CurrentLocalTime());
-  CreateDirectoryChain(DirectoryPart(FileName));
+  // A name the file layer refuses makes no folders either.
   CaptureFile.Bind(FileName);
+  CaptureFile.RequireUsablePath();
+  CreateDirectoryChain(DirectoryPart(FileName));
   if (!definition.Overwrite() && FileIsPresent(FileName))
     CaptureFile.OpenAppend();
   else

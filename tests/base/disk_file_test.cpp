@@ -1,14 +1,17 @@
 #include "base/disk_file.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/exceptions.h"
@@ -99,18 +102,15 @@ TEST_F(DiskFileTest, CreateTruncatesAnExistingFile) {
 }
 
 struct TWritePiecesCase {
-  std::vector<std::size_t> texts;        // lengths handed to PutText, in order
-  std::vector<std::size_t> writeSizes;   // what reaches the platform, CloseOut included
+  std::vector<std::size_t> texts;       // lengths handed to PutText, in order
+  std::vector<std::size_t> writeSizes;  // what reaches the platform, CloseOut included
 };
 
 // Short texts gather in the buffer and leave it whole; a long text goes to
 // the platform in one call once what was buffered before it has gone.
 TEST_F(DiskFileTest, WritesWholeBuffersAndLongTextsInOneCall) {
   const TWritePiecesCase cases[] = {
-      {{127, 2, 300}, {128, 128, 173}},
-      {{10, 10, 10}, {30}},
-      {{65536}, {65536}},
-      {{128}, {128}},
+      {{127, 2, 300}, {128, 128, 173}}, {{10, 10, 10}, {30}}, {{65536}, {65536}}, {{128}, {128}},
       {{100, 0, 5000}, {128, 4972}},
   };
   TFileCallsOverride override;
@@ -173,27 +173,74 @@ TEST_F(DiskFileTest, AFileInPlaceOfTheFolderIsInvalidFilename) {
   EXPECT_EQ(FailureOf([&] { file.OpenCreate(); }).first, 3);
 }
 
-TEST_F(DiskFileTest, ADirectoryInPlaceOfTheFileIsAccessDenied) {
-  ASSERT_EQ(mkdir((root_ + "/a.txt").c_str(), 0777), 0);
-  DiskFile file;
-  file.Bind(root_ + "/a.txt");
+int gReader = -1;  // the reading end of a FIFO, while a case needs one
+
+struct TNotAFileCase {
+  const char* name;
+  // Puts something in place of root/a.txt; answers the path to bind.
+  std::string (*plant)(const std::string& root);
+};
+
+// Whatever sits under the name, an open never waits and never writes
+// anywhere but into a regular file of that very name.
+TEST_F(DiskFileTest, AnythingButARegularFileIsAccessDeniedAtOnce) {
+  const TNotAFileCase cases[] = {
+      {"directory",
+       [](const std::string& root) {
+         mkdir((root + "/a.txt").c_str(), 0777);
+         return root + "/a.txt";
+       }},
+      {"link to a file",
+       [](const std::string& root) {
+         Store(root + "/target", "kept");
+         symlink((root + "/target").c_str(), (root + "/a.txt").c_str());
+         return root + "/a.txt";
+       }},
+      {"dangling link",
+       [](const std::string& root) {
+         symlink((root + "/target").c_str(), (root + "/a.txt").c_str());
+         return root + "/a.txt";
+       }},
+      {"FIFO nobody reads",
+       [](const std::string& root) {
+         mkfifo((root + "/a.txt").c_str(), 0666);
+         return root + "/a.txt";
+       }},
+      {"FIFO with a reader",
+       [](const std::string& root) {
+         mkfifo((root + "/a.txt").c_str(), 0666);
+         gReader = open((root + "/a.txt").c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+         return root + "/a.txt";
+       }},
+      {"device", [](const std::string&) { return std::string("/dev/full"); }},
+  };
   const auto denied = std::make_pair(5, std::string("File access denied"));
-  EXPECT_EQ(FailureOf([&] { file.OpenCreate(); }), denied);
-  EXPECT_EQ(FailureOf([&] { file.OpenAppend(); }), denied);
-  EXPECT_EQ(FailureOf([&] { file.OpenExisting(); }), denied);
+  for (const TNotAFileCase& c : cases) {
+    std::filesystem::remove_all(root_);
+    std::filesystem::create_directory(root_);
+    DiskFile file;
+    file.Bind(c.plant(root_));
+    const std::string target = root_ + "/target";
+    const bool targetWasThere = std::filesystem::exists(target);
+    EXPECT_EQ(FailureOf([&] { file.OpenCreate(); }), denied) << c.name;
+    EXPECT_EQ(FailureOf([&] { file.OpenAppend(); }), denied) << c.name;
+    EXPECT_EQ(FailureOf([&] { file.OpenExisting(); }), denied) << c.name;
+    EXPECT_EQ(file.State(), DiskFile::TState::Closed) << c.name;
+    EXPECT_EQ(std::filesystem::exists(target), targetWasThere) << c.name;
+    if (targetWasThere) {
+      EXPECT_EQ(Contents(target), "kept") << c.name;
+    }
+    if (gReader >= 0) close(std::exchange(gReader, -1));
+  }
 }
 
-TEST_F(DiskFileTest, AFullDiskIsIOError112) {
+// The platform would stop at the NUL and create a file of a shorter name.
+TEST_F(DiskFileTest, ANameHoldingANulByteIsInvalidFilename) {
   DiskFile file;
-  file.Bind("/dev/full");
-  file.OpenAppend();
-  file.PutText("short");
-  EXPECT_EQ(FailureOf([&] { file.CloseOut(); }), std::make_pair(112, std::string("I/O error 112")));
-  EXPECT_EQ(file.State(), DiskFile::TState::Closed);
-
-  file.OpenCreate();
-  EXPECT_EQ(FailureOf([&] { file.PutText(std::string(200, 'x')); }).first, 112);
-  EXPECT_NO_THROW(file.CloseOut());
+  file.Bind(root_ + std::string("/a\0b.txt", 8));
+  EXPECT_EQ(FailureOf([&] { file.OpenCreate(); }),
+            std::make_pair(3, std::string("Invalid filename")));
+  EXPECT_FALSE(std::filesystem::exists(root_ + "/a"));
 }
 
 TEST_F(DiskFileTest, InjectedWriteFailureIsReportedWithItsCode) {
