@@ -268,7 +268,9 @@ void TCustomWSocket::Listen() {
   ChangeState(wsBound);
   if (!*alive) return;
   if (socketType_ == SOCK_STREAM) {
-    if (calls.Listen(fd, 5) != 0) {
+    // The platform's largest queue: a burst of connections waits to be
+    // taken instead of being refused or left to retry.
+    if (calls.Listen(fd, SOMAXCONN) != 0) {
       WSocketSetLastErrorFromErrno(errno);
       return SocketErrorReport("Listen");
     }

@@ -120,7 +120,8 @@ class TCustomWSocket {
   // The port the handle is bound to (useful after Listen on port "0"); 0 without handle.
   uint16_t LocalPortNumber() const;
 
-  // Opens a listening socket on Addr, Port and Proto (backlog 5, SO_REUSEADDR).
+  // Opens a listening socket on Addr, Port and Proto (backlog SOMAXCONN,
+  // SO_REUSEADDR).
   // Raises ESocketException: "listen: port not assigned" (then protocol, address),
   // "listen: " + resolver message, or a socket error for "socket", "Bind",
   // "Listen". After a failed bind State is wsClosed and no handle is kept.
