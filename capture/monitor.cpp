@@ -122,7 +122,8 @@ void TCaptureMonitor::CloseSessions() {
     // Unless the program is ending, this raises OnSessionClosed, whose
     // handler reports the close and destroys the session itself.
     session->Close();
-    if (!sessions_.empty() && sessions_.front().get() == session) sessions_.erase(sessions_.begin());
+    if (!sessions_.empty() && sessions_.front().get() == session)
+      sessions_.erase(sessions_.begin());
   }
 }
 
@@ -188,6 +189,7 @@ void TCaptureMonitor::DropHalfMadeSession(TClient* session, int acceptedHandle) 
   const bool adopted = session != nullptr && session->Handle() == acceptedHandle;
   if (acceptedHandle >= 0 && !adopted) SocketCalls().Close(acceptedHandle);
   if (session == nullptr) return;
+  if (ShouldDeleteEmptyCapture(*session)) DeleteIfStillEmpty(*session);
   session->OnSessionClosed = nullptr;
   session->OnDataAvailable = nullptr;
   RemoveSession(session).reset();
@@ -227,9 +229,30 @@ void TCaptureMonitor::ReportClose(TClient& session) {
   const int64_t size = session.CaptureSize();
   window_.AppendMessageLine(TimestampPrefix() + FormatInteger(size) + " bytes written to " +
                             session.FileName);
-  if (size == 0 && window_.DeleteIfEmpty()) {
+  if (size == 0 && ShouldDeleteEmptyCapture(session)) {
     session.DeleteCapture();
     window_.AppendMessageLine(TimestampPrefix() + session.FileName + " deleted");
+  }
+}
+
+// Another open session of the same file may still write into it, so an
+// empty file is only deleted when it is this session's alone.
+bool TCaptureMonitor::ShouldDeleteEmptyCapture(const TClient& session) const {
+  if (!window_.DeleteIfEmpty() || session.FileName.empty()) return false;
+  return std::none_of(sessions_.begin(), sessions_.end(), [&session](const auto& other) {
+    return other.get() != &session && other->FileName == session.FileName;
+  });
+}
+
+// A session dropped before it was connected leaves its file as its close
+// would have: gone when nothing was written into it. The port log already
+// carries the failure, so this adds no line, and a file it cannot size (never
+// made, or not a file at all) stays as it is.
+void TCaptureMonitor::DeleteIfStillEmpty(TClient& session) {
+  try {
+    if (session.CaptureSize() == 0) session.DeleteCapture();
+  } catch (const std::exception&) {
+    // Nothing to tidy.
   }
 }
 

@@ -58,6 +58,8 @@ class TCaptureMonitor {
   void TakeConnection(TWSocket& listener);
   void DropHalfMadeSession(TClient* session, int acceptedHandle);
   void ReportClose(TClient& session);
+  bool ShouldDeleteEmptyCapture(const TClient& session) const;
+  void DeleteIfStillEmpty(TClient& session);
   void Disconnect(TClient& session);
   void ReceivePending(TClient& session);
   void CloseSessions();
