@@ -59,13 +59,6 @@ bool SendPumping(int fd, const std::string& bytes) {
 }
 
 // True once the peer has closed or reset the connection.
-bool PeerClosed(int fd) {
-  pollfd entry{fd, POLLIN, 0};
-  if (::poll(&entry, 1, 0) <= 0) return false;
-  char byte;
-  return ::recv(fd, &byte, 1, MSG_DONTWAIT) <= 0;
-}
-
 // A socket that holds the port on all addresses, so that a listener of the
 // monitor cannot get it.
 int OccupyPort(uint16_t port) {

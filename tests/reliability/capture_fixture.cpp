@@ -50,9 +50,10 @@ void CaptureFixture::TearDown() {
   for (int fd : peers_) ::close(fd);
 }
 
-void CaptureFixture::Start() {
-  WriteWholeFile(IniPath(), "[File]\nDeleteIfEmpty=0\n[Ports]\n" + PortText() + "=" + CaptureFolder() +
-                            ",'job',F,0,\n");
+void CaptureFixture::Start(const std::string& fileFormat, char overwrite, bool deleteIfEmpty) {
+  WriteWholeFile(IniPath(), std::string("[File]\nDeleteIfEmpty=") + (deleteIfEmpty ? "1" : "0") +
+                                "\n[Ports]\n" + PortText() + "=" + CaptureFolder() + "," +
+                                fileFormat + "," + overwrite + ",0,\n");
   monitor_ = std::make_unique<TCaptureMonitor>(window_, IniPath());
   monitor_->FormCreate();
   ASSERT_EQ(window_.PortLines, std::vector<std::string>{"Listening on port " + PortText()});
@@ -70,8 +71,8 @@ int CaptureFixture::Connect() {
   });
   EXPECT_TRUE(taken);
   if (!taken) return -1;
-  EXPECT_TRUE(HasPrefixThen(window_.MessageLines.back(),
-                            "Connected to: 127.0.0.1 on port " + PortText()))
+  EXPECT_TRUE(
+      HasPrefixThen(window_.MessageLines.back(), "Connected to: 127.0.0.1 on port " + PortText()))
       << window_.MessageLines.back();
   return fd;
 }

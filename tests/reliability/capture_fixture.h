@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "capture/monitor.h"
+#include "support/fake_monitor_window.h"
 #include "support/file_contents.h"
 #include "support/log_lines.h"
-#include "support/fake_monitor_window.h"
 
 // The fake window, also counting message lines by kind as they arrive: the
 // message log itself is cut to its last 500 lines.
@@ -35,9 +35,11 @@ class CaptureFixture : public testing::Test {
   std::string CapturePath() const { return CaptureFolder() + "/job.txt"; }
   std::string PortText() const { return std::to_string(port_); }
 
-  // Writes the settings and starts the monitor; Delete if Empty is off so
-  // every capture file stays for the checks.
-  void Start();
+  // Writes the settings and starts the monitor. By default the port appends
+  // to job.txt and Delete if Empty is off, so every capture file stays for
+  // the checks.
+  void Start(const std::string& fileFormat = "'job'", char overwrite = 'F',
+             bool deleteIfEmpty = false);
   // A connected peer, taken by the monitor once this returns; -1 on failure.
   int Connect();
   // Sends the bytes and waits until the capture file has grown by them.

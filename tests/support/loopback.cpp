@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -51,4 +52,11 @@ void ResetConnection(int fd) {
   linger option{1, 0};
   ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &option, sizeof option);
   ::close(fd);
+}
+
+bool PeerClosed(int fd) {
+  pollfd entry{fd, POLLIN, 0};
+  if (::poll(&entry, 1, 0) <= 0) return false;
+  char byte;
+  return ::recv(fd, &byte, 1, MSG_DONTWAIT) <= 0;
 }

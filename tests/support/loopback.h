@@ -14,3 +14,6 @@ bool SendAll(int fd, const std::string& bytes);
 
 // Closes with SO_LINGER 0 so the peer sees a reset instead of an orderly end.
 void ResetConnection(int fd);
+
+// True once the peer's side of fd has ended (orderly or reset); never waits.
+bool PeerClosed(int fd);
