@@ -120,8 +120,9 @@ class TProbeSeries {
 
   bool Enabled() const { return port_ != 0; }
   static bool Owns(uint64_t tag) { return tag >= kTimerTag; }
-  // No probe is on its way into the file.
-  bool Settled() const { return !probe_.sent || probe_.landed; }
+  // The last probe started is in its file; one still connecting counts as
+  // on its way, or stopping could leave it unsent and then unchecked.
+  bool Settled() const { return started_ == 0 || probe_.landed; }
 
   void Start() {
     if (!Enabled()) return;
