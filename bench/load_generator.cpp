@@ -492,6 +492,7 @@ class THoldRun {
           accepted = handles;
           progressed = NowSeconds();
         } else if (NowSeconds() - progressed > 0.05) {
+          if (!ProcessRunning(pid_)) return false;
           // A server that hands connections to other processes keeps no
           // handle for them; established ones then count as taken.
           accepted = open;
@@ -577,7 +578,7 @@ class THoldRun {
 
   bool SettleProbes(double deadline) {
     while (!probes_.Settled()) {
-      if (NowSeconds() > deadline) return false;
+      if (NowSeconds() > deadline || !ProcessRunning(pid_)) return false;
       for (const epoll_event& event : loop_.Wait(1)) Dispatch(event);
       probes_.PollFile();
     }
@@ -592,7 +593,7 @@ class THoldRun {
         ++open;
       }
     while (open > 0) {
-      if (NowSeconds() > deadline) return false;
+      if (NowSeconds() > deadline || !ProcessRunning(pid_)) return false;
       for (const epoll_event& event : loop_.Wait(50)) {
         if (TProbeSeries::Owns(event.data.u64)) {
           probes_.Handle(event.data.u64, event.events);

@@ -204,6 +204,14 @@ int64_t CpuTicksOf(pid_t pid) {
   return user < 0 || system < 0 ? -1 : user + system;
 }
 
+bool ProcessRunning(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string line;
+  if (!std::getline(stat, line)) return false;
+  const size_t name_end = line.rfind(')');
+  return name_end != std::string::npos && name_end + 2 < line.size() && line[name_end + 2] != 'Z';
+}
+
 void RaiseOpenFileLimit() {
   rlimit limit {};
   if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == limit.rlim_max) return;
