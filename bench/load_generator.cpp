@@ -95,7 +95,7 @@ bool WaitForFolderBytes(const std::string& folder, int64_t bytes, double* when) 
   }
 }
 
-// ---- one stream, with optional probes every interval ----
+// ---- new jobs on a second port while something else loads the server ----
 
 struct TProbe {
   int fd = -1;
@@ -105,27 +105,118 @@ struct TProbe {
   bool landed = false;
 };
 
+// Every interval a fresh client connects to the probe port, sends one small
+// job and closes; its latency runs from the connect until the capture file
+// holds the job. One probe at a time, so a slow one delays the next instead
+// of piling up behind it. Its tags lie far above any connection index.
+class TProbeSeries {
+ public:
+  TProbeSeries(TEpoll& loop, const TOptions& options)
+      : loop_(loop),
+        port_(static_cast<uint16_t>(options.Number("probe-port", 0))),
+        file_(port_ == 0 ? "" : options.Text("probe-file")),
+        size_(static_cast<size_t>(options.Number("probe-size", 64))),
+        interval_ms_(static_cast<int>(options.Number("probe-interval-ms", 100))) {}
+
+  bool Enabled() const { return port_ != 0; }
+  static bool Owns(uint64_t tag) { return tag >= kTimerTag; }
+  // The last probe started is in its file; one still connecting counts as
+  // on its way, or stopping could leave it unsent and then unchecked.
+  bool Settled() const { return started_ == 0 || probe_.landed; }
+
+  void Start() {
+    if (!Enabled()) return;
+    watch_ = WatchFolder(file_.substr(0, file_.rfind('/')));
+    timer_ = StartPeriodicTimer(interval_ms_);
+    loop_.Add(watch_, EPOLLIN, kWatchTag);
+    loop_.Add(timer_, EPOLLIN, kTimerTag);
+  }
+
+  void Stop() { stopped_ = true; }
+
+  void Handle(uint64_t tag, uint32_t events) {
+    switch (tag) {
+      case kTimerTag: AcknowledgeTimer(timer_); return StartProbe();
+      case kWatchTag: DrainWatch(watch_); return;
+      default: return HandleProbe(tag - kProbeTag, events);
+    }
+  }
+
+  void PollFile() {
+    if (!probe_.sent || probe_.landed) return;
+    const int64_t expected = static_cast<int64_t>((probe_.number + 1) * size_);
+    if (FileSize(file_) < expected) return;
+    probe_.landed = true;
+    latencies_ms_.push_back((NowSeconds() - probe_.started) * 1000);
+  }
+
+  int Summarise() const {
+    Report("probes", static_cast<long long>(latencies_ms_.size()));
+    Report("probe_p50_ms", Percentile(latencies_ms_, 0.50));
+    Report("probe_p99_ms", Percentile(latencies_ms_, 0.99));
+    Report("probe_max_ms", Percentile(latencies_ms_, 1.0));
+    return ReportCheck(CheckBlockSequenceFile(file_, started_, size_), "probe");
+  }
+
+ private:
+  static constexpr uint64_t kTimerTag = uint64_t{1} << 40, kWatchTag = kTimerTag + 1, kProbeTag = kTimerTag + 2;
+
+  void StartProbe() {
+    if (stopped_ || !Settled() || probe_.fd >= 0) return;
+    probe_ = TProbe{};
+    probe_.number = started_++;
+    probe_.started = NowSeconds();
+    probe_.fd = StartConnect(port_);
+    loop_.Add(probe_.fd, kConnectEvents, kProbeTag + probe_.number);
+  }
+
+  void HandleProbe(uint64_t number, uint32_t events) {
+    if (number != probe_.number || probe_.fd < 0) return;
+    if (!probe_.sent) {
+      if (const int error = ConnectOutcome(probe_.fd); error != 0)
+        throw TBenchError(std::string("probe connect: ") + std::strerror(error));
+      std::vector<uint8_t> job(size_);
+      FillBlock(probe_.number, 0, job.data(), job.size());
+      if (SendSome(probe_.fd, job.data(), job.size()) != job.size())
+        throw TBenchError("a probe did not fit the socket buffer");
+      ShutDownSending(probe_.fd);
+      probe_.sent = true;
+      loop_.Change(probe_.fd, kReadinessEvents, kProbeTag + probe_.number);
+      return;
+    }
+    if ((events & (EPOLLIN | EPOLLRDHUP | EPOLLHUP | EPOLLERR)) && PeerHasClosed(probe_.fd)) {
+      loop_.Remove(probe_.fd);
+      CloseHandle(probe_.fd);
+      probe_.fd = -1;
+    }
+  }
+
+  TEpoll& loop_;
+  uint16_t port_;
+  std::string file_;
+  size_t size_;
+  int interval_ms_;
+  int timer_ = -1, watch_ = -1;
+  bool stopped_ = false;
+  TProbe probe_;
+  uint32_t started_ = 0;
+  std::vector<double> latencies_ms_;
+};
+
+// ---- one stream, with optional probes every interval ----
+
 class TStreamRun {
  public:
   explicit TStreamRun(const TOptions& options)
       : port_(static_cast<uint16_t>(options.Number("port"))),
         bytes_(static_cast<uint64_t>(options.Number("bytes"))),
         file_(options.Text("file")),
-        probe_port_(static_cast<uint16_t>(options.Number("probe-port", 0))),
-        probe_size_(static_cast<size_t>(options.Number("probe-size", 64))),
-        deadline_(NowSeconds() + static_cast<double>(options.Number("timeout-s", 300))) {
-    if (probe_port_ != 0) {
-      probe_file_ = options.Text("probe-file");
-      const std::string folder = probe_file_.substr(0, probe_file_.rfind('/'));
-      watch_ = WatchFolder(folder);
-      timer_ = StartPeriodicTimer(static_cast<int>(options.Number("probe-interval-ms", 100)));
-      loop_.Add(watch_, EPOLLIN, kWatchTag);
-      loop_.Add(timer_, EPOLLIN, kTimerTag);
-    }
-  }
+        probes_(loop_, options),
+        deadline_(NowSeconds() + static_cast<double>(options.Number("timeout-s", 300))) {}
 
   int Run() {
     started_ = NowSeconds();
+    probes_.Start();
     stream_ = StartConnect(port_);
     loop_.Add(stream_, kConnectEvents, kStreamTag);
     while (!Finished()) {
@@ -135,23 +226,19 @@ class TStreamRun {
       }
       for (const epoll_event& event : loop_.Wait(peer_closed_ ? 1 : 50)) Handle(event);
       PollStreamFile();
-      PollProbeFile();
+      probes_.PollFile();
     }
     return Summarise();
   }
 
  private:
-  static constexpr uint64_t kStreamTag = 1, kTimerTag = 2, kWatchTag = 3, kProbeTag = 4;
+  static constexpr uint64_t kStreamTag = 1;
 
-  bool Finished() const { return stream_complete_ && (probe_port_ == 0 || !probe_.sent || probe_.landed); }
+  bool Finished() const { return stream_complete_ && probes_.Settled(); }
 
   void Handle(const epoll_event& event) {
-    switch (event.data.u64) {
-      case kStreamTag: return HandleStream(event.events);
-      case kTimerTag: AcknowledgeTimer(timer_); return StartProbe();
-      case kWatchTag: DrainWatch(watch_); return;
-      default: return HandleProbe(event.data.u64 - kProbeTag, event.events);
-    }
+    if (TProbeSeries::Owns(event.data.u64)) return probes_.Handle(event.data.u64, event.events);
+    HandleStream(event.events);
   }
 
   void HandleStream(uint32_t events) {
@@ -194,45 +281,8 @@ class TStreamRun {
     if (size == static_cast<int64_t>(bytes_)) {
       stream_complete_ = true;
       completed_ = NowSeconds();
+      probes_.Stop();
     }
-  }
-
-  void StartProbe() {
-    if (stream_complete_ || (probe_.sent && !probe_.landed) || probe_.fd >= 0) return;
-    probe_ = TProbe{};
-    probe_.number = probes_started_++;
-    probe_.started = NowSeconds();
-    probe_.fd = StartConnect(probe_port_);
-    loop_.Add(probe_.fd, kConnectEvents, kProbeTag + probe_.number);
-  }
-
-  void HandleProbe(uint64_t number, uint32_t events) {
-    if (number != probe_.number || probe_.fd < 0) return;
-    if (!probe_.sent) {
-      if (const int error = ConnectOutcome(probe_.fd); error != 0)
-        throw TBenchError(std::string("probe connect: ") + std::strerror(error));
-      std::vector<uint8_t> job(probe_size_);
-      FillBlock(probe_.number, 0, job.data(), job.size());
-      if (SendSome(probe_.fd, job.data(), job.size()) != job.size())
-        throw TBenchError("a probe did not fit the socket buffer");
-      ShutDownSending(probe_.fd);
-      probe_.sent = true;
-      loop_.Change(probe_.fd, kReadinessEvents, kProbeTag + probe_.number);
-      return;
-    }
-    if ((events & (EPOLLIN | EPOLLRDHUP | EPOLLHUP | EPOLLERR)) && PeerHasClosed(probe_.fd)) {
-      loop_.Remove(probe_.fd);
-      CloseHandle(probe_.fd);
-      probe_.fd = -1;
-    }
-  }
-
-  void PollProbeFile() {
-    if (!probe_.sent || probe_.landed) return;
-    const int64_t expected = static_cast<int64_t>((probe_.number + 1) * probe_size_);
-    if (FileSize(probe_file_) < expected) return;
-    probe_.landed = true;
-    latencies_ms_.push_back((NowSeconds() - probe_.started) * 1000);
   }
 
   int Summarise() {
@@ -241,13 +291,7 @@ class TStreamRun {
     Report("mib_per_s", static_cast<double>(bytes_) / (1 << 20) / seconds);
     TCheckResult check = CheckStreamFile(file_, bytes_, pattern_);
     int status = ReportCheck(check, "stream");
-    if (probe_port_ != 0) {
-      Report("probes", static_cast<long long>(latencies_ms_.size()));
-      Report("probe_p50_ms", Percentile(latencies_ms_, 0.50));
-      Report("probe_p99_ms", Percentile(latencies_ms_, 0.99));
-      Report("probe_max_ms", Percentile(latencies_ms_, 1.0));
-      status |= ReportCheck(CheckBlockSequenceFile(probe_file_, probes_started_, probe_size_), "probe");
-    }
+    if (probes_.Enabled()) status |= probes_.Summarise();
     return status;
   }
 
@@ -256,17 +300,12 @@ class TStreamRun {
   uint16_t port_;
   uint64_t bytes_;
   std::string file_;
-  uint16_t probe_port_;
-  std::string probe_file_;
-  size_t probe_size_;
+  TProbeSeries probes_;
   double deadline_;
-  int stream_ = -1, timer_ = -1, watch_ = -1;
+  int stream_ = -1;
   uint64_t sent_ = 0;
   bool connected_ = false, peer_closed_ = false, stream_complete_ = false;
   double started_ = 0, completed_ = 0;
-  TProbe probe_;
-  uint32_t probes_started_ = 0;
-  std::vector<double> latencies_ms_;
 };
 
 // ---- many short jobs, a fixed number of clients at a time ----
@@ -380,6 +419,13 @@ class TJobsRun {
 
 // ---- many connections held open, each sending one block per interval ----
 
+double CpuSecondsUsed() {
+  rusage usage {};
+  ::getrusage(RUSAGE_SELF, &usage);
+  return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e-6;
+}
+
 class THoldRun {
  public:
   explicit THoldRun(const TOptions& options)
@@ -391,25 +437,19 @@ class THoldRun {
         folder_(options.Text("dir")),
         pid_(static_cast<pid_t>(options.Number("pid"))),
         connecting_limit_(static_cast<uint32_t>(options.Number("ahead", 4))),
-        open_bound_(static_cast<double>(options.Number("timeout-s", 120))),
+        phase_bound_(static_cast<double>(options.Number("timeout-s", 120))),
+        probes_(loop_, options),
         fds_(count_, -1),
         established_(count_, false) {}
 
   int Run() {
     const int64_t base_kib = ResidentKibOf(pid_), base_handles = OpenHandlesOf(pid_);
     const double started = NowSeconds();
-    if (!OpenAll(started + open_bound_, base_handles)) return Fail("not every connection was established");
+    if (!OpenAll(started + phase_bound_, base_handles)) return Fail("not every connection was established");
     Report("open_seconds", NowSeconds() - started);
     Sample();
-    for (uint32_t round = 0; round < rounds_; ++round) {
-      const double due = NowSeconds() + (round == 0 ? 0 : interval_);
-      WatchUntil(due - interval_ / 2);
-      Sample();
-      WatchUntil(due);
-      SendRound(round);
-    }
-    WatchUntil(NowSeconds() + interval_ / 2);
-    Sample();
+    if (!SendSpread()) return Fail("the sends fell behind their time bound");
+    if (!SettleProbes(NowSeconds() + phase_bound_)) return Fail("the last probe never reached its file");
     if (dropped_ != 0) return Fail(std::to_string(dropped_) + " connections were closed by the server");
     Report("held", static_cast<long long>(count_));
     Report("rss_base_kib", static_cast<long long>(base_kib));
@@ -417,11 +457,13 @@ class THoldRun {
     Report("kib_per_connection", static_cast<double>(peak_kib_ - base_kib) / count_);
     Report("server_handles_base", static_cast<long long>(base_handles));
     Report("server_handles_peak", static_cast<long long>(peak_handles_));
-    if (!CloseAll(NowSeconds() + open_bound_)) return Fail("the server did not close every connection");
+    if (!CloseAll(NowSeconds() + phase_bound_)) return Fail("the server did not close every connection");
     double completed = 0;
     if (!WaitForFolderBytes(folder_, int64_t{count_} * rounds_ * static_cast<int64_t>(size_), &completed))
       return Fail("the capture files did not reach the bytes sent");
-    return ReportCheck(CheckBlockFolder(folder_, count_, rounds_, size_), "hold");
+    int status = ReportCheck(CheckBlockFolder(folder_, count_, rounds_, size_), "hold");
+    if (probes_.Enabled()) status |= probes_.Summarise();
+    return status;
   }
 
  private:
@@ -450,6 +492,7 @@ class THoldRun {
           accepted = handles;
           progressed = NowSeconds();
         } else if (NowSeconds() - progressed > 0.05) {
+          if (!ProcessRunning(pid_)) return false;
           // A server that hands connections to other processes keeps no
           // handle for them; established ones then count as taken.
           accepted = open;
@@ -486,23 +529,60 @@ class THoldRun {
     ++dropped_;
   }
 
-  void WatchUntil(double until) {
-    for (int round = 0; round < 100000; ++round) {
-      const double left = until - NowSeconds();
-      if (left <= 0) return;
-      for (const epoll_event& event : loop_.Wait(static_cast<int>(left * 1000) + 1))
-        NoteServerClose(static_cast<uint32_t>(event.data.u64));
-    }
+  void Dispatch(const epoll_event& event) {
+    if (TProbeSeries::Owns(event.data.u64)) return probes_.Handle(event.data.u64, event.events);
+    NoteServerClose(static_cast<uint32_t>(event.data.u64));
   }
 
-  void SendRound(uint32_t round) {
-    std::vector<uint8_t> block(size_);
-    for (uint32_t index = 0; index < count_; ++index) {
-      if (fds_[index] < 0) continue;
-      FillBlock(index, round, block.data(), size_);
-      if (SendSome(fds_[index], block.data(), size_) != size_)
-        throw TBenchError("a block did not fit the socket buffer");
+  // Block k (round k / count, connection k % count) is due k / count
+  // intervals after the start: every connection sends once an interval, and
+  // the sends of one interval are spread evenly over it rather than arriving
+  // as one burst. The server's CPU time is taken over exactly those rounds,
+  // while the probes run alongside.
+  bool SendSpread() {
+    const uint64_t total = uint64_t{count_} * rounds_;
+    const double start = NowSeconds(), end = start + rounds_ * interval_;
+    const int64_t server_ticks = CpuTicksOf(pid_);
+    const double own_cpu = CpuSecondsUsed();
+    probes_.Start();
+    uint64_t next = 0;
+    double next_sample = start + interval_ / 2;
+    for (double now = start; next < total || now < end; now = NowSeconds()) {
+      if (now > end + phase_bound_) return false;
+      const double elapsed_blocks = (now - start) / interval_ * count_;
+      const uint64_t due = std::min<uint64_t>(total, static_cast<uint64_t>(elapsed_blocks) + 1);
+      for (; next < due; ++next) SendBlock(static_cast<uint32_t>(next % count_), static_cast<uint32_t>(next / count_));
+      if (now >= next_sample) {
+        Sample();
+        next_sample += interval_ / 2;
+      }
+      for (const epoll_event& event : loop_.Wait(1)) Dispatch(event);
+      probes_.PollFile();
     }
+    const double seconds = NowSeconds() - start;
+    const int64_t ticks = CpuTicksOf(pid_) - server_ticks;
+    probes_.Stop();
+    Sample();
+    Report("window_seconds", seconds);
+    Report("server_cpu_percent", 100.0 * static_cast<double>(ticks) / static_cast<double>(::sysconf(_SC_CLK_TCK)) / seconds);
+    Report("load_cpu_percent", 100.0 * (CpuSecondsUsed() - own_cpu) / seconds);
+    return true;
+  }
+
+  void SendBlock(uint32_t index, uint32_t round) {
+    if (fds_[index] < 0) return;
+    block_.resize(size_);
+    FillBlock(index, round, block_.data(), size_);
+    if (SendSome(fds_[index], block_.data(), size_) != size_) throw TBenchError("a block did not fit the socket buffer");
+  }
+
+  bool SettleProbes(double deadline) {
+    while (!probes_.Settled()) {
+      if (NowSeconds() > deadline || !ProcessRunning(pid_)) return false;
+      for (const epoll_event& event : loop_.Wait(1)) Dispatch(event);
+      probes_.PollFile();
+    }
+    return true;
   }
 
   bool CloseAll(double deadline) {
@@ -513,8 +593,12 @@ class THoldRun {
         ++open;
       }
     while (open > 0) {
-      if (NowSeconds() > deadline) return false;
+      if (NowSeconds() > deadline || !ProcessRunning(pid_)) return false;
       for (const epoll_event& event : loop_.Wait(50)) {
+        if (TProbeSeries::Owns(event.data.u64)) {
+          probes_.Handle(event.data.u64, event.events);
+          continue;
+        }
         const uint32_t index = static_cast<uint32_t>(event.data.u64);
         if (fds_[index] < 0 || !PeerHasClosed(fds_[index])) continue;
         loop_.Remove(fds_[index]);
@@ -535,21 +619,16 @@ class THoldRun {
   std::string folder_;
   pid_t pid_;
   uint32_t connecting_limit_;
-  double open_bound_;
+  double phase_bound_;
+  TProbeSeries probes_;
   std::vector<int> fds_;
   std::vector<bool> established_;
+  std::vector<uint8_t> block_;
   uint32_t dropped_ = 0;
   int64_t peak_kib_ = 0, peak_handles_ = 0;
 };
 
 // ---- what storing in small pieces costs by itself, without any network ----
-
-double CpuSecondsUsed() {
-  rusage usage {};
-  ::getrusage(RUSAGE_SELF, &usage);
-  return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e-6;
-}
 
 void WriteAll(int fd, const uint8_t* data, size_t size) {
   while (size > 0) {
@@ -597,7 +676,8 @@ int Usage() {
                "                           --probe-size 64 --probe-interval-ms 100] [--timeout-s T]\n"
                "       tarnock_load jobs --port P --count N --size S --clients C --dir D [--timeout-s T]\n"
                "       tarnock_load hold --port P --count N --size S --rounds R --interval-ms I --dir D\n"
-               "                         --pid PID [--ahead 4] [--timeout-s T]\n"
+               "                         --pid PID [--ahead 4] [--timeout-s T] [--probe-port Q --probe-file G\n"
+               "                         --probe-size 64 --probe-interval-ms 100]\n"
                "       tarnock_load floor --bytes N --file F --chunk C --write-size W --reopen 0|1\n");
   return 2;
 }
@@ -607,6 +687,7 @@ int Usage() {
 int main(int argc, char** argv) {
   if (argc < 2) return Usage();
   const std::string mode = argv[1];
+  RaiseOpenFileLimit();
   try {
     const TOptions options(argc, argv);
     if (mode == "stream") return TStreamRun(options).Run();

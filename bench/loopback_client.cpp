@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/inotify.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/timerfd.h>
@@ -176,13 +177,46 @@ int64_t ResidentKibOf(pid_t pid) {
 }
 
 int64_t OpenHandlesOf(pid_t pid) {
-  DIR* dir = ::opendir(("/proc/" + std::to_string(pid) + "/fd").c_str());
+  const std::string folder = "/proc/" + std::to_string(pid) + "/fd";
+  // Recent kernels give the count as the folder's size, which costs nothing
+  // next to listing 15,000 entries every few connects.
+  struct stat info {};
+  if (::stat(folder.c_str(), &info) == 0 && info.st_size > 0) return static_cast<int64_t>(info.st_size);
+  DIR* dir = ::opendir(folder.c_str());
   if (dir == nullptr) return -1;
   int64_t count = 0;
   while (const dirent* entry = ::readdir(dir))
     if (entry->d_name[0] != '.') ++count;
   ::closedir(dir);
   return count;
+}
+
+int64_t CpuTicksOf(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string line;
+  if (!std::getline(stat, line)) return -1;
+  // The command name may hold spaces; the fields after it are plain numbers.
+  std::istringstream fields(line.substr(line.rfind(')') + 2));
+  std::string skipped;
+  for (int field = 3; field < 14; ++field) fields >> skipped;
+  int64_t user = -1, system = -1;
+  fields >> user >> system;
+  return user < 0 || system < 0 ? -1 : user + system;
+}
+
+bool ProcessRunning(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string line;
+  if (!std::getline(stat, line)) return false;
+  const size_t name_end = line.rfind(')');
+  return name_end != std::string::npos && name_end + 2 < line.size() && line[name_end + 2] != 'Z';
+}
+
+void RaiseOpenFileLimit() {
+  rlimit limit {};
+  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == limit.rlim_max) return;
+  limit.rlim_cur = limit.rlim_max;
+  ::setrlimit(RLIMIT_NOFILE, &limit);
 }
 
 }  // namespace bench

@@ -59,5 +59,12 @@ int64_t FileSize(const std::string& path);  // -1 when missing
 int64_t FolderBytes(const std::string& folder);
 int64_t ResidentKibOf(pid_t pid);
 int64_t OpenHandlesOf(pid_t pid);
+// User plus system time the process has used, in clock ticks.
+int64_t CpuTicksOf(pid_t pid);
+// False once the process has ended, even while it waits to be reaped.
+bool ProcessRunning(pid_t pid);
+// Both ends of every connection live on this machine, so each side needs
+// far more descriptors than the usual soft limit.
+void RaiseOpenFileLimit();
 
 }  // namespace bench

@@ -6,8 +6,9 @@
 # or a run hits a bound, 0 otherwise (a missed speed target is reported in
 # the table, not as a failure).
 #
-# Sizes can be shrunk for a quick try, e.g.
-#   BENCH_STREAM_MIB=64 BENCH_JOBS=500 BENCH_HOLD=500 bench/run.sh
+# Sizes can be shrunk for a quick try, and a hot path re-measured alone, e.g.
+#   BENCH_STREAM_MIB=64 BENCH_JOBS=500 BENCH_HOLD_LEVELS="200 1000" bench/run.sh
+#   BENCH_ONLY="3" BENCH_HOLD_LEVELS="1000" bench/run.sh
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -16,12 +17,29 @@ build_jobs=${BENCH_BUILD_JOBS:-1}
 stream_mib=${BENCH_STREAM_MIB:-512}
 job_count=${BENCH_JOBS:-5000}
 job_size=4096
-hold_count=${BENCH_HOLD:-5000}
+hold_levels=${BENCH_HOLD_LEVELS:-1000 5000 15000}
 hold_size=1024
-hold_rounds=10
+hold_rounds=${BENCH_HOLD_SECONDS:-10}
+only=${BENCH_ONLY:-1 2 3 4 5}
 probe_size=64
 stream_bytes=$((stream_mib * 1024 * 1024))
 clock_ticks=$(getconf CLK_TCK)
+
+for scenario in $only; do
+  case $scenario in
+    [1-5]) ;;
+    *) echo "BENCH_ONLY takes scenario numbers 1 to 5, not '$scenario'" >&2; exit 2 ;;
+  esac
+done
+for level in $hold_levels; do
+  [[ $level =~ ^[1-9][0-9]*$ ]] || { echo "BENCH_HOLD_LEVELS takes connection counts, not '$level'" >&2; exit 2; }
+done
+# The targets for held connections speak of the largest level.
+hold_top=$(tr ' ' '\n' <<<"$hold_levels" | sort -n | tail -1)
+
+selected() {
+  [[ " $(echo $only) " == *" $1 "* ]]
+}
 
 # ---------------------------------------------------------------- set-up
 
@@ -64,8 +82,13 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-# 5,000 client sockets in one process, and as many in the server under test.
+# Up to 15,000 client sockets in the load generator and as many in the
+# server under test; both raise their soft limit to this hard one as well.
 ulimit -n "$(ulimit -Hn)"
+if selected 3 && [ "$(ulimit -n)" != unlimited ] && [ "$(ulimit -n)" -le $((hold_top + 64)) ]; then
+  echo "the descriptor limit $(ulimit -n) is too low for $hold_top held connections" >&2
+  exit 2
+fi
 
 # ---------------------------------------------------------------- helpers
 
@@ -254,19 +277,24 @@ jobs_peer() {
 
 # ---------------------------------------------------------------- scenario 3
 
+# Holds $1 connections, each sending one block a second, spread over the
+# second; meanwhile a probe every 100 ms goes to a second port.
 hold_tarnock() {
-  local folder=$work/hold-tarnock port
+  local count=$1 folder=$work/hold-tarnock-$1 port probe_port
   port=$(free_port)
-  start_tarnock "$folder" "$port=$folder/captures,yyyymmdd-hhnnss,F,0,hold"
-  mkdir -p "$folder/captures"
-  run_load "$folder/out" hold --port "$port" --count "$hold_count" --size "$hold_size" \
-    --rounds "$hold_rounds" --interval-ms 1000 --dir "$folder/captures" --pid "$tarnock_pid"
-  result[hold.held]=$(value "$folder/out" held)
-  result[hold.kib]=$(value "$folder/out" kib_per_connection)
-  result[hold.base]=$(value "$folder/out" rss_base_kib)
-  result[hold.peak]=$(value "$folder/out" rss_peak_kib)
-  result[hold.open]=$(value "$folder/out" open_seconds)
-  result[hold.check]=$(value "$folder/out" hold_ok)
+  probe_port=$(free_port)
+  start_tarnock "$folder" "$port=$folder/captures,yyyymmdd-hhnnss,F,0,hold" \
+    "$probe_port=$folder/probes,'probe',F,0,probes"
+  mkdir -p "$folder/captures" "$folder/probes"
+  run_load "$folder/out" hold --port "$port" --count "$count" --size "$hold_size" \
+    --rounds "$hold_rounds" --interval-ms 1000 --dir "$folder/captures" --pid "$tarnock_pid" \
+    --timeout-s 180 --probe-port "$probe_port" --probe-file "$folder/probes/probe.txt" \
+    --probe-size "$probe_size" --probe-interval-ms 100
+  local key
+  for key in held open_seconds server_cpu_percent load_cpu_percent kib_per_connection \
+    rss_base_kib rss_peak_kib probes probe_p50_ms probe_p99_ms probe_max_ms; do
+    result[hold$count.$key]=$(value "$folder/out" "$key")
+  done
   stop_process "$tarnock_pid"
   rm -rf "$folder"
 }
@@ -306,87 +334,178 @@ storage_floor() {
 
 # ---------------------------------------------------------------- the run
 
-echo "Scenario 1: one stream of $stream_mib MiB" >&2
-stream_tarnock
-for peer in socat socat-b131072 ncat; do stream_peer "$peer"; done
-echo "Scenario 2: $job_count jobs of $job_size bytes" >&2
-for clients in 1 8; do
-  jobs_tarnock "$clients"
-  jobs_peer socat-dated "$clients"
-  jobs_peer socat-append "$clients"
-done
-echo "Scenario 3: $hold_count connections held open" >&2
-hold_tarnock
-echo "Scenario 4: probes while a stream runs" >&2
-probe_tarnock
-echo "Storage alone, in the pieces the capture rules prescribe" >&2
-storage_floor "1024-128-reopen" 1024 128 1
-storage_floor "1024-1024-reopen" 1024 1024 1
-storage_floor "1024-1024-open" 1024 1024 0
-storage_floor "65536-65536-open" 65536 65536 0
+floor_names="1024-128-reopen 1024-1024-reopen 1024-1024-open 65536-65536-open"
+
+if selected 1; then
+  echo "Scenario 1: one stream of $stream_mib MiB" >&2
+  stream_tarnock
+  for peer in socat socat-b131072 ncat; do stream_peer "$peer"; done
+fi
+if selected 2; then
+  echo "Scenario 2: $job_count jobs of $job_size bytes" >&2
+  for clients in 1 8; do
+    jobs_tarnock "$clients"
+    jobs_peer socat-dated "$clients"
+    jobs_peer socat-append "$clients"
+  done
+fi
+if selected 3; then
+  for level in $hold_levels; do
+    echo "Scenario 3: $level connections held open for $hold_rounds s" >&2
+    hold_tarnock "$level"
+  done
+fi
+if selected 4; then
+  echo "Scenario 4: probes while a stream runs" >&2
+  probe_tarnock
+fi
+if selected 5; then
+  echo "Scenario 5: storage alone, in the pieces the capture rules prescribe" >&2
+  for name in $floor_names; do
+    IFS=- read -r chunk write_size open_mode <<<"$name"
+    storage_floor "$name" "$chunk" "$write_size" "$([ "$open_mode" = reopen ] && echo 1 || echo 0)"
+  done
+fi
 
 # ---------------------------------------------------------------- the table
 
 row() { printf '%-34s %-22s %12s %12s %14s\n' "$@"; }
+
+stream_rows() {
+  row "1 one stream, $stream_mib MiB (MiB/s)" "tarnock" "$(number "${result[stream.tarnock.mibs]:-}")" \
+    "$(per_gib "${result[stream.tarnock.cpu]:-}" "$stream_bytes")" \
+    "$(ratio "${result[stream.tarnock.mibs]:-}" "${result[stream.socat.mibs]:-}")"
+  local peer
+  for peer in socat socat-b131072 ncat; do
+    row "" "$peer" "$(number "${result[stream.$peer.mibs]:-}")" \
+      "$(per_gib "${result[stream.$peer.cpu]:-}" "$stream_bytes")" \
+      "$(ratio "${result[stream.$peer.mibs]:-}" "${result[stream.socat.mibs]:-}")"
+  done
+}
+
+jobs_rows() {
+  local clients peer
+  for clients in 1 8; do
+    row "2 $job_count jobs, $clients at a time (conn/s)" "tarnock" \
+      "$(number "${result[jobs$clients.tarnock.rate]:-}")" "" \
+      "$(ratio "${result[jobs$clients.tarnock.rate]:-}" "${result[jobs$clients.socat-dated.rate]:-}")"
+    for peer in socat-dated socat-append; do
+      row "" "$peer" "$(number "${result[jobs$clients.$peer.rate]:-}")" "" \
+        "$(ratio "${result[jobs$clients.$peer.rate]:-}" "${result[jobs$clients.socat-dated.rate]:-}")"
+    done
+  done
+}
+
+hold_rows() {
+  local level
+  for level in $hold_levels; do
+    row "3 $level open, 1 KiB/s each" "CPU % of one core" "$(number "${result[hold$level.server_cpu_percent]:-}")" "" ""
+    row "  (tarnock, ${result[hold$level.held]:-0} held)" "seconds to open all" "$(number "${result[hold$level.open_seconds]:-}" 2)" "" ""
+    row "" "KiB resident per conn" "$(number "${result[hold$level.kib_per_connection]:-}" 2)" "" ""
+    row "  (${result[hold$level.probes]:-0} new jobs)" "new job p50 (ms)" "$(number "${result[hold$level.probe_p50_ms]:-}" 2)" "" ""
+    row "" "new job p99 (ms)" "$(number "${result[hold$level.probe_p99_ms]:-}" 2)" "" ""
+  done
+}
+
+probe_rows() {
+  row "4 probe while streaming (ms)" "tarnock p50" "$(number "${result[probe.p50]:-}" 2)" "" ""
+  row "  (${result[probe.count]:-0} probes)" "tarnock p99" "$(number "${result[probe.p99]:-}" 2)" "" ""
+  row "  (stream MiB/s meanwhile)" "tarnock" "$(number "${result[probe.mibs]:-}")" "" ""
+}
+
+floor_rows() {
+  local name
+  for name in $floor_names; do
+    row "5 storage alone (MiB/s)" "$name" "$(number "${result[floor.$name.mibs]:-}")" \
+      "$(number "${result[floor.$name.cpu]:-}" 2)" ""
+  done
+}
+
+details() {
+  local parts=() level text
+  if selected 2; then
+    text="scenario 2 connects that waited for a SYN retry (1 / 8 clients):"
+    text+=" tarnock ${result[jobs1.tarnock.retried]:-?} / ${result[jobs8.tarnock.retried]:-?},"
+    text+=" socat-dated ${result[jobs1.socat-dated.retried]:-?} / ${result[jobs8.socat-dated.retried]:-?},"
+    text+=" socat-append ${result[jobs1.socat-append.retried]:-?} / ${result[jobs8.socat-append.retried]:-?}"
+    parts+=("$text")
+  fi
+  if selected 3; then
+    for level in $hold_levels; do
+      text="scenario 3 at $level: resident KiB ${result[hold$level.rss_base_kib]:-?} before,"
+      text+=" ${result[hold$level.rss_peak_kib]:-?} at peak, new job max ${result[hold$level.probe_max_ms]:-?} ms,"
+      text+=" load generator $(number "${result[hold$level.load_cpu_percent]:-}") % of a core"
+      parts+=("$text")
+    done
+  fi
+  if selected 4; then parts+=("scenario 4 probe max ${result[probe.max]:-?} ms"); fi
+  if [ ${#parts[@]} -eq 0 ]; then return; fi
+  text=$(printf '%s; ' "${parts[@]}")
+  echo "Details: ${text%; }"
+}
 
 echo
 echo "Tarnock capture benchmark, $(date -u '+%Y-%m-%d %H:%M UTC')"
 echo "Machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), $(awk '/MemTotal/ { printf "%.0f GiB", $2 / 1048576 }' /proc/meminfo), Linux $(uname -r)"
 echo
 row "Scenario" "Tool" "Figure" "CPU s/GiB" "vs socat"
-row "1 one stream, $stream_mib MiB (MiB/s)" "tarnock" "$(number "${result[stream.tarnock.mibs]:-}")" \
-  "$(per_gib "${result[stream.tarnock.cpu]:-}" "$stream_bytes")" \
-  "$(ratio "${result[stream.tarnock.mibs]:-}" "${result[stream.socat.mibs]:-}")"
-for peer in socat socat-b131072 ncat; do
-  row "" "$peer" "$(number "${result[stream.$peer.mibs]:-}")" \
-    "$(per_gib "${result[stream.$peer.cpu]:-}" "$stream_bytes")" \
-    "$(ratio "${result[stream.$peer.mibs]:-}" "${result[stream.socat.mibs]:-}")"
-done
-for clients in 1 8; do
-  row "2 $job_count jobs, $clients at a time (conn/s)" "tarnock" \
-    "$(number "${result[jobs$clients.tarnock.rate]:-}")" "" \
-    "$(ratio "${result[jobs$clients.tarnock.rate]:-}" "${result[jobs$clients.socat-dated.rate]:-}")"
-  for peer in socat-dated socat-append; do
-    row "" "$peer" "$(number "${result[jobs$clients.$peer.rate]:-}")" "" \
-      "$(ratio "${result[jobs$clients.$peer.rate]:-}" "${result[jobs$clients.socat-dated.rate]:-}")"
-  done
-done
-row "3 $hold_count open, 1 KiB/s each" "tarnock" "${result[hold.held]:-0} held" "" ""
-row "  (KiB resident per connection)" "tarnock" "$(number "${result[hold.kib]:-}" 2)" "" ""
-row "4 probe while streaming (ms)" "tarnock p50" "$(number "${result[probe.p50]:-}" 2)" "" ""
-row "  (${result[probe.count]:-0} probes)" "tarnock p99" "$(number "${result[probe.p99]:-}" 2)" "" ""
-row "  (stream MiB/s meanwhile)" "tarnock" "$(number "${result[probe.mibs]:-}")" "" ""
-for name in 1024-128-reopen 1024-1024-reopen 1024-1024-open 65536-65536-open; do
-  row "storage alone (MiB/s)" "$name" "$(number "${result[floor.$name.mibs]:-}")" \
-    "$(number "${result[floor.$name.cpu]:-}" 2)" ""
-done
+selected 1 && stream_rows
+selected 2 && jobs_rows
+selected 3 && hold_rows
+selected 4 && probe_rows
+selected 5 && floor_rows
 echo
-echo "Details: scenario 2 connects that waited for a SYN retry (1 / 8 clients):" \
-  "tarnock ${result[jobs1.tarnock.retried]:-?} / ${result[jobs8.tarnock.retried]:-?}," \
-  "socat-dated ${result[jobs1.socat-dated.retried]:-?} / ${result[jobs8.socat-dated.retried]:-?}," \
-  "socat-append ${result[jobs1.socat-append.retried]:-?} / ${result[jobs8.socat-append.retried]:-?};" \
-  "scenario 3 resident KiB ${result[hold.base]:-?} before, ${result[hold.peak]:-?} at peak, open in ${result[hold.open]:-?} s;" \
-  "scenario 4 probe max ${result[probe.max]:-?} ms"
+details
 
 target() {
   local met
   met=$(awk -v a="$2" -v op="$3" -v b="$4" 'BEGIN {
-    if (a == "" || a == "-") { print "no figure"; exit }
-    ok = (op == ">=") ? (a + 0 >= b + 0) : (a + 0 < b + 0); print ok ? "met" : "MISSED" }')
+    if (a == "" || a == "-" || b == "" || b == "-") { print "no figure"; exit }
+    if (op == ">=") ok = a + 0 >= b + 0
+    else if (op == "<=") ok = a + 0 <= b + 0
+    else ok = a + 0 < b + 0
+    print ok ? "met" : "MISSED" }')
   printf '%-52s %10s %-3s %-8s %s\n' "$1" "$2" "$3" "$4" "$met"
+}
+
+stream_targets() {
+  target "one stream: tarnock / socat default buffer" \
+    "$(ratio "${result[stream.tarnock.mibs]:-}" "${result[stream.socat.mibs]:-}" | tr -d x)" ">=" 2
+  target "one stream: tarnock / socat -b131072" \
+    "$(ratio "${result[stream.tarnock.mibs]:-}" "${result[stream.socat-b131072.mibs]:-}" | tr -d x)" ">=" 1
+  target "one stream: CPU s/GiB, tarnock vs socat -b131072" \
+    "$(per_gib "${result[stream.tarnock.cpu]:-}" "$stream_bytes")" "<=" \
+    "$(per_gib "${result[stream.socat-b131072.cpu]:-}" "$stream_bytes")"
+}
+
+jobs_targets() {
+  local one_client
+  one_client=$(ratio "${result[jobs1.tarnock.rate]:-}" "${result[jobs1.socat-dated.rate]:-}" | tr -d x)
+  target "short jobs, 1 client: tarnock / socat-dated" "$one_client" ">=" 3
+  target "short jobs, 1 client: tarnock / socat-dated" "$one_client" ">=" 20
+  target "short jobs, 8 clients: tarnock / socat-dated" \
+    "$(ratio "${result[jobs8.tarnock.rate]:-}" "${result[jobs8.socat-dated.rate]:-}" | tr -d x)" ">=" 3
+}
+
+hold_targets() {
+  local n=$hold_top
+  target "$n open at 1 KiB/s: CPU % of one core" "$(number "${result[hold$n.server_cpu_percent]:-}")" "<=" 50
+  target "$n open at 1 KiB/s: new job p99 (ms)" "$(number "${result[hold$n.probe_p99_ms]:-}" 2)" "<" 20
+  target "$n open at 1 KiB/s: seconds to open all" "$(number "${result[hold$n.open_seconds]:-}" 2)" "<=" 15
+  target "$n open at 1 KiB/s: KiB resident per connection" \
+    "$(number "${result[hold$n.kib_per_connection]:-}" 2)" "<" 4
+}
+
+probe_targets() {
+  target "probe p99 while streaming (ms)" "$(number "${result[probe.p99]:-}" 2)" "<" 10
 }
 
 echo
 echo "Targets"
-target "short jobs, 1 client: tarnock / socat-dated" \
-  "$(ratio "${result[jobs1.tarnock.rate]:-}" "${result[jobs1.socat-dated.rate]:-}" | tr -d x)" ">=" 3
-target "short jobs, 8 clients: tarnock / socat-dated" \
-  "$(ratio "${result[jobs8.tarnock.rate]:-}" "${result[jobs8.socat-dated.rate]:-}" | tr -d x)" ">=" 3
-target "one stream: tarnock / socat default buffer" \
-  "$(ratio "${result[stream.tarnock.mibs]:-}" "${result[stream.socat.mibs]:-}" | tr -d x)" ">=" 1
-target "open connections held (of $hold_count)" "${result[hold.held]:-}" ">=" "$hold_count"
-target "resident KiB per open connection" "$(number "${result[hold.kib]:-}" 2)" "<" 16
-target "probe p99 while streaming (ms)" "$(number "${result[probe.p99]:-}" 2)" "<" 50
+selected 1 && stream_targets
+selected 2 && jobs_targets
+selected 3 && hold_targets
+selected 4 && probe_targets
 
 if [ "$checks_failed" -ne 0 ]; then
   echo "A byte check failed or a run hit its bound (see above)." >&2
