@@ -492,9 +492,9 @@ std::string UserConfigFolder() {
 
 std::string SettingsPathFor(std::string_view executable) {
   const std::string beside = ReplaceExtension(executable, ".ini");
-  std::string folder = DirectoryPart(beside);
-  if (folder.empty()) folder = ".";
-  if (FileIsPresent(beside) || FileCalls().Access(folder.c_str(), W_OK) == 0) return beside;
+  const std::string directory = DirectoryPart(beside);
+  const char* folder = directory.empty() ? "." : directory.c_str();
+  if (FileIsPresent(beside) || FileCalls().Access(folder, W_OK) == 0) return beside;
   // An installed copy sits in a folder that only the administrator may
   // change; its settings would never save there.
   const std::string config = UserConfigFolder();
