@@ -53,6 +53,8 @@ int main(int argc, char** argv) {
   defaultMessageHandler = qInstallMessageHandler(PassOnlyCriticalMessages);
   QApplication application(argc, argv);
   if (const std::optional<int> status = RefuseLeftoverArguments(argc, argv)) return *status;
+  // Lets a desktop match the window to its menu entry and icon.
+  QGuiApplication::setDesktopFileName("org.tarnock.Tarnock");
   TTerminationSignals terminationSignals;
   LoadLocaleFormats();
   PrepareSettingsFolder();
