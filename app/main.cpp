@@ -1,4 +1,6 @@
+#include <fcntl.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <QApplication>
 #include <csignal>
@@ -25,6 +27,16 @@ void RaiseOpenFileLimit() {
   setrlimit(RLIMIT_NOFILE, &limit);
 }
 
+// A program started with standard error closed would get descriptor 2 for
+// its first listener or capture file, and the log lines would go there.
+void KeepStandardDescriptorsOpen() {
+  for (int descriptor = 0; descriptor <= 2; ++descriptor) {
+    if (::fcntl(descriptor, F_GETFD) != -1) continue;
+    const int placeholder = ::open("/dev/null", O_RDWR);
+    if (placeholder > 2) ::close(placeholder);
+  }
+}
+
 QtMessageHandler defaultMessageHandler = nullptr;
 
 // Standard error carries the log. The window system's notes about its
@@ -45,6 +57,7 @@ void PrepareSettingsFolder() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  KeepStandardDescriptorsOpen();
   if (const std::optional<int> status = AnswerHelpOrVersion(argc, argv)) return *status;
   if (const std::optional<int> status = RefuseWithoutDisplay(argc, argv)) return *status;
   // Nothing is ever sent, but a peer's reset must never end the program.

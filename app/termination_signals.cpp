@@ -37,7 +37,13 @@ TTerminationSignals::TTerminationSignals() {
   action.sa_handler = OnTerminationSignal;
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART;
-  for (const int number : {SIGINT, SIGTERM, SIGHUP}) sigaction(number, &action, nullptr);
+  for (const int number : {SIGINT, SIGTERM, SIGHUP}) {
+    struct sigaction previous {};
+    sigaction(number, nullptr, &previous);
+    // Started through nohup, the program is meant to outlive its terminal.
+    if (number == SIGHUP && previous.sa_handler == SIG_IGN) continue;
+    sigaction(number, &action, nullptr);
+  }
 }
 
 void TTerminationSignals::EndThrough(TForm1& window) {

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QRegularExpression>
@@ -142,5 +144,56 @@ TEST_F(CommandLineTest, CapturesWithoutADisplayOnTheOffscreenPlatform) {
   EXPECT_EQ(StandardOutput(), "");
   EXPECT_EQ(StandardError(), "Listening on port " + std::to_string(port_) + "\n");
 }
+
+// What the shell set up before starting the program, and what the running
+// program's descriptors and signal masks (from /proc) must show for it.
+struct TInheritedCase {
+  const char* name;
+  const char* shellSetUp;
+  const char* procFile;
+  const char* key;       // the start of the line to read; empty for a link
+  const char* expected;  // that line, or the target of the link
+};
+
+void PrintTo(const TInheritedCase& c, std::ostream* out) { *out << c.name; }
+
+class InheritedTest : public CommandLineTest, public testing::WithParamInterface<TInheritedCase> {
+ protected:
+  std::string ProcEntry(const char* name) const {
+    const QString path = QString("/proc/%1/%2").arg(process_.processId()).arg(name);
+    const QFileInfo info(path);
+    if (info.isSymLink()) return info.symLinkTarget().toStdString();
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) return "<unreadable>";
+    for (const QByteArray& line : file.readAll().split('\n')) {
+      if (line.startsWith(GetParam().key)) return line.toStdString();
+    }
+    return "<missing>";
+  }
+};
+
+TEST_P(InheritedTest, IsKeptOrMendedBeforeListening) {
+  const TInheritedCase& c = GetParam();
+  const QString command = QString("%1; exec \"$0\"").arg(c.shellSetUp);
+  process_.setProgram("/bin/sh");
+  Start({"-c", command, QString::fromStdString(program_.Folder() + "/tarnock")}, Offscreen());
+  ASSERT_TRUE(
+      WaitUntil([&] { return TProgramProcess::PortIsListening(port_); }, kProgramTimeoutMs));
+  EXPECT_EQ(ProcEntry(c.procFile), c.expected);
+  ASSERT_EQ(::kill(static_cast<pid_t>(process_.processId()), SIGTERM), 0);
+  ASSERT_TRUE(Ended());
+  EXPECT_EQ(process_.exitCode(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Shell, InheritedTest,
+    testing::Values(
+        // Otherwise descriptor 2 would be the first socket or file opened,
+        // and the log lines would go into it.
+        TInheritedCase{"closed_standard_error_is_reopened", "exec 2>&-", "fd/2", "", "/dev/null"},
+        // Started through nohup, the terminal's hangup leaves it running.
+        TInheritedCase{"ignored_hangup_stays_ignored", "trap '' HUP", "status",
+                       "SigIgn:", "SigIgn:\t0000000000001001"}),
+    [](const testing::TestParamInfo<TInheritedCase>& info) { return info.param.name; });
 
 }  // namespace
