@@ -65,11 +65,15 @@ std::optional<int> RefuseWithoutDisplay(int argc, char** argv) {
       return std::nullopt;
     }
   }
+  ReportNoDisplay();
+  return 1;
+}
+
+void ReportNoDisplay() {
   std::fputs(
       "tarnock: no display; start it in a desktop session, or with -platform offscreen to "
       "capture without a window\n",
       stderr);
-  return 1;
 }
 
 std::optional<int> RefuseLeftoverArguments(int argc, char** argv) {

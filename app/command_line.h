@@ -11,9 +11,12 @@
 std::optional<int> AnswerHelpOrVersion(int argc, char** argv);
 
 // Without a display the window system would abort with a message about
-// reinstalling; this says what to do instead and ends with 1. A platform
-// chosen with -platform or QT_QPA_PLATFORM is left to the window system.
+// reinstalling; this reports no display and ends with 1. A platform chosen
+// with -platform or QT_QPA_PLATFORM is left to the window system.
 std::optional<int> RefuseWithoutDisplay(int argc, char** argv);
+
+// The one line that says there is no display and what to do instead.
+void ReportNoDisplay();
 
 // To be called once the window system has taken its own arguments: any
 // argument left is none of ours and ends the program with 2.

@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <csignal>
+#include <cstdlib>
 #include <optional>
 
 #include "app/command_line.h"
@@ -38,12 +39,19 @@ void KeepStandardDescriptorsOpen() {
 }
 
 QtMessageHandler defaultMessageHandler = nullptr;
+bool windowSystemStarting = false;
 
 // Standard error carries the log. The window system's notes about its
 // surroundings (no runtime folder, what the offscreen platform can't do)
-// would mix with it, so only its critical and fatal messages go out.
+// would mix with it, so only its critical and fatal messages go out. A
+// display that is named but can't be opened is fatal while the window
+// system starts; that is said in our words, before anything listens.
 void PassOnlyCriticalMessages(QtMsgType type, const QMessageLogContext& context,
                               const QString& message) {
+  if (type == QtFatalMsg && windowSystemStarting) {
+    ReportNoDisplay();
+    std::_Exit(1);
+  }
   if (type == QtCriticalMsg || type == QtFatalMsg) defaultMessageHandler(type, context, message);
 }
 
@@ -64,7 +72,9 @@ int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);
   RaiseOpenFileLimit();
   defaultMessageHandler = qInstallMessageHandler(PassOnlyCriticalMessages);
+  windowSystemStarting = true;
   QApplication application(argc, argv);
+  windowSystemStarting = false;
   if (const std::optional<int> status = RefuseLeftoverArguments(argc, argv)) return *status;
   // Lets a desktop match the window to its menu entry and icon.
   QGuiApplication::setDesktopFileName("org.tarnock.Tarnock");

@@ -27,6 +27,13 @@ QProcessEnvironment WithoutDisplay() {
   return environment;
 }
 
+// A display is named, but no X server answers there.
+QProcessEnvironment UnreachableDisplay() {
+  QProcessEnvironment environment = WithoutDisplay();
+  environment.insert("DISPLAY", ":12345");
+  return environment;
+}
+
 QProcessEnvironment Offscreen() {
   QProcessEnvironment environment = WithoutDisplay();
   environment.insert("QT_QPA_PLATFORM", "offscreen");
@@ -65,13 +72,17 @@ class CommandLineTest : public testing::Test {
   uint16_t port_ = 0;
 };
 
+constexpr const char* kNoDisplay =
+    "tarnock: no display; start it in a desktop session, or with -platform offscreen to capture "
+    "without a window\n";
+
 // Arguments that end the program before anything listens: what it prints on
 // standard output and standard error, and its exit status. "<settings>" in an
 // expectation stands for the settings file's path.
 struct TEarlyEndCase {
   const char* name;
   QStringList arguments;
-  bool display;
+  QProcessEnvironment (*environment)();
   int status;
   const char* output;  // a regular expression, matched in full
   const char* error;
@@ -83,7 +94,7 @@ class EarlyEndTest : public CommandLineTest, public testing::WithParamInterface<
 
 TEST_P(EarlyEndTest, AnswersAndEndsWithoutListening) {
   const TEarlyEndCase& c = GetParam();
-  Start(c.arguments, c.display ? Offscreen() : WithoutDisplay());
+  Start(c.arguments, c.environment());
   ASSERT_TRUE(Ended());
   EXPECT_EQ(process_.exitCode(), c.status);
   std::string output = c.output;
@@ -105,31 +116,28 @@ INSTANTIATE_TEST_SUITE_P(
         TEarlyEndCase{
             "help",
             {"--help"},
-            true,
+            Offscreen,
             0,
             "Usage: tarnock .*\nSettings file: <settings>\n.*-platform offscreen.*README.*",
             ""},
-        TEarlyEndCase{"help_needs_no_display", {"--help"}, false, 0, "Usage: tarnock .*", ""},
-        TEarlyEndCase{"version", {"--version"}, false, 0, "tarnock [0-9]+\\.[0-9]+\\.[0-9]+\n", ""},
+        TEarlyEndCase{
+            "help_needs_no_display", {"--help"}, WithoutDisplay, 0, "Usage: tarnock .*", ""},
+        TEarlyEndCase{
+            "version", {"--version"}, WithoutDisplay, 0, "tarnock [0-9]+\\.[0-9]+\\.[0-9]+\n", ""},
         TEarlyEndCase{"unknown_option",
                       {"--bogus"},
-                      true,
+                      Offscreen,
                       2,
                       "",
                       "tarnock: unknown argument \"--bogus\"; see tarnock --help\n"},
         TEarlyEndCase{"word_after_a_qt_option",
                       {"-platform", "offscreen", "capture"},
-                      false,
+                      WithoutDisplay,
                       2,
                       "",
                       "tarnock: unknown argument \"capture\"; see tarnock --help\n"},
-        TEarlyEndCase{"no_display",
-                      {},
-                      false,
-                      1,
-                      "",
-                      "tarnock: no display; start it in a desktop session, or with -platform "
-                      "offscreen to capture without a window\n"}),
+        TEarlyEndCase{"no_display", {}, WithoutDisplay, 1, "", kNoDisplay},
+        TEarlyEndCase{"unreachable_display", {}, UnreachableDisplay, 1, "", kNoDisplay}),
     [](const testing::TestParamInfo<TEarlyEndCase>& info) { return info.param.name; });
 
 // The way a service runs it: no display, the platform chosen on the command
