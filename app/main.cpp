@@ -1,12 +1,16 @@
-#include <QApplication>
-#include <QSocketNotifier>
-#include <cerrno>
-#include <csignal>
 #include <fcntl.h>
-#include <memory>
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <QApplication>
+#include <csignal>
+#include <cstdlib>
+#include <optional>
+
+#include "app/command_line.h"
+#include "app/termination_signals.h"
+#include "base/paths.h"
+#include "capture/ini_file.h"
 #include "capture/locale_formats.h"
 #include "ui/add_port.h"
 #include "ui/main_window.h"
@@ -24,56 +28,59 @@ void RaiseOpenFileLimit() {
   setrlimit(RLIMIT_NOFILE, &limit);
 }
 
-int terminationPipe[2] = {-1, -1};
-
-void OnTerminationSignal(int) {
-  const int saved = errno;
-  const char byte = 1;
-  [[maybe_unused]] const ssize_t written = ::write(terminationPipe[1], &byte, 1);
-  errno = saved;
+// A program started with standard error closed would get descriptor 2 for
+// its first listener or capture file, and the log lines would go there.
+void KeepStandardDescriptorsOpen() {
+  for (int descriptor = 0; descriptor <= 2; ++descriptor) {
+    if (::fcntl(descriptor, F_GETFD) != -1) continue;
+    const int placeholder = ::open("/dev/null", O_RDWR);
+    if (placeholder > 2) ::close(placeholder);
+  }
 }
 
-// A terminal's Ctrl+C or a session logout ends the program the way Close
-// does, so the placement is saved and every socket is closed. The signal
-// handler only writes into a pipe, which the event loop reads on its own
-// thread. Catching starts before the listeners open; a signal that comes
-// before the loop runs waits in the pipe.
-class TTerminationSignals {
- public:
-  TTerminationSignals() {
-    if (::pipe2(terminationPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
-    notifier_ = std::make_unique<QSocketNotifier>(terminationPipe[0], QSocketNotifier::Read);
-    struct sigaction action {};
-    action.sa_handler = OnTerminationSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-  }
+QtMessageHandler defaultMessageHandler = nullptr;
+bool windowSystemStarting = false;
 
-  void EndThrough(TForm1& window) {
-    if (!notifier_) return;
-    QObject::connect(notifier_.get(), &QSocketNotifier::activated, &window, [&window] {
-      char bytes[16];
-      while (::read(terminationPipe[0], bytes, sizeof bytes) > 0) {
-      }
-      window.Close1Click();
-    });
+// Standard error carries the log. The window system's notes about its
+// surroundings (no runtime folder, what the offscreen platform can't do)
+// would mix with it, so only its critical and fatal messages go out. A
+// display that is named but can't be opened is fatal while the window
+// system starts; that is said in our words, before anything listens.
+void PassOnlyCriticalMessages(QtMsgType type, const QMessageLogContext& context,
+                              const QString& message) {
+  if (type == QtFatalMsg && windowSystemStarting) {
+    ReportNoDisplay();
+    std::_Exit(1);
   }
+  if (type == QtCriticalMsg || type == QtFatalMsg) defaultMessageHandler(type, context, message);
+}
 
- private:
-  std::unique_ptr<QSocketNotifier> notifier_;
-};
+// The settings may live in the user's configuration folder, which a new
+// account does not have yet; the first save needs it.
+void PrepareSettingsFolder() {
+  const std::string folder = DirectoryPart(SettingsFilePath());
+  if (!folder.empty()) CreateDirectoryChain(folder);
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  KeepStandardDescriptorsOpen();
+  if (const std::optional<int> status = AnswerHelpOrVersion(argc, argv)) return *status;
+  if (const std::optional<int> status = RefuseWithoutDisplay(argc, argv)) return *status;
   // Nothing is ever sent, but a peer's reset must never end the program.
   std::signal(SIGPIPE, SIG_IGN);
   RaiseOpenFileLimit();
+  defaultMessageHandler = qInstallMessageHandler(PassOnlyCriticalMessages);
+  windowSystemStarting = true;
   QApplication application(argc, argv);
+  windowSystemStarting = false;
+  if (const std::optional<int> status = RefuseLeftoverArguments(argc, argv)) return *status;
+  // Lets a desktop match the window to its menu entry and icon.
+  QGuiApplication::setDesktopFileName("org.tarnock.Tarnock");
   TTerminationSignals terminationSignals;
   LoadLocaleFormats();
+  PrepareSettingsFolder();
 
   // The main window's creation opens the listeners, before any other window
   // exists; connections that arrive meanwhile wait in the backlog.

@@ -12,7 +12,7 @@ int RealOpen(const char* path, int flags, mode_t mode) {
 
 const TFileCalls kRealFileCalls = {
     &RealOpen, &::read,   &::write,  &::close, &::fstat,    &::stat,
-    &::fsync,  &::rename, &::unlink, &::mkdir, &::readlink,
+    &::fsync,  &::rename, &::unlink, &::mkdir, &::readlink, &::access,
 };
 
 }  // namespace

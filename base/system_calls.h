@@ -21,6 +21,7 @@ struct TFileCalls {
   int (*Unlink)(const char* path);
   int (*MakeDirectory)(const char* path, mode_t mode);
   ssize_t (*ReadLink)(const char* path, char* buffer, size_t size);
+  int (*Access)(const char* path, int mode);  // access
 };
 
 // The table in use; starts out as the real calls.

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <deque>
 #include <optional>
 #include <unordered_map>
@@ -215,16 +216,35 @@ bool SyncInterruptible(int handle) {
   return result == 0;
 }
 
+// The file that a rewrite replaces: the path itself, or the end of its chain
+// of symbolic links, so that a link stays a link and its target gets the new
+// content. A relative link is read from the folder of the link.
+std::string FileBehindLinks(const std::string& path) {
+  // As many hops as the kernel follows; a longer chain fails to open anyway.
+  constexpr int kMaxLinks = 40;
+  std::string current = path;
+  for (int hop = 0; hop < kMaxLinks; ++hop) {
+    char target[4096];
+    const ssize_t length = FileCalls().ReadLink(current.c_str(), target, sizeof target);
+    if (length <= 0 || static_cast<std::size_t>(length) >= sizeof target) break;
+    const std::string_view link(target, static_cast<std::size_t>(length));
+    current =
+        link.starts_with('/') ? std::string(link) : DirectoryPart(current) + std::string(link);
+  }
+  return current;
+}
+
 // Replaces the file by content in one step: a temporary file in the same
 // folder is written, synced and renamed over it, so that a failure at any
 // point leaves the old file whole.
 void ReplaceFile(const std::string& path, const std::string& content, mode_t mode) {
   static unsigned counter = 0;
   const TFileCalls& calls = FileCalls();
+  const std::string target = FileBehindLinks(path);
   std::string temporary;
   int handle = -1;
   for (int attempt = 0; attempt < 100 && handle < 0; ++attempt) {
-    temporary = path + "." + FormatInteger(getpid()) + "." + FormatInteger(++counter) + ".tmp";
+    temporary = target + "." + FormatInteger(getpid()) + "." + FormatInteger(++counter) + ".tmp";
     do {
       handle = calls.Open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
     } while (handle < 0 && errno == EINTR);
@@ -236,7 +256,7 @@ void ReplaceFile(const std::string& path, const std::string& content, mode_t mod
   // Never retried: the handle is gone whatever close returned. An interrupted
   // close has still released it, and the content is already synced.
   if (calls.Close(handle) != 0 && errno != EINTR) written = false;
-  if (written && calls.Rename(temporary.c_str(), path.c_str()) == 0) return;
+  if (written && calls.Rename(temporary.c_str(), target.c_str()) == 0) return;
   calls.Unlink(temporary.c_str());
   throw failure;
 }
@@ -455,9 +475,41 @@ void TIniFile::ReplaceSection(std::string_view section,
   Commit(path_, document, edit);
 }
 
+namespace {
+
+// The user's configuration folder by the XDG rules, with a trailing "/":
+// $XDG_CONFIG_HOME when it is an absolute path, else ~/.config; empty when
+// neither is known.
+std::string UserConfigFolder() {
+  const char* configured = std::getenv("XDG_CONFIG_HOME");
+  if (configured && configured[0] == '/') return IncludeSeparator(configured);
+  const char* home = std::getenv("HOME");
+  if (home && home[0] == '/') return IncludeSeparator(home) + ".config/";
+  return "";
+}
+
+}  // namespace
+
+std::string SettingsPathFor(std::string_view executable) {
+  const std::string beside = ReplaceExtension(executable, ".ini");
+  const std::string directory = DirectoryPart(beside);
+  const char* folder = directory.empty() ? "." : directory.c_str();
+  if (FileIsPresent(beside) || FileCalls().Access(folder, W_OK) == 0) return beside;
+  // An installed copy sits in a folder that only the administrator may
+  // change; its settings would never save there.
+  const std::string config = UserConfigFolder();
+  return config.empty() ? beside : config + "tarnock/tarnock.ini";
+}
+
 std::string SettingsFilePath() {
-  char buffer[4096];
-  const ssize_t length = FileCalls().ReadLink("/proc/self/exe", buffer, sizeof buffer);
-  if (length <= 0 || static_cast<std::size_t>(length) >= sizeof buffer) return "tarnock.ini";
-  return ReplaceExtension(std::string_view(buffer, static_cast<std::size_t>(length)), ".ini");
+  // Decided once, so that a folder that becomes writable later, or a file
+  // that appears there, never splits the settings between two files.
+  static const std::string path = [] {
+    char buffer[4096];
+    const ssize_t length = FileCalls().ReadLink("/proc/self/exe", buffer, sizeof buffer);
+    if (length <= 0 || static_cast<std::size_t>(length) >= sizeof buffer)
+      return std::string("tarnock.ini");
+    return SettingsPathFor(std::string_view(buffer, static_cast<std::size_t>(length)));
+  }();
+  return path;
 }

@@ -18,7 +18,8 @@
 // the one read and written. A write keeps every other line as it was and
 // replaces the file atomically (temporary file in the same folder, written,
 // synced, renamed), so a failed write leaves the old file whole; it raises
-// Exception "Unable to write to " + path.
+// Exception "Unable to write to " + path. A symbolic link is followed: the
+// file it names is replaced, in that file's folder, and the link stays.
 class TIniFile {
  public:
   static constexpr std::size_t kMaxTextLength = 2047;
@@ -59,6 +60,12 @@ class TIniFile {
   std::string path_;
 };
 
-// The executable's real path (/proc/self/exe) with its extension replaced by
-// ".ini".
+// Where the settings of the executable at that path live: beside it, named
+// after it with the extension ".ini", when that file exists or its folder is
+// writable; otherwise tarnock/tarnock.ini in the user's configuration folder
+// ($XDG_CONFIG_HOME, by default ~/.config).
+std::string SettingsPathFor(std::string_view executable);
+
+// SettingsPathFor the running executable's real path (/proc/self/exe),
+// decided at the first call and the same for the rest of the run.
 std::string SettingsFilePath();

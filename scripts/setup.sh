@@ -1,13 +1,29 @@
 #!/usr/bin/env bash
-# Installs what building and testing need on a fresh Debian 12 machine, then
-# configures and builds into the folder given as $1 with the CMake options
-# that follow. Already-installed packages are not fetched again.
+# Installs what is missing on a fresh Debian 12 machine, then configures and
+# builds into the folder given as the first argument with the CMake options
+# that follow. What is installed depends on the purpose given before the
+# folder: nothing (build and run), --tests or --package. Already-installed
+# packages are not fetched again.
+#
+#   setup.sh [--tests | --package] build_dir [cmake options...]
 set -euo pipefail
 
-# Build and run: the toolchain and Qt. Tests: GoogleTest, Xvfb with xdotool
-# for the dialog end-to-end test, and clang for the fuzz targets.
-packages=(cmake ninja-build g++ qt6-base-dev qt6-qpa-plugins libgl-dev
-          libgtest-dev xvfb xauth xdotool clang-14 libclang-rt-14-dev)
+# Build and run: the toolchain and Qt with its platform plugins.
+packages=(cmake ninja-build g++ qt6-base-dev qt6-qpa-plugins libgl-dev)
+case "${1:-}" in
+  --tests)
+    # GoogleTest; clang for the fuzz targets; Xvfb, xauth, xdotool and
+    # openbox for the end-to-end tests on a private X server; the validators
+    # of the desktop entry and the AppStream metadata.
+    packages+=(libgtest-dev clang-14 libclang-rt-14-dev xvfb xauth xdotool openbox
+               desktop-file-utils appstream)
+    shift ;;
+  --package)
+    # CPack finds the package's library dependencies with dpkg-shlibdeps,
+    # which needs file.
+    packages+=(dpkg-dev file)
+    shift ;;
+esac
 
 missing=()
 for p in "${packages[@]}"; do

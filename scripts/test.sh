@@ -4,7 +4,7 @@
 # output).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-"$root/scripts/setup.sh" build-test -DCMAKE_BUILD_TYPE=Debug -DTARNOCK_SANITIZE=ON
+"$root/scripts/setup.sh" --tests build-test -DCMAKE_BUILD_TYPE=Debug -DTARNOCK_SANITIZE=ON
 # A few seconds of fuzzing per target; ./scripts/fuzz.sh 600 runs them longer.
 "$root/scripts/fuzz.sh" 5
 cd "$root/build-test"

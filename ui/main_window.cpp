@@ -1,6 +1,7 @@
 #include "ui/main_window.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCoreApplication>
 #include <QMenu>
 #include <QMenuBar>
@@ -11,6 +12,7 @@
 #include <QTextCursor>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <cstdio>
 #include <exception>
 #include <utility>
 
@@ -25,7 +27,7 @@ const QColor kSilver(0xC0, 0xC0, 0xC0);
 
 // A socket error message carries CR LF between its two parts; the pane shows
 // each part on a line of its own, as it does for a lone CR or LF.
-QString PaneText(const std::string& line) {
+std::string WithLineFeeds(const std::string& line) {
   std::string text;
   text.reserve(line.size());
   for (size_t i = 0; i < line.size(); ++i) {
@@ -36,6 +38,16 @@ QString PaneText(const std::string& line) {
       text += line[i];
     }
   }
+  return text;
+}
+
+// Every pane line also goes to standard error, so that a terminal, the
+// journal or a redirect keeps the whole history that the panes cut.
+QString EchoedPaneText(const std::string& line) {
+  std::string text = WithLineFeeds(line);
+  text += '\n';
+  std::fwrite(text.data(), 1, text.size(), stderr);
+  text.pop_back();
   return QString::fromUtf8(text);
 }
 
@@ -183,11 +195,25 @@ void TForm1::Close1Click() {
   QCoreApplication::quit();
 }
 
+void TForm1::EndOnSignal() {
+  endedBySignal_ = true;
+  // A box opened after the event loop has ended, such as a failed save at
+  // the end, runs a loop of its own that quit() no longer reaches.
+  if (QWidget* box = QApplication::activeModalWidget()) box->close();
+  Close1Click();
+}
+
 void TForm1::Guarded(const std::function<void()>& body) {
   try {
     body();
   } catch (const std::exception& failure) {
-    ShowGeneralErrorBox(isVisible() ? this : nullptr, failure.what());
+    // Nobody may be there to answer a box once a signal asked for the end:
+    // a service has no screen, and a closed terminal no operator.
+    if (endedBySignal_) {
+      std::fprintf(stderr, "%s\n", failure.what());
+    } else {
+      ShowGeneralErrorBox(isVisible() ? this : nullptr, failure.what());
+    }
   }
 }
 
@@ -227,12 +253,12 @@ void TForm1::ClearPortLog() {
 }
 
 void TForm1::AppendPortLine(const std::string& line) {
-  queuedPortLines_.append(PaneText(line));
+  queuedPortLines_.append(EchoedPaneText(line));
   ScheduleFlush();
 }
 
 void TForm1::AppendMessageLine(const std::string& line) {
-  QString text = PaneText(line);
+  QString text = EchoedPaneText(line);
   messageLines_ += 1 + static_cast<int>(text.count(QLatin1Char('\n')));
   queuedMessageLines_.append(std::move(text));
   ScheduleFlush();

@@ -55,6 +55,9 @@ class TForm1 : public QMainWindow, public TMonitorWindow {
   void Ports1Click();
   void DeleteFileifEmpty1Click();
   void Close1Click();
+  // Close, asked for by a termination signal: an open box is closed, and a
+  // failure during the end goes to standard error instead of a box.
+  void EndOnSignal();
 
   // TMonitorWindow
   void ClearPortLog() override;
@@ -107,6 +110,7 @@ class TForm1 : public QMainWindow, public TMonitorWindow {
   // The outer height last asked for, applied again once the frame is known.
   int outerHeight_ = kDesignHeight;
   bool closing_ = false;
+  bool endedBySignal_ = false;
   // Declared after the panes: it reports into them from its first start on.
   TCaptureMonitor monitor_;
 };

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -471,6 +472,133 @@ TEST_F(IniFileTest, LinesOutsideAnySectionAreNoKeys) {
   EXPECT_EQ(ini.ReadText("S", "k", ""), "inside");
   EXPECT_EQ(ini.ReadText("", "k", "d"), "d");
 }
+
+// A save through a symbolic link writes the file at the end of the chain, in
+// that file's folder, and keeps every link as it was.
+struct TLinkCase {
+  const char* name;
+  // Links name to the file, relative to the test folder, in order: the first
+  // is the settings path itself, each links to the next, the last to target.
+  TStrings links;
+  std::string target;
+  bool absolute;
+  bool targetExists;
+};
+
+class SymbolicLinkTest : public IniFileTest, public testing::WithParamInterface<TLinkCase> {};
+
+TEST_P(SymbolicLinkTest, SaveWritesTheTargetAndKeepsTheLink) {
+  const TLinkCase& c = GetParam();
+  std::filesystem::create_directories(root_ + "/real");
+  std::filesystem::create_directories(root_ + "/links");
+  const std::string target = root_ + "/" + c.target;
+  if (c.targetExists) std::ofstream(target) << "; kept\n[Ports]\n9100=a\n";
+  TStrings names = c.links;
+  names.push_back(c.target);
+  for (size_t i = 0; i + 1 < names.size(); ++i) {
+    const std::filesystem::path link = root_ + "/" + names[i];
+    const std::filesystem::path next = root_ + "/" + names[i + 1];
+    std::filesystem::create_symlink(
+        c.absolute ? next : std::filesystem::relative(next, link.parent_path()), link);
+  }
+  const std::string settings = root_ + "/" + c.links.front();
+
+  TIniFile(settings).WriteText("Ports", "9101", "b");
+
+  for (size_t i = 0; i + 1 < names.size(); ++i)
+    EXPECT_TRUE(std::filesystem::is_symlink(root_ + "/" + names[i])) << names[i];
+  EXPECT_EQ(Contents(target),
+            c.targetExists ? "; kept\n[Ports]\n9100=a\n9101=b\n" : "[Ports]\n9101=b\n");
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(root_ + "/real"),
+                          std::filesystem::directory_iterator()),
+            1);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Links, SymbolicLinkTest,
+    testing::Values(
+        TLinkCase{"Absolute", {"links/tarnock.ini"}, "real/settings.ini", true, true},
+        TLinkCase{"Relative", {"links/tarnock.ini"}, "real/settings.ini", false, true},
+        TLinkCase{
+            "Chain", {"links/tarnock.ini", "links/middle.ini"}, "real/settings.ini", false, true},
+        TLinkCase{"TargetMissing", {"links/tarnock.ini"}, "real/settings.ini", true, false}),
+    [](const testing::TestParamInfo<TLinkCase>& info) { return std::string(info.param.name); });
+
+TEST_F(IniFileTest, FailedSaveThroughALinkNamesTheLink) {
+  std::filesystem::create_symlink(root_ + "/missing/settings.ini", path_);
+  EXPECT_EQ(FailureOf([&] { Ini().WriteText("Ports", "1", "x"); }), "Unable to write to " + path_);
+  EXPECT_TRUE(std::filesystem::is_symlink(path_));
+}
+
+// Sets an environment variable, or removes it for nullptr, for its lifetime.
+class TEnvironmentOverride {
+ public:
+  TEnvironmentOverride(const char* name, const char* value) : name_(name) {
+    if (const char* old = getenv(name)) saved_ = old;
+    value ? setenv(name, value, 1) : unsetenv(name);
+  }
+  ~TEnvironmentOverride() { saved_ ? setenv(name_, saved_->c_str(), 1) : unsetenv(name_); }
+
+ private:
+  const char* name_;
+  std::optional<std::string> saved_;
+};
+
+// Where the settings of an executable in <root>/bin live; "~" in the
+// expectation and the variables stands for the test folder.
+struct TLocationCase {
+  const char* name;
+  bool fileBeside;
+  bool folderWritable;
+  const char* configHome;
+  const char* home;
+  const char* expected;
+};
+
+class SettingsLocationTest : public IniFileTest, public testing::WithParamInterface<TLocationCase> {
+ protected:
+  std::string InRoot(const char* text) {
+    std::string result = text;
+    if (result.starts_with('~')) result.replace(0, 1, root_);
+    return result;
+  }
+};
+
+TEST_P(SettingsLocationTest, BesideTheExecutableOrInTheUserConfiguration) {
+  const TLocationCase& c = GetParam();
+  std::filesystem::create_directories(root_ + "/bin");
+  if (c.fileBeside) std::ofstream(root_ + "/bin/tarnock.ini") << "[Ports]\n";
+  const std::string configHome = c.configHome ? InRoot(c.configHome) : "";
+  const std::string home = c.home ? InRoot(c.home) : "";
+  TEnvironmentOverride configVariable("XDG_CONFIG_HOME",
+                                      c.configHome ? configHome.c_str() : nullptr);
+  TEnvironmentOverride homeVariable("HOME", c.home ? home.c_str() : nullptr);
+  TFileCallsOverride override;
+  if (!c.folderWritable) {
+    // Refused like a system folder is to a normal user, also when the test
+    // runs as the administrator.
+    override.Calls().Access = [](const char*, int) -> int {
+      errno = EACCES;
+      return -1;
+    };
+  }
+  EXPECT_EQ(SettingsPathFor(root_ + "/bin/tarnock"), InRoot(c.expected));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SettingsLocationTest,
+    testing::Values(
+        TLocationCase{"WritableFolder", false, true, "~/config", "~/home", "~/bin/tarnock.ini"},
+        TLocationCase{"FileBesideInReadOnlyFolder", true, false, "~/config", "~/home",
+                      "~/bin/tarnock.ini"},
+        TLocationCase{"ReadOnlyFolder", false, false, "~/config", "~/home",
+                      "~/config/tarnock/tarnock.ini"},
+        TLocationCase{"ConfigHomeUnset", false, false, nullptr, "~/home",
+                      "~/home/.config/tarnock/tarnock.ini"},
+        TLocationCase{"ConfigHomeRelative", false, false, "config", "~/home",
+                      "~/home/.config/tarnock/tarnock.ini"},
+        TLocationCase{"NoHomeAtAll", false, false, nullptr, nullptr, "~/bin/tarnock.ini"}),
+    [](const testing::TestParamInfo<TLocationCase>& info) { return std::string(info.param.name); });
 
 TEST(SettingsFilePath, IsTheExecutableWithTheIniExtension) {
   const std::string executable = std::filesystem::canonical("/proc/self/exe").string();

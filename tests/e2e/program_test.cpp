@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <QDir>
+#include <QFile>
 #include <csignal>
 #include <ostream>
 #include <random>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "capture/ini_file.h"
+#include "support/log_lines.h"
 #include "support/loopback.h"
 #include "support/program_process.h"
 #include "support/wait.h"
@@ -25,14 +27,22 @@ class ProgramTest : public testing::Test {
 
   std::string CaptureFolder() const { return program_.Folder() + "/captures"; }
 
+  // The [Ports] line of a port picked free, which becomes the test's port.
+  std::string PortLine() {
+    port_ = FreeLoopbackPort();
+    return std::to_string(port_) + "=" + CaptureFolder() + ",yyyymmddhhnnss,F,0,\n";
+  }
+
   // Starts the program with one port and waits until it listens there.
   void StartWithPort(const std::string& extraSettings = "") {
-    port_ = FreeLoopbackPort();
-    program_.WriteSettings("[Ports]\n" + std::to_string(port_) + "=" + CaptureFolder() +
-                           ",yyyymmddhhnnss,F,0,\n" + extraSettings);
+    StartWith("[Ports]\n" + PortLine() + extraSettings);
+  }
+
+  void StartWith(const std::string& settings) {
+    program_.WriteSettings(settings);
     ASSERT_TRUE(program_.Start());
-    ASSERT_TRUE(WaitUntil([&] { return TProgramProcess::PortIsListening(port_); },
-                          kProgramTimeoutMs))
+    ASSERT_TRUE(
+        WaitUntil([&] { return TProgramProcess::PortIsListening(port_); }, kProgramTimeoutMs))
         << program_.Output();
   }
 
@@ -62,12 +72,23 @@ class ProgramTest : public testing::Test {
     ASSERT_TRUE(program_.EndedCleanly(kProgramTimeoutMs)) << program_.Output();
   }
 
+  // What the program printed so far, line by line.
+  std::vector<std::string> OutputLines() {
+    output_ += program_.Output();
+    std::vector<std::string> lines;
+    for (size_t start = 0, end; (end = output_.find('\n', start)) != std::string::npos;
+         start = end + 1)
+      lines.push_back(output_.substr(start, end - start));
+    return lines;
+  }
+
   std::string Setting(const char* section, const char* key) const {
     return TIniFile(program_.SettingsPath()).ReadText(section, key, "<absent>");
   }
 
   TProgramProcess program_{TARNOCK_BINARY};
   uint16_t port_ = 0;
+  std::string output_;
 };
 
 std::string RandomBytes(size_t size) {
@@ -143,7 +164,8 @@ TEST_P(TerminationTest, EndsLikeCloseWithAnOpenConnection) {
 
 INSTANTIATE_TEST_SUITE_P(Signals, TerminationTest,
                          testing::Values(SignalCase{"SIGTERM", SIGTERM},
-                                         SignalCase{"SIGINT", SIGINT}),
+                                         SignalCase{"SIGINT", SIGINT},
+                                         SignalCase{"SIGHUP", SIGHUP}),
                          [](const testing::TestParamInfo<SignalCase>& info) {
                            return info.param.name;
                          });
@@ -161,6 +183,44 @@ TEST_F(ProgramTest, BytesSentJustBeforeTheEndAreCaptured) {
   EndWith(SIGTERM);
   ::close(connection);
   EXPECT_TRUE(ReadWholeFile(CaptureFiles()[0]) == payload);
+}
+
+// Nobody answers a box at an end that a signal asked for: a failed save of
+// the placement goes to standard error, and the program ends all the same.
+TEST_F(ProgramTest, FailedSaveAtASignalEndGoesToStandardError) {
+  StartWithPort();
+  // A folder in place of the settings file fails every save, also for the
+  // administrator.
+  ASSERT_TRUE(QFile::remove(QString::fromStdString(program_.SettingsPath())));
+  ASSERT_TRUE(QDir().mkdir(QString::fromStdString(program_.SettingsPath())));
+  EndWith(SIGTERM);
+  const std::vector<std::string> lines = OutputLines();
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.back(), "Unable to write to " + program_.SettingsPath());
+}
+
+// Standard error carries every pane line as it stands, one line per line,
+// and nothing else. "0" before the port names the same port again, which is
+// then busy.
+TEST_F(ProgramTest, StandardErrorHoldsExactlyThePaneLines) {
+  const std::string portLine = PortLine();
+  const std::string port = std::to_string(port_);
+  StartWith("[Ports]\n" + portLine + "0" + port + "=x\n");
+  const int connection = ConnectLoopback(port_);
+  ASSERT_GE(connection, 0);
+  ASSERT_TRUE(SendAll(connection, "hello"));
+  ::close(connection);
+  ASSERT_EQ(CaptureOnceItHolds(5), "hello");
+  ASSERT_TRUE(WaitUntil([&] { return OutputLines().size() >= 5; }, kProgramTimeoutMs));
+  EndWith(SIGTERM);
+
+  const std::vector<std::string> lines = OutputLines();
+  ASSERT_EQ(lines.size(), 5u) << output_;
+  EXPECT_EQ(lines[0], "Listening on port " + port);
+  EXPECT_TRUE(HasPrefixThen(lines[1], "ERROR: Port 0" + port + " is busy")) << lines[1];
+  EXPECT_TRUE(HasPrefixThen(lines[2], "Connected to: 127.0.0.1 on port " + port)) << lines[2];
+  EXPECT_TRUE(HasPrefixThen(lines[3], "5 bytes written to " + CaptureFiles()[0])) << lines[3];
+  EXPECT_TRUE(HasPrefixThen(lines[4], "127.0.0.1 disconnected.")) << lines[4];
 }
 
 }  // namespace
