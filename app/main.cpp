@@ -81,6 +81,7 @@ int main(int argc, char** argv) {
   TTerminationSignals terminationSignals;
   LoadLocaleFormats();
   PrepareSettingsFolder();
+  RemoveAbandonedTemporaries(SettingsFilePath());
 
   // The main window's creation opens the listeners, before any other window
   // exists; connections that arrive meanwhile wait in the backlog.

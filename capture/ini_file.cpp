@@ -4,12 +4,16 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <deque>
+#include <filesystem>
 #include <optional>
 #include <unordered_map>
 
+#include "base/disk_file.h"
 #include "base/exceptions.h"
 #include "base/paths.h"
 #include "base/system_calls.h"
@@ -93,21 +97,31 @@ void SplitLines(TDocument& document) {
   }
 }
 
-// Reads the whole file into content; 0 on success, else the errno.
+// Anything larger is no settings file anyone wrote by hand, and reading it
+// whole at every connection would exhaust memory.
+constexpr off_t kMaxSettingsSize = 16 << 20;
+
+// Why a file that opened cannot be read as settings; 0 when it can.
+int UnreadableReason(const struct stat& status) {
+  if (!S_ISREG(status.st_mode)) return EACCES;  // a FIFO, a device, a folder
+  if (status.st_size > kMaxSettingsSize) return EFBIG;
+  return 0;
+}
+
+// Reads the whole file into content; 0 on success, else the errno. Never
+// waits: a FIFO under the name would otherwise block every connection.
 int ReadWholeFile(const std::string& path, TDocument& document) {
   const TFileCalls& calls = FileCalls();
   int handle;
   do {
-    handle = calls.Open(path.c_str(), O_RDONLY | O_CLOEXEC, 0);
+    handle = calls.Open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK, 0);
   } while (handle < 0 && errno == EINTR);
   if (handle < 0) return errno;
   int failure = 0;
   struct stat status {};
   if (calls.FileStatus(handle, &status) != 0) {
     failure = errno;
-  } else if (S_ISDIR(status.st_mode)) {
-    failure = EISDIR;
-  } else {
+  } else if ((failure = UnreadableReason(status)) == 0) {
     document.mode = status.st_mode & 07777;
     char chunk[65536];
     for (;;) {
@@ -125,18 +139,21 @@ int ReadWholeFile(const std::string& path, TDocument& document) {
   return failure;
 }
 
-// The file as it stands; a missing file is an empty document. When the file
-// exists but cannot be read, a reader sees it as empty, and a writer must not
-// replace what it cannot see.
+// The file as it stands; a missing file is an empty document. A file that
+// exists but cannot be read is no empty one: a reader reports why, and a
+// writer must not replace what it cannot see.
 TDocument LoadDocument(const std::string& path, bool forWriting) {
   TDocument document;
   const int failure = ReadWholeFile(path, document);
-  if (failure != 0) {
-    document.content.clear();
-    if (failure != ENOENT && forWriting) throw Exception("Unable to write to " + path);
-    document.mode = 0666;
-  } else {
+  if (failure == 0) {
     document.present = true;
+  } else {
+    document.content.clear();
+    document.mode = 0666;
+    if (failure != ENOENT && failure != ENOTDIR) {
+      if (forWriting) throw Exception("Unable to write to " + path);
+      RaiseInOutError(InOutErrorCode(failure, path), failure);
+    }
   }
   SplitLines(document);
   return document;
@@ -261,6 +278,31 @@ void ReplaceFile(const std::string& path, const std::string& content, mode_t mod
   throw failure;
 }
 
+bool IsDecimal(std::string_view text) {
+  return !text.empty() && text.size() <= 10 &&
+         std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// The saving process of a temporary file named "<file>.<pid>.<n>.tmp", as
+// ReplaceFile names them; 0 for any other name.
+pid_t SavingProcessOf(std::string_view entry, std::string_view fileName) {
+  if (!entry.starts_with(fileName) || !entry.ends_with(".tmp")) return 0;
+  entry.remove_prefix(fileName.size());
+  entry.remove_suffix(4);
+  if (!entry.starts_with('.')) return 0;
+  entry.remove_prefix(1);
+  const std::size_t dot = entry.find('.');
+  if (dot == std::string_view::npos) return 0;
+  const std::string_view pid = entry.substr(0, dot);
+  if (!IsDecimal(pid) || !IsDecimal(entry.substr(dot + 1))) return 0;
+  return static_cast<pid_t>(std::stoll(std::string(pid)));
+}
+
+// A process that has ended leaves its temporary file to nobody. Our own
+// number counts as ended too: at start this process has saved nothing yet,
+// so such a file is from an earlier process that had the same number.
+bool SaverIsGone(pid_t pid) { return pid == getpid() || (::kill(pid, 0) != 0 && errno == ESRCH); }
+
 void Commit(const std::string& path, const TDocument& document, const TEdit& edit) {
   ReplaceFile(path, Render(document, edit), document.mode);
 }
@@ -298,6 +340,19 @@ int FirstHeader(const TDocument& document, std::string_view section) {
 }
 
 }  // namespace
+
+void RemoveAbandonedTemporaries(const std::string& path) {
+  const std::string target = FileBehindLinks(path);
+  const std::string folder = DirectoryPart(target);
+  const std::string fileName = target.substr(folder.size());
+  std::error_code error;
+  for (const auto& entry :
+       std::filesystem::directory_iterator(folder.empty() ? "." : folder, error)) {
+    const std::string name = entry.path().filename().string();
+    const pid_t saver = SavingProcessOf(name, fileName);
+    if (saver > 0 && SaverIsGone(saver)) FileCalls().Unlink((folder + name).c_str());
+  }
+}
 
 std::string TIniFile::ReadText(std::string_view section, std::string_view key,
                                std::string_view defaultText) const {

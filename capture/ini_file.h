@@ -10,6 +10,11 @@
 // The settings accessor: holds nothing but the path of an INI-format file and
 // reads the file afresh at every operation.
 //
+// Reading never waits and reads nothing but a regular file of at most 16 MiB:
+// a missing file reads as empty, one that exists but cannot be read raises
+// its I/O error ("File access denied" for anything but a regular file,
+// "I/O error 223" for one too large).
+//
 // Format: "[name]" lines open sections; "key=value" lines belong to the
 // section above them. Section and key names match without regard to ASCII
 // case, blanks around names and values are trimmed, nothing is quoted or
@@ -59,6 +64,11 @@ class TIniFile {
  private:
   std::string path_;
 };
+
+// Removes the temporary files that saves of the settings file at path left
+// behind when their process was killed in the middle (named after the file,
+// the saving process and a counter), but none of a process that still runs.
+void RemoveAbandonedTemporaries(const std::string& path);
 
 // Where the settings of the executable at that path live: beside it, named
 // after it with the extension ".ini", when that file exists or its folder is

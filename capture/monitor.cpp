@@ -59,10 +59,16 @@ void TCaptureMonitor::Restart() {
 
 void TCaptureMonitor::FormCreate() {
   window_.ClearPortLog();
-  ReadPlacement();
-  // Both lists are empty here: the stop before a start empties them, and
-  // clearing them here could destroy a session inside its own list.
-  CreateServerSockets();
+  try {
+    ReadPlacement();
+    // Both lists are empty here: the stop before a start empties them, and
+    // clearing them here could destroy a session inside its own list.
+    CreateServerSockets();
+  } catch (const std::exception& failure) {
+    // A settings file that exists but cannot be read opens no port, and the
+    // port log says why.
+    window_.AppendPortLine(TimestampPrefix() + ErrorLine(failure));
+  }
 }
 
 void TCaptureMonitor::ReadPlacement() {

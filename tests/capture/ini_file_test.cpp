@@ -4,7 +4,10 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
@@ -319,7 +322,7 @@ TEST_F(IniFileTest, UnwritableLocationsRaiseUnableToWrite) {
               Ini().ReplaceSection("Ports", {{"1", "x"}});
             }),
             "Unable to write to " + path_);
-  EXPECT_EQ(Ini().ReadText("Ports", "1", "d"), "d");
+  EXPECT_EQ(FailureOf([&] { Ini().ReadText("Ports", "1", "d"); }), "File access denied");
 }
 
 TEST_F(IniFileTest, TextsTheFormatCannotHoldAreRefused) {
@@ -416,18 +419,93 @@ INSTANTIATE_TEST_SUITE_P(
                                  }}),
     [](const testing::TestParamInfo<TFailingStep>& info) { return std::string(info.param.name); });
 
-TEST_F(IniFileTest, UnreadableExistingFileIsNeverReplaced) {
-  Store("[Ports]\n9100=a\n");
-  TFileCallsOverride override;
-  override.Calls().Read = [](int, void*, size_t) -> ssize_t {
-    errno = EIO;
-    return -1;
+struct TUnreadableCase {
+  const char* name;
+  // Makes the settings file at path exist but unreadable as settings.
+  void (*spoil)(const std::string& path, TFileCalls& calls);
+  const char* message;
+};
+
+// A file that exists but cannot be read is no empty file: a reader says why,
+// never waits for it and never reads it whole, and a writer leaves it alone.
+TEST_F(IniFileTest, UnreadableExistingFileIsReportedAndNeverReplaced) {
+  const TUnreadableCase cases[] = {
+      {"read fails",
+       [](const std::string&, TFileCalls& calls) {
+         calls.Read = [](int, void*, size_t) -> ssize_t {
+           errno = EIO;
+           return -1;
+         };
+       },
+       "I/O error 1117"},
+      {"out of descriptors",
+       [](const std::string&, TFileCalls& calls) {
+         calls.Open = [](const char*, int, mode_t) -> int {
+           errno = EMFILE;
+           return -1;
+         };
+       },
+       "Too many open files"},
+      {"FIFO",
+       [](const std::string& path, TFileCalls&) {
+         std::filesystem::remove(path);
+         mkfifo(path.c_str(), 0666);
+       },
+       "File access denied"},
+      {"folder",
+       [](const std::string& path, TFileCalls&) {
+         std::filesystem::remove(path);
+         std::filesystem::create_directory(path);
+       },
+       "File access denied"},
+      {"over 16 MiB",
+       [](const std::string& path, TFileCalls&) {
+         std::filesystem::resize_file(path, (16u << 20) + 1);
+       },
+       "I/O error 223"},
   };
-  EXPECT_EQ(Ini().ReadText("Ports", "9100", "d"), "d");
-  EXPECT_EQ(FailureOf([&] { Ini().WriteText("Ports", "9101", "b"); }),
-            "Unable to write to " + path_);
-  FileCalls() = RealFileCalls();
-  EXPECT_EQ(Stored(), "[Ports]\n9100=a\n");
+  for (const TUnreadableCase& c : cases) {
+    std::filesystem::remove_all(path_);
+    Store("[Ports]\n9100=a\n");
+    const auto before = std::filesystem::status(path_).type();
+    {
+      TFileCallsOverride override;
+      c.spoil(path_, override.Calls());
+      EXPECT_EQ(FailureOf([&] { Ini().ReadText("Ports", "9100", "d"); }), c.message) << c.name;
+      EXPECT_EQ(FailureOf([&] { Ini().WriteText("Ports", "9101", "b"); }),
+                "Unable to write to " + path_)
+          << c.name;
+    }
+    if (std::filesystem::status(path_).type() == before &&
+        std::filesystem::file_size(path_) < 100) {
+      EXPECT_EQ(Stored(), "[Ports]\n9100=a\n") << c.name;
+    }
+  }
+}
+
+// Saves killed in the middle leave "<file>.<pid>.<n>.tmp" behind; only those
+// of processes that have ended go, nothing else in the folder.
+TEST_F(IniFileTest, AbandonedTemporariesOfEndedSaversAreRemoved) {
+  const pid_t child = fork();
+  if (child == 0) _exit(0);
+  ASSERT_GT(child, 0);
+  waitpid(child, nullptr, 0);
+  const std::string ended = std::to_string(child), running = std::to_string(getppid());
+  const TStrings removed = {"tarnock.ini." + ended + ".1.tmp", "tarnock.ini." + ended + ".22.tmp",
+                            "tarnock.ini." + std::to_string(getpid()) + ".3.tmp"};
+  const TStrings kept = {"tarnock.ini." + running + ".1.tmp", "tarnock.ini.x.1.tmp",
+                         "tarnock.ini." + ended + ".tmp", "other.ini." + ended + ".1.tmp",
+                         "tarnock.ini." + ended + ".1.tmp.keep"};
+  Store("[Ports]\n");
+  for (const std::string& name : removed) std::ofstream(root_ + "/" + name) << "half";
+  for (const std::string& name : kept) std::ofstream(root_ + "/" + name) << "other";
+  RemoveAbandonedTemporaries(path_);
+  TStrings left = Leftovers();
+  std::sort(left.begin(), left.end());
+  TStrings expected = kept;
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(left, expected);
+  EXPECT_EQ(Stored(), "[Ports]\n");
 }
 
 TEST_F(IniFileTest, RewriteKeepsThePermissionBits) {

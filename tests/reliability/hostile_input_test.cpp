@@ -12,6 +12,7 @@
 
 #include <cerrno>
 #include <filesystem>
+#include <optional>
 #include <set>
 #include <string_view>
 
@@ -82,6 +83,58 @@ TEST_P(PlantedEntryTest, RefusesTheConnectionAndWritesNothingElsewhere) {
 
 INSTANTIATE_TEST_SUITE_P(Entries, PlantedEntryTest, testing::ValuesIn(kPlanted),
                          [](const auto& info) { return std::string(info.param.name); });
+
+struct TSpoiledSettingsCase {
+  const char* name;
+  bool fifo;         // the settings file becomes a FIFO
+  TFault openFault;  // else: the settings file's open fails
+  const char* error;
+};
+
+class SpoiledSettingsTest : public CaptureFixture,
+                            public testing::WithParamInterface<TSpoiledSettingsCase> {};
+
+// The port's definition is read at every connection. A settings file that is
+// there but cannot be read fails the connection with its own message, and a
+// FIFO in its place never makes the program wait.
+TEST_P(SpoiledSettingsTest, FailsTheConnectionWithItsOwnMessage) {
+  const TSpoiledSettingsCase& c = GetParam();
+  Start();
+  const std::string settings = ReadWholeFile(IniPath());
+  std::optional<TFileFault> fault;
+  if (c.fifo) {
+    std::filesystem::remove(IniPath());
+    ASSERT_EQ(::mkfifo(IniPath().c_str(), 0666), 0);
+  } else {
+    fault.emplace(TFileCall::Open, c.openFault);
+  }
+  const int peer = ConnectLoopback(port_);
+  ASSERT_GE(peer, 0);
+  peers_.push_back(peer);
+  ASSERT_TRUE(WaitUntil([&] { return window_.PortLines.size() == 2; }));
+  fault.reset();
+  EXPECT_TRUE(HasPrefixThen(window_.PortLines[1], c.error)) << window_.PortLines[1];
+  EXPECT_TRUE(WaitUntil([&] { return PeerClosed(peer); }));
+  EXPECT_EQ(monitor_->SessionCount(), 0);
+
+  // At start the same file opens no port, and the port log says why.
+  monitor_.reset();
+  window_.PortLines.clear();
+  if (!c.fifo) fault.emplace(TFileCall::Open, TFault{1, 0, c.openFault.error});
+  monitor_ = std::make_unique<TCaptureMonitor>(window_, IniPath());
+  monitor_->FormCreate();
+  fault.reset();
+  ASSERT_EQ(window_.PortLines.size(), 1u);
+  EXPECT_TRUE(HasPrefixThen(window_.PortLines[0], c.error)) << window_.PortLines[0];
+  EXPECT_EQ(monitor_->ListenerCount(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Settings, SpoiledSettingsTest,
+    testing::Values(TSpoiledSettingsCase{"Fifo", true, {}, "ERROR: File access denied"},
+                    TSpoiledSettingsCase{"OutOfDescriptors", false, TFault{1, 1, EMFILE},
+                                         "ERROR: Too many open files"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // A port probe that ends empty within the same minute as a real job must not
 // delete the file the job is still writing into.

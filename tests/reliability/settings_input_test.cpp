@@ -63,7 +63,7 @@ std::vector<TBadSettingsCase> BadSettingsCases() {
       {"NulBytes", Bytes("[Window]\0Top=\0\n\0\0\0\n[Fi\0le]\nDeleteIfEmpty=0\0\n"),
        Bytes("\0\n[Ports]\0\n\0=\0\n")},
       {"MebibyteLine", "[Other]\nlong=" + std::string(1 << 20, 'x') + "\n", ""},
-      {"FiftyMebibyteFile", Repeated("; " + std::string(1020, 'c') + "\n", 50 * 1024), ""},
+      {"TenMebibyteFile", Repeated("; " + std::string(1020, 'c') + "\n", 10 * 1024), ""},
       {"InvalidUtf8", "; \xC3\x28 \xFF\xFE \xED\xA0\x80\n[\xE2\x82]\n\xF0\x9F=\xC0\xAF\n", "",
        "cap\xFF\xFE"},
       {"TenThousandPorts", TenThousandUnusablePorts(), ""},
