@@ -3,7 +3,6 @@
 #include <cmath>
 #include <cstddef>
 #include <ctime>
-#include <optional>
 
 namespace {
 
@@ -74,14 +73,6 @@ class TOutput {
   size_t length_ = 0;
 };
 
-// What the platform's alternate-calendar date formatting gives for a platform
-// pattern ("gg", "yy" or "yyyy") and a date. There is no alternate calendar
-// on this platform: the call always fails.
-std::optional<std::string> AlternateCalendarText(std::string_view /*platformPattern*/,
-                                                 const TDecodedDate& /*date*/) {
-  return std::nullopt;
-}
-
 // The length in bytes of the character that starts at at.
 size_t CharacterLength(std::string_view text, size_t at, const TLeadBytes& leadBytes) {
   if (leadBytes.test(static_cast<unsigned char>(text[at])) && at + 1 < text.size()) return 2;
@@ -116,8 +107,6 @@ class TRenderer {
   void AppendHour(TLevel& level, int count);
   void AppendMarkerOrDayName(TLevel& level, char starter);
   void AppendQuoted(TLevel& level, char quote);
-  void AppendEraName(TLevel& level, int count);
-  void AppendEraYear(TLevel& level, int count);
   void AppendToken(TLevel& level, char starter, char token);
 
   double value_;
@@ -235,18 +224,6 @@ void TRenderer::AppendQuoted(TLevel& level, char quote) {
   level.Next = at < pattern.size() ? at + 1 : at;
 }
 
-void TRenderer::AppendEraName(TLevel& level, int count) {
-  std::optional<std::string> text = AlternateCalendarText("gg", DateOf(level));
-  if (!text) return;
-  output_.Append(EraNameText(*text, count, formats_));
-}
-
-void TRenderer::AppendEraYear(TLevel& level, int count) {
-  std::optional<std::string> text = AlternateCalendarText(count <= 2 ? "yy" : "yyyy", DateOf(level));
-  if (!text) return;
-  output_.Append(EraYearText(*text, count));
-}
-
 void TRenderer::AppendToken(TLevel& level, char starter, char token) {
   switch (token) {
     case 'Y': {
@@ -260,10 +237,10 @@ void TRenderer::AppendToken(TLevel& level, char starter, char token) {
       break;
     }
     case 'G':
-      AppendEraName(level, ConsumeRun(level, starter));
-      break;
     case 'E':
-      AppendEraYear(level, ConsumeRun(level, starter));
+      // The era name and the year within the era come from an alternate
+      // calendar, which this platform does not have: the run shows nothing.
+      ConsumeRun(level, starter);
       break;
     case 'M': {
       int count = ConsumeRun(level, starter);
@@ -426,36 +403,6 @@ double CurrentLocalTime() {
   int second = local.tm_sec > 59 ? 59 : local.tm_sec;
   return EncodeDateTime(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
                         local.tm_min, second, static_cast<int>(now.tv_nsec / 1000000));
-}
-
-std::string EraNameText(std::string_view platformText, int runLength,
-                        const TLocaleFormats& formats) {
-  std::string text(platformText);
-  if (runLength != 1 || text.empty()) return text;
-  if (formats.PrimaryLanguage == LangJapanese) {
-    return text.substr(0, CharacterLength(text, 0, formats.LeadBytes));
-  }
-  if (formats.PrimaryLanguage == LangChinese &&
-      formats.SubLanguage == SubLangChineseTraditional) {
-    // Byte offsets of the characters.
-    size_t starts[5] = {0, 0, 0, 0, 0};
-    size_t characters = 0;
-    size_t at = 0;
-    while (at < text.size()) {
-      if (characters < 5) starts[characters] = at;
-      ++characters;
-      at += CharacterLength(text, at, formats.LeadBytes);
-    }
-    if (characters == 4) return text.substr(starts[2]);
-  }
-  return text;
-}
-
-std::string EraYearText(std::string_view platformText, int runLength) {
-  if (runLength == 1 && !platformText.empty() && platformText[0] == '0') {
-    platformText.remove_prefix(1);
-  }
-  return std::string(platformText);
 }
 
 std::string FormatDatePattern(std::string_view pattern, double value) {

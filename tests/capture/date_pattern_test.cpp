@@ -387,29 +387,4 @@ TEST(DateTimeValue, CurrentLocalTimeIsTheLocalClock) {
   EXPECT_NEAR(ms, static_cast<double>(static_cast<int64_t>(ms + 0.5)), 0.01);
 }
 
-TEST(EraTexts, ShortFormsOfTheEraName) {
-  TLocaleFormats japanese;
-  japanese.PrimaryLanguage = LangJapanese;
-  japanese.LeadBytes.set(0x95);
-  EXPECT_EQ(EraNameText("\x95\xBD\x90\xAC", 1, japanese), "\x95\xBD");
-  EXPECT_EQ(EraNameText("\x95\xBD\x90\xAC", 2, japanese), "\x95\xBD\x90\xAC");
-  EXPECT_EQ(EraNameText("H", 1, japanese), "H");
-
-  TLocaleFormats taiwan;
-  taiwan.PrimaryLanguage = LangChinese;
-  taiwan.SubLanguage = SubLangChineseTraditional;
-  EXPECT_EQ(EraNameText("abcd", 1, taiwan), "cd");
-  EXPECT_EQ(EraNameText("abcde", 1, taiwan), "abcde");
-  EXPECT_EQ(EraNameText("abcd", 2, taiwan), "abcd");
-
-  TLocaleFormats english;
-  english.PrimaryLanguage = 0x09;
-  EXPECT_EQ(EraNameText("A.D.", 1, english), "A.D.");
-
-  EXPECT_EQ(EraYearText("09", 1), "9");
-  EXPECT_EQ(EraYearText("09", 2), "09");
-  EXPECT_EQ(EraYearText("0009", 3), "0009");
-  EXPECT_EQ(EraYearText("10", 1), "10");
-}
-
 }  // namespace
