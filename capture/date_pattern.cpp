@@ -99,7 +99,9 @@ class TRenderer {
     TDecodedTime Time;
   };
 
-  bool IsLeadByte(char byte) const { return formats_.LeadBytes.test(static_cast<unsigned char>(byte)); }
+  bool IsLeadByte(char byte) const {
+    return formats_.LeadBytes.test(static_cast<unsigned char>(byte));
+  }
   const TDecodedDate& DateOf(TLevel& level) const;
   const TDecodedTime& TimeOf(TLevel& level) const;
   static int ConsumeRun(TLevel& level, char starter);

@@ -89,11 +89,11 @@ TEST_F(DatePatternTest, TwelveHourClockAtMidnightNoonAndAfternoon) {
     std::string Expected;
   };
   for (const TCase& c : std::vector<TCase>{{0, 0, "12:00 am"},
-                                          {12, 0, "12:00 pm"},
-                                          {13, 5, "1:05 pm"},
-                                          {11, 59, "11:59 am"},
-                                          {23, 59, "11:59 pm"},
-                                          {1, 0, "1:00 am"}}) {
+                                           {12, 0, "12:00 pm"},
+                                           {13, 5, "1:05 pm"},
+                                           {11, 59, "11:59 am"},
+                                           {23, 59, "11:59 pm"},
+                                           {1, 0, "1:00 am"}}) {
     double value = EncodeDateTime(1998, 1, 12, c.Hour, c.Minute, 0, 0);
     EXPECT_EQ(FormatDatePattern("h:nn am/pm", value), c.Expected) << c.Hour << ":" << c.Minute;
   }
@@ -200,8 +200,7 @@ TEST_F(DatePatternTest, EraSpecifiersRenderNothing) {
 TEST_F(DatePatternTest, CAtMidnightGivesOnlyTheDate) {
   EXPECT_EQ(FormatDatePattern("c", EncodeDateTime(1998, 1, 12, 0, 0, 0, 0)), "1/12/98");
   EXPECT_EQ(FormatDatePattern("c", EncodeDateTime(1998, 1, 12, 0, 0, 0, 500)), "1/12/98");
-  EXPECT_EQ(FormatDatePattern("c", EncodeDateTime(1998, 1, 12, 0, 0, 1, 0)),
-            "1/12/98 12:00:01 am");
+  EXPECT_EQ(FormatDatePattern("c", EncodeDateTime(1998, 1, 12, 0, 0, 1, 0)), "1/12/98 12:00:01 am");
   EXPECT_EQ(FormatDatePattern("", EncodeDateTime(1998, 1, 12, 0, 0, 0, 0)), "1/12/98");
 }
 
@@ -279,7 +278,10 @@ TEST_F(DatePatternTest, LeadBytePairsAreNeverSplit) {
           // A trail byte equal to the quote does not end the text.
           {"'\x81'x'", "\x81'x"},
           // The look-ahead steps over pairs whole.
-          {"h\x81" "a am/pm", "2\x81" "a pm"},
+          {"h\x81"
+           "a am/pm",
+           "2\x81"
+           "a pm"},
           {"h\x81h am/pm", "2\x81h pm"},
           // A lead byte without its trail byte ends the level.
           {"d\x81", "12"},
@@ -345,14 +347,14 @@ TEST(DateTimeValue, DecodesTimeOfDayToTheMillisecond) {
     int Hour, Minute, Second, Millisecond;
   };
   for (const TCase& c : std::vector<TCase>{{0, 0, 0, 0},
-                                          {0, 0, 0, 1},
-                                          {12, 0, 0, 0},
-                                          {14, 30, 5, 0},
-                                          {23, 59, 59, 999},
-                                          {9, 8, 7, 654}}) {
+                                           {0, 0, 0, 1},
+                                           {12, 0, 0, 0},
+                                           {14, 30, 5, 0},
+                                           {23, 59, 59, 999},
+                                           {9, 8, 7, 654}}) {
     for (int year : {1900, 2000, 9999}) {
-      TDecodedTime time = DecodeTime(EncodeDateTime(year, 12, 31, c.Hour, c.Minute, c.Second,
-                                                    c.Millisecond));
+      TDecodedTime time =
+          DecodeTime(EncodeDateTime(year, 12, 31, c.Hour, c.Minute, c.Second, c.Millisecond));
       EXPECT_EQ(time.Hour, c.Hour);
       EXPECT_EQ(time.Minute, c.Minute);
       EXPECT_EQ(time.Second, c.Second);
