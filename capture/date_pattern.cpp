@@ -73,12 +73,6 @@ class TOutput {
   size_t length_ = 0;
 };
 
-// The length in bytes of the character that starts at at.
-size_t CharacterLength(std::string_view text, size_t at, const TLeadBytes& leadBytes) {
-  if (leadBytes.test(static_cast<unsigned char>(text[at])) && at + 1 < text.size()) return 2;
-  return 1;
-}
-
 class TRenderer {
  public:
   TRenderer(double value, const TLocaleFormats& formats) : value_(value), formats_(formats) {}
@@ -99,9 +93,6 @@ class TRenderer {
     TDecodedTime Time;
   };
 
-  bool IsLeadByte(char byte) const {
-    return formats_.LeadBytes.test(static_cast<unsigned char>(byte));
-  }
   const TDecodedDate& DateOf(TLevel& level) const;
   const TDecodedTime& TimeOf(TLevel& level) const;
   static int ConsumeRun(TLevel& level, char starter);
@@ -152,10 +143,6 @@ void TRenderer::LookAheadForMarker(TLevel& level) const {
   size_t at = level.Next;
   while (at < pattern.size()) {
     char c = pattern[at];
-    if (IsLeadByte(c)) {
-      at += CharacterLength(pattern, at, formats_.LeadBytes);
-      continue;
-    }
     if (c == 'h' || c == 'H') return;
     if ((c == 'a' || c == 'A') && !inQuotes) {
       if (MatchesIgnoringCase(pattern, at, "AM/PM") || MatchesIgnoringCase(pattern, at, "A/P") ||
@@ -214,16 +201,12 @@ void TRenderer::AppendMarkerOrDayName(TLevel& level, char starter) {
 }
 
 // The opening quote is consumed; copies up to the same quote, which is
-// consumed and not copied. A two-byte character never ends the text.
+// consumed and not copied. An unclosed quote copies to the end of the pattern.
 void TRenderer::AppendQuoted(TLevel& level, char quote) {
-  std::string_view pattern = level.Pattern;
-  size_t start = level.Next;
-  size_t at = start;
-  while (at < pattern.size() && pattern[at] != quote) {
-    at += CharacterLength(pattern, at, formats_.LeadBytes);
-  }
-  output_.Append(pattern.data() + start, at - start);
-  level.Next = at < pattern.size() ? at + 1 : at;
+  std::string_view text = level.Pattern.substr(level.Next);
+  size_t closing = text.find(quote);
+  output_.Append(text.substr(0, closing));
+  level.Next = closing == std::string_view::npos ? level.Pattern.size() : level.Next + closing + 1;
 }
 
 void TRenderer::AppendToken(TLevel& level, char starter, char token) {
@@ -329,14 +312,6 @@ void TRenderer::RenderLevel(std::string_view pattern) {
   state.Pattern = pattern;
   while (state.Next < pattern.size()) {
     char starter = pattern[state.Next];
-    if (IsLeadByte(starter)) {
-      if (state.Next + 1 >= pattern.size()) break;
-      // A two-byte character is copied whole and ends any letter run.
-      output_.Append(pattern.data() + state.Next, 2);
-      state.Next += 2;
-      state.LastToken = ' ';
-      continue;
-    }
     ++state.Next;
     char token = FoldToUpper(starter);
     if (token >= 'A' && token <= 'Z') {

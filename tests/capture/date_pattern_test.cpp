@@ -267,29 +267,6 @@ TEST_F(DatePatternTest, NestedLevelsHaveTheirOwnLastToken) {
   EXPECT_EQ(FormatDatePattern("ht", ExampleValue()), "141");
 }
 
-TEST_F(DatePatternTest, LeadBytePairsAreNeverSplit) {
-  LocaleFormats.DoubleByte = true;
-  LocaleFormats.LeadBytes.set(0x81);
-  ExpectRenders(
-      {
-          // The trail byte is no specifier, and the pair resets the last letter token.
-          {"\x81h", "\x81h"},
-          {"h\x81xm", "14\x81x1"},
-          // A trail byte equal to the quote does not end the text.
-          {"'\x81'x'", "\x81'x"},
-          // The look-ahead steps over pairs whole.
-          {"h\x81"
-           "a am/pm",
-           "2\x81"
-           "a pm"},
-          {"h\x81h am/pm", "2\x81h pm"},
-          // A lead byte without its trail byte ends the level.
-          {"d\x81", "12"},
-          {"'ab\x81", "ab\x81"},
-      },
-      ExampleValue());
-}
-
 TEST_F(DatePatternTest, TimestampPrefixPattern) {
   EXPECT_EQ(FormatDatePattern("dd/mm/yy hh:nn", EncodeDateTime(2026, 12, 7, 1, 38, 59, 999)),
             "07/12/26 01:38");
