@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <ctime>
 
+#include "capture/locale_formats.h"
+
 namespace {
 
 constexpr int64_t kMillisecondsPerDay = 86400000;

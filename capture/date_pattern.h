@@ -4,8 +4,6 @@
 #include <string>
 #include <string_view>
 
-#include "capture/locale_formats.h"
-
 // A date-time value: the integral part counts days since 30 December 1899,
 // the fraction is the time of day (0.5 is noon).
 

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "capture/locale_formats.h"
+
 namespace {
 
 struct TPatternCase {
