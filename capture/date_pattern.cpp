@@ -42,6 +42,27 @@ bool MatchesIgnoringCase(std::string_view text, size_t at, std::string_view uppe
   return true;
 }
 
+// True when an am/pm marker ("AM/PM", "A/P" or "AMPM", any case) starts at at.
+bool IsMarkerAt(std::string_view pattern, size_t at) {
+  return MatchesIgnoringCase(pattern, at, "AM/PM") || MatchesIgnoringCase(pattern, at, "A/P") ||
+         MatchesIgnoringCase(pattern, at, "AMPM");
+}
+
+// The tokens whose specifier is a run of the starter repeated, same letter in
+// the same case; the run's length picks the form.
+bool TakesRun(char token) {
+  return std::string_view("YMDHNSTCGE").find(token) != std::string_view::npos;
+}
+
+// Hours, minutes and seconds show with one digit or two, never more.
+int AtMostTwoDigits(int runLength) { return runLength > 2 ? 2 : runLength; }
+
+// 0 shows as 12 and 13..23 as 1..11.
+unsigned OnTwelveHourClock(unsigned hour) {
+  if (hour == 0) return 12;
+  return hour > 12 ? hour - 12 : hour;
+}
+
 // The one output buffer of a rendering; appends past its end are dropped.
 class TOutput {
  public:
@@ -99,10 +120,18 @@ class TRenderer {
   const TDecodedTime& TimeOf(TLevel& level) const;
   static int ConsumeRun(TLevel& level, char starter);
   void LookAheadForMarker(TLevel& level) const;
-  void AppendHour(TLevel& level, int count);
-  void AppendMarkerOrDayName(TLevel& level, char starter);
-  void AppendQuoted(TLevel& level, char quote);
   void AppendToken(TLevel& level, char starter, char token);
+  void AppendRun(TLevel& level, char token, int count);
+  void AppendYear(TLevel& level, int count);
+  void AppendMonth(TLevel& level, int count);
+  void AppendDay(TLevel& level, int count);
+  void AppendDayName(TLevel& level, bool longName);
+  void AppendHour(TLevel& level, int count);
+  void AppendDateAndTime(TLevel& level);
+  void AppendMarkerOrDayName(TLevel& level, char starter);
+  bool AppendMarker(TLevel& level, size_t at);
+  void AppendQuoted(TLevel& level, char quote);
+  void AppendDelimiter(char delimiter);
 
   double value_;
   const TLocaleFormats& formats_;
@@ -147,10 +176,7 @@ void TRenderer::LookAheadForMarker(TLevel& level) const {
     char c = pattern[at];
     if (c == 'h' || c == 'H') return;
     if ((c == 'a' || c == 'A') && !inQuotes) {
-      if (MatchesIgnoringCase(pattern, at, "AM/PM") || MatchesIgnoringCase(pattern, at, "A/P") ||
-          MatchesIgnoringCase(pattern, at, "AMPM")) {
-        level.Use12HourClock = true;
-      }
+      if (IsMarkerAt(pattern, at)) level.Use12HourClock = true;
       return;
     }
     if (c == '\'' || c == '"') inQuotes = !inQuotes;
@@ -158,48 +184,147 @@ void TRenderer::LookAheadForMarker(TLevel& level) const {
   }
 }
 
+// One specifier or ordinary character; its starter is already consumed.
+void TRenderer::AppendToken(TLevel& level, char starter, char token) {
+  if (TakesRun(token)) {
+    AppendRun(level, token, ConsumeRun(level, starter));
+  } else if (token == 'A') {
+    AppendMarkerOrDayName(level, starter);
+  } else if (token == '/') {
+    AppendDelimiter(formats_.DateDelimiter);
+  } else if (token == ':') {
+    AppendDelimiter(formats_.TimeDelimiter);
+  } else if (token == '\'' || token == '"') {
+    AppendQuoted(level, starter);
+  } else {
+    output_.Append(starter);
+  }
+}
+
+void TRenderer::AppendRun(TLevel& level, char token, int count) {
+  switch (token) {
+    case 'Y':
+      AppendYear(level, count);
+      break;
+    case 'M':
+      AppendMonth(level, count);
+      break;
+    case 'D':
+      AppendDay(level, count);
+      break;
+    case 'H':
+      AppendHour(level, count);
+      break;
+    case 'N':
+      output_.AppendNumber(TimeOf(level).Minute, AtMostTwoDigits(count));
+      break;
+    case 'S':
+      output_.AppendNumber(TimeOf(level).Second, AtMostTwoDigits(count));
+      break;
+    case 'T':
+      RenderLevel(count == 1 ? formats_.ShortTimeFormat : formats_.LongTimeFormat);
+      break;
+    case 'C':
+      AppendDateAndTime(level);
+      break;
+    default:
+      // "G" and "E": the era name and the year within the era come from an
+      // alternate calendar, which this platform does not have: the run
+      // shows nothing.
+      break;
+  }
+}
+
+void TRenderer::AppendYear(TLevel& level, int count) {
+  unsigned year = DateOf(level).Year;
+  if (count <= 2) {
+    output_.AppendNumber(year % 100, 2);
+  } else {
+    output_.AppendNumber(year, 4);
+  }
+}
+
+// A month outside the calendar (0) has no name to show.
+void TRenderer::AppendMonth(TLevel& level, int count) {
+  unsigned month = DateOf(level).Month;
+  if (count <= 2) {
+    output_.AppendNumber(month, count);
+  } else if (month >= 1 && month <= 12) {
+    output_.Append(count == 3 ? formats_.ShortMonthNames[month - 1]
+                              : formats_.LongMonthNames[month - 1]);
+  }
+}
+
+void TRenderer::AppendDay(TLevel& level, int count) {
+  if (count <= 2) {
+    output_.AppendNumber(DateOf(level).Day, count);
+  } else if (count <= 4) {
+    AppendDayName(level, count == 4);
+  } else {
+    RenderLevel(count == 5 ? formats_.ShortDateFormat : formats_.LongDateFormat);
+  }
+}
+
+// A day outside the calendar (day of week 0) has no name to show.
+void TRenderer::AppendDayName(TLevel& level, bool longName) {
+  unsigned dayOfWeek = DateOf(level).DayOfWeek;
+  if (dayOfWeek < 1) return;
+  output_.Append(longName ? formats_.LongDayNames[dayOfWeek - 1]
+                          : formats_.ShortDayNames[dayOfWeek - 1]);
+}
+
 void TRenderer::AppendHour(TLevel& level, int count) {
   LookAheadForMarker(level);
   unsigned hour = TimeOf(level).Hour;
-  if (level.Use12HourClock) {
-    if (hour == 0) {
-      hour = 12;
-    } else if (hour > 12) {
-      hour -= 12;
-    }
-  }
-  output_.AppendNumber(hour, count > 2 ? 2 : count);
+  if (level.Use12HourClock) hour = OnTwelveHourClock(hour);
+  output_.AppendNumber(hour, AtMostTwoDigits(count));
+}
+
+// The short date and, unless the time is midnight to the second, the long
+// time.
+void TRenderer::AppendDateAndTime(TLevel& level) {
+  RenderLevel(formats_.ShortDateFormat);
+  const TDecodedTime& time = TimeOf(level);
+  if (time.Hour == 0 && time.Minute == 0 && time.Second == 0) return;
+  output_.Append(' ');
+  RenderLevel(formats_.LongTimeFormat);
 }
 
 // An "a" or "A" starter (already consumed): an am/pm marker, a day name, or
 // the starter itself.
 void TRenderer::AppendMarkerOrDayName(TLevel& level, char starter) {
-  std::string_view pattern = level.Pattern;
   size_t at = level.Next - 1;
-  bool beforeNoon = TimeOf(level).Hour < 12;
-  if (MatchesIgnoringCase(pattern, at, "AM/PM")) {
-    output_.Append(pattern.data() + at + (beforeNoon ? 0 : 3), 2);
-    level.Next = at + 5;
+  if (AppendMarker(level, at)) {
     level.Use12HourClock = true;
-  } else if (MatchesIgnoringCase(pattern, at, "A/P")) {
-    output_.Append(pattern[at + (beforeNoon ? 0 : 2)]);
-    level.Next = at + 3;
-    level.Use12HourClock = true;
-  } else if (MatchesIgnoringCase(pattern, at, "AMPM")) {
-    output_.Append(beforeNoon ? formats_.AmMarker : formats_.PmMarker);
+  } else if (MatchesIgnoringCase(level.Pattern, at, "AAAA")) {
+    AppendDayName(level, true);
     level.Next = at + 4;
-    level.Use12HourClock = true;
-  } else if (MatchesIgnoringCase(pattern, at, "AAAA")) {
-    const TDecodedDate& date = DateOf(level);
-    if (date.DayOfWeek >= 1) output_.Append(formats_.LongDayNames[date.DayOfWeek - 1]);
-    level.Next = at + 4;
-  } else if (MatchesIgnoringCase(pattern, at, "AAA")) {
-    const TDecodedDate& date = DateOf(level);
-    if (date.DayOfWeek >= 1) output_.Append(formats_.ShortDayNames[date.DayOfWeek - 1]);
+  } else if (MatchesIgnoringCase(level.Pattern, at, "AAA")) {
+    AppendDayName(level, false);
     level.Next = at + 3;
   } else {
     output_.Append(starter);
   }
+}
+
+// An am/pm marker at at shows the half of the day and is consumed; false when
+// there is none. "AM/PM" and "A/P" show as written, in the pattern's case.
+bool TRenderer::AppendMarker(TLevel& level, size_t at) {
+  std::string_view pattern = level.Pattern;
+  bool beforeNoon = TimeOf(level).Hour < 12;
+  if (MatchesIgnoringCase(pattern, at, "AM/PM")) {
+    output_.Append(pattern.substr(at + (beforeNoon ? 0 : 3), 2));
+    level.Next = at + 5;
+  } else if (MatchesIgnoringCase(pattern, at, "A/P")) {
+    output_.Append(pattern[at + (beforeNoon ? 0 : 2)]);
+    level.Next = at + 3;
+  } else if (MatchesIgnoringCase(pattern, at, "AMPM")) {
+    output_.Append(beforeNoon ? formats_.AmMarker : formats_.PmMarker);
+    level.Next = at + 4;
+  } else {
+    return false;
+  }
+  return true;
 }
 
 // The opening quote is consumed; copies up to the same quote, which is
@@ -211,98 +336,9 @@ void TRenderer::AppendQuoted(TLevel& level, char quote) {
   level.Next = closing == std::string_view::npos ? level.Pattern.size() : level.Next + closing + 1;
 }
 
-void TRenderer::AppendToken(TLevel& level, char starter, char token) {
-  switch (token) {
-    case 'Y': {
-      int count = ConsumeRun(level, starter);
-      unsigned year = DateOf(level).Year;
-      if (count <= 2) {
-        output_.AppendNumber(year % 100, 2);
-      } else {
-        output_.AppendNumber(year, 4);
-      }
-      break;
-    }
-    case 'G':
-    case 'E':
-      // The era name and the year within the era come from an alternate
-      // calendar, which this platform does not have: the run shows nothing.
-      ConsumeRun(level, starter);
-      break;
-    case 'M': {
-      int count = ConsumeRun(level, starter);
-      unsigned month = DateOf(level).Month;
-      if (count <= 2) {
-        output_.AppendNumber(month, count);
-      } else if (month >= 1 && month <= 12) {
-        output_.Append(count == 3 ? formats_.ShortMonthNames[month - 1]
-                                  : formats_.LongMonthNames[month - 1]);
-      }
-      break;
-    }
-    case 'D': {
-      int count = ConsumeRun(level, starter);
-      if (count <= 2) {
-        output_.AppendNumber(DateOf(level).Day, count);
-      } else if (count <= 4) {
-        unsigned dayOfWeek = DateOf(level).DayOfWeek;
-        if (dayOfWeek >= 1) {
-          output_.Append(count == 3 ? formats_.ShortDayNames[dayOfWeek - 1]
-                                    : formats_.LongDayNames[dayOfWeek - 1]);
-        }
-      } else if (count == 5) {
-        RenderLevel(formats_.ShortDateFormat);
-      } else {
-        RenderLevel(formats_.LongDateFormat);
-      }
-      break;
-    }
-    case 'H':
-      AppendHour(level, ConsumeRun(level, starter));
-      break;
-    case 'N': {
-      int count = ConsumeRun(level, starter);
-      output_.AppendNumber(TimeOf(level).Minute, count > 2 ? 2 : count);
-      break;
-    }
-    case 'S': {
-      int count = ConsumeRun(level, starter);
-      output_.AppendNumber(TimeOf(level).Second, count > 2 ? 2 : count);
-      break;
-    }
-    case 'T': {
-      int count = ConsumeRun(level, starter);
-      RenderLevel(count == 1 ? formats_.ShortTimeFormat : formats_.LongTimeFormat);
-      break;
-    }
-    case 'A':
-      AppendMarkerOrDayName(level, starter);
-      break;
-    case 'C': {
-      ConsumeRun(level, starter);
-      RenderLevel(formats_.ShortDateFormat);
-      const TDecodedTime& time = TimeOf(level);
-      if (time.Hour != 0 || time.Minute != 0 || time.Second != 0) {
-        output_.Append(' ');
-        RenderLevel(formats_.LongTimeFormat);
-      }
-      break;
-    }
-    case '/':
-      // A locale without a separator character has none to show.
-      if (formats_.DateDelimiter != '\0') output_.Append(formats_.DateDelimiter);
-      break;
-    case ':':
-      if (formats_.TimeDelimiter != '\0') output_.Append(formats_.TimeDelimiter);
-      break;
-    case '\'':
-    case '"':
-      AppendQuoted(level, starter);
-      break;
-    default:
-      output_.Append(starter);
-      break;
-  }
+// A locale without a separator character has none to show.
+void TRenderer::AppendDelimiter(char delimiter) {
+  if (delimiter != '\0') output_.Append(delimiter);
 }
 
 // A level renders nothing when its pattern is empty or when it would be
