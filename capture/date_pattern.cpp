@@ -3,7 +3,8 @@
 #include <cmath>
 #include <cstddef>
 #include <ctime>
-#include <optional>
+
+#include "capture/locale_formats.h"
 
 namespace {
 
@@ -41,6 +42,27 @@ bool MatchesIgnoringCase(std::string_view text, size_t at, std::string_view uppe
   return true;
 }
 
+// True when an am/pm marker ("AM/PM", "A/P" or "AMPM", any case) starts at at.
+bool IsMarkerAt(std::string_view pattern, size_t at) {
+  return MatchesIgnoringCase(pattern, at, "AM/PM") || MatchesIgnoringCase(pattern, at, "A/P") ||
+         MatchesIgnoringCase(pattern, at, "AMPM");
+}
+
+// The tokens whose specifier is a run of the starter repeated, same letter in
+// the same case; the run's length picks the form.
+bool TakesRun(char token) {
+  return std::string_view("YMDHNSTCGE").find(token) != std::string_view::npos;
+}
+
+// Hours, minutes and seconds show with one digit or two, never more.
+int AtMostTwoDigits(int runLength) { return runLength > 2 ? 2 : runLength; }
+
+// 0 shows as 12 and 13..23 as 1..11.
+unsigned OnTwelveHourClock(unsigned hour) {
+  if (hour == 0) return 12;
+  return hour > 12 ? hour - 12 : hour;
+}
+
 // The one output buffer of a rendering; appends past its end are dropped.
 class TOutput {
  public:
@@ -74,20 +96,6 @@ class TOutput {
   size_t length_ = 0;
 };
 
-// What the platform's alternate-calendar date formatting gives for a platform
-// pattern ("gg", "yy" or "yyyy") and a date. There is no alternate calendar
-// on this platform: the call always fails.
-std::optional<std::string> AlternateCalendarText(std::string_view /*platformPattern*/,
-                                                 const TDecodedDate& /*date*/) {
-  return std::nullopt;
-}
-
-// The length in bytes of the character that starts at at.
-size_t CharacterLength(std::string_view text, size_t at, const TLeadBytes& leadBytes) {
-  if (leadBytes.test(static_cast<unsigned char>(text[at])) && at + 1 < text.size()) return 2;
-  return 1;
-}
-
 class TRenderer {
  public:
   TRenderer(double value, const TLocaleFormats& formats) : value_(value), formats_(formats) {}
@@ -108,17 +116,22 @@ class TRenderer {
     TDecodedTime Time;
   };
 
-  bool IsLeadByte(char byte) const { return formats_.LeadBytes.test(static_cast<unsigned char>(byte)); }
   const TDecodedDate& DateOf(TLevel& level) const;
   const TDecodedTime& TimeOf(TLevel& level) const;
   static int ConsumeRun(TLevel& level, char starter);
   void LookAheadForMarker(TLevel& level) const;
-  void AppendHour(TLevel& level, int count);
-  void AppendMarkerOrDayName(TLevel& level, char starter);
-  void AppendQuoted(TLevel& level, char quote);
-  void AppendEraName(TLevel& level, int count);
-  void AppendEraYear(TLevel& level, int count);
   void AppendToken(TLevel& level, char starter, char token);
+  void AppendRun(TLevel& level, char token, int count);
+  void AppendYear(TLevel& level, int count);
+  void AppendMonth(TLevel& level, int count);
+  void AppendDay(TLevel& level, int count);
+  void AppendDayName(TLevel& level, bool longName);
+  void AppendHour(TLevel& level, int count);
+  void AppendDateAndTime(TLevel& level);
+  void AppendMarkerOrDayName(TLevel& level, char starter);
+  bool AppendMarker(TLevel& level, size_t at);
+  void AppendQuoted(TLevel& level, char quote);
+  void AppendDelimiter(char delimiter);
 
   double value_;
   const TLocaleFormats& formats_;
@@ -161,16 +174,9 @@ void TRenderer::LookAheadForMarker(TLevel& level) const {
   size_t at = level.Next;
   while (at < pattern.size()) {
     char c = pattern[at];
-    if (IsLeadByte(c)) {
-      at += CharacterLength(pattern, at, formats_.LeadBytes);
-      continue;
-    }
     if (c == 'h' || c == 'H') return;
     if ((c == 'a' || c == 'A') && !inQuotes) {
-      if (MatchesIgnoringCase(pattern, at, "AM/PM") || MatchesIgnoringCase(pattern, at, "A/P") ||
-          MatchesIgnoringCase(pattern, at, "AMPM")) {
-        level.Use12HourClock = true;
-      }
+      if (IsMarkerAt(pattern, at)) level.Use12HourClock = true;
       return;
     }
     if (c == '\'' || c == '"') inQuotes = !inQuotes;
@@ -178,167 +184,161 @@ void TRenderer::LookAheadForMarker(TLevel& level) const {
   }
 }
 
+// One specifier or ordinary character; its starter is already consumed.
+void TRenderer::AppendToken(TLevel& level, char starter, char token) {
+  if (TakesRun(token)) {
+    AppendRun(level, token, ConsumeRun(level, starter));
+  } else if (token == 'A') {
+    AppendMarkerOrDayName(level, starter);
+  } else if (token == '/') {
+    AppendDelimiter(formats_.DateDelimiter);
+  } else if (token == ':') {
+    AppendDelimiter(formats_.TimeDelimiter);
+  } else if (token == '\'' || token == '"') {
+    AppendQuoted(level, starter);
+  } else {
+    output_.Append(starter);
+  }
+}
+
+void TRenderer::AppendRun(TLevel& level, char token, int count) {
+  switch (token) {
+    case 'Y':
+      AppendYear(level, count);
+      break;
+    case 'M':
+      AppendMonth(level, count);
+      break;
+    case 'D':
+      AppendDay(level, count);
+      break;
+    case 'H':
+      AppendHour(level, count);
+      break;
+    case 'N':
+      output_.AppendNumber(TimeOf(level).Minute, AtMostTwoDigits(count));
+      break;
+    case 'S':
+      output_.AppendNumber(TimeOf(level).Second, AtMostTwoDigits(count));
+      break;
+    case 'T':
+      RenderLevel(count == 1 ? formats_.ShortTimeFormat : formats_.LongTimeFormat);
+      break;
+    case 'C':
+      AppendDateAndTime(level);
+      break;
+    default:
+      // "G" and "E": the era name and the year within the era come from an
+      // alternate calendar, which this platform does not have: the run
+      // shows nothing.
+      break;
+  }
+}
+
+void TRenderer::AppendYear(TLevel& level, int count) {
+  unsigned year = DateOf(level).Year;
+  if (count <= 2) {
+    output_.AppendNumber(year % 100, 2);
+  } else {
+    output_.AppendNumber(year, 4);
+  }
+}
+
+// A month outside the calendar (0) has no name to show.
+void TRenderer::AppendMonth(TLevel& level, int count) {
+  unsigned month = DateOf(level).Month;
+  if (count <= 2) {
+    output_.AppendNumber(month, count);
+  } else if (month >= 1 && month <= 12) {
+    output_.Append(count == 3 ? formats_.ShortMonthNames[month - 1]
+                              : formats_.LongMonthNames[month - 1]);
+  }
+}
+
+void TRenderer::AppendDay(TLevel& level, int count) {
+  if (count <= 2) {
+    output_.AppendNumber(DateOf(level).Day, count);
+  } else if (count <= 4) {
+    AppendDayName(level, count == 4);
+  } else {
+    RenderLevel(count == 5 ? formats_.ShortDateFormat : formats_.LongDateFormat);
+  }
+}
+
+// A day outside the calendar (day of week 0) has no name to show.
+void TRenderer::AppendDayName(TLevel& level, bool longName) {
+  unsigned dayOfWeek = DateOf(level).DayOfWeek;
+  if (dayOfWeek < 1) return;
+  output_.Append(longName ? formats_.LongDayNames[dayOfWeek - 1]
+                          : formats_.ShortDayNames[dayOfWeek - 1]);
+}
+
 void TRenderer::AppendHour(TLevel& level, int count) {
   LookAheadForMarker(level);
   unsigned hour = TimeOf(level).Hour;
-  if (level.Use12HourClock) {
-    if (hour == 0) {
-      hour = 12;
-    } else if (hour > 12) {
-      hour -= 12;
-    }
-  }
-  output_.AppendNumber(hour, count > 2 ? 2 : count);
+  if (level.Use12HourClock) hour = OnTwelveHourClock(hour);
+  output_.AppendNumber(hour, AtMostTwoDigits(count));
+}
+
+// The short date and, unless the time is midnight to the second, the long
+// time.
+void TRenderer::AppendDateAndTime(TLevel& level) {
+  RenderLevel(formats_.ShortDateFormat);
+  const TDecodedTime& time = TimeOf(level);
+  if (time.Hour == 0 && time.Minute == 0 && time.Second == 0) return;
+  output_.Append(' ');
+  RenderLevel(formats_.LongTimeFormat);
 }
 
 // An "a" or "A" starter (already consumed): an am/pm marker, a day name, or
 // the starter itself.
 void TRenderer::AppendMarkerOrDayName(TLevel& level, char starter) {
-  std::string_view pattern = level.Pattern;
   size_t at = level.Next - 1;
-  bool beforeNoon = TimeOf(level).Hour < 12;
-  if (MatchesIgnoringCase(pattern, at, "AM/PM")) {
-    output_.Append(pattern.data() + at + (beforeNoon ? 0 : 3), 2);
-    level.Next = at + 5;
+  if (AppendMarker(level, at)) {
     level.Use12HourClock = true;
-  } else if (MatchesIgnoringCase(pattern, at, "A/P")) {
-    output_.Append(pattern[at + (beforeNoon ? 0 : 2)]);
-    level.Next = at + 3;
-    level.Use12HourClock = true;
-  } else if (MatchesIgnoringCase(pattern, at, "AMPM")) {
-    output_.Append(beforeNoon ? formats_.AmMarker : formats_.PmMarker);
+  } else if (MatchesIgnoringCase(level.Pattern, at, "AAAA")) {
+    AppendDayName(level, true);
     level.Next = at + 4;
-    level.Use12HourClock = true;
-  } else if (MatchesIgnoringCase(pattern, at, "AAAA")) {
-    const TDecodedDate& date = DateOf(level);
-    if (date.DayOfWeek >= 1) output_.Append(formats_.LongDayNames[date.DayOfWeek - 1]);
-    level.Next = at + 4;
-  } else if (MatchesIgnoringCase(pattern, at, "AAA")) {
-    const TDecodedDate& date = DateOf(level);
-    if (date.DayOfWeek >= 1) output_.Append(formats_.ShortDayNames[date.DayOfWeek - 1]);
+  } else if (MatchesIgnoringCase(level.Pattern, at, "AAA")) {
+    AppendDayName(level, false);
     level.Next = at + 3;
   } else {
     output_.Append(starter);
   }
 }
 
-// The opening quote is consumed; copies up to the same quote, which is
-// consumed and not copied. A two-byte character never ends the text.
-void TRenderer::AppendQuoted(TLevel& level, char quote) {
+// An am/pm marker at at shows the half of the day and is consumed; false when
+// there is none. "AM/PM" and "A/P" show as written, in the pattern's case.
+bool TRenderer::AppendMarker(TLevel& level, size_t at) {
   std::string_view pattern = level.Pattern;
-  size_t start = level.Next;
-  size_t at = start;
-  while (at < pattern.size() && pattern[at] != quote) {
-    at += CharacterLength(pattern, at, formats_.LeadBytes);
+  bool beforeNoon = TimeOf(level).Hour < 12;
+  if (MatchesIgnoringCase(pattern, at, "AM/PM")) {
+    output_.Append(pattern.substr(at + (beforeNoon ? 0 : 3), 2));
+    level.Next = at + 5;
+  } else if (MatchesIgnoringCase(pattern, at, "A/P")) {
+    output_.Append(pattern[at + (beforeNoon ? 0 : 2)]);
+    level.Next = at + 3;
+  } else if (MatchesIgnoringCase(pattern, at, "AMPM")) {
+    output_.Append(beforeNoon ? formats_.AmMarker : formats_.PmMarker);
+    level.Next = at + 4;
+  } else {
+    return false;
   }
-  output_.Append(pattern.data() + start, at - start);
-  level.Next = at < pattern.size() ? at + 1 : at;
+  return true;
 }
 
-void TRenderer::AppendEraName(TLevel& level, int count) {
-  std::optional<std::string> text = AlternateCalendarText("gg", DateOf(level));
-  if (!text) return;
-  output_.Append(EraNameText(*text, count, formats_));
+// The opening quote is consumed; copies up to the same quote, which is
+// consumed and not copied. An unclosed quote copies to the end of the pattern.
+void TRenderer::AppendQuoted(TLevel& level, char quote) {
+  std::string_view text = level.Pattern.substr(level.Next);
+  size_t closing = text.find(quote);
+  output_.Append(text.substr(0, closing));
+  level.Next = closing == std::string_view::npos ? level.Pattern.size() : level.Next + closing + 1;
 }
 
-void TRenderer::AppendEraYear(TLevel& level, int count) {
-  std::optional<std::string> text = AlternateCalendarText(count <= 2 ? "yy" : "yyyy", DateOf(level));
-  if (!text) return;
-  output_.Append(EraYearText(*text, count));
-}
-
-void TRenderer::AppendToken(TLevel& level, char starter, char token) {
-  switch (token) {
-    case 'Y': {
-      int count = ConsumeRun(level, starter);
-      unsigned year = DateOf(level).Year;
-      if (count <= 2) {
-        output_.AppendNumber(year % 100, 2);
-      } else {
-        output_.AppendNumber(year, 4);
-      }
-      break;
-    }
-    case 'G':
-      AppendEraName(level, ConsumeRun(level, starter));
-      break;
-    case 'E':
-      AppendEraYear(level, ConsumeRun(level, starter));
-      break;
-    case 'M': {
-      int count = ConsumeRun(level, starter);
-      unsigned month = DateOf(level).Month;
-      if (count <= 2) {
-        output_.AppendNumber(month, count);
-      } else if (month >= 1 && month <= 12) {
-        output_.Append(count == 3 ? formats_.ShortMonthNames[month - 1]
-                                  : formats_.LongMonthNames[month - 1]);
-      }
-      break;
-    }
-    case 'D': {
-      int count = ConsumeRun(level, starter);
-      if (count <= 2) {
-        output_.AppendNumber(DateOf(level).Day, count);
-      } else if (count <= 4) {
-        unsigned dayOfWeek = DateOf(level).DayOfWeek;
-        if (dayOfWeek >= 1) {
-          output_.Append(count == 3 ? formats_.ShortDayNames[dayOfWeek - 1]
-                                    : formats_.LongDayNames[dayOfWeek - 1]);
-        }
-      } else if (count == 5) {
-        RenderLevel(formats_.ShortDateFormat);
-      } else {
-        RenderLevel(formats_.LongDateFormat);
-      }
-      break;
-    }
-    case 'H':
-      AppendHour(level, ConsumeRun(level, starter));
-      break;
-    case 'N': {
-      int count = ConsumeRun(level, starter);
-      output_.AppendNumber(TimeOf(level).Minute, count > 2 ? 2 : count);
-      break;
-    }
-    case 'S': {
-      int count = ConsumeRun(level, starter);
-      output_.AppendNumber(TimeOf(level).Second, count > 2 ? 2 : count);
-      break;
-    }
-    case 'T': {
-      int count = ConsumeRun(level, starter);
-      RenderLevel(count == 1 ? formats_.ShortTimeFormat : formats_.LongTimeFormat);
-      break;
-    }
-    case 'A':
-      AppendMarkerOrDayName(level, starter);
-      break;
-    case 'C': {
-      ConsumeRun(level, starter);
-      RenderLevel(formats_.ShortDateFormat);
-      const TDecodedTime& time = TimeOf(level);
-      if (time.Hour != 0 || time.Minute != 0 || time.Second != 0) {
-        output_.Append(' ');
-        RenderLevel(formats_.LongTimeFormat);
-      }
-      break;
-    }
-    case '/':
-      // A locale without a separator character has none to show.
-      if (formats_.DateDelimiter != '\0') output_.Append(formats_.DateDelimiter);
-      break;
-    case ':':
-      if (formats_.TimeDelimiter != '\0') output_.Append(formats_.TimeDelimiter);
-      break;
-    case '\'':
-    case '"':
-      AppendQuoted(level, starter);
-      break;
-    default:
-      output_.Append(starter);
-      break;
-  }
+// A locale without a separator character has none to show.
+void TRenderer::AppendDelimiter(char delimiter) {
+  if (delimiter != '\0') output_.Append(delimiter);
 }
 
 // A level renders nothing when its pattern is empty or when it would be
@@ -350,14 +350,6 @@ void TRenderer::RenderLevel(std::string_view pattern) {
   state.Pattern = pattern;
   while (state.Next < pattern.size()) {
     char starter = pattern[state.Next];
-    if (IsLeadByte(starter)) {
-      if (state.Next + 1 >= pattern.size()) break;
-      // A two-byte character is copied whole and ends any letter run.
-      output_.Append(pattern.data() + state.Next, 2);
-      state.Next += 2;
-      state.LastToken = ' ';
-      continue;
-    }
     ++state.Next;
     char token = FoldToUpper(starter);
     if (token >= 'A' && token <= 'Z') {
@@ -426,36 +418,6 @@ double CurrentLocalTime() {
   int second = local.tm_sec > 59 ? 59 : local.tm_sec;
   return EncodeDateTime(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
                         local.tm_min, second, static_cast<int>(now.tv_nsec / 1000000));
-}
-
-std::string EraNameText(std::string_view platformText, int runLength,
-                        const TLocaleFormats& formats) {
-  std::string text(platformText);
-  if (runLength != 1 || text.empty()) return text;
-  if (formats.PrimaryLanguage == LangJapanese) {
-    return text.substr(0, CharacterLength(text, 0, formats.LeadBytes));
-  }
-  if (formats.PrimaryLanguage == LangChinese &&
-      formats.SubLanguage == SubLangChineseTraditional) {
-    // Byte offsets of the characters.
-    size_t starts[5] = {0, 0, 0, 0, 0};
-    size_t characters = 0;
-    size_t at = 0;
-    while (at < text.size()) {
-      if (characters < 5) starts[characters] = at;
-      ++characters;
-      at += CharacterLength(text, at, formats.LeadBytes);
-    }
-    if (characters == 4) return text.substr(starts[2]);
-  }
-  return text;
-}
-
-std::string EraYearText(std::string_view platformText, int runLength) {
-  if (runLength == 1 && !platformText.empty() && platformText[0] == '0') {
-    platformText.remove_prefix(1);
-  }
-  return std::string(platformText);
 }
 
 std::string FormatDatePattern(std::string_view pattern, double value) {

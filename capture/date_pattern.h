@@ -4,8 +4,6 @@
 #include <string>
 #include <string_view>
 
-#include "capture/locale_formats.h"
-
 // A date-time value: the integral part counts days since 30 December 1899,
 // the fraction is the time of day (0.5 is noon).
 
@@ -41,11 +39,3 @@ double CurrentLocalTime();
 // and names of LocaleFormats. Never fails; the result is at most 256 bytes.
 // The empty pattern renders as "c".
 std::string FormatDatePattern(std::string_view pattern, double value);
-
-// The era texts that the platform's alternate calendar gives, as an era run
-// of the given length shows them: a single "g" shows only the short form of
-// the era name, a single "e" drops one leading "0" of the year. Used only
-// where the platform has an alternate calendar.
-std::string EraNameText(std::string_view platformText, int runLength,
-                        const TLocaleFormats& formats);
-std::string EraYearText(std::string_view platformText, int runLength);

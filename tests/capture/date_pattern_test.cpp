@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "capture/locale_formats.h"
+
 namespace {
 
 struct TPatternCase {
@@ -89,11 +91,11 @@ TEST_F(DatePatternTest, TwelveHourClockAtMidnightNoonAndAfternoon) {
     std::string Expected;
   };
   for (const TCase& c : std::vector<TCase>{{0, 0, "12:00 am"},
-                                          {12, 0, "12:00 pm"},
-                                          {13, 5, "1:05 pm"},
-                                          {11, 59, "11:59 am"},
-                                          {23, 59, "11:59 pm"},
-                                          {1, 0, "1:00 am"}}) {
+                                           {12, 0, "12:00 pm"},
+                                           {13, 5, "1:05 pm"},
+                                           {11, 59, "11:59 am"},
+                                           {23, 59, "11:59 pm"},
+                                           {1, 0, "1:00 am"}}) {
     double value = EncodeDateTime(1998, 1, 12, c.Hour, c.Minute, 0, 0);
     EXPECT_EQ(FormatDatePattern("h:nn am/pm", value), c.Expected) << c.Hour << ":" << c.Minute;
   }
@@ -200,8 +202,7 @@ TEST_F(DatePatternTest, EraSpecifiersRenderNothing) {
 TEST_F(DatePatternTest, CAtMidnightGivesOnlyTheDate) {
   EXPECT_EQ(FormatDatePattern("c", EncodeDateTime(1998, 1, 12, 0, 0, 0, 0)), "1/12/98");
   EXPECT_EQ(FormatDatePattern("c", EncodeDateTime(1998, 1, 12, 0, 0, 0, 500)), "1/12/98");
-  EXPECT_EQ(FormatDatePattern("c", EncodeDateTime(1998, 1, 12, 0, 0, 1, 0)),
-            "1/12/98 12:00:01 am");
+  EXPECT_EQ(FormatDatePattern("c", EncodeDateTime(1998, 1, 12, 0, 0, 1, 0)), "1/12/98 12:00:01 am");
   EXPECT_EQ(FormatDatePattern("", EncodeDateTime(1998, 1, 12, 0, 0, 0, 0)), "1/12/98");
 }
 
@@ -268,26 +269,6 @@ TEST_F(DatePatternTest, NestedLevelsHaveTheirOwnLastToken) {
   EXPECT_EQ(FormatDatePattern("ht", ExampleValue()), "141");
 }
 
-TEST_F(DatePatternTest, LeadBytePairsAreNeverSplit) {
-  LocaleFormats.DoubleByte = true;
-  LocaleFormats.LeadBytes.set(0x81);
-  ExpectRenders(
-      {
-          // The trail byte is no specifier, and the pair resets the last letter token.
-          {"\x81h", "\x81h"},
-          {"h\x81xm", "14\x81x1"},
-          // A trail byte equal to the quote does not end the text.
-          {"'\x81'x'", "\x81'x"},
-          // The look-ahead steps over pairs whole.
-          {"h\x81" "a am/pm", "2\x81" "a pm"},
-          {"h\x81h am/pm", "2\x81h pm"},
-          // A lead byte without its trail byte ends the level.
-          {"d\x81", "12"},
-          {"'ab\x81", "ab\x81"},
-      },
-      ExampleValue());
-}
-
 TEST_F(DatePatternTest, TimestampPrefixPattern) {
   EXPECT_EQ(FormatDatePattern("dd/mm/yy hh:nn", EncodeDateTime(2026, 12, 7, 1, 38, 59, 999)),
             "07/12/26 01:38");
@@ -345,14 +326,14 @@ TEST(DateTimeValue, DecodesTimeOfDayToTheMillisecond) {
     int Hour, Minute, Second, Millisecond;
   };
   for (const TCase& c : std::vector<TCase>{{0, 0, 0, 0},
-                                          {0, 0, 0, 1},
-                                          {12, 0, 0, 0},
-                                          {14, 30, 5, 0},
-                                          {23, 59, 59, 999},
-                                          {9, 8, 7, 654}}) {
+                                           {0, 0, 0, 1},
+                                           {12, 0, 0, 0},
+                                           {14, 30, 5, 0},
+                                           {23, 59, 59, 999},
+                                           {9, 8, 7, 654}}) {
     for (int year : {1900, 2000, 9999}) {
-      TDecodedTime time = DecodeTime(EncodeDateTime(year, 12, 31, c.Hour, c.Minute, c.Second,
-                                                    c.Millisecond));
+      TDecodedTime time =
+          DecodeTime(EncodeDateTime(year, 12, 31, c.Hour, c.Minute, c.Second, c.Millisecond));
       EXPECT_EQ(time.Hour, c.Hour);
       EXPECT_EQ(time.Minute, c.Minute);
       EXPECT_EQ(time.Second, c.Second);
@@ -385,31 +366,6 @@ TEST(DateTimeValue, CurrentLocalTimeIsTheLocalClock) {
   double fraction = value - static_cast<double>(static_cast<int64_t>(value));
   double ms = fraction * 86400000.0;
   EXPECT_NEAR(ms, static_cast<double>(static_cast<int64_t>(ms + 0.5)), 0.01);
-}
-
-TEST(EraTexts, ShortFormsOfTheEraName) {
-  TLocaleFormats japanese;
-  japanese.PrimaryLanguage = LangJapanese;
-  japanese.LeadBytes.set(0x95);
-  EXPECT_EQ(EraNameText("\x95\xBD\x90\xAC", 1, japanese), "\x95\xBD");
-  EXPECT_EQ(EraNameText("\x95\xBD\x90\xAC", 2, japanese), "\x95\xBD\x90\xAC");
-  EXPECT_EQ(EraNameText("H", 1, japanese), "H");
-
-  TLocaleFormats taiwan;
-  taiwan.PrimaryLanguage = LangChinese;
-  taiwan.SubLanguage = SubLangChineseTraditional;
-  EXPECT_EQ(EraNameText("abcd", 1, taiwan), "cd");
-  EXPECT_EQ(EraNameText("abcde", 1, taiwan), "abcde");
-  EXPECT_EQ(EraNameText("abcd", 2, taiwan), "abcd");
-
-  TLocaleFormats english;
-  english.PrimaryLanguage = 0x09;
-  EXPECT_EQ(EraNameText("A.D.", 1, english), "A.D.");
-
-  EXPECT_EQ(EraYearText("09", 1), "9");
-  EXPECT_EQ(EraYearText("09", 2), "09");
-  EXPECT_EQ(EraYearText("0009", 3), "0009");
-  EXPECT_EQ(EraYearText("10", 1), "10");
 }
 
 }  // namespace
