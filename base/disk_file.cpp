@@ -129,12 +129,8 @@ void DiskFile::Open(int flags, TState state) {
   RequireUsablePath();
   // Never waits (a FIFO planted under the name would block the open for
   // ever) and never follows a link in the last step (a link planted in a
-  // shared folder would send the bytes into another file). Opening may still
-  // be cut short by a signal on a slow file system.
-  int handle;
-  do {
-    handle = FileCalls().Open(path_.c_str(), flags | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW, 0666);
-  } while (handle < 0 && errno == EINTR);
+  // shared folder would send the bytes into another file).
+  const int handle = OpenRetrying(path_.c_str(), flags | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW, 0666);
   // ELOOP: the name is a link; ENXIO: a FIFO that nobody reads or a device
   // that is not there. Neither is a file this object may write.
   if (handle < 0 && (errno == ELOOP || errno == ENXIO)) RaiseInOutError(kAccessDenied, errno);
@@ -169,20 +165,11 @@ void DiskFile::WriteOut() {
   // The buffer counts as handed over even when the platform refuses it, so
   // that a failed write is reported once and CloseOut still releases.
   buffered_ = 0;
-  WriteAll(buffer_.data(), left);
+  WriteThrough(buffer_.data(), left);
 }
 
-void DiskFile::WriteAll(const char* data, std::size_t left) {
-  while (left > 0) {
-    const ssize_t written = FileCalls().Write(handle_, data, left);
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      RaiseFromErrno(errno, path_);
-    }
-    if (written == 0) RaiseInOutError(112, ENOSPC);
-    data += written;
-    left -= static_cast<std::size_t>(written);
-  }
+void DiskFile::WriteThrough(const char* data, std::size_t size) {
+  if (WriteAll(handle_, data, size) != 0) RaiseFromErrno(errno, path_);
 }
 
 void DiskFile::PutText(std::string_view text) {
@@ -201,19 +188,18 @@ void DiskFile::PutText(std::string_view text) {
   }
   // A text of at least a buffer's length goes to the platform in one call:
   // copying it through the buffer would only multiply the calls.
-  if (text.size() >= kBufferSize) return WriteAll(text.data(), text.size());
+  if (text.size() >= kBufferSize) return WriteThrough(text.data(), text.size());
   std::memcpy(buffer_.data(), text.data(), text.size());
   buffered_ = text.size();
 }
 
 void DiskFile::Release() {
-  // Never retried: after close the handle is gone whatever it returned.
-  const int result = FileCalls().Close(handle_);
+  const int result = CloseOnce(handle_);
   const int closeError = errno;
   handle_ = -1;
   state_ = TState::Closed;
   buffered_ = 0;
-  if (result < 0 && closeError != EINTR) RaiseFromErrno(closeError, path_);
+  if (result < 0) RaiseFromErrno(closeError, path_);
 }
 
 void DiskFile::CloseOut() {

@@ -59,7 +59,7 @@ class DiskFile {
   void Open(int flags, TState state);
   void RequireRegularFile();
   void WriteOut();
-  void WriteAll(const char* data, std::size_t left);
+  void WriteThrough(const char* data, std::size_t size);
   void Release();
 
   std::string path_;

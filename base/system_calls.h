@@ -30,6 +30,25 @@ TFileCalls& FileCalls();
 // The real calls, for restoring the table or forwarding to them.
 const TFileCalls& RealFileCalls();
 
+// The calls as the layers above use them, each in one place. A signal may cut
+// a call short on a slow file system; these go on until the call itself
+// answers. Like the table entries they return -1 and set errno on failure.
+
+// Open, retried while interrupted.
+int OpenRetrying(const char* path, int flags, mode_t mode);
+// Read, retried while interrupted; returns the byte count, 0 at the end.
+ssize_t ReadRetrying(int fd, void* data, size_t size);
+// Writes every byte: retried while interrupted, continued after a short
+// write. A write that takes nothing fails with ENOSPC, since it would never
+// end otherwise.
+int WriteAll(int fd, const void* data, size_t size);
+// Sync, retried while interrupted.
+int SyncRetrying(int fd);
+// Close, never retried: the handle is gone whatever close returned, and a
+// retry could close a handle another thread has just been given. An
+// interrupted close has still released it, so it counts as closed.
+int CloseOnce(int fd);
+
 // Swaps in a changed table for its lifetime and puts back the one it found.
 class TFileCallsOverride {
  public:

@@ -111,23 +111,18 @@ int UnreadableReason(const struct stat& status) {
 // Reads the whole file into content; 0 on success, else the errno. Never
 // waits: a FIFO under the name would otherwise block every connection.
 int ReadWholeFile(const std::string& path, TDocument& document) {
-  const TFileCalls& calls = FileCalls();
-  int handle;
-  do {
-    handle = calls.Open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK, 0);
-  } while (handle < 0 && errno == EINTR);
+  const int handle = OpenRetrying(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK, 0);
   if (handle < 0) return errno;
   int failure = 0;
   struct stat status {};
-  if (calls.FileStatus(handle, &status) != 0) {
+  if (FileCalls().FileStatus(handle, &status) != 0) {
     failure = errno;
   } else if ((failure = UnreadableReason(status)) == 0) {
     document.mode = status.st_mode & 07777;
     char chunk[65536];
     for (;;) {
-      const ssize_t got = calls.Read(handle, chunk, sizeof chunk);
+      const ssize_t got = ReadRetrying(handle, chunk, sizeof chunk);
       if (got < 0) {
-        if (errno == EINTR) continue;
         failure = errno;
         break;
       }
@@ -135,7 +130,7 @@ int ReadWholeFile(const std::string& path, TDocument& document) {
       document.content.append(chunk, static_cast<std::size_t>(got));
     }
   }
-  calls.Close(handle);
+  CloseOnce(handle);
   return failure;
 }
 
@@ -212,27 +207,6 @@ std::string Render(const TDocument& document, const TEdit& edit) {
   return result;
 }
 
-bool WriteAll(int handle, std::string_view data) {
-  while (!data.empty()) {
-    const ssize_t written = FileCalls().Write(handle, data.data(), data.size());
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    if (written == 0) return false;
-    data.remove_prefix(static_cast<std::size_t>(written));
-  }
-  return true;
-}
-
-bool SyncInterruptible(int handle) {
-  int result;
-  do {
-    result = FileCalls().Sync(handle);
-  } while (result != 0 && errno == EINTR);
-  return result == 0;
-}
-
 // The file that a rewrite replaces: the path itself, or the end of its chain
 // of symbolic links, so that a link stays a link and its target gets the new
 // content. A relative link is read from the folder of the link.
@@ -256,25 +230,20 @@ std::string FileBehindLinks(const std::string& path) {
 // point leaves the old file whole.
 void ReplaceFile(const std::string& path, const std::string& content, mode_t mode) {
   static unsigned counter = 0;
-  const TFileCalls& calls = FileCalls();
   const std::string target = FileBehindLinks(path);
   std::string temporary;
   int handle = -1;
   for (int attempt = 0; attempt < 100 && handle < 0; ++attempt) {
     temporary = target + "." + FormatInteger(getpid()) + "." + FormatInteger(++counter) + ".tmp";
-    do {
-      handle = calls.Open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-    } while (handle < 0 && errno == EINTR);
+    handle = OpenRetrying(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
     if (handle < 0 && errno != EEXIST) break;
   }
   const Exception failure("Unable to write to " + path);
   if (handle < 0) throw failure;
-  bool written = WriteAll(handle, content) && SyncInterruptible(handle);
-  // Never retried: the handle is gone whatever close returned. An interrupted
-  // close has still released it, and the content is already synced.
-  if (calls.Close(handle) != 0 && errno != EINTR) written = false;
-  if (written && calls.Rename(temporary.c_str(), target.c_str()) == 0) return;
-  calls.Unlink(temporary.c_str());
+  bool written = WriteAll(handle, content.data(), content.size()) == 0 && SyncRetrying(handle) == 0;
+  if (CloseOnce(handle) != 0) written = false;
+  if (written && FileCalls().Rename(temporary.c_str(), target.c_str()) == 0) return;
+  FileCalls().Unlink(temporary.c_str());
   throw failure;
 }
 
