@@ -48,16 +48,3 @@ int SyncRetrying(int fd);
 // retry could close a handle another thread has just been given. An
 // interrupted close has still released it, so it counts as closed.
 int CloseOnce(int fd);
-
-// Swaps in a changed table for its lifetime and puts back the one it found.
-class TFileCallsOverride {
- public:
-  TFileCallsOverride() : saved_(FileCalls()) {}
-  ~TFileCallsOverride() { FileCalls() = saved_; }
-  TFileCallsOverride(const TFileCallsOverride&) = delete;
-  TFileCallsOverride& operator=(const TFileCallsOverride&) = delete;
-  TFileCalls& Calls() { return FileCalls(); }
-
- private:
-  TFileCalls saved_;
-};

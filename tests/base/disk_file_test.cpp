@@ -16,6 +16,7 @@
 
 #include "base/exceptions.h"
 #include "base/system_calls.h"
+#include "support/fault_injection.h"
 
 namespace {
 
@@ -113,12 +114,11 @@ TEST_F(DiskFileTest, WritesWholeBuffersAndLongTextsInOneCall) {
       {{127, 2, 300}, {128, 128, 173}}, {{10, 10, 10}, {30}}, {{65536}, {65536}}, {{128}, {128}},
       {{100, 0, 5000}, {128, 4972}},
   };
-  TFileCallsOverride override;
   static std::vector<std::size_t> sizes;
-  override.Calls().Write = [](int fd, const void* data, size_t size) -> ssize_t {
+  TFileCallStandIn<&TFileCalls::Write> recorder([](int fd, const void* data, size_t size) {
     sizes.push_back(size);
     return RealFileCalls().Write(fd, data, size);
-  };
+  });
   for (const TWritePiecesCase& c : cases) {
     sizes.clear();
     std::string expected;
@@ -244,11 +244,7 @@ TEST_F(DiskFileTest, ANameHoldingANulByteIsInvalidFilename) {
 }
 
 TEST_F(DiskFileTest, InjectedWriteFailureIsReportedWithItsCode) {
-  TFileCallsOverride override;
-  override.Calls().Write = [](int, const void*, size_t) -> ssize_t {
-    errno = ENOSPC;
-    return -1;
-  };
+  TFileFault fullDisk(TFileCall::Write, {1, 0, ENOSPC});
   DiskFile file;
   file.Bind(root_ + "/a.txt");
   file.OpenCreate();
@@ -264,16 +260,16 @@ TEST_F(DiskFileTest, InjectedWriteFailureIsReportedWithItsCode) {
 }
 
 TEST_F(DiskFileTest, InterruptedWritesAreRetriedAndShortWritesContinued) {
-  TFileCallsOverride override;
   static int calls;
   calls = 0;
-  override.Calls().Write = [](int fd, const void* data, size_t size) -> ssize_t {
-    if (++calls % 2 == 1) {
-      errno = EINTR;
-      return -1;
-    }
-    return RealFileCalls().Write(fd, data, size > 10 ? 10 : size);
-  };
+  TFileCallStandIn<&TFileCalls::Write> interrupted(
+      [](int fd, const void* data, size_t size) -> ssize_t {
+        if (++calls % 2 == 1) {
+          errno = EINTR;
+          return -1;
+        }
+        return RealFileCalls().Write(fd, data, size > 10 ? 10 : size);
+      });
   DiskFile file;
   file.Bind(root_ + "/a.txt");
   file.OpenCreate();
@@ -283,20 +279,12 @@ TEST_F(DiskFileTest, InterruptedWritesAreRetriedAndShortWritesContinued) {
 }
 
 TEST_F(DiskFileTest, CloseIsNeverRetried) {
-  TFileCallsOverride override;
-  static int closes;
-  closes = 0;
-  override.Calls().Close = [](int fd) -> int {
-    ++closes;
-    RealFileCalls().Close(fd);
-    errno = EIO;
-    return -1;
-  };
+  TFileFault deviceError(TFileCall::Close, {1, 0, EIO});
   DiskFile file;
   file.Bind(root_ + "/a.txt");
   file.OpenCreate();
   EXPECT_EQ(FailureOf([&] { file.CloseOut(); }).first, 1117);
-  EXPECT_EQ(closes, 1);
+  EXPECT_EQ(deviceError.Calls(), 1);
   EXPECT_EQ(file.State(), DiskFile::TState::Closed);
 }
 

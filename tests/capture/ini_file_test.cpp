@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -18,6 +19,7 @@
 
 #include "base/exceptions.h"
 #include "base/system_calls.h"
+#include "support/fault_injection.h"
 
 namespace {
 
@@ -340,7 +342,8 @@ TEST_F(IniFileTest, TextsTheFormatCannotHoldAreRefused) {
 // A failure at each step of the rewrite leaves the old file byte for byte.
 struct TFailingStep {
   const char* name;
-  void (*inject)(TFileCalls&);
+  // Installs the failure; it lasts as long as what it returns.
+  std::shared_ptr<void> (*inject)();
 };
 
 class AtomicWriteTest : public IniFileTest, public testing::WithParamInterface<TFailingStep> {};
@@ -349,8 +352,7 @@ TEST_P(AtomicWriteTest, FailedReplaceLeavesTheOldFileWhole) {
   const std::string before = "; keep\n[Ports]\n9100=/a,f,F,0,\n9101=/b,f,F,0,x\n[File]\nx=1\n";
   Store(before);
   {
-    TFileCallsOverride override;
-    GetParam().inject(override.Calls());
+    const std::shared_ptr<void> failure = GetParam().inject();
     EXPECT_EQ(FailureOf([&] {
                 Ini().ReplaceSection("Ports", {{"9200", "/new,f,T,1,"}});
               }),
@@ -362,67 +364,38 @@ TEST_P(AtomicWriteTest, FailedReplaceLeavesTheOldFileWhole) {
   EXPECT_TRUE(Leftovers().empty());
 }
 
+std::shared_ptr<void> EveryCallFails(TFileCall call, int error, std::size_t shortWriteBytes = 0) {
+  return std::make_shared<TFileFault>(call, TFault{1, 0, error, shortWriteBytes});
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Steps, AtomicWriteTest,
-    testing::Values(TFailingStep{"Write",
-                                 [](TFileCalls& calls) {
-                                   calls.Write = [](int, const void*, size_t) -> ssize_t {
-                                     errno = ENOSPC;
-                                     return -1;
-                                   };
-                                 }},
+    testing::Values(TFailingStep{"Write", [] { return EveryCallFails(TFileCall::Write, ENOSPC); }},
+                    // The first write is cut to 5 bytes, then the disk is full.
                     TFailingStep{"ShortWriteThenFull",
-                                 [](TFileCalls& calls) {
-                                   calls.Write = [](int fd, const void* data,
-                                                    size_t size) -> ssize_t {
-                                     static bool first = true;
-                                     if (first) {
-                                       first = false;
-                                       return RealFileCalls().Write(fd, data, size > 5 ? 5 : size);
-                                     }
-                                     errno = ENOSPC;
-                                     return -1;
-                                   };
-                                 }},
-                    TFailingStep{"Sync",
-                                 [](TFileCalls& calls) {
-                                   calls.Sync = [](int) -> int {
-                                     errno = EIO;
-                                     return -1;
-                                   };
-                                 }},
-                    TFailingStep{"Close",
-                                 [](TFileCalls& calls) {
-                                   calls.Close = [](int fd) -> int {
-                                     RealFileCalls().Close(fd);
-                                     errno = EIO;
-                                     return -1;
-                                   };
-                                 }},
-                    TFailingStep{"Rename",
-                                 [](TFileCalls& calls) {
-                                   calls.Rename = [](const char*, const char*) -> int {
-                                     errno = EXDEV;
-                                     return -1;
-                                   };
-                                 }},
+                                 [] { return EveryCallFails(TFileCall::Write, ENOSPC, 5); }},
+                    TFailingStep{"Sync", [] { return EveryCallFails(TFileCall::Sync, EIO); }},
+                    TFailingStep{"Close", [] { return EveryCallFails(TFileCall::Close, EIO); }},
+                    TFailingStep{"Rename", [] { return EveryCallFails(TFileCall::Rename, EXDEV); }},
                     TFailingStep{"Open",
-                                 [](TFileCalls& calls) {
-                                   calls.Open = [](const char* path, int flags,
-                                                   mode_t mode) -> int {
-                                     if (flags & O_CREAT) {
-                                       errno = EACCES;
-                                       return -1;
-                                     }
-                                     return RealFileCalls().Open(path, flags, mode);
-                                   };
+                                 []() -> std::shared_ptr<void> {
+                                   // Only the temporary is refused; the old file still reads.
+                                   return std::make_shared<TFileCallStandIn<&TFileCalls::Open>>(
+                                       [](const char* path, int flags, mode_t mode) -> int {
+                                         if (flags & O_CREAT) {
+                                           errno = EACCES;
+                                           return -1;
+                                         }
+                                         return RealFileCalls().Open(path, flags, mode);
+                                       });
                                  }}),
     [](const testing::TestParamInfo<TFailingStep>& info) { return std::string(info.param.name); });
 
 struct TUnreadableCase {
   const char* name;
-  // Makes the settings file at path exist but unreadable as settings.
-  void (*spoil)(const std::string& path, TFileCalls& calls);
+  // Makes the settings file at path exist but unreadable as settings, for
+  // as long as what it returns lives.
+  std::shared_ptr<void> (*spoil)(const std::string& path);
   const char* message;
 };
 
@@ -430,37 +403,29 @@ struct TUnreadableCase {
 // never waits for it and never reads it whole, and a writer leaves it alone.
 TEST_F(IniFileTest, UnreadableExistingFileIsReportedAndNeverReplaced) {
   const TUnreadableCase cases[] = {
-      {"read fails",
-       [](const std::string&, TFileCalls& calls) {
-         calls.Read = [](int, void*, size_t) -> ssize_t {
-           errno = EIO;
-           return -1;
-         };
-       },
+      {"read fails", [](const std::string&) { return EveryCallFails(TFileCall::Read, EIO); },
        "I/O error 1117"},
       {"out of descriptors",
-       [](const std::string&, TFileCalls& calls) {
-         calls.Open = [](const char*, int, mode_t) -> int {
-           errno = EMFILE;
-           return -1;
-         };
-       },
+       [](const std::string&) { return EveryCallFails(TFileCall::Open, EMFILE); },
        "Too many open files"},
       {"FIFO",
-       [](const std::string& path, TFileCalls&) {
+       [](const std::string& path) {
          std::filesystem::remove(path);
          mkfifo(path.c_str(), 0666);
+         return std::shared_ptr<void>();
        },
        "File access denied"},
       {"folder",
-       [](const std::string& path, TFileCalls&) {
+       [](const std::string& path) {
          std::filesystem::remove(path);
          std::filesystem::create_directory(path);
+         return std::shared_ptr<void>();
        },
        "File access denied"},
       {"over 16 MiB",
-       [](const std::string& path, TFileCalls&) {
+       [](const std::string& path) {
          std::filesystem::resize_file(path, (16u << 20) + 1);
+         return std::shared_ptr<void>();
        },
        "I/O error 223"},
   };
@@ -469,8 +434,7 @@ TEST_F(IniFileTest, UnreadableExistingFileIsReportedAndNeverReplaced) {
     Store("[Ports]\n9100=a\n");
     const auto before = std::filesystem::status(path_).type();
     {
-      TFileCallsOverride override;
-      c.spoil(path_, override.Calls());
+      const std::shared_ptr<void> spoiled = c.spoil(path_);
       EXPECT_EQ(FailureOf([&] { Ini().ReadText("Ports", "9100", "d"); }), c.message) << c.name;
       EXPECT_EQ(FailureOf([&] { Ini().WriteText("Ports", "9101", "b"); }),
                 "Unable to write to " + path_)
@@ -651,14 +615,14 @@ TEST_P(SettingsLocationTest, BesideTheExecutableOrInTheUserConfiguration) {
   TEnvironmentOverride configVariable("XDG_CONFIG_HOME",
                                       c.configHome ? configHome.c_str() : nullptr);
   TEnvironmentOverride homeVariable("HOME", c.home ? home.c_str() : nullptr);
-  TFileCallsOverride override;
+  std::optional<TFileCallStandIn<&TFileCalls::Access>> refusal;
   if (!c.folderWritable) {
     // Refused like a system folder is to a normal user, also when the test
     // runs as the administrator.
-    override.Calls().Access = [](const char*, int) -> int {
+    refusal.emplace([](const char*, int) -> int {
       errno = EACCES;
       return -1;
-    };
+    });
   }
   EXPECT_EQ(SettingsPathFor(root_ + "/bin/tarnock"), InRoot(c.expected));
 }

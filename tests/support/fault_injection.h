@@ -1,6 +1,10 @@
 #pragma once
 
 #include <cstddef>
+#include <type_traits>
+#include <utility>
+
+#include "base/system_calls.h"
 
 // Scoped faults in the platform call tables of the file layer and the socket
 // layer. While a fault object lives, the chosen entry of the table goes
@@ -109,4 +113,24 @@ class TFileCallHook {
 
  private:
   TFileCall call_;
+};
+
+// Puts a function of the test's own in place of one entry of the file table
+// for its lifetime, for a behaviour no TFault describes (recording what a
+// call was handed, failing only some opens, ...). Like a fault it puts the
+// entry back as it found it; the function may forward to RealFileCalls().
+template <auto Entry>
+class TFileCallStandIn {
+ public:
+  using TFunction = std::remove_reference_t<decltype(std::declval<TFileCalls&>().*Entry)>;
+
+  explicit TFileCallStandIn(TFunction function) : saved_(FileCalls().*Entry) {
+    FileCalls().*Entry = function;
+  }
+  ~TFileCallStandIn() { FileCalls().*Entry = saved_; }
+  TFileCallStandIn(const TFileCallStandIn&) = delete;
+  TFileCallStandIn& operator=(const TFileCallStandIn&) = delete;
+
+ private:
+  TFunction saved_;
 };
