@@ -10,6 +10,7 @@
 #include "app/command_line.h"
 #include "app/termination_signals.h"
 #include "base/paths.h"
+#include "base/whole_file.h"
 #include "capture/ini_file.h"
 #include "capture/locale_formats.h"
 #include "ui/add_port.h"

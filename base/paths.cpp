@@ -58,3 +58,22 @@ void CreateDirectoryChain(std::string_view directory) {
   // A refusal shows when a file in this directory is opened.
   FileCalls().MakeDirectory(text.c_str(), 0777);
 }
+
+std::string LinkText(const std::string& path) {
+  char text[4096];
+  const ssize_t length = FileCalls().ReadLink(path.c_str(), text, sizeof text);
+  if (length <= 0 || static_cast<std::size_t>(length) >= sizeof text) return std::string();
+  return std::string(text, static_cast<std::size_t>(length));
+}
+
+std::string FileBehindLinks(const std::string& path) {
+  // As many hops as the kernel follows; a longer chain fails to open anyway.
+  constexpr int kMaxLinks = 40;
+  std::string current = path;
+  for (int hop = 0; hop < kMaxLinks; ++hop) {
+    const std::string link = LinkText(current);
+    if (link.empty()) break;
+    current = link.starts_with('/') ? link : DirectoryPart(current) + link;
+  }
+  return current;
+}

@@ -28,3 +28,11 @@ bool DirectoryIsPresent(const std::string& path);
 // name, whose parent is empty). The root "/" and existing directories stop
 // the chain; a refusal by the platform to create a level is silent.
 void CreateDirectoryChain(std::string_view directory);
+
+// The text of the symbolic link at path, as it stands in the link; empty when
+// path is no link or its text is too long to be a path.
+std::string LinkText(const std::string& path);
+
+// The file at the end of path's chain of symbolic links, or path itself when
+// it is no link. A relative link is read from the folder of the link.
+std::string FileBehindLinks(const std::string& path);

@@ -1,23 +1,19 @@
 #include "capture/ini_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
+#include <sys/types.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <csignal>
 #include <cstdlib>
 #include <deque>
-#include <filesystem>
 #include <optional>
 #include <unordered_map>
 
-#include "base/disk_file.h"
 #include "base/exceptions.h"
 #include "base/paths.h"
 #include "base/system_calls.h"
 #include "base/text.h"
+#include "base/whole_file.h"
 
 namespace {
 
@@ -34,10 +30,8 @@ struct TLine {
 };
 
 struct TDocument {
-  std::string content;
+  TWholeFile file;
   std::vector<TLine> lines;
-  bool present = false;        // the file existed
-  mode_t mode = 0666;          // its permission bits, kept by a rewrite
   std::string newline = "\n";  // the line end new lines get
 };
 
@@ -71,7 +65,7 @@ void ClassifyLine(TLine& line) {
 }
 
 void SplitLines(TDocument& document) {
-  std::string_view rest(document.content);
+  std::string_view rest(document.file.content);
   bool newlineChosen = false;
   int section = -1;
   while (!rest.empty()) {
@@ -101,54 +95,16 @@ void SplitLines(TDocument& document) {
 // whole at every connection would exhaust memory.
 constexpr off_t kMaxSettingsSize = 16 << 20;
 
-// Why a file that opened cannot be read as settings; 0 when it can.
-int UnreadableReason(const struct stat& status) {
-  if (!S_ISREG(status.st_mode)) return EACCES;  // a FIFO, a device, a folder
-  if (status.st_size > kMaxSettingsSize) return EFBIG;
-  return 0;
-}
-
-// Reads the whole file into content; 0 on success, else the errno. Never
-// waits: a FIFO under the name would otherwise block every connection.
-int ReadWholeFile(const std::string& path, TDocument& document) {
-  const int handle = OpenRetrying(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK, 0);
-  if (handle < 0) return errno;
-  int failure = 0;
-  struct stat status {};
-  if (FileCalls().FileStatus(handle, &status) != 0) {
-    failure = errno;
-  } else if ((failure = UnreadableReason(status)) == 0) {
-    document.mode = status.st_mode & 07777;
-    char chunk[65536];
-    for (;;) {
-      const ssize_t got = ReadRetrying(handle, chunk, sizeof chunk);
-      if (got < 0) {
-        failure = errno;
-        break;
-      }
-      if (got == 0) break;
-      document.content.append(chunk, static_cast<std::size_t>(got));
-    }
-  }
-  CloseOnce(handle);
-  return failure;
-}
-
-// The file as it stands; a missing file is an empty document. A file that
-// exists but cannot be read is no empty one: a reader reports why, and a
-// writer must not replace what it cannot see.
+// The file as it stands; a missing file is an empty document. A reader
+// reports why a file that exists cannot be read; a writer only that it
+// cannot write, since it must not replace what it cannot see.
 TDocument LoadDocument(const std::string& path, bool forWriting) {
   TDocument document;
-  const int failure = ReadWholeFile(path, document);
-  if (failure == 0) {
-    document.present = true;
-  } else {
-    document.content.clear();
-    document.mode = 0666;
-    if (failure != ENOENT && failure != ENOTDIR) {
-      if (forWriting) throw Exception("Unable to write to " + path);
-      RaiseInOutError(InOutErrorCode(failure, path), failure);
-    }
+  try {
+    document.file = LoadWholeFile(path, kMaxSettingsSize);
+  } catch (const EInOutError&) {
+    if (forWriting) throw Exception("Unable to write to " + path);
+    throw;
   }
   SplitLines(document);
   return document;
@@ -207,73 +163,8 @@ std::string Render(const TDocument& document, const TEdit& edit) {
   return result;
 }
 
-// The file that a rewrite replaces: the path itself, or the end of its chain
-// of symbolic links, so that a link stays a link and its target gets the new
-// content. A relative link is read from the folder of the link.
-std::string FileBehindLinks(const std::string& path) {
-  // As many hops as the kernel follows; a longer chain fails to open anyway.
-  constexpr int kMaxLinks = 40;
-  std::string current = path;
-  for (int hop = 0; hop < kMaxLinks; ++hop) {
-    char target[4096];
-    const ssize_t length = FileCalls().ReadLink(current.c_str(), target, sizeof target);
-    if (length <= 0 || static_cast<std::size_t>(length) >= sizeof target) break;
-    const std::string_view link(target, static_cast<std::size_t>(length));
-    current =
-        link.starts_with('/') ? std::string(link) : DirectoryPart(current) + std::string(link);
-  }
-  return current;
-}
-
-// Replaces the file by content in one step: a temporary file in the same
-// folder is written, synced and renamed over it, so that a failure at any
-// point leaves the old file whole.
-void ReplaceFile(const std::string& path, const std::string& content, mode_t mode) {
-  static unsigned counter = 0;
-  const std::string target = FileBehindLinks(path);
-  std::string temporary;
-  int handle = -1;
-  for (int attempt = 0; attempt < 100 && handle < 0; ++attempt) {
-    temporary = target + "." + FormatInteger(getpid()) + "." + FormatInteger(++counter) + ".tmp";
-    handle = OpenRetrying(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-    if (handle < 0 && errno != EEXIST) break;
-  }
-  const Exception failure("Unable to write to " + path);
-  if (handle < 0) throw failure;
-  bool written = WriteAll(handle, content.data(), content.size()) == 0 && SyncRetrying(handle) == 0;
-  if (CloseOnce(handle) != 0) written = false;
-  if (written && FileCalls().Rename(temporary.c_str(), target.c_str()) == 0) return;
-  FileCalls().Unlink(temporary.c_str());
-  throw failure;
-}
-
-bool IsDecimal(std::string_view text) {
-  return !text.empty() && text.size() <= 10 &&
-         std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
-}
-
-// The saving process of a temporary file named "<file>.<pid>.<n>.tmp", as
-// ReplaceFile names them; 0 for any other name.
-pid_t SavingProcessOf(std::string_view entry, std::string_view fileName) {
-  if (!entry.starts_with(fileName) || !entry.ends_with(".tmp")) return 0;
-  entry.remove_prefix(fileName.size());
-  entry.remove_suffix(4);
-  if (!entry.starts_with('.')) return 0;
-  entry.remove_prefix(1);
-  const std::size_t dot = entry.find('.');
-  if (dot == std::string_view::npos) return 0;
-  const std::string_view pid = entry.substr(0, dot);
-  if (!IsDecimal(pid) || !IsDecimal(entry.substr(dot + 1))) return 0;
-  return static_cast<pid_t>(std::stoll(std::string(pid)));
-}
-
-// A process that has ended leaves its temporary file to nobody. Our own
-// number counts as ended too: at start this process has saved nothing yet,
-// so such a file is from an earlier process that had the same number.
-bool SaverIsGone(pid_t pid) { return pid == getpid() || (::kill(pid, 0) != 0 && errno == ESRCH); }
-
 void Commit(const std::string& path, const TDocument& document, const TEdit& edit) {
-  ReplaceFile(path, Render(document, edit), document.mode);
+  ReplaceWholeFile(path, Render(document, edit), document.file.mode);
 }
 
 bool HasAny(std::string_view text, std::string_view bytes) {
@@ -309,19 +200,6 @@ int FirstHeader(const TDocument& document, std::string_view section) {
 }
 
 }  // namespace
-
-void RemoveAbandonedTemporaries(const std::string& path) {
-  const std::string target = FileBehindLinks(path);
-  const std::string folder = DirectoryPart(target);
-  const std::string fileName = target.substr(folder.size());
-  std::error_code error;
-  for (const auto& entry :
-       std::filesystem::directory_iterator(folder.empty() ? "." : folder, error)) {
-    const std::string name = entry.path().filename().string();
-    const pid_t saver = SavingProcessOf(name, fileName);
-    if (saver > 0 && SaverIsGone(saver)) FileCalls().Unlink((folder + name).c_str());
-  }
-}
 
 std::string TIniFile::ReadText(std::string_view section, std::string_view key,
                                std::string_view defaultText) const {
@@ -529,11 +407,8 @@ std::string SettingsFilePath() {
   // Decided once, so that a folder that becomes writable later, or a file
   // that appears there, never splits the settings between two files.
   static const std::string path = [] {
-    char buffer[4096];
-    const ssize_t length = FileCalls().ReadLink("/proc/self/exe", buffer, sizeof buffer);
-    if (length <= 0 || static_cast<std::size_t>(length) >= sizeof buffer)
-      return std::string("tarnock.ini");
-    return SettingsPathFor(std::string_view(buffer, static_cast<std::size_t>(length)));
+    const std::string executable = LinkText("/proc/self/exe");
+    return executable.empty() ? std::string("tarnock.ini") : SettingsPathFor(executable);
   }();
   return path;
 }

@@ -10,10 +10,9 @@
 // The settings accessor: holds nothing but the path of an INI-format file and
 // reads the file afresh at every operation.
 //
-// Reading never waits and reads nothing but a regular file of at most 16 MiB:
-// a missing file reads as empty, one that exists but cannot be read raises
-// its I/O error ("File access denied" for anything but a regular file,
-// "I/O error 223" for one too large).
+// Reading never waits and reads nothing but a regular file of at most 16 MiB
+// (LoadWholeFile): a missing file reads as empty, one that exists but cannot
+// be read raises its I/O error.
 //
 // Format: "[name]" lines open sections; "key=value" lines belong to the
 // section above them. Section and key names match without regard to ASCII
@@ -21,10 +20,9 @@
 // escaped; lines starting with ";" or "#" and blank lines are kept as they
 // are. CRLF line ends are read like LF. The first of several equal keys is
 // the one read and written. A write keeps every other line as it was and
-// replaces the file atomically (temporary file in the same folder, written,
-// synced, renamed), so a failed write leaves the old file whole; it raises
-// Exception "Unable to write to " + path. A symbolic link is followed: the
-// file it names is replaced, in that file's folder, and the link stays.
+// replaces the file in one step (ReplaceWholeFile: a failed write leaves the
+// old file whole, a symbolic link is followed and stays); it raises
+// Exception "Unable to write to " + path.
 class TIniFile {
  public:
   static constexpr std::size_t kMaxTextLength = 2047;
@@ -64,11 +62,6 @@ class TIniFile {
  private:
   std::string path_;
 };
-
-// Removes the temporary files that saves of the settings file at path left
-// behind when their process was killed in the middle (named after the file,
-// the saving process and a counter), but none of a process that still runs.
-void RemoveAbandonedTemporaries(const std::string& path);
 
 // Where the settings of the executable at that path live: beside it, named
 // after it with the extension ".ini", when that file exists or its folder is

@@ -1,13 +1,10 @@
 #include "capture/ini_file.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
@@ -339,57 +336,9 @@ TEST_F(IniFileTest, TextsTheFormatCannotHoldAreRefused) {
   EXPECT_EQ(Stored(), "[Ports]\n9100=a\n");
 }
 
-// A failure at each step of the rewrite leaves the old file byte for byte.
-struct TFailingStep {
-  const char* name;
-  // Installs the failure; it lasts as long as what it returns.
-  std::shared_ptr<void> (*inject)();
-};
-
-class AtomicWriteTest : public IniFileTest, public testing::WithParamInterface<TFailingStep> {};
-
-TEST_P(AtomicWriteTest, FailedReplaceLeavesTheOldFileWhole) {
-  const std::string before = "; keep\n[Ports]\n9100=/a,f,F,0,\n9101=/b,f,F,0,x\n[File]\nx=1\n";
-  Store(before);
-  {
-    const std::shared_ptr<void> failure = GetParam().inject();
-    EXPECT_EQ(FailureOf([&] {
-                Ini().ReplaceSection("Ports", {{"9200", "/new,f,T,1,"}});
-              }),
-              "Unable to write to " + path_);
-    EXPECT_EQ(FailureOf([&] { Ini().WriteText("Ports", "9300", "x"); }),
-              "Unable to write to " + path_);
-  }
-  EXPECT_EQ(Stored(), before);
-  EXPECT_TRUE(Leftovers().empty());
+std::shared_ptr<void> EveryCallFails(TFileCall call, int error) {
+  return std::make_shared<TFileFault>(call, TFault{1, 0, error});
 }
-
-std::shared_ptr<void> EveryCallFails(TFileCall call, int error, std::size_t shortWriteBytes = 0) {
-  return std::make_shared<TFileFault>(call, TFault{1, 0, error, shortWriteBytes});
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Steps, AtomicWriteTest,
-    testing::Values(TFailingStep{"Write", [] { return EveryCallFails(TFileCall::Write, ENOSPC); }},
-                    // The first write is cut to 5 bytes, then the disk is full.
-                    TFailingStep{"ShortWriteThenFull",
-                                 [] { return EveryCallFails(TFileCall::Write, ENOSPC, 5); }},
-                    TFailingStep{"Sync", [] { return EveryCallFails(TFileCall::Sync, EIO); }},
-                    TFailingStep{"Close", [] { return EveryCallFails(TFileCall::Close, EIO); }},
-                    TFailingStep{"Rename", [] { return EveryCallFails(TFileCall::Rename, EXDEV); }},
-                    TFailingStep{"Open",
-                                 []() -> std::shared_ptr<void> {
-                                   // Only the temporary is refused; the old file still reads.
-                                   return std::make_shared<TFileCallStandIn<&TFileCalls::Open>>(
-                                       [](const char* path, int flags, mode_t mode) -> int {
-                                         if (flags & O_CREAT) {
-                                           errno = EACCES;
-                                           return -1;
-                                         }
-                                         return RealFileCalls().Open(path, flags, mode);
-                                       });
-                                 }}),
-    [](const testing::TestParamInfo<TFailingStep>& info) { return std::string(info.param.name); });
 
 struct TUnreadableCase {
   const char* name;
@@ -445,31 +394,6 @@ TEST_F(IniFileTest, UnreadableExistingFileIsReportedAndNeverReplaced) {
       EXPECT_EQ(Stored(), "[Ports]\n9100=a\n") << c.name;
     }
   }
-}
-
-// Saves killed in the middle leave "<file>.<pid>.<n>.tmp" behind; only those
-// of processes that have ended go, nothing else in the folder.
-TEST_F(IniFileTest, AbandonedTemporariesOfEndedSaversAreRemoved) {
-  const pid_t child = fork();
-  if (child == 0) _exit(0);
-  ASSERT_GT(child, 0);
-  waitpid(child, nullptr, 0);
-  const std::string ended = std::to_string(child), running = std::to_string(getppid());
-  const TStrings removed = {"tarnock.ini." + ended + ".1.tmp", "tarnock.ini." + ended + ".22.tmp",
-                            "tarnock.ini." + std::to_string(getpid()) + ".3.tmp"};
-  const TStrings kept = {"tarnock.ini." + running + ".1.tmp", "tarnock.ini.x.1.tmp",
-                         "tarnock.ini." + ended + ".tmp", "other.ini." + ended + ".1.tmp",
-                         "tarnock.ini." + ended + ".1.tmp.keep"};
-  Store("[Ports]\n");
-  for (const std::string& name : removed) std::ofstream(root_ + "/" + name) << "half";
-  for (const std::string& name : kept) std::ofstream(root_ + "/" + name) << "other";
-  RemoveAbandonedTemporaries(path_);
-  TStrings left = Leftovers();
-  std::sort(left.begin(), left.end());
-  TStrings expected = kept;
-  std::sort(expected.begin(), expected.end());
-  EXPECT_EQ(left, expected);
-  EXPECT_EQ(Stored(), "[Ports]\n");
 }
 
 TEST_F(IniFileTest, RewriteKeepsThePermissionBits) {
