@@ -276,8 +276,18 @@ std::string LowerAscii(std::string_view text) {
   return lower;
 }
 
-std::string_view NameOfListLine(std::string_view line) {
-  return line.substr(0, std::min(line.find('='), line.size()));
+// The lines of the list that name a key (the part before their first "="),
+// by the key in lower case, first line first. A line without "=" names no key
+// and is never replaced or removed.
+std::unordered_map<std::string, std::deque<std::size_t>> ListLinesByKey(
+    const std::vector<std::optional<std::string>>& lines) {
+  std::unordered_map<std::string, std::deque<std::size_t>> linesByKey;
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    const std::size_t equals = lines[i]->find('=');
+    if (equals != std::string::npos)
+      linesByKey[LowerAscii(lines[i]->substr(0, equals))].push_back(i);
+  }
+  return linesByKey;
 }
 
 }  // namespace
@@ -293,13 +303,9 @@ void TIniFile::ListEntries(std::string_view section, std::vector<std::string>& e
     keys.push_back(line.name);
     firstValue.try_emplace(LowerAscii(line.name), line.value);
   }
-  // Lines of the list by lower-case name, first line first; removed lines
-  // are marked and dropped at the end.
+  // Removed lines are marked and dropped at the end.
   std::vector<std::optional<std::string>> working(entries.begin(), entries.end());
-  std::unordered_map<std::string, std::deque<std::size_t>> linesByName;
-  for (std::size_t i = 0; i < working.size(); ++i) {
-    linesByName[LowerAscii(NameOfListLine(*working[i]))].push_back(i);
-  }
+  std::unordered_map<std::string, std::deque<std::size_t>> linesByName = ListLinesByKey(working);
   for (std::string_view key : keys) {
     const std::string lower = LowerAscii(key);
     std::string_view value = firstValue[lower];

@@ -49,7 +49,8 @@ class TIniFile {
   void ListKeys(std::string_view section, std::vector<std::string>& keys) const;
   // Does not empty the list. For each key: a non-empty value replaces the
   // line "key=..." already in the list (key compared without regard to case)
-  // or is appended as "key=value"; an empty value removes such a line.
+  // or is appended as "key=value"; an empty value removes such a line. A
+  // line without "=" names no key and stays.
   void ListEntries(std::string_view section, std::vector<std::string>& entries) const;
   // Removes the section with all its keys.
   void DropSection(std::string_view section);

@@ -115,26 +115,47 @@ TEST_F(IniFileTest, FirstOfDuplicateKeysIsRead) {
   EXPECT_EQ(Ini().ReadText("Ports", "9100", ""), "first");
 }
 
-TEST_F(IniFileTest, ListEntriesLeavesOutEmptyValuesAndMergesDuplicates) {
-  Store("[Ports]\n9100=/a,f,F,0,\n9101=\n9100=/b,f,F,0,\n9102=/c,f,T,1,x\n");
-  TStrings entries;
+struct TListEntriesCase {
+  const char* name;
+  std::string file;
+  TStrings given;
+  TStrings expected;
+};
+
+class ListEntriesTest : public IniFileTest, public testing::WithParamInterface<TListEntriesCase> {};
+
+// Each key with a value replaces the list line of its key (compared without
+// regard to case) or is appended; a key with an empty value removes that
+// line; every other line stays.
+TEST_P(ListEntriesTest, UpdatesTheGivenList) {
+  Store(GetParam().file);
+  TStrings entries = GetParam().given;
   Ini().ListEntries("Ports", entries);
-  EXPECT_EQ(entries, (TStrings{"9100=/a,f,F,0,", "9102=/c,f,T,1,x"}));
+  EXPECT_EQ(entries, GetParam().expected);
 }
 
-TEST_F(IniFileTest, ListEntriesUpdatesTheGivenList) {
-  Store("[Ports]\nB=new\nc=\nd=4\n");
-  TStrings entries{"a=1", "b=old", "C=3", "x"};
-  Ini().ListEntries("Ports", entries);
-  EXPECT_EQ(entries, (TStrings{"a=1", "B=new", "x", "d=4"}));
-}
-
-TEST_F(IniFileTest, ListEntriesSplitsAtTheFirstEquals) {
-  Store("[Ports]\n9100=/A=B,yymmdd,T,5,\n");
-  TStrings entries;
-  Ini().ListEntries("Ports", entries);
-  EXPECT_EQ(entries, (TStrings{"9100=/A=B,yymmdd,T,5,"}));
-}
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ListEntriesTest,
+    testing::Values(
+        TListEntriesCase{"LeavesOutEmptyValuesAndMergesDuplicates",
+                         "[Ports]\n9100=/a,f,F,0,\n9101=\n9100=/b,f,F,0,\n9102=/c,f,T,1,x\n",
+                         {},
+                         {"9100=/a,f,F,0,", "9102=/c,f,T,1,x"}},
+        TListEntriesCase{"ReplacesAndRemovesLinesOfTheGivenList",
+                         "[Ports]\nB=new\nc=\nd=4\n",
+                         {"a=1", "b=old", "C=3", "x"},
+                         {"a=1", "B=new", "x", "d=4"}},
+        TListEntriesCase{"SplitsAtTheFirstEquals",
+                         "[Ports]\n9100=/A=B,yymmdd,T,5,\n",
+                         {},
+                         {"9100=/A=B,yymmdd,T,5,"}},
+        TListEntriesCase{"LinesWithoutEqualsNameNoKey",
+                         "[Ports]\nx=5\ny=\n",
+                         {"x", "y", "a=1"},
+                         {"x", "y", "a=1", "x=5"}}),
+    [](const testing::TestParamInfo<TListEntriesCase>& info) {
+      return std::string(info.param.name);
+    });
 
 TEST_F(IniFileTest, EveryKeyIsListedWholeBeyondSixteenKibibytes) {
   std::string file = "[Ports]\n";
