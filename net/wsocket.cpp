@@ -9,6 +9,7 @@
 
 #include "base/text.h"
 #include "net/notification_sink.h"
+#include "net/resolvers.h"
 #include "net/socket_calls.h"
 
 namespace {
