@@ -88,7 +88,6 @@ constexpr std::pair<int, int> kErrnoCodes[] = {
 // The layer runs on the UI thread alone; the "thread's last error" is kept per
 // thread anyway so that nothing else can disturb it.
 thread_local int tLastError = 0;
-thread_local int tLastErrno = 0;
 
 }  // namespace
 
@@ -115,14 +114,8 @@ int WSocketErrorFromErrno(int platformErrno) {
 
 int WSocketGetLastError() { return tLastError; }
 
-void WSocketSetLastError(int errorCode) {
-  tLastError = errorCode;
-  tLastErrno = 0;
-}
-
-int WSocketLastErrno() { return tLastErrno; }
+void WSocketSetLastError(int errorCode) { tLastError = errorCode; }
 
 void WSocketSetLastErrorFromErrno(int platformErrno) {
   tLastError = WSocketErrorFromErrno(platformErrno);
-  tLastErrno = platformErrno;
 }

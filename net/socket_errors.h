@@ -41,10 +41,8 @@ std::string SocketErrorMessage(int errorCode, std::string_view functionName);
 int WSocketErrorFromErrno(int platformErrno);
 
 // The thread's "last error code" of the socket layer (Windows Sockets
-// numbering). Every failing platform call of the layer sets it from errno;
-// WSocketLastErrno keeps the raw errno beside it (0 when set by hand).
+// numbering). Every failing platform call of the layer sets it from errno.
 int WSocketGetLastError();
 void WSocketSetLastError(int errorCode);
-int WSocketLastErrno();
-// Sets the last error code from errno (mapped) and keeps errno itself.
+// Sets the last error code from errno (mapped).
 void WSocketSetLastErrorFromErrno(int platformErrno);

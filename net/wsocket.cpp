@@ -101,11 +101,7 @@ void TCustomWSocket::ResetStep() {
   proto_ = "tcp";
   protoAssigned_ = true;
   protoNumber_ = IPPROTO_TCP;
-  socketType_ = SOCK_STREAM;
-  lingerOnOff_ = wsLingerOn;
-  lingerTimeout_ = 0;
   handle_ = -1;
-  paused_ = false;
   closeEventRaised_ = false;
   readCount_ = 0;
   ChangeState(wsClosed);
@@ -232,7 +228,6 @@ void TCustomWSocket::Listen() {
   try {
     if (!protoResolved_) {
       protoNumber_ = WSocketResolveProto(proto_);
-      socketType_ = protoNumber_ == IPPROTO_UDP ? SOCK_DGRAM : SOCK_STREAM;
       protoResolved_ = true;
     }
     if (!portResolved_) {
@@ -250,7 +245,7 @@ void TCustomWSocket::Listen() {
 
   TSocketCalls& calls = SocketCalls();
   TakeSpareDescriptor();
-  int fd = calls.Socket(AF_INET, socketType_ | SOCK_NONBLOCK | SOCK_CLOEXEC, protoNumber_);
+  int fd = calls.Socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, protoNumber_);
   if (fd < 0) {
     WSocketSetLastErrorFromErrno(errno);
     return SocketErrorReport("socket");
@@ -268,19 +263,13 @@ void TCustomWSocket::Listen() {
   auto alive = alive_;
   ChangeState(wsBound);
   if (!*alive) return;
-  if (socketType_ == SOCK_STREAM) {
-    // The platform's largest queue: a burst of connections waits to be
-    // taken instead of being refused or left to retry.
-    if (calls.Listen(fd, SOMAXCONN) != 0) {
-      WSocketSetLastErrorFromErrno(errno);
-      return SocketErrorReport("Listen");
-    }
-    ChangeState(wsListening);
-  } else {
-    ChangeState(wsListening);
-    if (!*alive) return;
-    ChangeState(wsConnected);
+  // The platform's largest queue: a burst of connections waits to be
+  // taken instead of being refused or left to retry.
+  if (calls.Listen(fd, SOMAXCONN) != 0) {
+    WSocketSetLastErrorFromErrno(errno);
+    return SocketErrorReport("Listen");
   }
+  ChangeState(wsListening);
   if (!*alive) return;
   if (!Watch()) return WatchFailed("WSAASyncSelect");
 }
@@ -373,18 +362,17 @@ int TCustomWSocket::Accept() {
     return -1;
   }
   if (pendingAccept_ >= 0) {
-    acceptedHandle_ = pendingAccept_;
+    const int fd = pendingAccept_;
     pendingAccept_ = -1;
-    return acceptedHandle_;
+    return fd;
   }
   int platformErrno = pendingAcceptError_;
   pendingAcceptError_ = 0;
   if (platformErrno == 0) {
     int fd = AcceptPlatform(platformErrno);
-    if (fd >= 0) return acceptedHandle_ = fd;
+    if (fd >= 0) return fd;
     if (platformErrno == EMFILE || platformErrno == ENFILE) ShedPendingConnections();
   }
-  acceptedHandle_ = -1;
   WSocketSetLastErrorFromErrno(platformErrno);
   SocketErrorReport("Accept");
   return -1;
@@ -412,7 +400,7 @@ void TCustomWSocket::Dup(int handle) {
   }
   handle_ = handle;
   closeEventRaised_ = false;
-  ApplyLinger();
+  ApplyLinger(true);
   if (!*alive) return;
   if (SocketCalls().SetNonBlocking(handle_) != 0) {
     WSocketSetLastErrorFromErrno(errno);
@@ -432,12 +420,10 @@ void TCustomWSocket::WatchFailed(std::string_view functionName) {
   SocketErrorReport(functionName);
 }
 
-void TCustomWSocket::ApplyLinger() {
-  if (lingerOnOff_ == wsLingerNoSet) return;
+void TCustomWSocket::ApplyLinger(bool resetOnClose) {
   if (handle_ < 0) return RaiseMessage("Cannot set linger option at this time");
   linger option{};
-  option.l_onoff = lingerOnOff_ == wsLingerOn ? 1 : 0;
-  option.l_linger = static_cast<uint16_t>(lingerTimeout_ & 0xFFFF);
+  option.l_onoff = resetOnClose ? 1 : 0;
   if (SocketCalls().SetSockOpt(handle_, SOL_SOCKET, SO_LINGER, &option, sizeof option) != 0) {
     WSocketSetLastErrorFromErrno(errno);
     SocketErrorReport("setsockopt(SO_LINGER)");
@@ -474,10 +460,7 @@ void TCustomWSocket::ShutDown(int how) {
 void TCustomWSocket::Close() { CloseStep(true, 0); }
 
 void TCustomWSocket::Abort() {
-  if (state_ == wsConnected && protoNumber_ == IPPROTO_TCP) {
-    lingerOnOff_ = wsLingerOff;
-    ApplyLinger();
-  }
+  if (state_ == wsConnected && protoNumber_ == IPPROTO_TCP) ApplyLinger(false);
   CloseStep(false, 0);
 }
 
@@ -580,13 +563,9 @@ void TCustomWSocket::HandleReadiness(int handle) {
 }
 
 void TCustomWSocket::HandleNotification(int handle, unsigned kinds, uint16_t error) {
-  if (handle < 0 || handle != handle_ || paused_) return;
+  if (handle < 0 || handle != handle_) return;
   auto alive = alive_;
   try {
-    if (kinds & kNotifyConnect) {
-      ChangeState(wsConnected);
-      if (!*alive) return;
-    }
     if ((kinds & kNotifyRead) && handle == handle_) {
       DrainLoop(error, false);
       if (!*alive) return;
@@ -595,7 +574,7 @@ void TCustomWSocket::HandleNotification(int handle, unsigned kinds, uint16_t err
       AcceptNotification();
       if (!*alive) return;
     }
-    if ((kinds & kNotifyClose) && handle == handle_ && state_ != wsConnecting) {
+    if ((kinds & kNotifyClose) && handle == handle_) {
       DrainLoop(0, true);
       if (!*alive) return;
       if (handle != handle_) return;  // the handler closed it: its close event is raised
