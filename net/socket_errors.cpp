@@ -85,10 +85,6 @@ constexpr std::pair<int, int> kErrnoCodes[] = {
     {EPIPE, 10058},
 };
 
-// The layer runs on the UI thread alone; the "thread's last error" is kept per
-// thread anyway so that nothing else can disturb it.
-thread_local int tLastError = 0;
-
 }  // namespace
 
 std::string SocketErrorText(int errorCode) {
@@ -110,12 +106,4 @@ int WSocketErrorFromErrno(int platformErrno) {
   for (const auto& [number, code] : kErrnoCodes)
     if (number == platformErrno) return code;
   return platformErrno;
-}
-
-int WSocketGetLastError() { return tLastError; }
-
-void WSocketSetLastError(int errorCode) { tLastError = errorCode; }
-
-void WSocketSetLastErrorFromErrno(int platformErrno) {
-  tLastError = WSocketErrorFromErrno(platformErrno);
 }

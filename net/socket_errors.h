@@ -39,10 +39,3 @@ std::string SocketErrorMessage(int errorCode, std::string_view functionName);
 // The Windows Sockets code for a platform errno (EAGAIN 10035, ECONNRESET 10054,
 // ENFILE 10024, ...); numbers without a counterpart come back unchanged.
 int WSocketErrorFromErrno(int platformErrno);
-
-// The thread's "last error code" of the socket layer (Windows Sockets
-// numbering). Every failing platform call of the layer sets it from errno.
-int WSocketGetLastError();
-void WSocketSetLastError(int errorCode);
-// Sets the last error code from errno (mapped).
-void WSocketSetLastErrorFromErrno(int platformErrno);

@@ -49,6 +49,9 @@ bool IsAbortedPeer(int platformErrno) {
   }
 }
 
+// The Windows Sockets code of the platform call that just failed.
+int CodeFromErrno() { return WSocketErrorFromErrno(errno); }
+
 bool IsWouldBlock(int platformErrno) {
   return platformErrno == EAGAIN || platformErrno == EWOULDBLOCK;
 }
@@ -122,8 +125,7 @@ void TCustomWSocket::RaiseMessage(const std::string& message) {
   throw ESocketException(message);
 }
 
-void TCustomWSocket::SocketErrorReport(std::string_view functionName) {
-  int code = WSocketGetLastError();
+void TCustomWSocket::SocketErrorReport(int code, std::string_view functionName) {
   std::string message = SocketErrorMessage(code, functionName);
   if (code == WSAECONNRESET || code == WSAENOTCONN) {
     // The connection is gone: later notifications for it are dropped, and no
@@ -191,8 +193,7 @@ std::string TCustomWSocket::PeerAddr() {
   sockaddr_in peer{};
   socklen_t length = sizeof peer;
   if (SocketCalls().GetPeerName(handle_, reinterpret_cast<sockaddr*>(&peer), &length) != 0) {
-    WSocketSetLastErrorFromErrno(errno);
-    SocketErrorReport("GetPeerName");
+    SocketErrorReport(CodeFromErrno(), "GetPeerName");
     return "error";
   }
   char text[INET_ADDRSTRLEN] = {};
@@ -214,16 +215,13 @@ uint16_t TCustomWSocket::LocalPortNumber() const {
 
 void TCustomWSocket::Listen() {
   if (!portAssigned_) {
-    WSocketSetLastError(WSAEINVAL);
-    return SocketErrorReport("listen: port not assigned");
+    return SocketErrorReport(WSAEINVAL, "listen: port not assigned");
   }
   if (!protoAssigned_) {
-    WSocketSetLastError(WSAEINVAL);
-    return SocketErrorReport("listen: protocol not assigned");
+    return SocketErrorReport(WSAEINVAL, "listen: protocol not assigned");
   }
   if (!addrAssigned_) {
-    WSocketSetLastError(WSAEINVAL);
-    return SocketErrorReport("listen: address not assigned");
+    return SocketErrorReport(WSAEINVAL, "listen: address not assigned");
   }
   try {
     if (!protoResolved_) {
@@ -247,17 +245,16 @@ void TCustomWSocket::Listen() {
   TakeSpareDescriptor();
   int fd = calls.Socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, protoNumber_);
   if (fd < 0) {
-    WSocketSetLastErrorFromErrno(errno);
-    return SocketErrorReport("socket");
+    return SocketErrorReport(CodeFromErrno(), "socket");
   }
   // Rebinding over TIME_WAIT, as the system does elsewhere by default; a second
   // listener on the same port is still refused.
   int on = 1;
   calls.SetSockOpt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
   if (calls.Bind(fd, reinterpret_cast<const sockaddr*>(&sin_), sizeof sin_) != 0) {
-    WSocketSetLastErrorFromErrno(errno);
+    const int code = CodeFromErrno();
     CloseOnce(fd);
-    return SocketErrorReport("Bind");
+    return SocketErrorReport(code, "Bind");
   }
   handle_ = fd;
   auto alive = alive_;
@@ -266,8 +263,7 @@ void TCustomWSocket::Listen() {
   // The platform's largest queue: a burst of connections waits to be
   // taken instead of being refused or left to retry.
   if (calls.Listen(fd, SOMAXCONN) != 0) {
-    WSocketSetLastErrorFromErrno(errno);
-    return SocketErrorReport("Listen");
+    return SocketErrorReport(CodeFromErrno(), "Listen");
   }
   ChangeState(wsListening);
   if (!*alive) return;
@@ -357,8 +353,7 @@ void TCustomWSocket::DropUntakenConnection() {
 
 int TCustomWSocket::Accept() {
   if (state_ != wsListening) {
-    WSocketSetLastError(WSAEINVAL);
-    SocketErrorReport("not a listening socket");
+    SocketErrorReport(WSAEINVAL, "not a listening socket");
     return -1;
   }
   if (pendingAccept_ >= 0) {
@@ -373,8 +368,7 @@ int TCustomWSocket::Accept() {
     if (fd >= 0) return fd;
     if (platformErrno == EMFILE || platformErrno == ENFILE) ShedPendingConnections();
   }
-  WSocketSetLastErrorFromErrno(platformErrno);
-  SocketErrorReport("Accept");
+  SocketErrorReport(WSocketErrorFromErrno(platformErrno), "Accept");
   return -1;
 }
 
@@ -383,8 +377,7 @@ int TCustomWSocket::Accept() {
 
 void TCustomWSocket::Dup(int handle) {
   if (handle == 0 || handle == -1) {
-    WSocketSetLastError(WSAEINVAL);
-    return SocketErrorReport("Dup");
+    return SocketErrorReport(WSAEINVAL, "Dup");
   }
   auto alive = alive_;
   if (state_ != wsClosed) {
@@ -392,8 +385,7 @@ void TCustomWSocket::Dup(int handle) {
     int old = handle_;
     handle_ = -1;
     if (old >= 0 && SocketCalls().Close(old) != 0 && errno != EINTR) {
-      WSocketSetLastErrorFromErrno(errno);
-      return SocketErrorReport("Dup (closesocket)");
+      return SocketErrorReport(CodeFromErrno(), "Dup (closesocket)");
     }
     ChangeState(wsClosed);
     if (!*alive) return;
@@ -403,8 +395,7 @@ void TCustomWSocket::Dup(int handle) {
   ApplyLinger(true);
   if (!*alive) return;
   if (SocketCalls().SetNonBlocking(handle_) != 0) {
-    WSocketSetLastErrorFromErrno(errno);
-    return SocketErrorReport("WSAAsyncSelect");
+    return SocketErrorReport(CodeFromErrno(), "WSAAsyncSelect");
   }
   if (!Watch()) return WatchFailed("WSAAsyncSelect");
   ChangeState(wsConnected);
@@ -413,11 +404,7 @@ void TCustomWSocket::Dup(int handle) {
 // Without an event loop there is nothing to deliver notifications: the layer
 // counts as not started.
 void TCustomWSocket::WatchFailed(std::string_view functionName) {
-  if (errno == 0)
-    WSocketSetLastError(WSANOTINITIALISED);
-  else
-    WSocketSetLastErrorFromErrno(errno);
-  SocketErrorReport(functionName);
+  SocketErrorReport(errno == 0 ? WSANOTINITIALISED : CodeFromErrno(), functionName);
 }
 
 void TCustomWSocket::ApplyLinger(bool resetOnClose) {
@@ -425,15 +412,13 @@ void TCustomWSocket::ApplyLinger(bool resetOnClose) {
   linger option{};
   option.l_onoff = resetOnClose ? 1 : 0;
   if (SocketCalls().SetSockOpt(handle_, SOL_SOCKET, SO_LINGER, &option, sizeof option) != 0) {
-    WSocketSetLastErrorFromErrno(errno);
-    SocketErrorReport("setsockopt(SO_LINGER)");
+    SocketErrorReport(CodeFromErrno(), "setsockopt(SO_LINGER)");
   }
 }
 
 int TCustomWSocket::Receive(void* buffer, int length) {
   if (handle_ < 0) {
-    WSocketSetLastError(10038);  // not a socket
-    lastError_ = 10038;
+    lastError_ = 10038;  // not a socket
     return -1;
   }
   size_t size = length > 0 ? static_cast<size_t>(length) : 0;
@@ -447,8 +432,7 @@ int TCustomWSocket::Receive(void* buffer, int length) {
     }
     if (errno == EINTR) continue;
     receiveCameUpShort_ = IsWouldBlock(errno);
-    WSocketSetLastErrorFromErrno(errno);
-    lastError_ = WSocketGetLastError();
+    lastError_ = CodeFromErrno();
     return -1;
   }
 }
@@ -483,9 +467,7 @@ void TCustomWSocket::CloseStep(bool shut, uint16_t error) {
   if (SocketCalls().Close(fd) != 0) {
     int platformErrno = errno;
     if (platformErrno != EINTR && platformErrno != EINPROGRESS && !IsWouldBlock(platformErrno)) {
-      WSocketSetLastErrorFromErrno(platformErrno);
-      lastError_ = WSocketGetLastError();
-      return SocketErrorReport("Disconnect (closesocket)");
+      return SocketErrorReport(WSocketErrorFromErrno(platformErrno), "Disconnect (closesocket)");
     }
   }
   ChangeState(wsClosed);

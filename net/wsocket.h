@@ -172,9 +172,9 @@ class TCustomWSocket {
   void ChangeState(TSocketState newState);
   // Raises message as ESocketException, or OnError when assigned (then returns).
   void RaiseMessage(const std::string& message);
-  // Reports the thread's last error code for functionName (10054/10057 first
-  // close the handle).
-  void SocketErrorReport(std::string_view functionName);
+  // Reports a socket error: code (Windows Sockets numbering) in functionName;
+  // 10054/10057 first close the handle.
+  void SocketErrorReport(int code, std::string_view functionName);
   void BackgroundException(const std::exception& e);
   void DrainLoop(uint16_t error, bool takeEverything);
   // Linger on with 0 s (a close resets the connection) or off (a close is
