@@ -26,27 +26,8 @@ void TakeSpareDescriptor() {
 }
 
 void ReleaseSpareDescriptor() {
-  if (gSpareDescriptor >= 0) SocketCalls().Close(gSpareDescriptor);
+  if (gSpareDescriptor >= 0) RobustClose(gSpareDescriptor);
   gSpareDescriptor = -1;
-}
-
-// Peers whose connection failed before it was accepted; the next one may be fine.
-bool IsAbortedPeer(int platformErrno) {
-  switch (platformErrno) {
-    case ECONNABORTED:
-    case EPROTO:
-    case ENETDOWN:
-    case ENOPROTOOPT:
-    case EHOSTDOWN:
-    case ENONET:
-    case EHOSTUNREACH:
-    case EOPNOTSUPP:
-    case ENETUNREACH:
-    case ECONNRESET:
-      return true;
-    default:
-      return false;
-  }
 }
 
 // The Windows Sockets code of the platform call that just failed.
@@ -55,9 +36,6 @@ int CodeFromErrno() { return WSocketErrorFromErrno(errno); }
 bool IsWouldBlock(int platformErrno) {
   return platformErrno == EAGAIN || platformErrno == EWOULDBLOCK;
 }
-
-// Closes a descriptor once; Linux has released it even when close reports EINTR.
-void CloseOnce(int fd) { SocketCalls().Close(fd); }
 
 }  // namespace
 
@@ -75,9 +53,9 @@ TCustomWSocket::~TCustomWSocket() {
     }
   }
   Unwatch();
-  if (handle_ >= 0) CloseOnce(handle_);
+  if (handle_ >= 0) RobustClose(handle_);
   handle_ = -1;
-  if (pendingAccept_ >= 0) CloseOnce(pendingAccept_);
+  if (pendingAccept_ >= 0) RobustClose(pendingAccept_);
   pendingAccept_ = -1;
   delete pauseTimer_;
   pauseTimer_ = nullptr;
@@ -131,7 +109,7 @@ void TCustomWSocket::SocketErrorReport(int code, std::string_view functionName) 
     // The connection is gone: later notifications for it are dropped, and no
     // close event follows for it.
     Unwatch();
-    if (handle_ >= 0) CloseOnce(handle_);
+    if (handle_ >= 0) RobustClose(handle_);
     handle_ = -1;
     auto alive = alive_;
     ChangeState(wsClosed);
@@ -201,6 +179,14 @@ std::string TCustomWSocket::PeerAddr() {
   return text;
 }
 
+int TCustomWSocket::PendingBytes() const {
+  int pending = 0;
+  if (handle_ < 0 || SocketCalls().PendingBytes(handle_, &pending) != 0) return 0;
+  return pending;
+}
+
+void TCustomWSocket::CloseAccepted(int handle) { RobustClose(handle); }
+
 uint16_t TCustomWSocket::LocalPortNumber() const {
   if (handle_ < 0) return 0;
   sockaddr_in local{};
@@ -253,7 +239,7 @@ void TCustomWSocket::Listen() {
   calls.SetSockOpt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
   if (calls.Bind(fd, reinterpret_cast<const sockaddr*>(&sin_), sizeof sin_) != 0) {
     const int code = CodeFromErrno();
-    CloseOnce(fd);
+    RobustClose(fd);
     return SocketErrorReport(code, "Bind");
   }
   handle_ = fd;
@@ -270,33 +256,16 @@ void TCustomWSocket::Listen() {
   if (!Watch()) return WatchFailed("WSAASyncSelect");
 }
 
-int TCustomWSocket::AcceptPlatform(int& platformErrno) {
-  for (;;) {
-    sockaddr_in peer{};
-    socklen_t length = sizeof peer;
-    int fd = SocketCalls().Accept(handle_, reinterpret_cast<sockaddr*>(&peer), &length);
-    if (fd >= 0) {
-      sin_ = peer;
-      platformErrno = 0;
-      return fd;
-    }
-    platformErrno = errno;
-    if (platformErrno == EINTR || IsAbortedPeer(platformErrno)) continue;
-    return -1;
-  }
+int TCustomWSocket::AcceptNext(int& platformErrno) {
+  const int fd = RobustAccept(handle_, &sin_);
+  platformErrno = fd >= 0 ? 0 : errno;
+  if (platformErrno == EMFILE || platformErrno == ENFILE) ShedPendingConnections();
+  return fd;
 }
 
 void TCustomWSocket::ShedPendingConnections() {
   ReleaseSpareDescriptor();
-  for (;;) {
-    int fd = SocketCalls().Accept(handle_, nullptr, nullptr);
-    if (fd >= 0) {
-      CloseOnce(fd);
-      continue;
-    }
-    if (errno == EINTR || IsAbortedPeer(errno)) continue;
-    break;
-  }
+  for (int fd; (fd = RobustAccept(handle_, nullptr)) >= 0;) RobustClose(fd);
   TakeSpareDescriptor();
 }
 
@@ -318,13 +287,12 @@ void TCustomWSocket::AcceptNotification() {
 // Answers false when no connection waits.
 bool TCustomWSocket::TakeWaitingConnection() {
   int platformErrno = 0;
-  int fd = AcceptPlatform(platformErrno);
+  const int fd = AcceptNext(platformErrno);
   if (fd >= 0) {
     pendingAccept_ = fd;
     return true;
   }
   if (IsWouldBlock(platformErrno)) return false;
-  if (platformErrno == EMFILE || platformErrno == ENFILE) ShedPendingConnections();
   // Whatever keeps accept failing would otherwise make the readable listener
   // notify without pause.
   PauseWatching(kAcceptPauseMs);
@@ -346,7 +314,7 @@ void TCustomWSocket::RaiseSessionAvailable() {
 // A connection the handler did not take is not left open, nor is a failure
 // it did not collect kept for a later Accept, even when the handler failed.
 void TCustomWSocket::DropUntakenConnection() {
-  if (pendingAccept_ >= 0) CloseOnce(pendingAccept_);
+  if (pendingAccept_ >= 0) RobustClose(pendingAccept_);
   pendingAccept_ = -1;
   pendingAcceptError_ = 0;
 }
@@ -364,9 +332,8 @@ int TCustomWSocket::Accept() {
   int platformErrno = pendingAcceptError_;
   pendingAcceptError_ = 0;
   if (platformErrno == 0) {
-    int fd = AcceptPlatform(platformErrno);
+    const int fd = AcceptNext(platformErrno);
     if (fd >= 0) return fd;
-    if (platformErrno == EMFILE || platformErrno == ENFILE) ShedPendingConnections();
   }
   SocketErrorReport(WSocketErrorFromErrno(platformErrno), "Accept");
   return -1;
@@ -384,7 +351,7 @@ void TCustomWSocket::Dup(int handle) {
     Unwatch();
     int old = handle_;
     handle_ = -1;
-    if (old >= 0 && SocketCalls().Close(old) != 0 && errno != EINTR) {
+    if (old >= 0 && RobustClose(old) != 0) {
       return SocketErrorReport(CodeFromErrno(), "Dup (closesocket)");
     }
     ChangeState(wsClosed);
@@ -421,20 +388,17 @@ int TCustomWSocket::Receive(void* buffer, int length) {
     lastError_ = 10038;  // not a socket
     return -1;
   }
-  size_t size = length > 0 ? static_cast<size_t>(length) : 0;
-  for (;;) {
-    ssize_t count = SocketCalls().Recv(handle_, buffer, size, 0);
-    if (count >= 0) {
-      receiveCameUpShort_ = static_cast<size_t>(count) < size;
-      readCount_ =
-          static_cast<int32_t>(static_cast<uint32_t>(readCount_) + static_cast<uint32_t>(count));
-      return static_cast<int>(count);
-    }
-    if (errno == EINTR) continue;
+  const size_t size = length > 0 ? static_cast<size_t>(length) : 0;
+  const ssize_t count = RobustRecv(handle_, buffer, size, 0);
+  if (count < 0) {
     receiveCameUpShort_ = IsWouldBlock(errno);
     lastError_ = CodeFromErrno();
     return -1;
   }
+  receiveCameUpShort_ = static_cast<size_t>(count) < size;
+  readCount_ =
+      static_cast<int32_t>(static_cast<uint32_t>(readCount_) + static_cast<uint32_t>(count));
+  return static_cast<int>(count);
 }
 
 void TCustomWSocket::ShutDown(int how) {
@@ -463,13 +427,10 @@ void TCustomWSocket::CloseStep(bool shut, uint16_t error) {
   Unwatch();
   int fd = handle_;
   handle_ = -1;
-  // Never retried: Linux has released the descriptor whatever close reports.
-  if (SocketCalls().Close(fd) != 0) {
-    int platformErrno = errno;
-    if (platformErrno != EINTR && platformErrno != EINPROGRESS && !IsWouldBlock(platformErrno)) {
-      return SocketErrorReport(WSocketErrorFromErrno(platformErrno), "Disconnect (closesocket)");
-    }
-  }
+  // A close that would have waited lingers on in the background: the handle
+  // is gone all the same.
+  if (RobustClose(fd) != 0 && !IsWouldBlock(errno))
+    return SocketErrorReport(CodeFromErrno(), "Disconnect (closesocket)");
   ChangeState(wsClosed);
   if (!*alive) return;
   if (!destroying_ && !closeEventRaised_) {
@@ -526,17 +487,11 @@ void TCustomWSocket::PauseWatching(int milliseconds) {
 void TCustomWSocket::HandleReadiness(int handle) {
   if (handle != handle_) return;
   if (state_ == wsListening) return HandleNotification(handle, kNotifyAccept, 0);
-  TSocketCalls& calls = SocketCalls();
-  int pending = 0;
-  if (calls.PendingBytes(handle, &pending) == 0 && pending > 0)
-    return HandleNotification(handle, kNotifyRead, 0);
+  if (PendingBytes() > 0) return HandleNotification(handle, kNotifyRead, 0);
   // Readable with nothing pending: the peer's close, its failure, or data
   // already taken since the platform noticed it.
   char byte = 0;
-  ssize_t count;
-  do {
-    count = calls.Recv(handle, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
-  } while (count < 0 && errno == EINTR);
+  const ssize_t count = RobustRecv(handle, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
   if (count > 0) return HandleNotification(handle, kNotifyRead, 0);
   if (count == 0) return HandleNotification(handle, kNotifyClose, 0);
   if (IsWouldBlock(errno)) return HandleNotification(handle, kNotifyRead, 0);

@@ -108,6 +108,9 @@ class TCustomWSocket {
   std::string PeerAddr();
   // The handle the object owns; -1 when none.
   int Handle() const { return handle_; }
+  // Bytes received by the platform and not yet taken; 0 without a handle or
+  // when the platform cannot tell.
+  int PendingBytes() const;
   // The port the handle is bound to (useful after Listen on port "0"); 0 without handle.
   uint16_t LocalPortNumber() const;
 
@@ -121,6 +124,8 @@ class TCustomWSocket {
   // connection, a non-blocking handle that belongs to the caller until given to
   // Dup. The listener keeps listening. Call it from OnSessionAvailable.
   int Accept();
+  // Closes a handle that Accept handed out and no socket object adopted.
+  static void CloseAccepted(int handle);
   // Adopts a connected handle (closing any handle held, without events), sets
   // it to be reset when closed (linger on with 0 s) and watches it: State
   // becomes wsConnected. Handle 0 or -1 raises "Dup" with 10022. Events for it
@@ -188,7 +193,10 @@ class TCustomWSocket {
   bool TakeWaitingConnection();
   void RaiseSessionAvailable();
   void DropUntakenConnection();
-  int AcceptPlatform(int& platformErrno);
+  // One waiting connection, or -1 with the failure's errno in platformErrno.
+  // Running out of descriptors sheds what waits, so that those peers learn
+  // at once instead of waiting in the queue.
+  int AcceptNext(int& platformErrno);
   void ShedPendingConnections();
 
   std::shared_ptr<bool> alive_;
