@@ -30,6 +30,13 @@ void ReleaseSpareDescriptor() {
   gSpareDescriptor = -1;
 }
 
+// A failed registration for notifications names its function the way the
+// listener and the session have always spelled it, and they differ: the
+// listener's capital S is kept, since operators search their logs for the
+// texts they have seen, and each text tells which of the two failed.
+constexpr std::string_view kListenerRegistration = "WSAASyncSelect";
+constexpr std::string_view kSessionRegistration = "WSAAsyncSelect";
+
 // The Windows Sockets code of the platform call that just failed.
 int CodeFromErrno() { return WSocketErrorFromErrno(errno); }
 
@@ -200,15 +207,22 @@ uint16_t TCustomWSocket::LocalPortNumber() const {
 // Listening and accepting
 
 void TCustomWSocket::Listen() {
-  if (!portAssigned_) {
-    return SocketErrorReport(WSAEINVAL, "listen: port not assigned");
-  }
-  if (!protoAssigned_) {
-    return SocketErrorReport(WSAEINVAL, "listen: protocol not assigned");
-  }
-  if (!addrAssigned_) {
-    return SocketErrorReport(WSAEINVAL, "listen: address not assigned");
-  }
+  if (!PropertiesAssigned() || !ResolveListenAddress()) return;
+  const int fd = OpenBoundSocket();
+  if (fd >= 0) StartListening(fd);
+}
+
+bool TCustomWSocket::PropertiesAssigned() {
+  const char* missing = !portAssigned_    ? "listen: port not assigned"
+                        : !protoAssigned_ ? "listen: protocol not assigned"
+                        : !addrAssigned_  ? "listen: address not assigned"
+                                          : nullptr;
+  if (missing == nullptr) return true;
+  SocketErrorReport(WSAEINVAL, missing);
+  return false;
+}
+
+bool TCustomWSocket::ResolveListenAddress() {
   try {
     if (!protoResolved_) {
       protoNumber_ = WSocketResolveProto(proto_);
@@ -223,15 +237,20 @@ void TCustomWSocket::Listen() {
       sin_.sin_addr.s_addr = WSocketResolveHost(addr_);
       addrResolved_ = true;
     }
+    return true;
   } catch (const ESocketException& e) {
-    return RaiseMessage("listen: " + e.Message());
+    RaiseMessage("listen: " + e.Message());
+    return false;
   }
+}
 
+int TCustomWSocket::OpenBoundSocket() {
   TSocketCalls& calls = SocketCalls();
   TakeSpareDescriptor();
-  int fd = calls.Socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, protoNumber_);
+  const int fd = calls.Socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, protoNumber_);
   if (fd < 0) {
-    return SocketErrorReport(CodeFromErrno(), "socket");
+    SocketErrorReport(CodeFromErrno(), "socket");
+    return -1;
   }
   // Rebinding over TIME_WAIT, as the system does elsewhere by default; a second
   // listener on the same port is still refused.
@@ -240,20 +259,23 @@ void TCustomWSocket::Listen() {
   if (calls.Bind(fd, reinterpret_cast<const sockaddr*>(&sin_), sizeof sin_) != 0) {
     const int code = CodeFromErrno();
     RobustClose(fd);
-    return SocketErrorReport(code, "Bind");
+    SocketErrorReport(code, "Bind");
+    return -1;
   }
+  return fd;
+}
+
+void TCustomWSocket::StartListening(int fd) {
   handle_ = fd;
   auto alive = alive_;
   ChangeState(wsBound);
   if (!*alive) return;
   // The platform's largest queue: a burst of connections waits to be
   // taken instead of being refused or left to retry.
-  if (calls.Listen(fd, SOMAXCONN) != 0) {
-    return SocketErrorReport(CodeFromErrno(), "Listen");
-  }
+  if (SocketCalls().Listen(fd, SOMAXCONN) != 0) return SocketErrorReport(CodeFromErrno(), "Listen");
   ChangeState(wsListening);
   if (!*alive) return;
-  if (!Watch()) return WatchFailed("WSAASyncSelect");
+  if (!Watch()) return WatchFailed(kListenerRegistration);
 }
 
 int TCustomWSocket::AcceptNext(int& platformErrno) {
@@ -362,9 +384,9 @@ void TCustomWSocket::Dup(int handle) {
   ApplyLinger(true);
   if (!*alive) return;
   if (SocketCalls().SetNonBlocking(handle_) != 0) {
-    return SocketErrorReport(CodeFromErrno(), "WSAAsyncSelect");
+    return SocketErrorReport(CodeFromErrno(), kSessionRegistration);
   }
-  if (!Watch()) return WatchFailed("WSAAsyncSelect");
+  if (!Watch()) return WatchFailed(kSessionRegistration);
   ChangeState(wsConnected);
 }
 

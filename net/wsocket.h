@@ -173,6 +173,13 @@ class TCustomWSocket {
 
  private:
   void ResetStep();
+  // The steps of Listen. The first two answer whether Listen goes on: a
+  // report returns to them when OnError is assigned.
+  bool PropertiesAssigned();
+  bool ResolveListenAddress();
+  // The bound handle, or -1 after reporting.
+  int OpenBoundSocket();
+  void StartListening(int fd);
   void CloseStep(bool shut, uint16_t error);
   void ChangeState(TSocketState newState);
   // Raises message as ESocketException, or OnError when assigned (then returns).

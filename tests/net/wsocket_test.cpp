@@ -202,6 +202,21 @@ TEST_F(WSocketTest, ListenOnABusyPortClosesTheAttempt) {
   EXPECT_EQ(second.Port(), std::to_string(server.PortNumber()));
 }
 
+// The listener and the session spell the registration's function name
+// differently, and both spellings are kept.
+TEST_F(WSocketTest, RegistrationFailuresNameTheListenersAndTheSessionsSpelling) {
+  TSocketFault refused(TSocketCall::EpollCtl, TFault{1, 0, ENOMEM});
+  TWSocket listener;
+  listener.SetAddr("127.0.0.1");
+  listener.SetPort("0");
+  EXPECT_EQ(RaisedMessage([&] { listener.Listen(); }),
+            "Error 10055 in function WSAASyncSelect\r\nNo buffer space available");
+  TCustomWSocket session;
+  const int handle = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  EXPECT_EQ(RaisedMessage([&] { session.Dup(handle); }),
+            "Error 10055 in function WSAAsyncSelect\r\nNo buffer space available");
+}
+
 TEST_F(WSocketTest, PropertiesAreTrimmedAndFixedWhileOpen) {
   TWSocket socket;
   socket.SetAddr(" 127.0.0.1\t");
