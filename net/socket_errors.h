@@ -14,18 +14,12 @@ class ESocketException : public Exception {
   using Exception::Exception;
 };
 
-// Windows Sockets codes the layer itself tests for. Every code of the error
+// Windows Sockets codes the layer itself reports or tests for. Every code of the error
 // table is 10000 plus the BSD errno number of the same name.
-constexpr int WSAEINTR = 10004;
-constexpr int WSAEBADF = 10009;
-constexpr int WSAEACCES = 10013;
 constexpr int WSAEINVAL = 10022;
-constexpr int WSAEMFILE = 10024;
 constexpr int WSAEWOULDBLOCK = 10035;
-constexpr int WSAEADDRINUSE = 10048;
-constexpr int WSAECONNABORTED = 10053;
+constexpr int WSAENOTSOCK = 10038;
 constexpr int WSAECONNRESET = 10054;
-constexpr int WSAENOBUFS = 10055;
 constexpr int WSAENOTCONN = 10057;
 constexpr int WSANOTINITIALISED = 10093;
 

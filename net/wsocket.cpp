@@ -407,7 +407,7 @@ void TCustomWSocket::ApplyLinger(bool resetOnClose) {
 
 int TCustomWSocket::Receive(void* buffer, int length) {
   if (handle_ < 0) {
-    lastError_ = 10038;  // not a socket
+    lastError_ = WSAENOTSOCK;
     return -1;
   }
   const size_t size = length > 0 ? static_cast<size_t>(length) : 0;
