@@ -35,23 +35,11 @@ struct TSocketCalls {
   int (*EpollWait)(int set, epoll_event* events, int capacity);
 };
 
-// The table in force; starts out as the real calls.
+// The table in force; starts out as the real calls. Tests change it only
+// for a scope (tests/support/fault_injection.h).
 TSocketCalls& SocketCalls();
 // The real calls, for forwarding to them.
 const TSocketCalls& RealSocketCalls();
-
-// Swaps in a changed table for its lifetime and puts back the one it found.
-class TSocketCallsOverride {
- public:
-  TSocketCallsOverride() : saved_(SocketCalls()) {}
-  ~TSocketCallsOverride() { SocketCalls() = saved_; }
-  TSocketCallsOverride(const TSocketCallsOverride&) = delete;
-  TSocketCallsOverride& operator=(const TSocketCallsOverride&) = delete;
-  TSocketCalls& Calls() { return SocketCalls(); }
-
- private:
-  TSocketCalls saved_;
-};
 
 // The calls of the table that the platform may interrupt, each with its
 // answer to that in one place, so that no caller writes a retry loop of its

@@ -19,6 +19,7 @@
 
 #include "net/socket_calls.h"
 #include "net/wsocket.h"
+#include "support/fault_injection.h"
 #include "support/loopback.h"
 #include "support/wait.h"
 #include "wsocket_server.h"
