@@ -8,7 +8,6 @@
 #include "capture/date_pattern.h"
 #include "capture/ini_file.h"
 #include "capture/session.h"
-#include "net/socket_calls.h"
 #include "net/wsocket.h"
 
 namespace {
@@ -138,9 +137,7 @@ void TCaptureMonitor::CloseSessions() {
 // pending now is taken; nothing is waited for.
 void TCaptureMonitor::ReceivePending(TClient& session) {
   if (session.State() != wsConnected) return;
-  int pending = 0;
-  if (SocketCalls().PendingBytes(session.Handle(), &pending) != 0) return;
-  int64_t remaining = pending;
+  int64_t remaining = session.PendingBytes();
   while (remaining > 0) {
     const uint32_t before = static_cast<uint32_t>(session.ReadCount());
     ClientSocketDataAvailable(&session, 0);
@@ -193,7 +190,7 @@ void TCaptureMonitor::TakeConnection(TWSocket& listener) {
 // comes. So the connection is cut at once and the session goes.
 void TCaptureMonitor::DropHalfMadeSession(TClient* session, int acceptedHandle) {
   const bool adopted = session != nullptr && session->Handle() == acceptedHandle;
-  if (acceptedHandle >= 0 && !adopted) SocketCalls().Close(acceptedHandle);
+  if (acceptedHandle >= 0 && !adopted) TCustomWSocket::CloseAccepted(acceptedHandle);
   if (session == nullptr) return;
   if (ShouldDeleteEmptyCapture(*session)) DeleteIfStillEmpty(*session);
   session->OnSessionClosed = nullptr;

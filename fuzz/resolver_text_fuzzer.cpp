@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "net/socket_errors.h"
+#include "net/resolvers.h"
 
 namespace {
 

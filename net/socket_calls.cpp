@@ -4,6 +4,8 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <cerrno>
+
 namespace {
 
 int RealAccept(int fd, sockaddr* addr, socklen_t* length) {
@@ -39,10 +41,53 @@ const TSocketCalls kReal = {
 
 TSocketCalls gCalls = kReal;
 
+// Peers whose connection failed before it was accepted.
+bool IsAbortedPeer(int platformErrno) {
+  switch (platformErrno) {
+    case ECONNABORTED:
+    case EPROTO:
+    case ENETDOWN:
+    case ENOPROTOOPT:
+    case EHOSTDOWN:
+    case ENONET:
+    case EHOSTUNREACH:
+    case EOPNOTSUPP:
+    case ENETUNREACH:
+    case ECONNRESET:
+      return true;
+    default:
+      return false;
+  }
+}
+
 }  // namespace
 
 TSocketCalls& SocketCalls() { return gCalls; }
 
 const TSocketCalls& RealSocketCalls() { return kReal; }
 
-void ResetSocketCalls() { gCalls = kReal; }
+int RobustAccept(int listening, sockaddr_in* peer) {
+  for (;;) {
+    sockaddr_in address{};
+    socklen_t length = sizeof address;
+    sockaddr* into = peer != nullptr ? reinterpret_cast<sockaddr*>(&address) : nullptr;
+    const int fd = gCalls.Accept(listening, into, peer != nullptr ? &length : nullptr);
+    if (fd >= 0) {
+      if (peer != nullptr) *peer = address;
+      return fd;
+    }
+    if (errno != EINTR && !IsAbortedPeer(errno)) return -1;
+  }
+}
+
+ssize_t RobustRecv(int fd, void* buffer, size_t length, int flags) {
+  for (;;) {
+    const ssize_t count = gCalls.Recv(fd, buffer, length, flags);
+    if (count >= 0 || errno != EINTR) return count;
+  }
+}
+
+int RobustClose(int fd) {
+  if (gCalls.Close(fd) == 0 || errno == EINTR || errno == EINPROGRESS) return 0;
+  return -1;
+}

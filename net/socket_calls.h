@@ -4,6 +4,7 @@
 // process-wide table, so that a test can make any call fail. The defaults are
 // the real calls; each reports failure as the platform does (-1 and errno).
 
+#include <netinet/in.h>
 #include <sys/epoll.h>
 #include <sys/socket.h>
 #include <sys/types.h>
@@ -34,8 +35,26 @@ struct TSocketCalls {
   int (*EpollWait)(int set, epoll_event* events, int capacity);
 };
 
-// The table in force; tests overwrite entries and restore with ResetSocketCalls.
+// The table in force; starts out as the real calls. Tests change it only
+// for a scope (tests/support/fault_injection.h).
 TSocketCalls& SocketCalls();
-// The real calls.
+// The real calls, for forwarding to them.
 const TSocketCalls& RealSocketCalls();
-void ResetSocketCalls();
+
+// The calls of the table that the platform may interrupt, each with its
+// answer to that in one place, so that no caller writes a retry loop of its
+// own.
+
+// Takes the next connection that is still there: retries an interrupted
+// accept and skips peers whose connection failed before it was taken
+// (ECONNABORTED and the like), since the next one may be fine. Stores the
+// peer's address when peer is not null. Answers the handle, or -1 with errno
+// (EAGAIN when none waits).
+int RobustAccept(int listening, sockaddr_in* peer);
+// A receive, retried while it is interrupted.
+ssize_t RobustRecv(int fd, void* buffer, size_t length, int flags);
+// Closes fd once and never again: Linux has released the descriptor whatever
+// close reports, and a retry could close one that another part of the process
+// has just been given. An interrupted close (EINTR, EINPROGRESS) therefore
+// counts as closed and answers 0; any other failure answers -1 with errno.
+int RobustClose(int fd);

@@ -1,13 +1,7 @@
 #include "net/socket_errors.h"
 
-#include <arpa/inet.h>
-#include <netdb.h>
-#include <netinet/in.h>
-
 #include <cerrno>
 #include <utility>
-
-#include "base/text.h"
 
 namespace {
 
@@ -91,15 +85,6 @@ constexpr std::pair<int, int> kErrnoCodes[] = {
     {EPIPE, 10058},
 };
 
-// The layer runs on the UI thread alone; the "thread's last error" is kept per
-// thread anyway so that nothing else can disturb it.
-thread_local int tLastError = 0;
-thread_local int tLastErrno = 0;
-
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-
-[[noreturn]] void Raise(std::string message) { throw ESocketException(std::move(message)); }
-
 }  // namespace
 
 std::string SocketErrorText(int errorCode) {
@@ -121,101 +106,4 @@ int WSocketErrorFromErrno(int platformErrno) {
   for (const auto& [number, code] : kErrnoCodes)
     if (number == platformErrno) return code;
   return platformErrno;
-}
-
-int WSocketGetLastError() { return tLastError; }
-
-void WSocketSetLastError(int errorCode) {
-  tLastError = errorCode;
-  tLastErrno = 0;
-}
-
-int WSocketLastErrno() { return tLastErrno; }
-
-void WSocketSetLastErrorFromErrno(int platformErrno) {
-  tLastError = WSocketErrorFromErrno(platformErrno);
-  tLastErrno = platformErrno;
-}
-
-int32_t LeadingNumber(std::string_view text) {
-  size_t i = 0;
-  while (i < text.size() && text[i] == ' ') ++i;
-  uint32_t value = 0;  // unsigned so that the wrap is defined
-  for (; i < text.size() && IsDigit(text[i]); ++i) value = value * 10u + uint32_t(text[i] - '0');
-  return static_cast<int32_t>(value);
-}
-
-bool IsDottedAddress(std::string_view text) {
-  size_t i = 0;
-  while (i < text.size() && text[i] == ' ') ++i;
-  if (i < text.size() && text[i] == '.') return false;
-  int dots = 0;
-  uint32_t group = 0;
-  for (; i < text.size(); ++i) {
-    char c = text[i];
-    if (c == '.') {
-      ++dots;
-      if (dots > 3 || group > 255) return false;
-      if (i + 1 >= text.size() || !IsDigit(text[i + 1])) return false;
-      group = 0;
-    } else if (IsDigit(c)) {
-      group = group * 10u + uint32_t(c - '0');
-      if (group > 0xFFFFFFu) group = 0xFFFFFFu;  // stays above 255 without overflowing
-    } else {
-      while (i < text.size() && text[i] == ' ') ++i;
-      if (i < text.size()) return false;
-      break;
-    }
-  }
-  return dots == 3 && group <= 255;
-}
-
-int WSocketResolveProto(std::string_view proto) {
-  if (proto.empty() || proto.size() >= 32) Raise("WSocketResolveProto: Invalid Protocol.");
-  std::string trimmed = TrimBlanks(proto);
-  if (trimmed.empty()) Raise("WSocketResolveProto: Invalid Protocol.");
-  if (IsDigit(trimmed[0])) return LeadingNumber(trimmed);
-  if (const protoent* entry = ::getprotobyname(trimmed.c_str())) return entry->p_proto;
-  // A minimal system may lack the protocol database; these two are fixed.
-  if (trimmed == "tcp") return IPPROTO_TCP;
-  if (trimmed == "udp") return IPPROTO_UDP;
-  Raise("WSocketResolveProto: Cannot convert protocol '" + trimmed + "'");
-}
-
-uint16_t WSocketResolvePort(std::string_view port, std::string_view proto) {
-  if (port.empty() || port.size() >= 32) Raise("WSocketResolvePort: Invalid Port.");
-  if (IsDigit(port[0])) {
-    uint16_t value = 0;
-    if (!ParsePortNumber(port, value)) Raise("WSocketResolvePort: Invalid Port.");
-    return value;
-  }
-  std::string name = TrimBlanks(port);
-  std::string protoName = TrimBlanks(proto);
-  const servent* entry =
-      ::getservbyname(name.c_str(), protoName.empty() ? nullptr : protoName.c_str());
-  if (entry == nullptr)
-    Raise("WSocketResolvePort: Cannot convert port '" + std::string(port) + "'");
-  return ntohs(static_cast<uint16_t>(entry->s_port));
-}
-
-uint32_t WSocketResolveHost(std::string_view host) {
-  if (host.empty() || host.size() > 256)
-    Raise("WSocketResolveHost: '" + std::string(host) + "' Invalid Hostname.");
-  std::string trimmed = TrimBlanks(host);
-  if (IsDottedAddress(host)) {
-    in_addr_t address = ::inet_addr(trimmed.c_str());
-    if (address == INADDR_NONE) {
-      if (trimmed == "255.255.255.255") return INADDR_NONE;
-      Raise("WSocketResolveHost: '" + std::string(host) + "' Invalid IP address.");
-    }
-    return address;
-  }
-  addrinfo hints{};
-  hints.ai_family = AF_INET;
-  addrinfo* result = nullptr;
-  if (::getaddrinfo(trimmed.c_str(), nullptr, &hints, &result) != 0 || result == nullptr)
-    Raise("WSocketResolveHost: Cannot convert host address '" + std::string(host) + "'");
-  uint32_t address = reinterpret_cast<const sockaddr_in*>(result->ai_addr)->sin_addr.s_addr;
-  ::freeaddrinfo(result);
-  return address;
 }

@@ -9,6 +9,7 @@
 
 #include "base/text.h"
 #include "net/notification_sink.h"
+#include "net/resolvers.h"
 #include "net/socket_calls.h"
 
 namespace {
@@ -25,35 +26,23 @@ void TakeSpareDescriptor() {
 }
 
 void ReleaseSpareDescriptor() {
-  if (gSpareDescriptor >= 0) SocketCalls().Close(gSpareDescriptor);
+  if (gSpareDescriptor >= 0) RobustClose(gSpareDescriptor);
   gSpareDescriptor = -1;
 }
 
-// Peers whose connection failed before it was accepted; the next one may be fine.
-bool IsAbortedPeer(int platformErrno) {
-  switch (platformErrno) {
-    case ECONNABORTED:
-    case EPROTO:
-    case ENETDOWN:
-    case ENOPROTOOPT:
-    case EHOSTDOWN:
-    case ENONET:
-    case EHOSTUNREACH:
-    case EOPNOTSUPP:
-    case ENETUNREACH:
-    case ECONNRESET:
-      return true;
-    default:
-      return false;
-  }
-}
+// A failed registration for notifications names its function the way the
+// listener and the session have always spelled it, and they differ: the
+// listener's capital S is kept, since operators search their logs for the
+// texts they have seen, and each text tells which of the two failed.
+constexpr std::string_view kListenerRegistration = "WSAASyncSelect";
+constexpr std::string_view kSessionRegistration = "WSAAsyncSelect";
+
+// The Windows Sockets code of the platform call that just failed.
+int CodeFromErrno() { return WSocketErrorFromErrno(errno); }
 
 bool IsWouldBlock(int platformErrno) {
   return platformErrno == EAGAIN || platformErrno == EWOULDBLOCK;
 }
-
-// Closes a descriptor once; Linux has released it even when close reports EINTR.
-void CloseOnce(int fd) { SocketCalls().Close(fd); }
 
 }  // namespace
 
@@ -71,9 +60,9 @@ TCustomWSocket::~TCustomWSocket() {
     }
   }
   Unwatch();
-  if (handle_ >= 0) CloseOnce(handle_);
+  if (handle_ >= 0) RobustClose(handle_);
   handle_ = -1;
-  if (pendingAccept_ >= 0) CloseOnce(pendingAccept_);
+  if (pendingAccept_ >= 0) RobustClose(pendingAccept_);
   pendingAccept_ = -1;
   delete pauseTimer_;
   pauseTimer_ = nullptr;
@@ -100,11 +89,7 @@ void TCustomWSocket::ResetStep() {
   proto_ = "tcp";
   protoAssigned_ = true;
   protoNumber_ = IPPROTO_TCP;
-  socketType_ = SOCK_STREAM;
-  lingerOnOff_ = wsLingerOn;
-  lingerTimeout_ = 0;
   handle_ = -1;
-  paused_ = false;
   closeEventRaised_ = false;
   readCount_ = 0;
   ChangeState(wsClosed);
@@ -125,14 +110,13 @@ void TCustomWSocket::RaiseMessage(const std::string& message) {
   throw ESocketException(message);
 }
 
-void TCustomWSocket::SocketErrorReport(std::string_view functionName) {
-  int code = WSocketGetLastError();
+void TCustomWSocket::SocketErrorReport(int code, std::string_view functionName) {
   std::string message = SocketErrorMessage(code, functionName);
   if (code == WSAECONNRESET || code == WSAENOTCONN) {
     // The connection is gone: later notifications for it are dropped, and no
     // close event follows for it.
     Unwatch();
-    if (handle_ >= 0) CloseOnce(handle_);
+    if (handle_ >= 0) RobustClose(handle_);
     handle_ = -1;
     auto alive = alive_;
     ChangeState(wsClosed);
@@ -194,14 +178,21 @@ std::string TCustomWSocket::PeerAddr() {
   sockaddr_in peer{};
   socklen_t length = sizeof peer;
   if (SocketCalls().GetPeerName(handle_, reinterpret_cast<sockaddr*>(&peer), &length) != 0) {
-    WSocketSetLastErrorFromErrno(errno);
-    SocketErrorReport("GetPeerName");
+    SocketErrorReport(CodeFromErrno(), "GetPeerName");
     return "error";
   }
   char text[INET_ADDRSTRLEN] = {};
   ::inet_ntop(AF_INET, &peer.sin_addr, text, sizeof text);
   return text;
 }
+
+int TCustomWSocket::PendingBytes() const {
+  int pending = 0;
+  if (handle_ < 0 || SocketCalls().PendingBytes(handle_, &pending) != 0) return 0;
+  return pending;
+}
+
+void TCustomWSocket::CloseAccepted(int handle) { RobustClose(handle); }
 
 uint16_t TCustomWSocket::LocalPortNumber() const {
   if (handle_ < 0) return 0;
@@ -216,22 +207,25 @@ uint16_t TCustomWSocket::LocalPortNumber() const {
 // Listening and accepting
 
 void TCustomWSocket::Listen() {
-  if (!portAssigned_) {
-    WSocketSetLastError(WSAEINVAL);
-    return SocketErrorReport("listen: port not assigned");
-  }
-  if (!protoAssigned_) {
-    WSocketSetLastError(WSAEINVAL);
-    return SocketErrorReport("listen: protocol not assigned");
-  }
-  if (!addrAssigned_) {
-    WSocketSetLastError(WSAEINVAL);
-    return SocketErrorReport("listen: address not assigned");
-  }
+  if (!PropertiesAssigned() || !ResolveListenAddress()) return;
+  const int fd = OpenBoundSocket();
+  if (fd >= 0) StartListening(fd);
+}
+
+bool TCustomWSocket::PropertiesAssigned() {
+  const char* missing = !portAssigned_    ? "listen: port not assigned"
+                        : !protoAssigned_ ? "listen: protocol not assigned"
+                        : !addrAssigned_  ? "listen: address not assigned"
+                                          : nullptr;
+  if (missing == nullptr) return true;
+  SocketErrorReport(WSAEINVAL, missing);
+  return false;
+}
+
+bool TCustomWSocket::ResolveListenAddress() {
   try {
     if (!protoResolved_) {
       protoNumber_ = WSocketResolveProto(proto_);
-      socketType_ = protoNumber_ == IPPROTO_UDP ? SOCK_DGRAM : SOCK_STREAM;
       protoResolved_ = true;
     }
     if (!portResolved_) {
@@ -243,74 +237,57 @@ void TCustomWSocket::Listen() {
       sin_.sin_addr.s_addr = WSocketResolveHost(addr_);
       addrResolved_ = true;
     }
+    return true;
   } catch (const ESocketException& e) {
-    return RaiseMessage("listen: " + e.Message());
+    RaiseMessage("listen: " + e.Message());
+    return false;
   }
+}
 
+int TCustomWSocket::OpenBoundSocket() {
   TSocketCalls& calls = SocketCalls();
   TakeSpareDescriptor();
-  int fd = calls.Socket(AF_INET, socketType_ | SOCK_NONBLOCK | SOCK_CLOEXEC, protoNumber_);
+  const int fd = calls.Socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, protoNumber_);
   if (fd < 0) {
-    WSocketSetLastErrorFromErrno(errno);
-    return SocketErrorReport("socket");
+    SocketErrorReport(CodeFromErrno(), "socket");
+    return -1;
   }
   // Rebinding over TIME_WAIT, as the system does elsewhere by default; a second
   // listener on the same port is still refused.
   int on = 1;
   calls.SetSockOpt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
   if (calls.Bind(fd, reinterpret_cast<const sockaddr*>(&sin_), sizeof sin_) != 0) {
-    WSocketSetLastErrorFromErrno(errno);
-    CloseOnce(fd);
-    return SocketErrorReport("Bind");
+    const int code = CodeFromErrno();
+    RobustClose(fd);
+    SocketErrorReport(code, "Bind");
+    return -1;
   }
+  return fd;
+}
+
+void TCustomWSocket::StartListening(int fd) {
   handle_ = fd;
   auto alive = alive_;
   ChangeState(wsBound);
   if (!*alive) return;
-  if (socketType_ == SOCK_STREAM) {
-    // The platform's largest queue: a burst of connections waits to be
-    // taken instead of being refused or left to retry.
-    if (calls.Listen(fd, SOMAXCONN) != 0) {
-      WSocketSetLastErrorFromErrno(errno);
-      return SocketErrorReport("Listen");
-    }
-    ChangeState(wsListening);
-  } else {
-    ChangeState(wsListening);
-    if (!*alive) return;
-    ChangeState(wsConnected);
-  }
+  // The platform's largest queue: a burst of connections waits to be
+  // taken instead of being refused or left to retry.
+  if (SocketCalls().Listen(fd, SOMAXCONN) != 0) return SocketErrorReport(CodeFromErrno(), "Listen");
+  ChangeState(wsListening);
   if (!*alive) return;
-  if (!Watch()) return WatchFailed("WSAASyncSelect");
+  if (!Watch()) return WatchFailed(kListenerRegistration);
 }
 
-int TCustomWSocket::AcceptPlatform(int& platformErrno) {
-  for (;;) {
-    sockaddr_in peer{};
-    socklen_t length = sizeof peer;
-    int fd = SocketCalls().Accept(handle_, reinterpret_cast<sockaddr*>(&peer), &length);
-    if (fd >= 0) {
-      sin_ = peer;
-      platformErrno = 0;
-      return fd;
-    }
-    platformErrno = errno;
-    if (platformErrno == EINTR || IsAbortedPeer(platformErrno)) continue;
-    return -1;
-  }
+int TCustomWSocket::AcceptNext(int& platformErrno) {
+  const int fd = RobustAccept(handle_, &sin_);
+  platformErrno = fd >= 0 ? 0 : errno;
+  if (platformErrno == EMFILE || platformErrno == ENFILE) ShedPendingConnections();
+  return fd;
 }
 
 void TCustomWSocket::ShedPendingConnections() {
   ReleaseSpareDescriptor();
-  for (;;) {
-    int fd = SocketCalls().Accept(handle_, nullptr, nullptr);
-    if (fd >= 0) {
-      CloseOnce(fd);
-      continue;
-    }
-    if (errno == EINTR || IsAbortedPeer(errno)) continue;
-    break;
-  }
+  for (int fd; (fd = RobustAccept(handle_, nullptr)) >= 0;) RobustClose(fd);
   TakeSpareDescriptor();
 }
 
@@ -332,13 +309,12 @@ void TCustomWSocket::AcceptNotification() {
 // Answers false when no connection waits.
 bool TCustomWSocket::TakeWaitingConnection() {
   int platformErrno = 0;
-  int fd = AcceptPlatform(platformErrno);
+  const int fd = AcceptNext(platformErrno);
   if (fd >= 0) {
     pendingAccept_ = fd;
     return true;
   }
   if (IsWouldBlock(platformErrno)) return false;
-  if (platformErrno == EMFILE || platformErrno == ENFILE) ShedPendingConnections();
   // Whatever keeps accept failing would otherwise make the readable listener
   // notify without pause.
   PauseWatching(kAcceptPauseMs);
@@ -360,32 +336,28 @@ void TCustomWSocket::RaiseSessionAvailable() {
 // A connection the handler did not take is not left open, nor is a failure
 // it did not collect kept for a later Accept, even when the handler failed.
 void TCustomWSocket::DropUntakenConnection() {
-  if (pendingAccept_ >= 0) CloseOnce(pendingAccept_);
+  if (pendingAccept_ >= 0) RobustClose(pendingAccept_);
   pendingAccept_ = -1;
   pendingAcceptError_ = 0;
 }
 
 int TCustomWSocket::Accept() {
   if (state_ != wsListening) {
-    WSocketSetLastError(WSAEINVAL);
-    SocketErrorReport("not a listening socket");
+    SocketErrorReport(WSAEINVAL, "not a listening socket");
     return -1;
   }
   if (pendingAccept_ >= 0) {
-    acceptedHandle_ = pendingAccept_;
+    const int fd = pendingAccept_;
     pendingAccept_ = -1;
-    return acceptedHandle_;
+    return fd;
   }
   int platformErrno = pendingAcceptError_;
   pendingAcceptError_ = 0;
   if (platformErrno == 0) {
-    int fd = AcceptPlatform(platformErrno);
-    if (fd >= 0) return acceptedHandle_ = fd;
-    if (platformErrno == EMFILE || platformErrno == ENFILE) ShedPendingConnections();
+    const int fd = AcceptNext(platformErrno);
+    if (fd >= 0) return fd;
   }
-  acceptedHandle_ = -1;
-  WSocketSetLastErrorFromErrno(platformErrno);
-  SocketErrorReport("Accept");
+  SocketErrorReport(WSocketErrorFromErrno(platformErrno), "Accept");
   return -1;
 }
 
@@ -394,76 +366,61 @@ int TCustomWSocket::Accept() {
 
 void TCustomWSocket::Dup(int handle) {
   if (handle == 0 || handle == -1) {
-    WSocketSetLastError(WSAEINVAL);
-    return SocketErrorReport("Dup");
+    return SocketErrorReport(WSAEINVAL, "Dup");
   }
   auto alive = alive_;
   if (state_ != wsClosed) {
     Unwatch();
     int old = handle_;
     handle_ = -1;
-    if (old >= 0 && SocketCalls().Close(old) != 0 && errno != EINTR) {
-      WSocketSetLastErrorFromErrno(errno);
-      return SocketErrorReport("Dup (closesocket)");
+    if (old >= 0 && RobustClose(old) != 0) {
+      return SocketErrorReport(CodeFromErrno(), "Dup (closesocket)");
     }
     ChangeState(wsClosed);
     if (!*alive) return;
   }
   handle_ = handle;
   closeEventRaised_ = false;
-  ApplyLinger();
+  ApplyLinger(true);
   if (!*alive) return;
   if (SocketCalls().SetNonBlocking(handle_) != 0) {
-    WSocketSetLastErrorFromErrno(errno);
-    return SocketErrorReport("WSAAsyncSelect");
+    return SocketErrorReport(CodeFromErrno(), kSessionRegistration);
   }
-  if (!Watch()) return WatchFailed("WSAAsyncSelect");
+  if (!Watch()) return WatchFailed(kSessionRegistration);
   ChangeState(wsConnected);
 }
 
 // Without an event loop there is nothing to deliver notifications: the layer
 // counts as not started.
 void TCustomWSocket::WatchFailed(std::string_view functionName) {
-  if (errno == 0)
-    WSocketSetLastError(WSANOTINITIALISED);
-  else
-    WSocketSetLastErrorFromErrno(errno);
-  SocketErrorReport(functionName);
+  SocketErrorReport(errno == 0 ? WSANOTINITIALISED : CodeFromErrno(), functionName);
 }
 
-void TCustomWSocket::ApplyLinger() {
-  if (lingerOnOff_ == wsLingerNoSet) return;
+void TCustomWSocket::ApplyLinger(bool resetOnClose) {
   if (handle_ < 0) return RaiseMessage("Cannot set linger option at this time");
   linger option{};
-  option.l_onoff = lingerOnOff_ == wsLingerOn ? 1 : 0;
-  option.l_linger = static_cast<uint16_t>(lingerTimeout_ & 0xFFFF);
+  option.l_onoff = resetOnClose ? 1 : 0;
   if (SocketCalls().SetSockOpt(handle_, SOL_SOCKET, SO_LINGER, &option, sizeof option) != 0) {
-    WSocketSetLastErrorFromErrno(errno);
-    SocketErrorReport("setsockopt(SO_LINGER)");
+    SocketErrorReport(CodeFromErrno(), "setsockopt(SO_LINGER)");
   }
 }
 
 int TCustomWSocket::Receive(void* buffer, int length) {
   if (handle_ < 0) {
-    WSocketSetLastError(10038);  // not a socket
-    lastError_ = 10038;
+    lastError_ = WSAENOTSOCK;
     return -1;
   }
-  size_t size = length > 0 ? static_cast<size_t>(length) : 0;
-  for (;;) {
-    ssize_t count = SocketCalls().Recv(handle_, buffer, size, 0);
-    if (count >= 0) {
-      receiveCameUpShort_ = static_cast<size_t>(count) < size;
-      readCount_ =
-          static_cast<int32_t>(static_cast<uint32_t>(readCount_) + static_cast<uint32_t>(count));
-      return static_cast<int>(count);
-    }
-    if (errno == EINTR) continue;
+  const size_t size = length > 0 ? static_cast<size_t>(length) : 0;
+  const ssize_t count = RobustRecv(handle_, buffer, size, 0);
+  if (count < 0) {
     receiveCameUpShort_ = IsWouldBlock(errno);
-    WSocketSetLastErrorFromErrno(errno);
-    lastError_ = WSocketGetLastError();
+    lastError_ = CodeFromErrno();
     return -1;
   }
+  receiveCameUpShort_ = static_cast<size_t>(count) < size;
+  readCount_ =
+      static_cast<int32_t>(static_cast<uint32_t>(readCount_) + static_cast<uint32_t>(count));
+  return static_cast<int>(count);
 }
 
 void TCustomWSocket::ShutDown(int how) {
@@ -473,10 +430,7 @@ void TCustomWSocket::ShutDown(int how) {
 void TCustomWSocket::Close() { CloseStep(true, 0); }
 
 void TCustomWSocket::Abort() {
-  if (state_ == wsConnected && protoNumber_ == IPPROTO_TCP) {
-    lingerOnOff_ = wsLingerOff;
-    ApplyLinger();
-  }
+  if (state_ == wsConnected && protoNumber_ == IPPROTO_TCP) ApplyLinger(false);
   CloseStep(false, 0);
 }
 
@@ -495,15 +449,10 @@ void TCustomWSocket::CloseStep(bool shut, uint16_t error) {
   Unwatch();
   int fd = handle_;
   handle_ = -1;
-  // Never retried: Linux has released the descriptor whatever close reports.
-  if (SocketCalls().Close(fd) != 0) {
-    int platformErrno = errno;
-    if (platformErrno != EINTR && platformErrno != EINPROGRESS && !IsWouldBlock(platformErrno)) {
-      WSocketSetLastErrorFromErrno(platformErrno);
-      lastError_ = WSocketGetLastError();
-      return SocketErrorReport("Disconnect (closesocket)");
-    }
-  }
+  // A close that would have waited lingers on in the background: the handle
+  // is gone all the same.
+  if (RobustClose(fd) != 0 && !IsWouldBlock(errno))
+    return SocketErrorReport(CodeFromErrno(), "Disconnect (closesocket)");
   ChangeState(wsClosed);
   if (!*alive) return;
   if (!destroying_ && !closeEventRaised_) {
@@ -560,17 +509,11 @@ void TCustomWSocket::PauseWatching(int milliseconds) {
 void TCustomWSocket::HandleReadiness(int handle) {
   if (handle != handle_) return;
   if (state_ == wsListening) return HandleNotification(handle, kNotifyAccept, 0);
-  TSocketCalls& calls = SocketCalls();
-  int pending = 0;
-  if (calls.PendingBytes(handle, &pending) == 0 && pending > 0)
-    return HandleNotification(handle, kNotifyRead, 0);
+  if (PendingBytes() > 0) return HandleNotification(handle, kNotifyRead, 0);
   // Readable with nothing pending: the peer's close, its failure, or data
   // already taken since the platform noticed it.
   char byte = 0;
-  ssize_t count;
-  do {
-    count = calls.Recv(handle, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
-  } while (count < 0 && errno == EINTR);
+  const ssize_t count = RobustRecv(handle, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
   if (count > 0) return HandleNotification(handle, kNotifyRead, 0);
   if (count == 0) return HandleNotification(handle, kNotifyClose, 0);
   if (IsWouldBlock(errno)) return HandleNotification(handle, kNotifyRead, 0);
@@ -579,13 +522,9 @@ void TCustomWSocket::HandleReadiness(int handle) {
 }
 
 void TCustomWSocket::HandleNotification(int handle, unsigned kinds, uint16_t error) {
-  if (handle < 0 || handle != handle_ || paused_) return;
+  if (handle < 0 || handle != handle_) return;
   auto alive = alive_;
   try {
-    if (kinds & kNotifyConnect) {
-      ChangeState(wsConnected);
-      if (!*alive) return;
-    }
     if ((kinds & kNotifyRead) && handle == handle_) {
       DrainLoop(error, false);
       if (!*alive) return;
@@ -594,7 +533,7 @@ void TCustomWSocket::HandleNotification(int handle, unsigned kinds, uint16_t err
       AcceptNotification();
       if (!*alive) return;
     }
-    if ((kinds & kNotifyClose) && handle == handle_ && state_ != wsConnecting) {
+    if ((kinds & kNotifyClose) && handle == handle_) {
       DrainLoop(0, true);
       if (!*alive) return;
       if (handle != handle_) return;  // the handler closed it: its close event is raised

@@ -29,8 +29,6 @@ enum TSocketState : uint8_t {
   wsClosed
 };
 
-enum TSocketLingerOnOff : uint8_t { wsLingerOff, wsLingerOn, wsLingerNoSet };
-
 // One read notification hands at most this many bytes to OnDataAvailable before
 // going back to the event loop, so a fast peer cannot starve the others. The
 // drain that precedes a close still takes everything.
@@ -46,11 +44,10 @@ constexpr int kMaxAcceptsPerNotification = 32;
 // descriptors.
 constexpr int kAcceptPauseMs = 100;
 
-// Kinds a notification carries (the Windows Sockets FD_ bits).
+// Kinds a notification carries (the Windows Sockets FD_ bits). The layer
+// never sends nor connects out, so no other kind occurs.
 constexpr unsigned kNotifyRead = 1;
-constexpr unsigned kNotifyWrite = 2;
 constexpr unsigned kNotifyAccept = 8;
-constexpr unsigned kNotifyConnect = 16;
 constexpr unsigned kNotifyClose = 32;
 
 class TCustomWSocket {
@@ -64,7 +61,7 @@ class TCustomWSocket {
   using TBgExceptionEvent =
       std::function<void(TCustomWSocket* sender, const std::exception& e, bool& canClose)>;
 
-  // Closed, Proto "tcp", linger on with 0 s; counts one more live object.
+  // Closed, Proto "tcp"; counts one more live object.
   // Must be created on the UI thread (the thread of QCoreApplication).
   TCustomWSocket();
   // Closes the object if it is not closed (which raises OnSessionClosed unless
@@ -109,14 +106,11 @@ class TCustomWSocket {
   // The peer's dotted address; "error" unless wsConnected. A failing query is a
   // socket error "GetPeerName" (10054/10057 close the handle first).
   std::string PeerAddr();
-  // Applied when Dup adopts a handle. Default wsLingerOn with 0 s: an adopted
-  // connection is reset when closed.
-  TSocketLingerOnOff LingerOnOff() const { return lingerOnOff_; }
-  void SetLingerOnOff(TSocketLingerOnOff value) { lingerOnOff_ = value; }
-  int32_t LingerTimeout() const { return lingerTimeout_; }
-  void SetLingerTimeout(int32_t seconds) { lingerTimeout_ = seconds; }
   // The handle the object owns; -1 when none.
   int Handle() const { return handle_; }
+  // Bytes received by the platform and not yet taken; 0 without a handle or
+  // when the platform cannot tell.
+  int PendingBytes() const;
   // The port the handle is bound to (useful after Listen on port "0"); 0 without handle.
   uint16_t LocalPortNumber() const;
 
@@ -130,10 +124,13 @@ class TCustomWSocket {
   // connection, a non-blocking handle that belongs to the caller until given to
   // Dup. The listener keeps listening. Call it from OnSessionAvailable.
   int Accept();
-  // Adopts a connected handle (closing any handle held, without events), applies
-  // the linger option and watches it: State becomes wsConnected. Handle 0 or -1
-  // raises "Dup" with 10022. Events for it come only after control returns to
-  // the event loop, so assigning handlers right after Dup is in time.
+  // Closes a handle that Accept handed out and no socket object adopted.
+  static void CloseAccepted(int handle);
+  // Adopts a connected handle (closing any handle held, without events), sets
+  // it to be reset when closed (linger on with 0 s) and watches it: State
+  // becomes wsConnected. Handle 0 or -1 raises "Dup" with 10022. Events for it
+  // come only after control returns to the event loop, so assigning handlers
+  // right after Dup is in time.
   void Dup(int handle);
   // One non-blocking receive into the caller's buffer: count (>0, added to
   // ReadCount), 0 at the peer's orderly close, -1 with LastError (10035 when
@@ -152,7 +149,6 @@ class TCustomWSocket {
   // The owner sets this before stopping at program end: from then on closing
   // the object (Close or destruction) raises no OnSessionClosed.
   void MarkDestroying() { destroying_ = true; }
-  bool Destroying() const { return destroying_; }
 
   // Socket objects alive now. When it drops to 0 the layer releases its
   // process-wide resources (the spare descriptor).
@@ -177,16 +173,25 @@ class TCustomWSocket {
 
  private:
   void ResetStep();
+  // The steps of Listen. The first two answer whether Listen goes on: a
+  // report returns to them when OnError is assigned.
+  bool PropertiesAssigned();
+  bool ResolveListenAddress();
+  // The bound handle, or -1 after reporting.
+  int OpenBoundSocket();
+  void StartListening(int fd);
   void CloseStep(bool shut, uint16_t error);
   void ChangeState(TSocketState newState);
   // Raises message as ESocketException, or OnError when assigned (then returns).
   void RaiseMessage(const std::string& message);
-  // Reports the thread's last error code for functionName (10054/10057 first
-  // close the handle).
-  void SocketErrorReport(std::string_view functionName);
+  // Reports a socket error: code (Windows Sockets numbering) in functionName;
+  // 10054/10057 first close the handle.
+  void SocketErrorReport(int code, std::string_view functionName);
   void BackgroundException(const std::exception& e);
   void DrainLoop(uint16_t error, bool takeEverything);
-  void ApplyLinger();
+  // Linger on with 0 s (a close resets the connection) or off (a close is
+  // graceful).
+  void ApplyLinger(bool resetOnClose);
   bool Watch();
   void Unwatch();
   void PauseWatching(int milliseconds);
@@ -195,7 +200,10 @@ class TCustomWSocket {
   bool TakeWaitingConnection();
   void RaiseSessionAvailable();
   void DropUntakenConnection();
-  int AcceptPlatform(int& platformErrno);
+  // One waiting connection, or -1 with the failure's errno in platformErrno.
+  // Running out of descriptors sheds what waits, so that those peers learn
+  // at once instead of waiting in the queue.
+  int AcceptNext(int& platformErrno);
   void ShedPendingConnections();
 
   std::shared_ptr<bool> alive_;
@@ -203,7 +211,6 @@ class TCustomWSocket {
   // Registration with the notification sink; 0 when not watched.
   uint64_t watchToken_ = 0;
   QTimer* pauseTimer_ = nullptr;
-  int acceptedHandle_ = -1;
   // A connection accepted ahead of OnSessionAvailable, or the accept failure
   // to report through Accept.
   int pendingAccept_ = -1;
@@ -213,15 +220,11 @@ class TCustomWSocket {
   bool addrAssigned_ = false, portAssigned_ = false, protoAssigned_ = false;
   bool addrResolved_ = false, portResolved_ = false, protoResolved_ = false;
   int protoNumber_ = 6;
-  int socketType_ = 1;
   uint16_t portNumber_ = 0;
   sockaddr_in sin_{};
 
-  TSocketLingerOnOff lingerOnOff_ = wsLingerOn;
-  int32_t lingerTimeout_ = 0;
   int32_t lastError_ = 0;
   int32_t readCount_ = 0;
-  bool paused_ = false;
   // The last Receive got less than it asked for (or nothing, would-block):
   // nothing was left pending at that moment.
   bool receiveCameUpShort_ = false;

@@ -2,8 +2,8 @@
 // that runs out of descriptors.
 
 #include <dirent.h>
-#include <poll.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -19,6 +19,7 @@
 
 #include "net/socket_calls.h"
 #include "net/wsocket.h"
+#include "support/fault_injection.h"
 #include "support/loopback.h"
 #include "support/wait.h"
 #include "wsocket_server.h"
@@ -40,18 +41,20 @@ TEST(WSocketLoad, ASecondPeerIsServedWhileAnotherStreams) {
     }
     ::close(streamer);
   });
-  bool started = WaitUntil([&] {
-    return !server.sessions.empty() && server.sessions[0]->received.size() > (1u << 20);
-  }, 20000);
+  bool started = WaitUntil(
+      [&] { return !server.sessions.empty() && server.sessions[0]->received.size() > (1u << 20); },
+      20000);
   int second = -1;
   bool secondDone = false;
   if (started) {
     second = ConnectLoopback(server.PortNumber());
     SendAll(second, "second peer");
     ::close(second);
-    secondDone = WaitUntil([&] { return server.ClosedCount() >= 1 && server.sessions.size() == 2; }, 20000);
+    secondDone =
+        WaitUntil([&] { return server.ClosedCount() >= 1 && server.sessions.size() == 2; }, 20000);
   }
-  size_t streamedWhenSecondClosed = server.sessions.empty() ? 0 : server.sessions[0]->received.size();
+  size_t streamedWhenSecondClosed =
+      server.sessions.empty() ? 0 : server.sessions[0]->received.size();
   bool streamOpen = !server.sessions.empty() && server.sessions[0]->closeEvents == 0;
   stop = true;
   // Keep reading so that the sender can finish.
@@ -79,7 +82,8 @@ enum TChildResult {
 };
 
 int RunDescriptorStarvedListener(int reportFd) {
-  SocketCalls().Accept = [](int fd, sockaddr* addr, socklen_t* length) {
+  TSocketCallsOverride override;
+  override.Calls().Accept = [](int fd, sockaddr* addr, socklen_t* length) {
     ++gAcceptCalls;
     if (gAcceptFailures > 0) {
       --gAcceptFailures;
@@ -124,11 +128,13 @@ int RunDescriptorStarvedListener(int reportFd) {
   if (::write(reportFd, &port, sizeof port) != sizeof port) return kChildNoListener;
   ::close(reportFd);
 
-  bool captured = WaitUntil([&] {
-    for (const auto& session : server.sessions)
-      if (session->received == "final" && session->closeEvents == 1) return true;
-    return false;
-  }, 20000);
+  bool captured = WaitUntil(
+      [&] {
+        for (const auto& session : server.sessions)
+          if (session->received == "final" && session->closeEvents == 1) return true;
+        return false;
+      },
+      20000);
   if (!captured) return kChildNoFinalCapture;
   if (server.AcceptError.find("Too many open files") == std::string::npos) return kChildNeverRanOut;
   // Each notification accepts a connection or pauses; a spinning listener

@@ -12,12 +12,14 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "net/socket_calls.h"
+#include "support/fault_injection.h"
 #include "support/loopback.h"
 #include "support/raised_message.h"
 #include "support/wait.h"
@@ -62,12 +64,11 @@ void ClosePeers(const std::vector<int>& peers) {
 }
 
 // Runs the event loop a little longer so that anything still queued is handled.
-void Settle() { WaitUntil([] { return false; }, 50); }
+void Settle() {
+  WaitUntil([] { return false; }, 50);
+}
 
-class WSocketTest : public ::testing::Test {
- protected:
-  void TearDown() override { ResetSocketCalls(); }
-};
+class WSocketTest : public ::testing::Test {};
 
 TEST_F(WSocketTest, ConnectAndCloseWithoutData) {
   int live = TCustomWSocket::LiveCount();
@@ -149,7 +150,8 @@ TEST_F(WSocketTest, ReadNotificationWithNothingPending) {
   TTestServer server(false);
   int peer = ConnectLoopback(server.PortNumber());
   ASSERT_TRUE(SendAll(peer, "hello"));
-  ASSERT_TRUE(WaitUntil([&] { return !server.sessions.empty() && server.sessions[0]->received == "hello"; }));
+  ASSERT_TRUE(WaitUntil(
+      [&] { return !server.sessions.empty() && server.sessions[0]->received == "hello"; }));
   TRecordedSession& s = *server.sessions[0];
   int before = s.dataEvents;
   s.socket->HandleNotification(s.socket->Handle(), kNotifyRead, 0);
@@ -198,6 +200,21 @@ TEST_F(WSocketTest, ListenOnABusyPortClosesTheAttempt) {
   EXPECT_EQ(second.Handle(), -1);
   EXPECT_EQ(OpenDescriptors(), descriptors);
   EXPECT_EQ(second.Port(), std::to_string(server.PortNumber()));
+}
+
+// The listener and the session spell the registration's function name
+// differently, and both spellings are kept.
+TEST_F(WSocketTest, RegistrationFailuresNameTheListenersAndTheSessionsSpelling) {
+  TSocketFault refused(TSocketCall::EpollCtl, TFault{1, 0, ENOMEM});
+  TWSocket listener;
+  listener.SetAddr("127.0.0.1");
+  listener.SetPort("0");
+  EXPECT_EQ(RaisedMessage([&] { listener.Listen(); }),
+            "Error 10055 in function WSAASyncSelect\r\nNo buffer space available");
+  TCustomWSocket session;
+  const int handle = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  EXPECT_EQ(RaisedMessage([&] { session.Dup(handle); }),
+            "Error 10055 in function WSAAsyncSelect\r\nNo buffer space available");
 }
 
 TEST_F(WSocketTest, PropertiesAreTrimmedAndFixedWhileOpen) {
@@ -303,7 +320,8 @@ TEST_F(WSocketTest, AcceptAndDupRefuseWhatTheyCannotUse) {
   EXPECT_EQ(RaisedMessage([&] { socket.Accept(); }),
             "Error 10022 in function not a listening socket\r\nInvalid argument");
   EXPECT_EQ(socket.LastError(), 10022);
-  EXPECT_EQ(RaisedMessage([&] { socket.Dup(-1); }), "Error 10022 in function Dup\r\nInvalid argument");
+  EXPECT_EQ(RaisedMessage([&] { socket.Dup(-1); }),
+            "Error 10022 in function Dup\r\nInvalid argument");
   EXPECT_EQ(socket.State(), wsClosed);
   int errors = 0;
   socket.OnError = [&](TCustomWSocket*) { ++errors; };
@@ -383,46 +401,27 @@ TEST_F(WSocketTest, DataHandlerExceptionIsDiscarded) {
   EXPECT_EQ(s.received, "abc");
 }
 
-// The platform calls a test can make fail.
-int gFailuresLeft = 0;
-int gFailErrno = 0;
-int gCalls = 0;
-
 TEST_F(WSocketTest, ReceiveRetriesInterruptedReads) {
   TTestServer server;
   int peer = ConnectLoopback(server.PortNumber());
   ASSERT_TRUE(WaitUntil([&] { return server.sessions.size() == 1; }));
-  gFailuresLeft = 2;
-  gFailErrno = EINTR;
-  SocketCalls().Recv = [](int fd, void* buffer, size_t length, int flags) -> ssize_t {
-    if (gFailuresLeft > 0) {
-      --gFailuresLeft;
-      errno = gFailErrno;
-      return -1;
-    }
-    return RealSocketCalls().Recv(fd, buffer, length, flags);
-  };
+  TSocketFault interrupted(TSocketCall::Recv, TFault{1, 2, EINTR});
   ASSERT_TRUE(SendAll(peer, "xyz"));
   ::close(peer);
   ASSERT_TRUE(WaitUntil([&] { return server.ClosedCount() == 1; }));
   EXPECT_EQ(server.sessions[0]->received, "xyz");
-  EXPECT_EQ(gFailuresLeft, 0);
+  EXPECT_EQ(interrupted.Injected(), 2);
 }
 
 TEST_F(WSocketTest, CloseIsNotRetriedAfterEintr) {
   TTestServer server(false);
   int peer = ConnectLoopback(server.PortNumber());
   ASSERT_TRUE(WaitUntil([&] { return server.sessions.size() == 1; }));
-  gCalls = 0;
-  SocketCalls().Close = [](int fd) {
-    ++gCalls;
-    RealSocketCalls().Close(fd);
-    errno = EINTR;
-    return -1;
-  };
-  server.sessions[0]->socket->Close();
-  ResetSocketCalls();
-  EXPECT_EQ(gCalls, 1);
+  {
+    TSocketFault interrupted(TSocketCall::Close, TFault{1, 0, EINTR});
+    server.sessions[0]->socket->Close();
+    EXPECT_EQ(interrupted.Calls(), 1);
+  }
   EXPECT_EQ(server.sessions[0]->socket->State(), wsClosed);
   EXPECT_EQ(server.sessions[0]->closeEvents, 1);
   EXPECT_TRUE(PeerSeesEnd(peer));
@@ -431,15 +430,7 @@ TEST_F(WSocketTest, CloseIsNotRetriedAfterEintr) {
 
 TEST_F(WSocketTest, PeersThatFailedBeforeAcceptAreSkipped) {
   TTestServer server;
-  gFailuresLeft = 1;
-  SocketCalls().Accept = [](int fd, sockaddr* addr, socklen_t* length) {
-    if (gFailuresLeft > 0) {
-      --gFailuresLeft;
-      errno = ECONNABORTED;
-      return -1;
-    }
-    return RealSocketCalls().Accept(fd, addr, length);
-  };
+  TSocketFault aborted(TSocketCall::Accept, TFault{1, 1, ECONNABORTED});
   int peer = ConnectLoopback(server.PortNumber());
   ASSERT_TRUE(SendAll(peer, "ok"));
   ::close(peer);
@@ -493,9 +484,10 @@ TEST_F(WSocketTest, OneNotificationTakesABoundedNumberOfConnections) {
     ::close(sender->Accept());
   };
   // A listener that runs dry only long after the bound.
-  gCalls = 0;
-  SocketCalls().Accept = [](int, sockaddr*, socklen_t*) {
-    if (++gCalls > 1000) {
+  static int calls = 0;
+  TSocketCallsOverride override;
+  override.Calls().Accept = [](int, sockaddr*, socklen_t*) {
+    if (++calls > 1000) {
       errno = EAGAIN;
       return -1;
     }
@@ -507,18 +499,13 @@ TEST_F(WSocketTest, OneNotificationTakesABoundedNumberOfConnections) {
 
 TEST_F(WSocketTest, AFailingAcceptIsReportedOnceAndTheListenerPauses) {
   TTestServer server;
-  gCalls = 0;
-  SocketCalls().Accept = [](int, sockaddr*, socklen_t*) {
-    ++gCalls;
-    errno = ENOBUFS;
-    return -1;
-  };
+  std::optional<TSocketFault> failing(std::in_place, TSocketCall::Accept, TFault{1, 0, ENOBUFS});
   int peer = ConnectLoopback(server.PortNumber());
   ASSERT_TRUE(WaitUntil([&] { return server.available == 1; }));
   EXPECT_EQ(server.AcceptError, "Error 10055 in function Accept\r\nNo buffer space available");
   Settle();
   EXPECT_EQ(server.available, 1);  // paused: no notification during the pause
-  ResetSocketCalls();
+  failing.reset();
   ASSERT_TRUE(WaitUntil([&] { return server.sessions.size() == 1; }));
   EXPECT_EQ(server.listener.State(), wsListening);
   ::close(peer);

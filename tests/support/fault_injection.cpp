@@ -192,6 +192,12 @@ int TSocketFault::Calls() const { return gSocketRules[IndexOf(call_)].calls; }
 
 int TSocketFault::Injected() const { return gSocketRules[IndexOf(call_)].injected; }
 
+TSocketCallsOverride::TSocketCallsOverride() : saved_(SocketCalls()) {}
+
+TSocketCallsOverride::~TSocketCallsOverride() { SocketCalls() = saved_; }
+
+TSocketCalls& TSocketCallsOverride::Calls() { return SocketCalls(); }
+
 TFileCallHook::TFileCallHook(TFileCall call, TCallback callback, void* context) : call_(call) {
   TRule rule;
   rule.callback = callback;

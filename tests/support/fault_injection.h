@@ -6,6 +6,8 @@
 
 #include "base/system_calls.h"
 
+#include "net/socket_calls.h"
+
 // Scoped faults in the platform call tables of the file layer and the socket
 // layer. While a fault object lives, the chosen entry of the table goes
 // through a wrapper that counts its calls and makes some of them fail; the
@@ -95,6 +97,20 @@ class TSocketFault {
 
  private:
   TSocketCall call_;
+};
+
+// Puts the socket table back as it found it when the scope ends, for a test
+// that replaces an entry with a stand-in of its own rather than a fault.
+class TSocketCallsOverride {
+ public:
+  TSocketCallsOverride();
+  ~TSocketCallsOverride();
+  TSocketCallsOverride(const TSocketCallsOverride&) = delete;
+  TSocketCallsOverride& operator=(const TSocketCallsOverride&) = delete;
+  TSocketCalls& Calls();
+
+ private:
+  TSocketCalls saved_;
 };
 
 // Runs a callback inside one entry of the file table, just before the real
