@@ -4,10 +4,9 @@
 # that follow. Already-installed packages are not fetched again.
 set -euo pipefail
 
-# Build and run: the toolchain and Qt. Tests: GoogleTest, Xvfb with xdotool,
-# openbox (a window manager to frame the windows) and x11-utils (xprop,
-# xwininfo: frame extents) for the dialog end-to-end test, and clang for the
-# fuzz targets.
+# Build and run: the toolchain and Qt. Tests: GoogleTest, Xvfb with xdotool
+# for the dialog end-to-end test, and clang for the fuzz targets.
+# openbox frames the windows in that test; x11-utils reads the frames.
 packages=(cmake ninja-build g++ qt6-base-dev qt6-qpa-plugins libgl-dev
           libgtest-dev xvfb xauth xdotool openbox x11-utils clang-14 libclang-rt-14-dev)
 
