@@ -10,16 +10,30 @@
 
 namespace {
 
-// The window manager frames a window before it maps it, so the frame is
-// known by the time the window is moved into it, painted or activated.
-bool MaySignalAFrame(QEvent::Type type) {
-  return type == QEvent::Move || type == QEvent::Resize || type == QEvent::Paint ||
-         type == QEvent::WindowActivate;
-}
-
 bool IsNormal(const QWidget* window) {
   return !(window->windowState() &
            (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen));
+}
+
+// Hidden, maximized or minimized, the window is no longer the first
+// placement's.
+bool EndsTheFirstPlacement(const QEvent& event, const QWidget* window) {
+  return event.type() == QEvent::Hide ||
+         (event.type() == QEvent::WindowStateChange && !IsNormal(window));
+}
+
+// What the window system reports, as opposed to what the program has just
+// asked for: the widget's own geometry changes at once when a move is asked
+// for, before the window manager has carried it out.
+bool IsReported(const QEvent& event, QEvent::Type type) {
+  return event.spontaneous() && event.type() == type;
+}
+
+// A frame that shows up around the window in place moves nothing; the
+// window's activation then is the first report after it.
+bool ReportsPlacement(const QEvent& event) {
+  return IsReported(event, QEvent::Move) || IsReported(event, QEvent::Resize) ||
+         IsReported(event, QEvent::WindowActivate);
 }
 
 }  // namespace
@@ -31,10 +45,16 @@ TFramePlacement::TFramePlacement(QWidget* window, TOuterRect wanted)
 
 // Asked of the window system: the widget's own copy of the frame is brought
 // up to date only when the inner area moves, which a window manager that
-// frames a window around its inner area never does.
+// frames a window around its inner area never does. While the window manager
+// is still building the frame, before it announces the frame's extents, the
+// window system measures a frame smaller than the window and so a negative
+// side; that is no frame yet.
 QMargins TFramePlacement::Frame() const {
   const QWindow* handle = window_->windowHandle();
-  if (handle && window_->isVisible()) lastFrame_ = handle->frameMargins();
+  if (!handle || !window_->isVisible()) return lastFrame_;
+  const QMargins frame = handle->frameMargins();
+  if (frame.left() >= 0 && frame.top() >= 0 && frame.right() >= 0 && frame.bottom() >= 0)
+    lastFrame_ = frame;
   return lastFrame_;
 }
 
@@ -62,20 +82,40 @@ QRect TFramePlacement::CentredOnScreen(const QWidget* window, QSize outer) {
 }
 
 void TFramePlacement::Place() {
+  placements_ = 0;
+  exposed_ = false;
   Apply();
-  waitingForFrame_ = applied_.isNull();
+  waitingForFrame_ = true;
 }
 
+void TFramePlacement::Finish() { waitingForFrame_ = false; }
+
 void TFramePlacement::Apply() {
-  applied_ = Frame();
-  const QRect outer = wanted_(applied_);
+  ++placements_;
+  const QRect outer = wanted_(Frame());
   if (Outer().size() != outer.size()) ResizeFrameTo(outer.size());
   MoveFrameTo(outer.topLeft());
 }
 
+// The window manager frames and moves the window while it takes it over, and
+// a placement asked for meanwhile may be lost; so the frame is placed again
+// once the window is first exposed, by then fully in the window manager's
+// hands, and again whenever the window system reports it elsewhere, until it
+// reports it in place. A window manager that insists on another place wins
+// after a few rounds.
 bool TFramePlacement::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == window_ && waitingForFrame_ && MaySignalAFrame(event->type()) &&
-      IsNormal(window_) && Frame() != applied_)
-    Place();
+  if (watched != window_ || !waitingForFrame_) return false;
+  if (EndsTheFirstPlacement(*event, window_)) {
+    waitingForFrame_ = false;
+    return false;
+  }
+  const bool firstExposure = !exposed_ && IsReported(*event, QEvent::Paint);
+  exposed_ = exposed_ || firstExposure;
+  if (!exposed_ || !(firstExposure || ReportsPlacement(*event)) || !IsNormal(window_)) return false;
+  const QMargins frame = Frame();
+  if (Outer() == wanted_(frame))
+    waitingForFrame_ = frame.isNull();
+  else if (placements_ < kMostPlacements)
+    Apply();
   return false;
 }

@@ -23,9 +23,13 @@ class TFramePlacement : public QObject {
   // Owned by the window.
   TFramePlacement(QWidget* window, TOuterRect wanted);
 
-  // Places the window now and once more when the window manager has framed
-  // it. Later moves and resizes are the operator's and stay as they are.
+  // Places the window now and again as the window manager frames it, until
+  // the frame has settled. Later moves and resizes are the operator's and
+  // stay as they are.
   void Place();
+  // Ends the placement that Place began: the owner places the window itself
+  // from now on.
+  void Finish();
 
   // What the frame takes on each side: nothing before the window is framed,
   // and what it took when last seen while the window is hidden, since the
@@ -46,11 +50,14 @@ class TFramePlacement : public QObject {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
+  static constexpr int kMostPlacements = 8;
+
   void Apply();
 
   QWidget* window_;
   TOuterRect wanted_;
   mutable QMargins lastFrame_;
-  QMargins applied_;
+  int placements_ = 0;
+  bool exposed_ = false;
   bool waitingForFrame_ = false;
 };

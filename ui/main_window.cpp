@@ -277,8 +277,9 @@ bool TForm1::DeleteIfEmpty() const { return DeleteifEmpty1->isChecked(); }
 
 void TForm1::SetDeleteIfEmpty(bool on) { DeleteifEmpty1->setChecked(on); }
 
-// Placement is the outer frame in screen pixels. While the window is
-// maximized or minimized, a new placement waits for the normal state, so
+// Placement is the outer frame in screen pixels. A placement read at a
+// restart replaces what is left of the centring at the first showing. While
+// the window is maximized or minimized, it waits for the normal state, so
 // that the window stays as the operator left it.
 int TForm1::Top() const { return placement_->Outer().top(); }
 
@@ -287,6 +288,7 @@ int TForm1::Left() const { return placement_->Outer().left(); }
 int TForm1::Height() const { return placement_->Outer().height(); }
 
 void TForm1::SetTop(int top) {
+  placement_->Finish();
   if (IsNormalState())
     placement_->MoveFrameTo({Left(), top});
   else
@@ -294,6 +296,7 @@ void TForm1::SetTop(int top) {
 }
 
 void TForm1::SetLeft(int left) {
+  placement_->Finish();
   if (IsNormalState())
     placement_->MoveFrameTo({left, Top()});
   else
@@ -301,6 +304,7 @@ void TForm1::SetLeft(int left) {
 }
 
 void TForm1::SetHeight(int height) {
+  placement_->Finish();
   outerHeight_ = height;
   if (IsNormalState())
     SetOuterHeight(height);

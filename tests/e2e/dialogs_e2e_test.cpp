@@ -138,7 +138,7 @@ TEST_F(DialogsEndToEndTest, MainWindowKeepsItsOuterSizeOverStartsAndARestart) {
     SCOPED_TRACE("start " + std::to_string(start));
     const std::string main = StartAndFindMainWindow();
     ASSERT_FALSE(main.empty()) << program_->Output();
-    EXPECT_EQ(FrameOnceAt(main, centred), centred);
+    EXPECT_EQ(FrameOnceAt(main, centred), centred) << program_->Output();
     if (start == 3) {
       // The stop of the restart writes the placement again.
       TIniFile(program_->SettingsPath()).DropSection("Window");
@@ -182,7 +182,7 @@ TEST_F(DialogsEndToEndTest, APortAddedThroughTheDialogsIsCapturedAfterOk) {
   ASSERT_FALSE(editor.empty()) << program_->Output();
   EXPECT_FALSE(X().Run("xdotool", {"search", "--onlyvisible", "--name", "^Ports$"}).empty());
   const QRect designPlace(336, 186, 243, 265);
-  EXPECT_EQ(FrameOnceAt(editor, designPlace), designPlace);
+  EXPECT_EQ(FrameOnceAt(editor, designPlace), designPlace) << program_->Output();
 
   // Port, Directory, File Format, Days, Comments, Overwrite, OK, Cancel:
   // Enter on Cancel cancels without checking the port typed.
@@ -192,10 +192,13 @@ TEST_F(DialogsEndToEndTest, APortAddedThroughTheDialogsIsCapturedAfterOk) {
   ASSERT_TRUE(X().WaitForWindowGone("^Add/Edit Port$", kStepTimeoutMs)) << program_->Output();
   EXPECT_TRUE(X().Run("xdotool", {"search", "--onlyvisible", "--name", "^Error$"}).empty());
 
+  // Shown again, the editor is where it was.
   X().Focus(list);
   X().Keys({"alt+a"});
-  ASSERT_FALSE(X().WaitForWindow("^Add/Edit Port$", kStepTimeoutMs).empty());
-  X().Focus(editor);
+  const std::string again = X().WaitForWindow("^Add/Edit Port$", kStepTimeoutMs);
+  ASSERT_FALSE(again.empty()) << program_->Output();
+  EXPECT_EQ(FrameOnceAt(again, designPlace), designPlace);
+  X().Focus(again);
   X().Type(std::to_string(port));
   X().Keys({"Tab"});
   X().Type(captures);

@@ -37,6 +37,8 @@ TXDisplay::~TXDisplay() {
 }
 
 bool TXDisplay::StartServer(int width, int height) {
+  width_ = width;
+  height_ = height;
   if (QStandardPaths::findExecutable("Xvfb").isEmpty()) return false;
   server_.start("Xvfb", {"-displayfd", "1", "-screen", "0",
                          QString("%1x%2x24").arg(width).arg(height), "-nolisten", "tcp", "-ac"});
@@ -55,19 +57,31 @@ bool TXDisplay::StartServer(int width, int height) {
 }
 
 // The window manager announces itself on the root window once it manages the
-// screen; windows mapped before that would go unframed.
+// screen; windows mapped before that would go unframed. A server that lost
+// the race for its display number to another one starting at the same moment
+// refuses the window manager; the display is then started afresh.
 bool TXDisplay::StartWindowManager() {
-  windowManager_.setProcessEnvironment(WithDisplay(name_));
-  windowManager_.setProcessChannelMode(QProcess::MergedChannels);
-  windowManager_.start("openbox", {});
-  if (!windowManager_.waitForStarted(5000)) return false;
-  const TXTools tools(name_);
-  return WaitUntil(
-      [&] {
-        return tools.Run("xprop", {"-root", "_NET_SUPPORTING_WM_CHECK"}).find("window id") !=
-               std::string::npos;
-      },
-      10000);
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    if (attempt > 0) {
+      Stop(windowManager_);
+      Stop(server_);
+      if (!StartServer(width_, height_)) return false;
+    }
+    windowManager_.setProcessEnvironment(WithDisplay(name_));
+    windowManager_.setProcessChannelMode(QProcess::MergedChannels);
+    windowManager_.start("openbox", {});
+    if (!windowManager_.waitForStarted(5000)) return false;
+    const TXTools tools(name_);
+    const bool managing = WaitUntil(
+        [&] {
+          return windowManager_.state() == QProcess::NotRunning ||
+                 tools.Run("xprop", {"-root", "_NET_SUPPORTING_WM_CHECK"}).find("window id") !=
+                     std::string::npos;
+        },
+        10000);
+    if (managing && windowManager_.state() != QProcess::NotRunning) return true;
+  }
+  return false;
 }
 
 std::optional<std::string> TXTools::MissingTool() {

@@ -19,7 +19,8 @@ class TXDisplay {
   // True once the server runs on a free display it picked itself; false when
   // no X server can start here.
   bool StartServer(int width, int height);
-  // True once the window manager has taken over the screen.
+  // True once the window manager has taken over the screen; the server is
+  // started again on another display when it refuses the window manager.
   bool StartWindowManager();
 
   const std::string& Name() const { return name_; }
@@ -28,6 +29,8 @@ class TXDisplay {
   QProcess server_;
   QProcess windowManager_;
   std::string name_;
+  int width_ = 0;
+  int height_ = 0;
 };
 
 // The X command-line tools against one display.
