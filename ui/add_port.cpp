@@ -1,19 +1,24 @@
 #include "ui/add_port.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QFocusEvent>
+#include <QFontMetrics>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QStyle>
 #include <algorithm>
 #include <string_view>
+#include <utility>
 
 #include "base/disk_file.h"
 #include "base/exceptions.h"
 #include "base/paths.h"
 #include "base/text.h"
 #include "capture/date_pattern.h"
+#include "ui/frame_placement.h"
 #include "ui/message_box.h"
 #include "ui/window_style.h"
 
@@ -26,6 +31,10 @@ constexpr int kOuterHeight = 265;
 constexpr int kStripHeight = 41;
 constexpr int kFirstLeft = 336;
 constexpr int kFirstTop = 186;
+constexpr int kLabelLeft = 8;
+constexpr int kFieldLeft = 72;
+// Keeps a label's last letter off its field's border.
+constexpr int kLabelGap = 4;
 
 std::string FromQt(const QString& text) { return text.toUtf8().toStdString(); }
 
@@ -40,6 +49,11 @@ bool IsValidPortText(std::string_view text) {
   uint16_t value = 0;
   return first != std::string_view::npos && ParsePortNumber(text.substr(first), value) &&
          value >= 1;
+}
+
+bool IsDaysCharacter(QChar character) {
+  return (character >= '0' && character <= '9') || character == '+' || character == '-' ||
+         character == '.';
 }
 
 bool ContainsComma(const QString& text) { return text.contains(QLatin1Char(',')); }
@@ -61,9 +75,23 @@ bool TrialFileSucceeds(const std::string& name) {
   }
 }
 
-QLabel* MakeLabel(QWidget* parent, const char* caption, int top) {
+// Narrows the letters, never cuts the text, until it fits the room between
+// the label's left edge and its field in whatever font this desktop gives.
+void NarrowToFit(QLabel* label, int room) {
+  QFont font = label->font();
+  const auto width = [&] { return QFontMetrics(font).horizontalAdvance(label->text()); };
+  for (int stretch = QFont::Unstretched - 5; width() > room && stretch >= QFont::UltraCondensed;
+       stretch -= 5)
+    font.setStretch(stretch);
+  label->setFont(font);
+}
+
+// The label names its field for screen readers.
+QLabel* MakeLabel(QWidget* parent, const char* caption, int top, QWidget* field) {
   auto* label = new QLabel(QString::fromUtf8(caption), parent);
-  label->move(8, top);
+  label->setBuddy(field);
+  NarrowToFit(label, kFieldLeft - kLabelLeft - kLabelGap);
+  label->move(kLabelLeft, top);
   label->adjustSize();
   return label;
 }
@@ -71,7 +99,7 @@ QLabel* MakeLabel(QWidget* parent, const char* caption, int top) {
 QLineEdit* MakeField(QWidget* parent, const char* name, int top, int width) {
   auto* field = new QLineEdit(parent);
   field->setObjectName(name);
-  field->setGeometry(72, top, width, 21);
+  field->setGeometry(kFieldLeft, top, width, 21);
   return field;
 }
 
@@ -80,6 +108,7 @@ QLineEdit* MakeField(QWidget* parent, const char* name, int top, int width) {
 TSpinEdit::TSpinEdit(QWidget* parent) : QSpinBox(parent) {
   setRange(kDaysMinimum, kDaysMaximum);
   setSingleStep(1);
+  connect(this, &TSpinEdit::KeyRefused, this, [] { QApplication::beep(); });
 }
 
 int TSpinEdit::Value() const {
@@ -95,10 +124,27 @@ void TSpinEdit::SetValue(int value) {
 // Digits, signs and the decimal separator may be typed freely, also out of
 // range; the value is pulled into range when the box is left.
 QValidator::State TSpinEdit::validate(QString& input, int&) const {
-  for (const QChar character : input)
-    if (!character.isDigit() && character != '+' && character != '-' && character != '.')
-      return QValidator::Invalid;
-  return QValidator::Acceptable;
+  return std::all_of(input.begin(), input.end(), IsDaysCharacter) ? QValidator::Acceptable
+                                                                  : QValidator::Invalid;
+}
+
+// Keys that type nothing and control keys pass; so does Enter, which runs
+// the dialog's OK.
+bool TSpinEdit::IsRefusedKey(const QKeyEvent& event) {
+  const QString text = event.text();
+  const bool types = !text.isEmpty() && std::none_of(text.begin(), text.end(), [](QChar c) {
+    return c.unicode() < 0x20 || c.unicode() == 0x7F;
+  });
+  return types && !std::all_of(text.begin(), text.end(), IsDaysCharacter);
+}
+
+void TSpinEdit::keyPressEvent(QKeyEvent* event) {
+  if (!IsRefusedKey(*event)) {
+    QSpinBox::keyPressEvent(event);
+    return;
+  }
+  event->accept();
+  emit KeyRefused();
 }
 
 int TSpinEdit::valueFromText(const QString& text) const {
@@ -119,21 +165,25 @@ TForm3::TForm3(QWidget* parent) : QDialog(parent) {
   resize(kOuterWidth, kOuterHeight);
   ApplyDesignFont(this);
   BuildControls();
+  // The outer size and place are the design's, whatever the frame takes.
+  placement_ = new TFramePlacement(this, [](const QMargins&) {
+    return QRect(kFirstLeft, kFirstTop, kOuterWidth, kOuterHeight);
+  });
 }
 
 void TForm3::BuildControls() {
-  MakeLabel(this, "Port:", 27);
-  MakeLabel(this, "Directory:", 51);
-  MakeLabel(this, "File Format:", 75);
-  MakeLabel(this, "Days:", 99);
-  MakeLabel(this, "Comments:", 125);
   ePort = MakeField(this, "ePort", 24, 57);
   eDirectory = MakeField(this, "eDirectory", 48, 153);
   eFormat = MakeField(this, "eFormat", 72, 105);
   seDays = new TSpinEdit(this);
   seDays->setObjectName("seDays");
-  seDays->setGeometry(72, 96, 57, 22);
+  seDays->setGeometry(kFieldLeft, 96, 57, 22);
   eComment = MakeField(this, "eComment", 121, 153);
+  MakeLabel(this, "Port:", 27, ePort);
+  MakeLabel(this, "Directory:", 51, eDirectory);
+  MakeLabel(this, "File Format:", 75, eFormat);
+  MakeLabel(this, "Days:", 99, seDays);
+  MakeLabel(this, "Comments:", 125, eComment);
   cbOverwrite = new QCheckBox("Overwrite File if it Exists", this);
   cbOverwrite->setObjectName("cbOverwrite");
   // The design width, unless the caption would be cut in this font.
@@ -147,12 +197,13 @@ void TForm3::BuildControls() {
   BitBtn2 = new QPushButton("Cancel", strip_);
   BitBtn2->setObjectName("BitBtn2");
   BitBtn2->setGeometry(64, 8, 75, 25);
-  BitBtn2->setAutoDefault(false);
+  // Enter on a focused button runs that button; in a field it runs OK.
+  BitBtn2->setAutoDefault(true);
   BitBtn1 = new QPushButton("OK", strip_);
   BitBtn1->setObjectName("BitBtn1");
   BitBtn1->setGeometry(152, 8, 75, 25);
   BitBtn1->setIcon(style()->standardIcon(QStyle::SP_DialogApplyButton));
-  BitBtn1->setAutoDefault(false);
+  BitBtn1->setAutoDefault(true);
   BitBtn1->setDefault(true);
 
   setTabOrder(BitBtn1, BitBtn2);
@@ -172,21 +223,13 @@ void TForm3::SetActiveControl(QWidget* control) {
   if (isVisible() && control) control->setFocus();
 }
 
+// At its design place the first time; later showings find the dialog where
+// the operator left it.
 void TForm3::showEvent(QShowEvent* event) {
-  PlaceAtFirstShowing();
   QDialog::showEvent(event);
+  if (!std::exchange(placed_, true)) placement_->Place();
   if (activeControl_) activeControl_->setFocus();
   activeControl_ = nullptr;
-}
-
-// The outer size and place are the design's; what the frame takes is only
-// known once the window exists.
-void TForm3::PlaceAtFirstShowing() {
-  if (placed_) return;
-  placed_ = true;
-  const QSize frame = frameGeometry().size() - size();
-  resize(kOuterWidth - frame.width(), kOuterHeight - frame.height());
-  move(kFirstLeft, kFirstTop);
 }
 
 // The strip stays at the bottom edge; the fields keep their places.

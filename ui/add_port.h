@@ -5,23 +5,38 @@
 #include <string>
 
 class QCheckBox;
+class QKeyEvent;
 class QLineEdit;
 class QPushButton;
+class TFramePlacement;
 
 // An integer box whose text may run out of range while it is typed; the
 // value is pulled into range when it is set, when the box loses the focus and
 // whenever it is read.
+//
+// Only digits, signs and the decimal separator may be typed; any other key
+// that would type something is dropped with a beep.
 class TSpinEdit : public QSpinBox {
+  Q_OBJECT
+
  public:
   explicit TSpinEdit(QWidget* parent = nullptr);
 
   int Value() const;
   void SetValue(int value);
 
+ signals:
+  // A typed key was dropped; the box beeps.
+  void KeyRefused();
+
  protected:
   QValidator::State validate(QString& input, int& position) const override;
   int valueFromText(const QString& text) const override;
   void focusOutEvent(QFocusEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+
+ private:
+  static bool IsRefusedKey(const QKeyEvent& event);
 };
 
 // The port editor: one port definition, validated by its OK button. The
@@ -55,7 +70,6 @@ class TForm3 : public QDialog {
 
  private:
   void BuildControls();
-  void PlaceAtFirstShowing();
   bool Validate();
   bool Fail(const char* message, QWidget* focus);
 
@@ -63,5 +77,6 @@ class TForm3 : public QDialog {
   QPushButton* BitBtn1 = nullptr;
   QPushButton* BitBtn2 = nullptr;
   QWidget* activeControl_ = nullptr;
+  TFramePlacement* placement_ = nullptr;
   bool placed_ = false;
 };

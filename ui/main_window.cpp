@@ -6,7 +6,6 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPlainTextEdit>
-#include <QScreen>
 #include <QShowEvent>
 #include <QSplitter>
 #include <QTextCursor>
@@ -17,13 +16,12 @@
 #include <utility>
 
 #include "capture/ini_file.h"
+#include "ui/frame_placement.h"
 #include "ui/message_box.h"
 #include "ui/options.h"
 #include "ui/window_style.h"
 
 namespace {
-
-const QColor kSilver(0xC0, 0xC0, 0xC0);
 
 // A socket error message carries CR LF between its two parts; the pane shows
 // each part on a line of its own, as it does for a lone CR or LF.
@@ -79,9 +77,7 @@ QPlainTextEdit* MakePane(const char* name, QWidget* parent) {
   pane->setMinimumWidth(TForm1::kMinimumPaneWidth);
   // Without this the scroll bars' size hints would forbid the design height.
   pane->setMinimumHeight(TForm1::kMinimumPaneWidth);
-  QPalette palette = pane->palette();
-  palette.setColor(QPalette::Base, kSilver);
-  pane->setPalette(palette);
+  ApplySilverPane(pane);
   return pane;
 }
 
@@ -96,6 +92,7 @@ TForm1::TForm1(std::string settingsPath)
   BuildPanes();
   BuildMenu();
   resize(kDesignWidth, kDesignHeight);
+  placement_ = new TFramePlacement(this, [this](const QMargins&) { return CentredPlacement(); });
   flushTimer_.setSingleShot(true);
   flushTimer_.setInterval(kPaneFlushDelayMs);
   connect(&flushTimer_, &QTimer::timeout, this, [this] { FlushPanes(); });
@@ -128,11 +125,13 @@ void TForm1::BuildPanes() {
   PortsMemo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   PortsMemo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   PortsMemo->setPlainText("PortsMemo");
+  PortsMemo->setAccessibleName("Port log");
 
   MessageMemo = MakePane("MessageMemo", Splitter1);
   MessageMemo->setLineWrapMode(QPlainTextEdit::NoWrap);
   MessageMemo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   MessageMemo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  MessageMemo->setAccessibleName("Message log");
 
   Splitter1->addWidget(PortsMemo);
   Splitter1->addWidget(MessageMemo);
@@ -221,27 +220,29 @@ void TForm1::showEvent(QShowEvent* event) {
   QMainWindow::showEvent(event);
   if (shownOnce_) return;
   shownOnce_ = true;
-  ApplyOuterSize();
-  CentreOnScreen();
+  placement_->Place();
 }
 
-// The frame is known only once the window is on screen; until then the
-// placement is kept as the outer size it should have.
-void TForm1::ApplyOuterSize() {
-  const QRect frame = frameGeometry();
-  const int extraWidth = frame.width() - width();
-  const int extraHeight = frame.height() - height();
-  resize(std::max(0, kDesignWidth - extraWidth), std::max(0, outerHeight_ - extraHeight));
+QRect TForm1::CentredPlacement() const {
+  return TFramePlacement::CentredOnScreen(this, QSize(kDesignWidth, outerHeight_));
 }
 
-void TForm1::CentreOnScreen() {
-  const QScreen* target = screen();
-  if (!target) return;
-  const QRect area = target->geometry();
-  const QRect frame = frameGeometry();
-  const int left = std::max(0, (area.width() - frame.width()) / 2);
-  const int top = std::max(0, (area.height() - frame.height()) / 2);
-  move(area.left() + left, area.top() + top);
+// The window manager restores the normal geometry itself when the state
+// changes; the placement read meanwhile goes on top of that, a turn later.
+void TForm1::changeEvent(QEvent* event) {
+  QMainWindow::changeEvent(event);
+  if (event->type() == QEvent::WindowStateChange && IsNormalState())
+    QTimer::singleShot(0, this, [this] { ApplyPendingPlacement(); });
+}
+
+void TForm1::ApplyPendingPlacement() {
+  if (!IsNormalState()) return;
+  if (pendingHeight_) SetOuterHeight(outerHeight_);
+  if (pendingTop_ || pendingLeft_)
+    placement_->MoveFrameTo({pendingLeft_.value_or(Left()), pendingTop_.value_or(Top())});
+  pendingHeight_ = false;
+  pendingTop_.reset();
+  pendingLeft_.reset();
 }
 
 // ---------------------------------------------------------------------------
@@ -303,22 +304,43 @@ bool TForm1::DeleteIfEmpty() const { return DeleteifEmpty1->isChecked(); }
 
 void TForm1::SetDeleteIfEmpty(bool on) { DeleteifEmpty1->setChecked(on); }
 
-// Placement is the outer frame in screen pixels; a window's position in Qt
-// already includes its frame.
-int TForm1::Top() const { return frameGeometry().top(); }
+// Placement is the outer frame in screen pixels. A placement read at a
+// restart replaces what is left of the centring at the first showing. While
+// the window is maximized or minimized, it waits for the normal state, so
+// that the window stays as the operator left it.
+int TForm1::Top() const { return placement_->Outer().top(); }
 
-int TForm1::Left() const { return frameGeometry().left(); }
+int TForm1::Left() const { return placement_->Outer().left(); }
 
-int TForm1::Height() const { return frameGeometry().height(); }
+int TForm1::Height() const { return placement_->Outer().height(); }
 
-void TForm1::SetTop(int top) { move(x(), top); }
+void TForm1::SetTop(int top) {
+  placement_->Finish();
+  if (IsNormalState())
+    placement_->MoveFrameTo({Left(), top});
+  else
+    pendingTop_ = top;
+}
 
-void TForm1::SetLeft(int left) { move(left, y()); }
+void TForm1::SetLeft(int left) {
+  placement_->Finish();
+  if (IsNormalState())
+    placement_->MoveFrameTo({left, Top()});
+  else
+    pendingLeft_ = left;
+}
 
 void TForm1::SetHeight(int height) {
+  placement_->Finish();
   outerHeight_ = height;
-  const int frameExtra = frameGeometry().height() - geometry().height();
-  resize(width(), std::max(0, height - frameExtra));
+  if (IsNormalState())
+    SetOuterHeight(height);
+  else
+    pendingHeight_ = true;
+}
+
+void TForm1::SetOuterHeight(int height) {
+  placement_->ResizeFrameTo({placement_->Outer().width(), height});
 }
 
 bool TForm1::IsNormalState() const {

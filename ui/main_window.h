@@ -4,6 +4,7 @@
 #include <QStringList>
 #include <QTimer>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "capture/monitor.h"
@@ -15,6 +16,7 @@ class QPlainTextEdit;
 class QShowEvent;
 class QSplitter;
 class TForm2;
+class TFramePlacement;
 
 // The window that stays on screen while the program runs: the port log and
 // the message log side by side, the connection count in the caption, and the
@@ -78,13 +80,17 @@ class TForm1 : public QMainWindow, public TMonitorWindow {
 
  protected:
   void showEvent(QShowEvent* event) override;
+  void changeEvent(QEvent* event) override;
 
  private:
   void BuildPanes();
   void BuildMenu();
   void ScheduleFlush();
-  void ApplyOuterSize();
-  void CentreOnScreen();
+  // Centred on the screen with the design width and the outer height last
+  // asked for.
+  QRect CentredPlacement() const;
+  void SetOuterHeight(int height);
+  void ApplyPendingPlacement();
   // Runs a handler body; a failure that escapes it goes to the general error
   // box, because nothing may cross the event loop.
   void Guarded(const std::function<void()>& body);
@@ -109,6 +115,12 @@ class TForm1 : public QMainWindow, public TMonitorWindow {
   bool shownOnce_ = false;
   // The outer height last asked for, applied again once the frame is known.
   int outerHeight_ = kDesignHeight;
+  TFramePlacement* placement_ = nullptr;
+  // Placement read while the window was maximized or minimized; it is the
+  // normal geometry's, applied when the window returns to its normal state.
+  std::optional<int> pendingTop_;
+  std::optional<int> pendingLeft_;
+  bool pendingHeight_ = false;
   bool closing_ = false;
   bool endedBySignal_ = false;
   // Declared after the panes: it reports into them from its first start on.

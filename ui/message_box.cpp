@@ -5,7 +5,28 @@
 #include <cctype>
 #include <filesystem>
 
+#include "ui/frame_placement.h"
+
 namespace {
+
+// A box stands in the middle of the screen rather than over the dialog that
+// raised it. Its size is settled only while it is being shown, so it is
+// placed then.
+class TCentredMessageBox : public QMessageBox {
+ public:
+  using QMessageBox::QMessageBox;
+
+ protected:
+  void showEvent(QShowEvent* event) override {
+    QMessageBox::showEvent(event);
+    placement_->Place();
+  }
+
+ private:
+  TFramePlacement* placement_ = new TFramePlacement(this, [this](const QMargins& frame) {
+    return TFramePlacement::CentredOnScreen(this, size().grownBy(frame));
+  });
+};
 
 TBoxHandler& Handler() {
   static TBoxHandler handler;
@@ -14,9 +35,9 @@ TBoxHandler& Handler() {
 
 bool ShowReal(QWidget* parent, const TBoxRequest& request) {
   const bool confirm = request.Kind == TBoxKind::Confirmation;
-  QMessageBox box(confirm ? QMessageBox::Information : QMessageBox::Critical,
-                  QString::fromUtf8(request.Caption), QString::fromUtf8(request.Text),
-                  confirm ? QMessageBox::Ok | QMessageBox::Cancel : QMessageBox::Ok, parent);
+  TCentredMessageBox box(confirm ? QMessageBox::Information : QMessageBox::Critical,
+                         QString::fromUtf8(request.Caption), QString::fromUtf8(request.Text),
+                         confirm ? QMessageBox::Ok | QMessageBox::Cancel : QMessageBox::Ok, parent);
   box.setDefaultButton(QMessageBox::Ok);
   return box.exec() == QMessageBox::Ok;
 }

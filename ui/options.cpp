@@ -1,12 +1,10 @@
 #include "ui/options.h"
 
 #include <QCheckBox>
-#include <QGuiApplication>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QScreen>
 #include <QStyle>
 #include <QTableWidget>
 #include <algorithm>
@@ -18,6 +16,7 @@
 #include "capture/ini_file.h"
 #include "capture/port_definition.h"
 #include "ui/add_port.h"
+#include "ui/frame_placement.h"
 #include "ui/message_box.h"
 #include "ui/port_help.h"
 #include "ui/window_style.h"
@@ -42,7 +41,8 @@ QPushButton* MakeButton(QWidget* parent, const char* name, const char* caption, 
   auto* button = new QPushButton(QString::fromUtf8(caption), parent);
   button->setObjectName(name);
   button->setGeometry(left, kButtonTop, 75, 25);
-  button->setAutoDefault(false);
+  // Enter on a focused button runs that button; anywhere else it runs OK.
+  button->setAutoDefault(true);
   return button;
 }
 
@@ -69,6 +69,9 @@ TForm2::TForm2(std::string settingsPath, QWidget* parent)
   setFixedSize(kClientWidth, kClientHeight);
   ApplyDesignFont(this);
   BuildControls();
+  placement_ = new TFramePlacement(this, [this](const QMargins& frame) {
+    return TFramePlacement::CentredOnScreen(this, size().grownBy(frame));
+  });
 }
 
 void TForm2::BuildControls() {
@@ -85,6 +88,9 @@ void TForm2::BuildControls() {
   StringGrid1->setDragEnabled(false);
   StringGrid1->setShowGrid(true);
   StringGrid1->setWordWrap(false);
+  // Arrows move within the grid; Tab moves on to the buttons.
+  StringGrid1->setTabKeyNavigation(false);
+  StringGrid1->setAccessibleName("Port definitions");
   StringGrid1->horizontalHeader()->setSectionsMovable(false);
   StringGrid1->horizontalHeader()->setHighlightSections(false);
   for (int column = 0; column < kColumnCount; ++column) {
@@ -200,19 +206,12 @@ void TForm2::FormShow() {
   StringGrid1->setFocus();
 }
 
+// Centred at the first showing only; later showings find the dialog where
+// the operator left it.
 void TForm2::showEvent(QShowEvent* event) {
-  PlaceAtFirstShowing();
   FormShow();
   QDialog::showEvent(event);
-}
-
-void TForm2::PlaceAtFirstShowing() {
-  if (placed_) return;
-  placed_ = true;
-  const QRect screen = (this->screen() ? this->screen() : QGuiApplication::primaryScreen())->geometry();
-  const QSize outer = frameGeometry().size();
-  move(std::max(0, (screen.width() - outer.width()) / 2),
-       std::max(0, (screen.height() - outer.height()) / 2));
+  if (!std::exchange(placed_, true)) placement_->Place();
 }
 
 // No Cancel: Escape must not close the dialog.

@@ -6,6 +6,7 @@
 class QPushButton;
 class QTableWidget;
 class TForm3;
+class TFramePlacement;
 class THelp1;
 
 // The port list dialog: every port definition of the settings file as one
@@ -63,11 +64,11 @@ class TForm2 : public QDialog {
   int FindPortRow(const std::string& port) const;
   void RunEditor(bool editing);
   void SaveRows();
-  void PlaceAtFirstShowing();
 
   std::string settingsPath_;
   TForm3* editor_ = nullptr;
   THelp1* help_ = nullptr;
+  TFramePlacement* placement_ = nullptr;
   bool placed_ = false;
 
   QTableWidget* StringGrid1 = nullptr;

@@ -4,7 +4,9 @@
 #include <QPushButton>
 #include <QStringList>
 #include <QStyle>
+#include <utility>
 
+#include "ui/frame_placement.h"
 #include "ui/window_style.h"
 
 namespace {
@@ -113,6 +115,9 @@ THelp1::THelp1(QWidget* parent) : QDialog(parent) {
   setFixedSize(kClientWidth, kClientHeight);
   ApplyDesignFont(this);
   BuildControls();
+  placement_ = new TFramePlacement(this, [this](const QMargins& frame) {
+    return QRect(QPoint(kFirstLeft, kFirstTop), size().grownBy(frame));
+  });
 }
 
 void THelp1::BuildControls() {
@@ -122,9 +127,8 @@ void THelp1::BuildControls() {
   Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   Memo1->setLineWrapMode(QPlainTextEdit::WidgetWidth);
-  QPalette palette = Memo1->palette();
-  palette.setColor(QPalette::Base, QColor(0xC0, 0xC0, 0xC0));
-  Memo1->setPalette(palette);
+  ApplySilverPane(Memo1);
+  Memo1->setAccessibleName("Port definition help");
   // Descriptions start where their continuation lines do, 17 blanks in.
   Memo1->setTabStopDistance(Memo1->fontMetrics().horizontalAdvance(QString(17, ' ')));
   Memo1->setPlainText(HelpText());
@@ -143,10 +147,9 @@ void THelp1::BuildControls() {
   BitBtn1->setFocus();
 }
 
+// At its design place the first time; later showings find the dialog where
+// the operator left it.
 void THelp1::showEvent(QShowEvent* event) {
-  if (!placed_) {
-    placed_ = true;
-    move(kFirstLeft, kFirstTop);
-  }
   QDialog::showEvent(event);
+  if (!std::exchange(placed_, true)) placement_->Place();
 }

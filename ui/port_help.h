@@ -4,6 +4,7 @@
 
 class QPlainTextEdit;
 class QPushButton;
+class TFramePlacement;
 
 // Explains the fields of a port definition and the date-time pattern of
 // capture file names. The text box is editable, but what the operator types
@@ -23,5 +24,6 @@ class THelp1 : public QDialog {
 
   QPlainTextEdit* Memo1 = nullptr;
   QPushButton* BitBtn1 = nullptr;
+  TFramePlacement* placement_ = nullptr;
   bool placed_ = false;
 };

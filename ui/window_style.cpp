@@ -1,10 +1,19 @@
 #include "ui/window_style.h"
 
+#include <QColor>
 #include <QFont>
+#include <QPalette>
 #include <QWidget>
 
 void ApplyDesignFont(QWidget* window) {
   QFont font("Sans Serif", 8);
   font.setStyleHint(QFont::SansSerif);
   window->setFont(font);
+}
+
+void ApplySilverPane(QWidget* pane) {
+  QPalette palette = pane->palette();
+  palette.setColor(QPalette::Base, QColor(0xC0, 0xC0, 0xC0));
+  palette.setColor(QPalette::Text, Qt::black);
+  pane->setPalette(palette);
 }

@@ -4,110 +4,28 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
-#include <QStandardPaths>
 #include <QTemporaryDir>
+#include <optional>
+#include <ostream>
 #include <string>
-#include <vector>
 
 #include "capture/ini_file.h"
 #include "support/loopback.h"
 #include "support/wait.h"
+#include "support/x_display.h"
+
+// Prints a frame as x,y widthxheight in failure messages.
+inline void PrintTo(const QRect& rect, std::ostream* out) {
+  *out << rect.x() << "," << rect.y() << " " << rect.width() << "x" << rect.height();
+}
 
 namespace {
 
 // Under the sanitizers the program starts slowly and the dialogs take a while
 // to appear.
 constexpr int kStepTimeoutMs = 30000;
-
-// A private X server, so the test can type and click into the real windows
-// of the program the way an operator does.
-class TXServer {
- public:
-  ~TXServer() {
-    if (process_.state() == QProcess::NotRunning) return;
-    process_.terminate();
-    if (!process_.waitForFinished(5000)) process_.kill();
-    process_.waitForFinished(5000);
-  }
-
-  // True once the server runs; it picks a free display and reports it.
-  bool Start() {
-    if (QStandardPaths::findExecutable("Xvfb").isEmpty()) return false;
-    process_.start("Xvfb", {"-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp",
-                            "-ac"});
-    if (!process_.waitForStarted(5000)) return false;
-    std::string reported;
-    WaitUntil(
-        [&] {
-          reported += process_.readAllStandardOutput().toStdString();
-          return reported.find('\n') != std::string::npos ||
-                 process_.state() == QProcess::NotRunning;
-        },
-        10000);
-    const size_t end = reported.find('\n');
-    if (end == std::string::npos || end == 0) return false;
-    display_ = ":" + reported.substr(0, end);
-    return true;
-  }
-
-  const std::string& Display() const { return display_; }
-
- private:
-  QProcess process_;
-  std::string display_;
-};
-
-// xdotool against the private server; its output with blanks trimmed.
-class TInput {
- public:
-  explicit TInput(std::string display) : display_(std::move(display)) {}
-
-  static bool IsPresent() { return !QStandardPaths::findExecutable("xdotool").isEmpty(); }
-
-  std::string Run(const QStringList& arguments) const {
-    QProcess tool;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("DISPLAY", QString::fromStdString(display_));
-    tool.setProcessEnvironment(environment);
-    tool.start("xdotool", arguments);
-    tool.waitForFinished(10000);
-    return tool.readAllStandardOutput().trimmed().toStdString();
-  }
-
-  // The first visible window whose caption matches the pattern, once it is
-  // there; empty when it doesn't come.
-  std::string WaitForWindow(const QString& caption) const {
-    std::string window;
-    WaitUntil(
-        [&] {
-          window = Run({"search", "--onlyvisible", "--name", caption});
-          window = window.substr(0, window.find('\n'));
-          return !window.empty();
-        },
-        kStepTimeoutMs);
-    return window;
-  }
-
-  bool WaitForWindowGone(const QString& caption) const {
-    return WaitUntil([&] { return Run({"search", "--onlyvisible", "--name", caption}).empty(); },
-                     kStepTimeoutMs);
-  }
-
-  void Focus(const std::string& window) const {
-    Run({"windowfocus", "--sync", QString::fromStdString(window)});
-  }
-  void Keys(const QStringList& keys) const { Run(QStringList{"key", "--delay", "50"} + keys); }
-  void Type(const std::string& text) const {
-    Run({"type", "--delay", "20", QString::fromStdString(text)});
-  }
-  void Click(const std::string& window, int x, int y) const {
-    Run({"mousemove", "--sync", "--window", QString::fromStdString(window), QString::number(x),
-         QString::number(y), "click", "1"});
-  }
-
- private:
-  std::string display_;
-};
+constexpr int kScreenWidth = 1024;
+constexpr int kScreenHeight = 768;
 
 // The built program in a folder of its own with its settings file beside it,
 // shown on the private X server.
@@ -124,13 +42,15 @@ class TProgramOnDisplay {
   std::string Folder() const { return folder_.path().toStdString(); }
   std::string SettingsPath() const { return Folder() + "/tarnock.ini"; }
 
-  bool Start(const std::string& settings) {
-    const QString binary = folder_.filePath("tarnock");
-    if (!QFile::copy(TARNOCK_BINARY, binary)) return false;
+  bool Install(const std::string& settings) {
+    if (!QFile::copy(TARNOCK_BINARY, folder_.filePath("tarnock"))) return false;
     QFile file(QString::fromStdString(SettingsPath()));
     if (!file.open(QIODevice::WriteOnly)) return false;
     file.write(settings.data(), static_cast<qint64>(settings.size()));
-    file.close();
+    return true;
+  }
+
+  bool Start() {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("DISPLAY", QString::fromStdString(display_));
     environment.insert("QT_QPA_PLATFORM", "xcb");
@@ -138,9 +58,11 @@ class TProgramOnDisplay {
     environment.insert("ASAN_OPTIONS", "detect_leaks=0");
     process_.setProcessEnvironment(environment);
     process_.setProcessChannelMode(QProcess::MergedChannels);
-    process_.start(binary, {});
+    process_.start(folder_.filePath("tarnock"), {});
     return process_.waitForStarted(kStepTimeoutMs);
   }
+
+  bool WaitForEnd() { return process_.waitForFinished(kStepTimeoutMs); }
 
   std::string Output() { return process_.readAll().toStdString(); }
 
@@ -149,10 +71,6 @@ class TProgramOnDisplay {
   QTemporaryDir folder_;
   QProcess process_;
 };
-
-// A connection to the port that stays open for sending; -1 while nothing
-// listens there.
-int TryConnect(uint16_t port) { return ConnectLoopback(port); }
 
 std::string FolderContent(const std::string& folder) {
   std::string content;
@@ -164,55 +82,150 @@ std::string FolderContent(const std::string& folder) {
   return content;
 }
 
-TEST(DialogsEndToEndTest, APortAddedThroughTheDialogsIsCapturedAfterOk) {
-  TXServer server;
-  if (!TInput::IsPresent() || !server.Start()) GTEST_SKIP() << "no X server or xdotool";
-  const TInput input(server.Display());
-  TProgramOnDisplay program(server.Display());
-  ASSERT_TRUE(program.Start("[File]\nDeleteIfEmpty=0\n"));
-  const std::string captures = program.Folder() + "/captures/new";
+// The program on a private X server under a window manager, typed into and
+// clicked the way an operator does.
+class DialogsEndToEndTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    if (!display_.StartServer(kScreenWidth, kScreenHeight))
+      GTEST_SKIP() << "no X server can start here";
+    const std::optional<std::string> missing = TXTools::MissingTool();
+    ASSERT_FALSE(missing) << *missing << " is missing; scripts/setup.sh installs it";
+    ASSERT_TRUE(display_.StartWindowManager()) << "the window manager did not start";
+    tools_.emplace(display_.Name());
+    program_.emplace(display_.Name());
+  }
+
+  const TXTools& X() const { return *tools_; }
+
+  // The frame once the window manager has framed the window and it has
+  // reached the expected place; what it was last when it doesn't.
+  std::optional<QRect> FrameOnceAt(const std::string& window, const QRect& expected) const {
+    std::optional<QRect> frame;
+    WaitUntil([&] { return (frame = X().OuterFrame(window)) == expected; }, kStepTimeoutMs);
+    return frame;
+  }
+
+  // Options is the first menu of the menu bar; its entries are Ports, Delete
+  // if Empty and Close.
+  void ChooseOption(const std::string& mainWindow, int entry) const {
+    X().Click(mainWindow, 25, 10);
+    QStringList keys;
+    for (int i = 0; i < entry; ++i) keys << "Down";
+    X().Keys(keys << "Return");
+  }
+
+  std::string StartAndFindMainWindow() {
+    if (!program_->Start()) return "";
+    return X().WaitForWindow("^Tarnock", kStepTimeoutMs);
+  }
+
+  std::string Setting(const char* key) const {
+    return TIniFile(program_->SettingsPath()).ReadText("Window", key, "<absent>");
+  }
+
+  TXDisplay display_;
+  std::optional<TXTools> tools_;
+  std::optional<TProgramOnDisplay> program_;
+};
+
+// The stored height is the frame's, so a start neither grows nor shrinks the
+// window, and a restart through Ports leaves it where it was.
+TEST_F(DialogsEndToEndTest, MainWindowKeepsItsOuterSizeOverStartsAndARestart) {
+  ASSERT_TRUE(program_->Install("[File]\nDeleteIfEmpty=0\n"));
+  const QRect centred((kScreenWidth - 490) / 2, (kScreenHeight - 151) / 2, 490, 151);
+  for (int start = 1; start <= 3; ++start) {
+    SCOPED_TRACE("start " + std::to_string(start));
+    const std::string main = StartAndFindMainWindow();
+    ASSERT_FALSE(main.empty()) << program_->Output();
+    EXPECT_EQ(FrameOnceAt(main, centred), centred) << program_->Output();
+    if (start == 3) {
+      // The stop of the restart writes the placement again.
+      TIniFile(program_->SettingsPath()).DropSection("Window");
+      ChooseOption(main, 1);
+      const std::string list = X().WaitForWindow("^Ports$", kStepTimeoutMs);
+      ASSERT_FALSE(list.empty()) << program_->Output();
+      X().Focus(list);
+      X().Keys({"Return"});
+      ASSERT_TRUE(X().WaitForWindowGone("^Ports$", kStepTimeoutMs));
+      ASSERT_TRUE(WaitUntil([&] { return Setting("Height") != "<absent>"; }, kStepTimeoutMs));
+      EXPECT_EQ(FrameOnceAt(main, centred), centred) << "after the restart";
+    }
+    ChooseOption(main, 3);
+    ASSERT_TRUE(program_->WaitForEnd()) << program_->Output();
+    EXPECT_EQ(Setting("Height"), "151");
+    EXPECT_EQ(Setting("Top"), std::to_string(centred.top()));
+    EXPECT_EQ(Setting("Left"), std::to_string(centred.left()));
+  }
+}
+
+// Tab leaves the grid for the buttons; Enter runs the focused button, and
+// OK only from a field; the editor opens at its design place; a port added
+// this way is captured after OK.
+TEST_F(DialogsEndToEndTest, APortAddedThroughTheDialogsIsCapturedAfterOk) {
   const uint16_t port = FreeLoopbackPort();
+  uint16_t listed = FreeLoopbackPort();
+  while (listed == port) listed = FreeLoopbackPort();
+  const std::string captures = program_->Folder() + "/captures/new";
+  // One row already, so that Tab has cells to wander through.
+  ASSERT_TRUE(program_->Install("[File]\nDeleteIfEmpty=0\n[Ports]\n" + std::to_string(listed) +
+                                "=" + program_->Folder() + ",yymmdd,F,0,\n"));
+  const std::string main = StartAndFindMainWindow();
+  ASSERT_FALSE(main.empty()) << program_->Output();
+  ChooseOption(main, 1);
+  const std::string list = X().WaitForWindow("^Ports$", kStepTimeoutMs);
+  ASSERT_FALSE(list.empty()) << program_->Output();
+  X().Focus(list);
+  // Grid, OK, Help, Add: Enter there adds instead of saving and closing.
+  X().Keys({"Tab", "Tab", "Tab", "Return"});
+  const std::string editor = X().WaitForWindow("^Add/Edit Port$", kStepTimeoutMs);
+  ASSERT_FALSE(editor.empty()) << program_->Output();
+  EXPECT_FALSE(X().Run("xdotool", {"search", "--onlyvisible", "--name", "^Ports$"}).empty());
+  const QRect designPlace(336, 186, 243, 265);
+  EXPECT_EQ(FrameOnceAt(editor, designPlace), designPlace) << program_->Output();
 
-  const std::string main = input.WaitForWindow("^Tarnock");
-  ASSERT_FALSE(main.empty()) << program.Output();
-  // Options is the first menu of the menu bar; Ports its first entry.
-  input.Click(main, 25, 10);
-  input.Keys({"Down", "Return"});
+  // Port, Directory, File Format, Days, Comments, Overwrite, OK, Cancel:
+  // Enter on Cancel cancels without checking the port typed.
+  X().Focus(editor);
+  X().Type("x");
+  X().Keys({"Tab", "Tab", "Tab", "Tab", "Tab", "Tab", "Tab", "Return"});
+  ASSERT_TRUE(X().WaitForWindowGone("^Add/Edit Port$", kStepTimeoutMs)) << program_->Output();
+  EXPECT_TRUE(X().Run("xdotool", {"search", "--onlyvisible", "--name", "^Error$"}).empty());
 
-  const std::string list = input.WaitForWindow("^Ports$");
-  ASSERT_FALSE(list.empty()) << program.Output();
-  input.Focus(list);
-  input.Keys({"alt+a"});
-
-  const std::string editor = input.WaitForWindow("^Add/Edit Port$");
-  ASSERT_FALSE(editor.empty()) << program.Output();
-  input.Focus(editor);
-  input.Type(std::to_string(port));
-  input.Keys({"Tab"});
-  input.Type(captures);
-  input.Keys({"Tab"});
-  input.Type("yyyymmdd");
-  input.Keys({"Return"});
-  ASSERT_TRUE(input.WaitForWindowGone("^Add/Edit Port$")) << program.Output();
+  // Shown again, the editor is where it was.
+  X().Focus(list);
+  X().Keys({"alt+a"});
+  const std::string again = X().WaitForWindow("^Add/Edit Port$", kStepTimeoutMs);
+  ASSERT_FALSE(again.empty()) << program_->Output();
+  EXPECT_EQ(FrameOnceAt(again, designPlace), designPlace);
+  X().Focus(again);
+  X().Type(std::to_string(port));
+  X().Keys({"Tab"});
+  X().Type(captures);
+  X().Keys({"Tab"});
+  X().Type("yyyymmdd");
+  X().Keys({"Return"});
+  ASSERT_TRUE(X().WaitForWindowGone("^Add/Edit Port$", kStepTimeoutMs)) << program_->Output();
 
   // Until OK nothing listens on the new port.
-  const int early = TryConnect(port);
+  const int early = ConnectLoopback(port);
   EXPECT_LT(early, 0);
   if (early >= 0) ::close(early);
-  input.Focus(list);
-  input.Keys({"Return"});
-  ASSERT_TRUE(input.WaitForWindowGone("^Ports$")) << program.Output();
+  // Add still has the focus: back over Help to OK.
+  X().Focus(list);
+  X().Keys({"shift+Tab", "shift+Tab", "Return"});
+  ASSERT_TRUE(X().WaitForWindowGone("^Ports$", kStepTimeoutMs)) << program_->Output();
 
   int client = -1;
-  ASSERT_TRUE(WaitUntil([&] { return (client = TryConnect(port)) >= 0; }, kStepTimeoutMs))
-      << program.Output();
+  ASSERT_TRUE(WaitUntil([&] { return (client = ConnectLoopback(port)) >= 0; }, kStepTimeoutMs))
+      << program_->Output();
   ASSERT_TRUE(SendAll(client, "captured through the dialogs"));
   ::close(client);
   EXPECT_TRUE(WaitUntil([&] { return FolderContent(captures) == "captured through the dialogs"; },
                         kStepTimeoutMs))
       << "captured: '" << FolderContent(captures) << "'\n"
-      << program.Output();
-  EXPECT_EQ(TIniFile(program.SettingsPath()).ReadText("Ports", std::to_string(port), ""),
+      << program_->Output();
+  EXPECT_EQ(TIniFile(program_->SettingsPath()).ReadText("Ports", std::to_string(port), ""),
             captures + ",yyyymmdd,F,0,");
 }
 

@@ -5,6 +5,7 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -91,42 +92,42 @@ constexpr const char* kDirectory = "Please Enter a Valid Directory";
 constexpr const char* kFormatComma = "\",\" is not allowed in the file format";
 constexpr const char* kFormat = "Please Enter a Valid File Format";
 
-INSTANTIATE_TEST_SUITE_P(
-    Messages, PortEditorValidationTest,
-    testing::Values(
-        // Missing data comes first and moves no focus.
-        TValidationCase{" ", "@/cap", "yymmdd", kAllData, "eComment"},
-        TValidationCase{"9100", "@/cap", "", kAllData, "eComment"},
-        TValidationCase{"9100", " \t", "yymmdd", kAllData, "eComment"},
-        TValidationCase{" ", "@/a,b", "x,y", kAllData, "eComment"},
-        // Only decimal ports from 1 to 65535, leading spaces allowed.
-        TValidationCase{"9100x", "@/cap", "yymmdd", kPort, "ePort"},
-        TValidationCase{"9100 ", "@/cap", "yymmdd", kPort, "ePort"},
-        TValidationCase{"0", "@/cap", "yymmdd", kPort, "ePort"},
-        TValidationCase{"-1", "@/cap", "yymmdd", kPort, "ePort"},
-        TValidationCase{"+80", "@/cap", "yymmdd", kPort, "ePort"},
-        TValidationCase{"0x238C", "@/cap", "yymmdd", kPort, "ePort"},
-        TValidationCase{"$238C", "@/cap", "yymmdd", kPort, "ePort"},
-        TValidationCase{"65536", "@/cap", "yymmdd", kPort, "ePort"},
-        TValidationCase{"70000", "@/cap", "yymmdd", kPort, "ePort"},
-        TValidationCase{"99999999999", "@/cap", "yymmdd", kPort, "ePort"},
-        TValidationCase{"9100x", "@/a,b", "x,y", kPort, "ePort"},
-        TValidationCase{"  9100", "@/cap", "yymmdd", "", ""},
-        TValidationCase{"1", "@/cap", "yymmdd", "", ""},
-        TValidationCase{"65535", "@/cap", "yymmdd", "", ""},
-        // Commas would break the stored definition apart.
-        TValidationCase{"9100", "@/a,b", "yymmdd", kDirectoryComma, "eDirectory"},
-        TValidationCase{"9100", "@/a,b", "x,y", kDirectoryComma, "eDirectory"},
-        TValidationCase{"9100", "@/cap", "yymmdd,hh", kFormatComma, "eFormat"},
-        // A missing relative directory of one level has no parent to build on.
-        TValidationCase{"9100", "tarnock-missing-relative-folder", "yymmdd", kDirectory,
-                        "eDirectory"},
-        // A name the file system can't create: the directory itself, or a
-        // directory below a plain file.
-        TValidationCase{"9100", "@/cap", "\"\"", kFormat, "eFormat"},
-        TValidationCase{"9100", "@/plain/sub", "yymmdd", kFormat, "eFormat"},
-        TValidationCase{"9100", "@/cap", "yy/mm", kFormat, "eFormat"},
-        TValidationCase{"9100", "@/cap", "yy-mm-dd hhmm", "", ""}));
+INSTANTIATE_TEST_SUITE_P(Messages, PortEditorValidationTest,
+                         testing::Values(
+                             // Missing data comes first and moves no focus.
+                             TValidationCase{" ", "@/cap", "yymmdd", kAllData, "eComment"},
+                             TValidationCase{"9100", "@/cap", "", kAllData, "eComment"},
+                             TValidationCase{"9100", " \t", "yymmdd", kAllData, "eComment"},
+                             TValidationCase{" ", "@/a,b", "x,y", kAllData, "eComment"},
+                             // Only decimal ports from 1 to 65535, leading spaces allowed.
+                             TValidationCase{"9100x", "@/cap", "yymmdd", kPort, "ePort"},
+                             TValidationCase{"9100 ", "@/cap", "yymmdd", kPort, "ePort"},
+                             TValidationCase{"0", "@/cap", "yymmdd", kPort, "ePort"},
+                             TValidationCase{"-1", "@/cap", "yymmdd", kPort, "ePort"},
+                             TValidationCase{"+80", "@/cap", "yymmdd", kPort, "ePort"},
+                             TValidationCase{"0x238C", "@/cap", "yymmdd", kPort, "ePort"},
+                             TValidationCase{"$238C", "@/cap", "yymmdd", kPort, "ePort"},
+                             TValidationCase{"65536", "@/cap", "yymmdd", kPort, "ePort"},
+                             TValidationCase{"70000", "@/cap", "yymmdd", kPort, "ePort"},
+                             TValidationCase{"99999999999", "@/cap", "yymmdd", kPort, "ePort"},
+                             TValidationCase{"9100x", "@/a,b", "x,y", kPort, "ePort"},
+                             TValidationCase{"  9100", "@/cap", "yymmdd", "", ""},
+                             TValidationCase{"1", "@/cap", "yymmdd", "", ""},
+                             TValidationCase{"65535", "@/cap", "yymmdd", "", ""},
+                             // Commas would break the stored definition apart.
+                             TValidationCase{"9100", "@/a,b", "yymmdd", kDirectoryComma,
+                                             "eDirectory"},
+                             TValidationCase{"9100", "@/a,b", "x,y", kDirectoryComma, "eDirectory"},
+                             TValidationCase{"9100", "@/cap", "yymmdd,hh", kFormatComma, "eFormat"},
+                             // A missing relative directory of one level has no parent to build on.
+                             TValidationCase{"9100", "tarnock-missing-relative-folder", "yymmdd",
+                                             kDirectory, "eDirectory"},
+                             // A name the file system can't create: the directory itself, or a
+                             // directory below a plain file.
+                             TValidationCase{"9100", "@/cap", "\"\"", kFormat, "eFormat"},
+                             TValidationCase{"9100", "@/plain/sub", "yymmdd", kFormat, "eFormat"},
+                             TValidationCase{"9100", "@/cap", "yy/mm", kFormat, "eFormat"},
+                             TValidationCase{"9100", "@/cap", "yy-mm-dd hhmm", "", ""}));
 
 TEST_F(PortEditorTest, ACommaInTheDirectoryCreatesNothing) {
   Fill("9100", Path("new,deep"), "yymmdd");
@@ -182,24 +183,32 @@ struct TDaysCase {
   const char* Typed;
   const char* Shown;  // the text after leaving the box
   int Value;
+  int Beeps;  // keys dropped
 };
 
-class PortEditorDaysTest : public PortEditorTest, public testing::WithParamInterface<TDaysCase> {
-};
+void PrintTo(const TDaysCase& c, std::ostream* out) { *out << "typed '" << c.Typed << "'"; }
 
-TEST_P(PortEditorDaysTest, TheBoxTakesNumberKeysAndPullsItsValueIntoRange) {
+class PortEditorDaysTest : public PortEditorTest, public testing::WithParamInterface<TDaysCase> {};
+
+TEST_P(PortEditorDaysTest, TheBoxTakesNumberKeysAndBeepsAtOthers) {
+  int beeps = 0;
+  QObject::connect(editor_.seDays, &TSpinEdit::KeyRefused, [&] { ++beeps; });
   editor_.seDays->setFocus();
   editor_.seDays->selectAll();
   QTest::keyClicks(editor_.seDays, GetParam().Typed);
+  EXPECT_EQ(beeps, GetParam().Beeps);
   editor_.eComment->setFocus();
   EXPECT_EQ(editor_.seDays->text().toStdString(), GetParam().Shown);
   EXPECT_EQ(editor_.seDays->Value(), GetParam().Value);
 }
 
 INSTANTIATE_TEST_SUITE_P(Typed, PortEditorDaysTest,
-                         testing::Values(TDaysCase{"42", "42", 42}, TDaysCase{"4a2", "42", 42},
-                                         TDaysCase{"-5", "0", 0}, TDaysCase{"1000", "999", 999},
-                                         TDaysCase{"", "0", 0}));
+                         testing::Values(TDaysCase{"42", "42", 42, 0},
+                                         TDaysCase{"4a2", "42", 42, 1},
+                                         TDaysCase{"4 x,2", "42", 42, 3},
+                                         TDaysCase{"-5", "0", 0, 0}, TDaysCase{"+7", "7", 7, 0},
+                                         TDaysCase{"1000", "999", 999, 0},
+                                         TDaysCase{"", "0", 0, 0}));
 
 TEST_F(PortEditorTest, SettingDaysPullsTheValueIntoRange) {
   editor_.seDays->SetValue(1500);
@@ -208,18 +217,71 @@ TEST_F(PortEditorTest, SettingDaysPullsTheValueIntoRange) {
   EXPECT_EQ(editor_.seDays->Value(), 0);
 }
 
-TEST_F(PortEditorTest, EnterInAFieldRunsTheValidationAndEscapeCancels) {
+// Enter in a field runs OK, whose validation here refuses the port; Enter or
+// Space on a focused button runs that button; Escape cancels.
+TEST_F(PortEditorTest, KeysRunTheFocusedButtonOrOk) {
+  struct Case {
+    const char* focus;
+    Qt::Key key;
+    std::vector<std::string> boxes;
+    bool open;  // still open afterwards
+  };
+  const std::vector<Case> cases = {
+      {"ePort", Qt::Key_Return, {kPort}, true},   {"eFormat", Qt::Key_Enter, {kPort}, true},
+      {"seDays", Qt::Key_Return, {kPort}, true},  {"cbOverwrite", Qt::Key_Return, {kPort}, true},
+      {"BitBtn1", Qt::Key_Return, {kPort}, true}, {"BitBtn2", Qt::Key_Return, {}, false},
+      {"BitBtn2", Qt::Key_Space, {}, false},      {"ePort", Qt::Key_Escape, {}, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.focus) + " key " + std::to_string(c.key));
+    boxes_.Boxes.clear();
+    editor_.show();
+    editor_.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&editor_));
+    Fill("bad", Path("cap"), "yymmdd");
+    auto* target = editor_.findChild<QWidget*>(c.focus);
+    target->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(editor_.focusWidget(), c.key);
+    EXPECT_EQ(boxes_.Texts(), c.boxes);
+    EXPECT_EQ(editor_.isVisible(), c.open);
+    if (!c.open) {
+      EXPECT_EQ(editor_.result(), QDialog::Rejected);
+    }
+  }
+}
+
+TEST_F(PortEditorTest, EnterInAFieldAcceptsValidValues) {
   Fill("9100", Path("cap"), "yymmdd");
   QTest::keyClick(editor_.eFormat, Qt::Key_Return);
   EXPECT_EQ(editor_.result(), QDialog::Accepted);
+}
 
-  editor_.show();
-  Fill("bad", Path("cap"), "yymmdd");
-  QTest::keyClick(editor_.eFormat, Qt::Key_Return);
-  EXPECT_EQ(boxes_.Texts(), std::vector<std::string>{kPort});
-  QTest::keyClick(editor_.ePort, Qt::Key_Escape);
-  EXPECT_FALSE(editor_.isVisible());
-  EXPECT_EQ(editor_.result(), QDialog::Rejected);
+// Each label keeps its design place and ends clear of its field's border in
+// whatever font the desktop gives.
+TEST_F(PortEditorTest, LabelsKeepTheirPlacesAndEndBeforeTheirFields) {
+  struct Case {
+    const char* text;
+    int top;
+    const char* field;
+  };
+  const std::vector<Case> cases = {{"Port:", 27, "ePort"},
+                                   {"Directory:", 51, "eDirectory"},
+                                   {"File Format:", 75, "eFormat"},
+                                   {"Days:", 99, "seDays"},
+                                   {"Comments:", 125, "eComment"}};
+  const QList<QLabel*> labels = editor_.findChildren<QLabel*>();
+  ASSERT_EQ(labels.size(), static_cast<qsizetype>(cases.size()));
+  for (size_t i = 0; i < cases.size(); ++i) {
+    const Case& c = cases[i];
+    SCOPED_TRACE(c.text);
+    const QLabel* label = labels[static_cast<qsizetype>(i)];
+    EXPECT_EQ(label->text().toStdString(), c.text);
+    EXPECT_EQ(label->pos(), QPoint(8, c.top));
+    ASSERT_NE(label->buddy(), nullptr);
+    EXPECT_EQ(label->buddy()->objectName().toStdString(), c.field);
+    const int textEnd = label->x() + label->fontMetrics().horizontalAdvance(label->text());
+    EXPECT_LE(textEnd, label->buddy()->x() - 3);
+  }
 }
 
 TEST_F(PortEditorTest, OldPortHoldsAtMost255Characters) {

@@ -55,9 +55,7 @@ class MainWindowTest : public testing::Test {
     return "[Ports]\n" + std::to_string(port) + "=" + CaptureFolder() + ",yyyymmdd,F,0,\n";
   }
 
-  static std::string Text(const QPlainTextEdit* pane) {
-    return pane->toPlainText().toStdString();
-  }
+  static std::string Text(const QPlainTextEdit* pane) { return pane->toPlainText().toStdString(); }
 
   QTemporaryDir folder_;
   std::string settingsPath_;
@@ -75,7 +73,8 @@ std::vector<std::string> WithoutPrefixes(const std::string& text) {
     size_t end = text.find('\n', start);
     if (end == std::string::npos) end = text.size();
     const std::string line = text.substr(start, end - start);
-    lines.push_back(std::regex_match(line, match, prefixed) ? match[1].str() : "<no prefix> " + line);
+    lines.push_back(std::regex_match(line, match, prefixed) ? match[1].str()
+                                                            : "<no prefix> " + line);
     start = end + 1;
   }
   return lines;
@@ -232,6 +231,39 @@ TEST_F(MainWindowTest, FirstShowingCentresTheWindowWithTheStoredHeight) {
   window.SetLeft(3);
   window.show();
   EXPECT_EQ(window.Left(), 3);
+}
+
+// A restart in the normal state keeps the outer placement it saves. A
+// maximized or minimized window stays so, and the placement read then is the
+// normal geometry's, taken up when the operator restores the window.
+TEST_F(MainWindowTest, RestartKeepsTheWindowStateAndPlacesTheNormalGeometry) {
+  struct Case {
+    const char* name;
+    Qt::WindowState state;
+  };
+  for (const Case c : {Case{"normal", Qt::WindowNoState}, Case{"maximized", Qt::WindowMaximized},
+                       Case{"minimized", Qt::WindowMinimized}}) {
+    SCOPED_TRACE(c.name);
+    WriteSettings("[Window]\nHeight=200\n");
+    TForm1 window(settingsPath_);
+    window.show();
+    ASSERT_TRUE(WaitUntil([&] { return window.isVisible(); }));
+    window.setWindowState(c.state);
+    ASSERT_TRUE(WaitUntil([&] { return window.windowState() == c.state; }));
+    const QRect before = window.geometry();
+    QRect expected(window.Left(), window.Top(), TForm1::kDesignWidth, window.Height());
+    if (c.state != Qt::WindowNoState) {
+      WriteSettings("[Window]\nTop=60\nLeft=50\nHeight=220\n");
+      expected = QRect(50, 60, TForm1::kDesignWidth, 220);
+    }
+    window.Monitor().Restart();
+    EXPECT_EQ(window.windowState(), c.state);
+    EXPECT_EQ(window.geometry(), before);
+    window.showNormal();
+    EXPECT_TRUE(WaitUntil([&] { return window.frameGeometry() == expected; }))
+        << window.frameGeometry().x() << "," << window.frameGeometry().y() << " "
+        << window.frameGeometry().width() << "x" << window.frameGeometry().height();
+  }
 }
 
 TEST_F(MainWindowTest, FailedSettingsWriteGoesToTheGeneralErrorBox) {

@@ -129,12 +129,12 @@ TEST_P(PortListSortTest, ShowsRowsInByteOrderOfThePortText) {
   EXPECT_EQ(Ports(), GetParam().Expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Orders, PortListSortTest,
-    testing::Values(TSortCase{{"9100", "10", "515"}, {"10", "515", "9100"}},
-                    TSortCase{{"9", "10000"}, {"10000", "9"}},
-                    TSortCase{{"11", "100", "9", "10"}, {"10", "100", "11", "9"}},
-                    TSortCase{{}, {}}));
+INSTANTIATE_TEST_SUITE_P(Orders, PortListSortTest,
+                         testing::Values(TSortCase{{"9100", "10", "515"}, {"10", "515", "9100"}},
+                                         TSortCase{{"9", "10000"}, {"10000", "9"}},
+                                         TSortCase{{"11", "100", "9", "10"},
+                                                   {"10", "100", "11", "9"}},
+                                         TSortCase{{}, {}}));
 
 TEST_F(PortListTest, LoadsEveryFieldAndAValueWithoutComments) {
   Open("[Ports]\n9100=/cap,yymmdd,T,5\n515=/lp,hhnn,F,30,a,b,c\n");
@@ -322,15 +322,16 @@ TEST_F(PortListTest, CloseBoxAfterChangesLeavesTheFileUnchanged) {
 }
 
 TEST_F(PortListTest, OkWritesTheRowsInGridOrderAndKeepsOtherSections) {
-  Open("[Window]\nTop=5\n[Ports]\n9100=/cap,yymmdd,F,0,\n10=/a,yy,T,1,x\n[File]\nDeleteIfEmpty=0\n");
+  Open(
+      "[Window]\nTop=5\n[Ports]\n9100=/cap,yymmdd,F,0,\n10=/a,yy,T,1,x\n[File]\nDeleteIfEmpty=0\n");
   TModalScript<TForm3> script(editor_);
   script.Then(Enter({"515", "hhnn", false, 0, "a,b,c"}));
   list_->btnAddClick();
   list_->BitBtn1Click();
   EXPECT_EQ(list_->result(), QDialog::Accepted);
-  EXPECT_EQ(StoredEntries(), (std::vector<std::string>{"10=/a,yy,T,1,x",
-                                                       "515=" + captures_ + ",hhnn,F,0,a,b,c",
-                                                       "9100=/cap,yymmdd,F,0,"}));
+  EXPECT_EQ(StoredEntries(),
+            (std::vector<std::string>{"10=/a,yy,T,1,x", "515=" + captures_ + ",hhnn,F,0,a,b,c",
+                                      "9100=/cap,yymmdd,F,0,"}));
   EXPECT_EQ(TIniFile(settingsPath_).ReadNumber("Window", "Top", 0), 5);
   EXPECT_FALSE(TIniFile(settingsPath_).ReadFlag("File", "DeleteIfEmpty", true));
 
@@ -366,6 +367,63 @@ TEST_F(PortListTest, EscapeDoesNotCloseTheDialog) {
   Open("[Ports]\n9100=/cap,yymmdd,F,0,\n");
   QTest::keyClick(list_.get(), Qt::Key_Escape);
   EXPECT_TRUE(list_->isVisible());
+}
+
+TEST_F(PortListTest, TabWalksTheControlsAndArrowsStayInTheGrid) {
+  Open("[Ports]\n10=/cap,yymmdd,F,0,\n20=/cap,yymmdd,F,0,\n");
+  list_->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(list_.get()));
+  const auto focused = [&] { return list_->focusWidget()->objectName().toStdString(); };
+  ASSERT_EQ(focused(), "StringGrid1");
+
+  std::vector<std::string> order;
+  for (int i = 0; i < 6; ++i) {
+    QTest::keyClick(list_->focusWidget(), Qt::Key_Tab);
+    order.push_back(focused());
+  }
+  EXPECT_EQ(order, (std::vector<std::string>{"BitBtn1", "BitBtn2", "btnAdd", "btnEdit", "btnDelete",
+                                             "StringGrid1"}));
+  EXPECT_EQ(list_->SelectedRow(), 1) << "Tab moved the selection";
+  QTest::keyClick(list_->focusWidget(), Qt::Key_Backtab);
+  EXPECT_EQ(focused(), "btnDelete");
+
+  QTest::keyClick(list_->focusWidget(), Qt::Key_Tab);
+  QTest::keyClick(list_->focusWidget(), Qt::Key_Down);
+  EXPECT_EQ(focused(), "StringGrid1");
+  EXPECT_EQ(list_->SelectedRow(), 2);
+}
+
+// Enter runs the focused button, and OK from the grid; Space runs the
+// focused button too.
+TEST_F(PortListTest, EnterAndSpaceRunTheFocusedButtonOrOk) {
+  struct Case {
+    const char* focus;
+    Qt::Key key;
+    int editorShowings;
+    bool saved;  // OK ran: [Ports] rewritten and the list closed
+  };
+  const std::vector<Case> cases = {
+      {"StringGrid1", Qt::Key_Return, 0, true}, {"StringGrid1", Qt::Key_Enter, 0, true},
+      {"btnAdd", Qt::Key_Return, 1, false},     {"btnEdit", Qt::Key_Return, 1, false},
+      {"btnAdd", Qt::Key_Space, 1, false},      {"BitBtn1", Qt::Key_Return, 0, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.focus) + " key " + std::to_string(c.key));
+    // A second entry for one key: OK rewrites the section with one.
+    Open("[Ports]\n9100=/cap,yymmdd,F,0,\n9100=/cap,yymmdd,F,0,\n");
+    list_->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(list_.get()));
+    const std::string before = SettingsText();
+    TModalScript<TForm3> editor(editor_);
+    editor.Then(Cancel);
+    auto* target = list_->findChild<QWidget*>(c.focus);
+    target->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(target, c.key);
+    EXPECT_EQ(editor.Showings, c.editorShowings);
+    EXPECT_EQ(SettingsText() != before, c.saved);
+    EXPECT_EQ(list_->isVisible(), !c.saved);
+    list_->hide();
+  }
 }
 
 TEST_F(PortListTest, HelpOpensOverTheListAndEnterReturnsToIt) {

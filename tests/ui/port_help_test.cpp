@@ -29,44 +29,43 @@ TEST(PortHelpTest, HoldsTheFieldTextsAndTheSpecifierReferenceInOrder) {
   ASSERT_EQ(lines.size(), 76u);
   EXPECT_EQ(Range(lines, 1, 12),
             (std::vector<std::string>{
-                "Port:", "", "    Indicate a port that is to be listened on.", "", "Directory:",
-                "", "    Indicate the directory file received on this port are saved to.", "",
+                "Port:", "", "    Indicate a port that is to be listened on.", "", "Directory:", "",
+                "    Indicate the directory file received on this port are saved to.", "",
                 "File Format:", "", "    This indicated the format of the file name.", ""}));
-  EXPECT_EQ(
-      Range(lines, 53, 76),
-      (std::vector<std::string>{
-          "",
-          "     Example",
-          "",
-          "      yy-mm-dd hhmm \"Quenvale\"",
-          "",
-          "      on January 12, 1998 at 2:30pm will result in:",
-          "",
-          "      98-01-12 1430 Quenvale.txt",
-          "",
-          "      Note: Be sure to honor file naming restrictions on the volumes you",
-          "                save these files.",
-          "",
-          "Overwrite:",
-          "",
-          "   If this field is true, then any existing file bearing the same name as a",
-          "   new file will be overwritten.  If it is false the new information will be",
-          "   appended to the existing file.",
-          "",
-          "      ",
-          "Days:",
-          "",
-          "    This is an option to have files deleted after a given amount of time.",
-          "    Indicate here how many days you wish to keep the file.  If the file is",
-          "    to be kept indefinitely enter 0."}));
+  EXPECT_EQ(Range(lines, 53, 76),
+            (std::vector<std::string>{
+                "",
+                "     Example",
+                "",
+                "      yy-mm-dd hhmm \"Quenvale\"",
+                "",
+                "      on January 12, 1998 at 2:30pm will result in:",
+                "",
+                "      98-01-12 1430 Quenvale.txt",
+                "",
+                "      Note: Be sure to honor file naming restrictions on the volumes you",
+                "                save these files.",
+                "",
+                "Overwrite:",
+                "",
+                "   If this field is true, then any existing file bearing the same name as a",
+                "   new file will be overwritten.  If it is false the new information will be",
+                "   appended to the existing file.",
+                "",
+                "      ",
+                "Days:",
+                "",
+                "    This is an option to have files deleted after a given amount of time.",
+                "    Indicate here how many days you wish to keep the file.  If the file is",
+                "    to be kept indefinitely enter 0."}));
 
   // Lines 13 to 49: each entry opens with four blanks, the specifier and a
   // tab; its continuation lines are indented by 17 blanks.
   const std::vector<std::pair<std::string, int>> entries = {
-      {"c", 4},    {"d", 1},     {"dd", 1},  {"ddd", 2}, {"dddd", 2},     {"ddddd", 2},
-      {"dddddd", 2}, {"m", 3},   {"mm", 3},  {"mmm", 2}, {"mmmm", 2},     {"yy", 1},
-      {"yyyy", 1}, {"h", 1},     {"hh", 1},  {"n", 1},   {"nn", 1},       {"s", 1},
-      {"ss", 1},   {"t", 1},     {"tt", 1},  {"am/pm", 1}, {"\"xx\"", 2}};
+      {"c", 4},      {"d", 1}, {"dd", 1}, {"ddd", 2},   {"dddd", 2},  {"ddddd", 2},
+      {"dddddd", 2}, {"m", 3}, {"mm", 3}, {"mmm", 2},   {"mmmm", 2},  {"yy", 1},
+      {"yyyy", 1},   {"h", 1}, {"hh", 1}, {"n", 1},     {"nn", 1},    {"s", 1},
+      {"ss", 1},     {"t", 1}, {"tt", 1}, {"am/pm", 1}, {"\"xx\"", 2}};
   size_t line = 13;
   for (const auto& [specifier, count] : entries) {
     EXPECT_EQ(lines[line - 1].rfind("    " + specifier + "\t", 0), 0u) << "line " << line;
@@ -87,10 +86,9 @@ TEST(PortHelpTest, NamesTheSettingsEachSpecifierUses) {
   std::string reference;
   for (size_t i = 12; i < 49; ++i) reference += lines[i] + "\n";
   size_t position = 0;
-  for (const char* setting : {"ShortDateFormat", "LongTimeFormat", "ShortDayNames",
-                              "LongDayNames", "ShortDateFormat", "LongDateFormat",
-                              "ShortMonthNames", "LongMonthNames", "ShortTimeFormat",
-                              "LongTimeFormat"}) {
+  for (const char* setting : {"ShortDateFormat", "LongTimeFormat", "ShortDayNames", "LongDayNames",
+                              "ShortDateFormat", "LongDateFormat", "ShortMonthNames",
+                              "LongMonthNames", "ShortTimeFormat", "LongTimeFormat"}) {
     position = reference.find(setting, position);
     ASSERT_NE(position, std::string::npos) << setting;
     ++position;
