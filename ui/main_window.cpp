@@ -8,7 +8,6 @@
 #include <QPlainTextEdit>
 #include <QShowEvent>
 #include <QSplitter>
-#include <QTextCursor>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cstdio>
@@ -17,6 +16,7 @@
 
 #include "capture/ini_file.h"
 #include "ui/frame_placement.h"
+#include "ui/log_pane.h"
 #include "ui/message_box.h"
 #include "ui/options.h"
 #include "ui/window_style.h"
@@ -47,23 +47,6 @@ QString EchoedPaneText(const std::string& line) {
   std::fwrite(text.data(), 1, text.size(), stderr);
   text.pop_back();
   return QString::fromUtf8(text);
-}
-
-// One append of the joined lines repaints the pane once; the text is the
-// same as from one append per line.
-void AppendQueued(QPlainTextEdit* pane, QStringList& lines) {
-  if (lines.isEmpty()) return;
-  pane->appendPlainText(lines.join(QLatin1Char('\n')));
-  lines.clear();
-}
-
-// Selecting from the start to the start of line count + 1 takes the lines
-// with their line ends, so the pane keeps no empty first line.
-void CutFirstLines(QPlainTextEdit* pane, int count) {
-  QTextCursor cursor(pane->document());
-  cursor.movePosition(QTextCursor::Start);
-  cursor.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor, count);
-  cursor.removeSelectedText();
 }
 
 QPlainTextEdit* MakePane(const char* name, QWidget* parent) {
@@ -135,6 +118,8 @@ void TForm1::BuildPanes() {
 
   Splitter1->addWidget(PortsMemo);
   Splitter1->addWidget(MessageMemo);
+  portLog_ = std::make_unique<TLogPane>(PortsMemo);
+  messageLog_ = std::make_unique<TLogPane>(MessageMemo);
   // Widening the window widens the message log; the port log keeps its width.
   Splitter1->setStretchFactor(0, 0);
   Splitter1->setStretchFactor(1, 1);
@@ -248,38 +233,24 @@ void TForm1::ApplyPendingPlacement() {
 // ---------------------------------------------------------------------------
 // What the capture monitor writes into the window.
 
-void TForm1::ClearPortLog() {
-  queuedPortLines_.clear();
-  PortsMemo->clear();
-}
+void TForm1::ClearPortLog() { portLog_->Clear(); }
 
 void TForm1::AppendPortLine(const std::string& line) {
-  queuedPortLines_.append(EchoedPaneText(line));
+  portLog_->Append(EchoedPaneText(line));
   ScheduleFlush();
 }
 
 void TForm1::AppendMessageLine(const std::string& line) {
-  QString text = EchoedPaneText(line);
-  messageLines_ += 1 + static_cast<int>(text.count(QLatin1Char('\n')));
-  queuedMessageLines_.append(std::move(text));
+  messageLog_->Append(EchoedPaneText(line));
   ScheduleFlush();
 }
 
-int TForm1::MessageLineCount() const { return messageLines_; }
+int TForm1::MessageLineCount() const { return messageLog_->LineCount(); }
 
 void TForm1::DeleteFirstMessageLines(int count) {
-  if (count <= 0) return;
-  if (count >= messageLines_) {
-    queuedMessageLines_.clear();
-    queuedMessageCut_ = 0;
-    MessageMemo->clear();
-    messageLines_ = 0;
-    return;
-  }
   // Cutting from the top after the queued lines reach the bottom leaves the
   // same text, so the cut waits for the flush too.
-  queuedMessageCut_ += count;
-  messageLines_ -= count;
+  messageLog_->CutFirst(count);
   ScheduleFlush();
 }
 
@@ -289,9 +260,8 @@ void TForm1::ScheduleFlush() {
 
 void TForm1::FlushPanes() {
   flushTimer_.stop();
-  AppendQueued(PortsMemo, queuedPortLines_);
-  AppendQueued(MessageMemo, queuedMessageLines_);
-  if (queuedMessageCut_ > 0) CutFirstLines(MessageMemo, std::exchange(queuedMessageCut_, 0));
+  portLog_->Flush();
+  messageLog_->Flush();
 }
 
 void TForm1::SetCaption(const std::string& caption) {

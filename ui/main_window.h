@@ -1,9 +1,9 @@
 #pragma once
 
 #include <QMainWindow>
-#include <QStringList>
 #include <QTimer>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -17,6 +17,7 @@ class QShowEvent;
 class QSplitter;
 class TForm2;
 class TFramePlacement;
+class TLogPane;
 
 // The window that stays on screen while the program runs: the port log and
 // the message log side by side, the connection count in the caption, and the
@@ -105,13 +106,8 @@ class TForm1 : public QMainWindow, public TMonitorWindow {
   QAction* Close2 = nullptr;
   TForm2* portList_ = nullptr;
   QTimer flushTimer_;
-  QStringList queuedPortLines_;
-  QStringList queuedMessageLines_;
-  // Lines to cut from the top of the message log once the queue is appended.
-  int queuedMessageCut_ = 0;
-  // The message log's lines with the queue applied; kept here so appends
-  // never recount the document.
-  int messageLines_ = 0;
+  std::unique_ptr<TLogPane> portLog_;
+  std::unique_ptr<TLogPane> messageLog_;
   bool shownOnce_ = false;
   // The outer height last asked for, applied again once the frame is known.
   int outerHeight_ = kDesignHeight;

@@ -21,6 +21,8 @@
 #include "capture/ini_file.h"
 #include "support/loopback.h"
 #include "support/wait.h"
+#include "ui/log_pane.h"
+#include "ui/log_pane.h"
 #include "ui/message_box.h"
 #include "ui/options.h"
 
@@ -342,6 +344,8 @@ TEST_F(MainWindowTest, QueuedLinesAndCutsEndAsIfAppliedOneByOne) {
       {"cut of all, then more", {"+a", "+b", "-5", "+z"}, "z"},
       {"cuts add up", {"+a", "+b", "+c", "+d", "-1", "-1", "+e"}, "c\nd\ne"},
       {"CR LF counts twice", {"+x", "+first\r\nsecond", "-2", "+y"}, "second\ny"},
+      {"cut of most shown lines", {"+a", "+b", "+c", "+d", "-3", "+e"}, "d\ne"},
+      {"cut reaching into the queue", {"+a", "+b", "-1", "+c", "+d", "+e", "-3"}, "e"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -359,6 +363,24 @@ TEST_F(MainWindowTest, QueuedLinesAndCutsEndAsIfAppliedOneByOne) {
     }
     EXPECT_EQ(Text(Pane(queued, "MessageMemo")), c.textAfter);
     EXPECT_EQ(Text(Pane(immediate, "MessageMemo")), c.textAfter);
+  }
+}
+
+// No flood of lines grows a pane without bound: the oldest lines go first.
+TEST_F(MainWindowTest, BothLogsKeepAtMostTheirLimitOfLines) {
+  TForm1 window(settingsPath_);
+  const int total = TLogPane::kMaxLines + 3;
+  for (int i = 0; i < total; ++i) {
+    window.AppendMessageLine("m" + std::to_string(i));
+    window.AppendPortLine("p" + std::to_string(i));
+    if (i == total / 2) window.FlushPanes();
+  }
+  EXPECT_EQ(window.MessageLineCount(), TLogPane::kMaxLines);
+  for (const char* name : {"MessageMemo", "PortsMemo"}) {
+    const std::string text = Text(Pane(window, name));
+    const std::string first = text.substr(0, text.find('\n'));
+    EXPECT_EQ(first.substr(1), "3") << name;
+    EXPECT_EQ(Pane(window, name)->blockCount(), TLogPane::kMaxLines) << name;
   }
 }
 

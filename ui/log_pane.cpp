@@ -1,0 +1,81 @@
+#include "ui/log_pane.h"
+
+#include <QPlainTextEdit>
+#include <QStringList>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocumentFragment>
+#include <algorithm>
+
+namespace {
+
+// Selecting from the start to the start of line count + 1 takes the lines
+// with their line ends, so the pane keeps no empty first line.
+void RemoveFirstLines(QPlainTextEdit* pane, int count) {
+  QTextCursor cursor(pane->document());
+  cursor.movePosition(QTextCursor::Start);
+  cursor.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor, count);
+  cursor.removeSelectedText();
+}
+
+// Removing thousands of lines one block at a time stalls the window; when
+// fewer lines stay than go, the pane is filled anew with the ones that stay.
+void KeepLinesFrom(QPlainTextEdit* pane, int firstKept) {
+  QTextCursor cursor(pane->document()->findBlockByNumber(firstKept));
+  cursor.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
+  const QString kept = cursor.selection().toPlainText();
+  pane->setPlainText(kept);
+  pane->moveCursor(QTextCursor::End);
+}
+
+}  // namespace
+
+TLogPane::TLogPane(QPlainTextEdit* pane)
+    : pane_(pane), shownLines_(pane->document()->isEmpty() ? 0 : pane->blockCount()) {
+  lineCount_ = shownLines_;
+}
+
+void TLogPane::Append(const QString& text) {
+  for (const QString& line : text.split(QLatin1Char('\n'))) queued_.push_back(line);
+  lineCount_ += static_cast<int>(text.count(QLatin1Char('\n'))) + 1;
+  if (lineCount_ > kMaxLines) CutFirst(lineCount_ - kMaxLines);
+}
+
+void TLogPane::CutFirst(int count) {
+  if (count <= 0) return;
+  if (count >= lineCount_) return Clear();
+  lineCount_ -= count;
+  pendingCut_ += count;
+  // What the cut takes beyond the shown lines comes off the queue at once.
+  const int fromQueue = std::max(0, pendingCut_ - shownLines_);
+  queued_.erase(queued_.begin(), queued_.begin() + fromQueue);
+  pendingCut_ -= fromQueue;
+}
+
+void TLogPane::Clear() {
+  queued_.clear();
+  shownLines_ = pendingCut_ = lineCount_ = 0;
+  pane_->clear();
+}
+
+void TLogPane::Flush() {
+  if (pendingCut_ > 0) CutFromPane(pendingCut_);
+  pendingCut_ = 0;
+  if (queued_.empty()) return;
+  QStringList lines(queued_.begin(), queued_.end());
+  // One append of the joined lines repaints the pane once; the text is the
+  // same as from one append per line.
+  pane_->appendPlainText(lines.join(QLatin1Char('\n')));
+  shownLines_ += static_cast<int>(queued_.size());
+  queued_.clear();
+}
+
+void TLogPane::CutFromPane(int count) {
+  if (count >= shownLines_)
+    pane_->clear();
+  else if (count > shownLines_ - count)
+    KeepLinesFrom(pane_, count);
+  else
+    RemoveFirstLines(pane_, count);
+  shownLines_ = std::max(0, shownLines_ - count);
+}
