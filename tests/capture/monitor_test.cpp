@@ -58,7 +58,6 @@ bool SendPumping(int fd, const std::string& bytes) {
   return finished && !failed;
 }
 
-// True once the peer has closed or reset the connection.
 // A socket that holds the port on all addresses, so that a listener of the
 // monitor cannot get it.
 int OccupyPort(uint16_t port) {
