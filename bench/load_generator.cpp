@@ -478,7 +478,7 @@ class THoldRun {
   }
 
   // On loopback a connect completes inside the call, before the server has
-  // accepted, and a listen backlog of 5 drops every SYN beyond it (the peer
+  // accepted, and a short listen queue drops every SYN beyond it (the peer
   // retries after a second). So at most a few connections are started ahead
   // of what the server's handle count shows it has taken.
   bool OpenAll(double deadline, int64_t base_handles) {
