@@ -43,7 +43,8 @@ void TClient::AppendChunk(TReceiveBuffer& buffer) {
   const int received = Receive(buffer.data(), static_cast<int>(buffer.size()));
   CaptureFile.OpenAppend();
   try {
-    if (received > 0) CaptureFile.PutText(std::string_view(buffer.data(), received));
+    if (received > 0)
+      CaptureFile.PutText(std::string_view(buffer.data(), static_cast<std::size_t>(received)));
   } catch (...) {
     CaptureFile.Abandon();
     throw;
