@@ -103,7 +103,7 @@ void ReleaseNotificationSink() {
   QObject::disconnect(gSink.notifier, nullptr, nullptr, nullptr);
   gSink.notifier->deleteLater();
   gSink.notifier = nullptr;
-  RobustClose(gSink.set);
+  CloseSocketOnce(gSink.set);
   gSink.set = -1;
   gSink.registrations.clear();
   ++gSink.generation;

@@ -66,7 +66,7 @@ TSocketCalls& SocketCalls() { return gCalls; }
 
 const TSocketCalls& RealSocketCalls() { return kReal; }
 
-int RobustAccept(int listening, sockaddr_in* peer) {
+int AcceptRetrying(int listening, sockaddr_in* peer) {
   for (;;) {
     sockaddr_in address{};
     socklen_t length = sizeof address;
@@ -80,14 +80,14 @@ int RobustAccept(int listening, sockaddr_in* peer) {
   }
 }
 
-ssize_t RobustRecv(int fd, void* buffer, size_t length, int flags) {
+ssize_t RecvRetrying(int fd, void* buffer, size_t length, int flags) {
   for (;;) {
     const ssize_t count = gCalls.Recv(fd, buffer, length, flags);
     if (count >= 0 || errno != EINTR) return count;
   }
 }
 
-int RobustClose(int fd) {
+int CloseSocketOnce(int fd) {
   if (gCalls.Close(fd) == 0 || errno == EINTR || errno == EINPROGRESS) return 0;
   return -1;
 }

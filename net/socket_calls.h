@@ -50,11 +50,11 @@ const TSocketCalls& RealSocketCalls();
 // (ECONNABORTED and the like), since the next one may be fine. Stores the
 // peer's address when peer is not null. Answers the handle, or -1 with errno
 // (EAGAIN when none waits).
-int RobustAccept(int listening, sockaddr_in* peer);
+int AcceptRetrying(int listening, sockaddr_in* peer);
 // A receive, retried while it is interrupted.
-ssize_t RobustRecv(int fd, void* buffer, size_t length, int flags);
+ssize_t RecvRetrying(int fd, void* buffer, size_t length, int flags);
 // Closes fd once and never again: Linux has released the descriptor whatever
 // close reports, and a retry could close one that another part of the process
 // has just been given. An interrupted close (EINTR, EINPROGRESS) therefore
 // counts as closed and answers 0; any other failure answers -1 with errno.
-int RobustClose(int fd);
+int CloseSocketOnce(int fd);

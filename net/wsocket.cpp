@@ -26,7 +26,7 @@ void TakeSpareDescriptor() {
 }
 
 void ReleaseSpareDescriptor() {
-  if (gSpareDescriptor >= 0) RobustClose(gSpareDescriptor);
+  if (gSpareDescriptor >= 0) CloseSocketOnce(gSpareDescriptor);
   gSpareDescriptor = -1;
 }
 
@@ -60,9 +60,9 @@ TCustomWSocket::~TCustomWSocket() {
     }
   }
   Unwatch();
-  if (handle_ >= 0) RobustClose(handle_);
+  if (handle_ >= 0) CloseSocketOnce(handle_);
   handle_ = -1;
-  if (pendingAccept_ >= 0) RobustClose(pendingAccept_);
+  if (pendingAccept_ >= 0) CloseSocketOnce(pendingAccept_);
   pendingAccept_ = -1;
   delete pauseTimer_;
   pauseTimer_ = nullptr;
@@ -116,7 +116,7 @@ void TCustomWSocket::SocketErrorReport(int code, std::string_view functionName) 
     // The connection is gone: later notifications for it are dropped, and no
     // close event follows for it.
     Unwatch();
-    if (handle_ >= 0) RobustClose(handle_);
+    if (handle_ >= 0) CloseSocketOnce(handle_);
     handle_ = -1;
     auto alive = alive_;
     ChangeState(wsClosed);
@@ -192,7 +192,7 @@ int TCustomWSocket::PendingBytes() const {
   return pending;
 }
 
-void TCustomWSocket::CloseAccepted(int handle) { RobustClose(handle); }
+void TCustomWSocket::CloseAccepted(int handle) { CloseSocketOnce(handle); }
 
 uint16_t TCustomWSocket::LocalPortNumber() const {
   if (handle_ < 0) return 0;
@@ -258,7 +258,7 @@ int TCustomWSocket::OpenBoundSocket() {
   calls.SetSockOpt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
   if (calls.Bind(fd, reinterpret_cast<const sockaddr*>(&sin_), sizeof sin_) != 0) {
     const int code = CodeFromErrno();
-    RobustClose(fd);
+    CloseSocketOnce(fd);
     SocketErrorReport(code, "Bind");
     return -1;
   }
@@ -279,7 +279,7 @@ void TCustomWSocket::StartListening(int fd) {
 }
 
 int TCustomWSocket::AcceptNext(int& platformErrno) {
-  const int fd = RobustAccept(handle_, &sin_);
+  const int fd = AcceptRetrying(handle_, &sin_);
   platformErrno = fd >= 0 ? 0 : errno;
   if (platformErrno == EMFILE || platformErrno == ENFILE) ShedPendingConnections();
   return fd;
@@ -287,7 +287,7 @@ int TCustomWSocket::AcceptNext(int& platformErrno) {
 
 void TCustomWSocket::ShedPendingConnections() {
   ReleaseSpareDescriptor();
-  for (int fd; (fd = RobustAccept(handle_, nullptr)) >= 0;) RobustClose(fd);
+  for (int fd; (fd = AcceptRetrying(handle_, nullptr)) >= 0;) CloseSocketOnce(fd);
   TakeSpareDescriptor();
 }
 
@@ -336,7 +336,7 @@ void TCustomWSocket::RaiseSessionAvailable() {
 // A connection the handler did not take is not left open, nor is a failure
 // it did not collect kept for a later Accept, even when the handler failed.
 void TCustomWSocket::DropUntakenConnection() {
-  if (pendingAccept_ >= 0) RobustClose(pendingAccept_);
+  if (pendingAccept_ >= 0) CloseSocketOnce(pendingAccept_);
   pendingAccept_ = -1;
   pendingAcceptError_ = 0;
 }
@@ -373,7 +373,7 @@ void TCustomWSocket::Dup(int handle) {
     Unwatch();
     int old = handle_;
     handle_ = -1;
-    if (old >= 0 && RobustClose(old) != 0) {
+    if (old >= 0 && CloseSocketOnce(old) != 0) {
       return SocketErrorReport(CodeFromErrno(), "Dup (closesocket)");
     }
     ChangeState(wsClosed);
@@ -411,7 +411,7 @@ int TCustomWSocket::Receive(void* buffer, int length) {
     return -1;
   }
   const size_t size = length > 0 ? static_cast<size_t>(length) : 0;
-  const ssize_t count = RobustRecv(handle_, buffer, size, 0);
+  const ssize_t count = RecvRetrying(handle_, buffer, size, 0);
   if (count < 0) {
     receiveCameUpShort_ = IsWouldBlock(errno);
     lastError_ = CodeFromErrno();
@@ -451,7 +451,7 @@ void TCustomWSocket::CloseStep(bool shut, uint16_t error) {
   handle_ = -1;
   // A close that would have waited lingers on in the background: the handle
   // is gone all the same.
-  if (RobustClose(fd) != 0 && !IsWouldBlock(errno))
+  if (CloseSocketOnce(fd) != 0 && !IsWouldBlock(errno))
     return SocketErrorReport(CodeFromErrno(), "Disconnect (closesocket)");
   ChangeState(wsClosed);
   if (!*alive) return;
@@ -513,7 +513,7 @@ void TCustomWSocket::HandleReadiness(int handle) {
   // Readable with nothing pending: the peer's close, its failure, or data
   // already taken since the platform noticed it.
   char byte = 0;
-  const ssize_t count = RobustRecv(handle, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+  const ssize_t count = RecvRetrying(handle, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
   if (count > 0) return HandleNotification(handle, kNotifyRead, 0);
   if (count == 0) return HandleNotification(handle, kNotifyClose, 0);
   if (IsWouldBlock(errno)) return HandleNotification(handle, kNotifyRead, 0);

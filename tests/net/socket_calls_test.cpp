@@ -36,12 +36,12 @@ struct TWaitingConnection {
 
 bool IsOpen(int fd) { return ::fcntl(fd, F_GETFD) != -1; }
 
-TEST(RobustAccept, RetriesInterruptionsAndSkipsAbortedPeers) {
+TEST(AcceptRetrying, RetriesInterruptionsAndSkipsAbortedPeers) {
   for (int error : {EINTR, ECONNABORTED, ECONNRESET, EPROTO}) {
     TWaitingConnection waiting;
     TSocketFault fault(TSocketCall::Accept, TFault{1, 2, error});
     sockaddr_in peer{};
-    const int fd = RobustAccept(waiting.listening, &peer);
+    const int fd = AcceptRetrying(waiting.listening, &peer);
     EXPECT_GE(fd, 0) << error;
     EXPECT_EQ(fault.Calls(), 3) << error;
     EXPECT_EQ(peer.sin_addr.s_addr, htonl(INADDR_LOOPBACK)) << error;
@@ -49,34 +49,34 @@ TEST(RobustAccept, RetriesInterruptionsAndSkipsAbortedPeers) {
   }
 }
 
-TEST(RobustAccept, HandsOtherFailuresBack) {
+TEST(AcceptRetrying, HandsOtherFailuresBack) {
   TWaitingConnection waiting;
   {
     TSocketFault fault(TSocketCall::Accept, TFault{1, 1, EMFILE});
-    EXPECT_EQ(RobustAccept(waiting.listening, nullptr), -1);
+    EXPECT_EQ(AcceptRetrying(waiting.listening, nullptr), -1);
     EXPECT_EQ(errno, EMFILE);
     EXPECT_EQ(fault.Calls(), 1);
   }
-  const int fd = RobustAccept(waiting.listening, nullptr);
+  const int fd = AcceptRetrying(waiting.listening, nullptr);
   EXPECT_GE(fd, 0);
   ::close(fd);
-  EXPECT_EQ(RobustAccept(waiting.listening, nullptr), -1);
+  EXPECT_EQ(AcceptRetrying(waiting.listening, nullptr), -1);
   EXPECT_EQ(errno, EAGAIN);
 }
 
-TEST(RobustRecv, RetriesInterruptionsOnly) {
+TEST(RecvRetrying, RetriesInterruptionsOnly) {
   int pair[2] = {-1, -1};
   ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, pair), 0);
   ASSERT_EQ(::write(pair[1], "x", 1), 1);
   char byte = 0;
   {
     TSocketFault fault(TSocketCall::Recv, TFault{1, 2, EINTR});
-    EXPECT_EQ(RobustRecv(pair[0], &byte, 1, 0), 1);
+    EXPECT_EQ(RecvRetrying(pair[0], &byte, 1, 0), 1);
     EXPECT_EQ(fault.Calls(), 3);
   }
   {
     TSocketFault fault(TSocketCall::Recv, TFault{1, 1, ECONNRESET});
-    EXPECT_EQ(RobustRecv(pair[0], &byte, 1, 0), -1);
+    EXPECT_EQ(RecvRetrying(pair[0], &byte, 1, 0), -1);
     EXPECT_EQ(errno, ECONNRESET);
     EXPECT_EQ(fault.Calls(), 1);
   }
@@ -84,7 +84,7 @@ TEST(RobustRecv, RetriesInterruptionsOnly) {
   ::close(pair[1]);
 }
 
-TEST(RobustClose, AnInterruptedCloseCountsAsClosedAndIsNeverRetried) {
+TEST(CloseSocketOnce, AnInterruptedCloseCountsAsClosedAndIsNeverRetried) {
   struct {
     int error;
     int result;
@@ -93,7 +93,7 @@ TEST(RobustClose, AnInterruptedCloseCountsAsClosedAndIsNeverRetried) {
     const int fd = ::dup(STDERR_FILENO);
     TSocketFault fault(TSocketCall::Close, TFault{1, 1, c.error});
     errno = 0;
-    EXPECT_EQ(RobustClose(fd), c.result) << c.error;
+    EXPECT_EQ(CloseSocketOnce(fd), c.result) << c.error;
     if (c.result != 0) {
       EXPECT_EQ(errno, c.error);
     }
