@@ -8,25 +8,25 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <QTest>
 #include <ostream>
 #include <string>
 
 #include "support/dialog_driver.h"
+#include "support/temp_folder.h"
 
 namespace {
 
 class PortEditorTest : public testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(folder_.isValid());
+    ASSERT_TRUE(folder_.IsValid());
     editor_.show();
     editor_.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&editor_));
   }
 
-  std::string Path(const char* relative) const { return folder_.filePath(relative).toStdString(); }
+  std::string Path(const char* relative) const { return folder_.FilePath(relative); }
 
   void Fill(const std::string& port, const std::string& directory, const std::string& format) {
     editor_.ePort->setText(QString::fromStdString(port));
@@ -44,7 +44,7 @@ class PortEditorTest : public testing::Test {
     return editor_.focusWidget() ? editor_.focusWidget()->objectName().toStdString() : "";
   }
 
-  QTemporaryDir folder_;
+  TTempFolder folder_;
   TForm3 editor_;
   TBoxRecorder boxes_;
 };
@@ -62,9 +62,9 @@ class PortEditorValidationTest : public PortEditorTest,
 
 TEST_P(PortEditorValidationTest, ShowsTheFirstFailingTestsMessageAndFocusesItsField) {
   const TValidationCase& c = GetParam();
-  QFile(folder_.filePath("plain")).open(QIODevice::WriteOnly);
+  QFile(QString::fromStdString(folder_.FilePath("plain"))).open(QIODevice::WriteOnly);
   std::string directory = c.Directory;
-  if (directory.starts_with('@')) directory.replace(0, 1, folder_.path().toStdString());
+  if (directory.starts_with('@')) directory.replace(0, 1, folder_.Path());
   Fill(c.Port, directory, c.Format);
   editor_.eComment->setFocus();
   editor_.BitBtn1Click();
@@ -132,7 +132,7 @@ INSTANTIATE_TEST_SUITE_P(Messages, PortEditorValidationTest,
 TEST_F(PortEditorTest, ACommaInTheDirectoryCreatesNothing) {
   Fill("9100", Path("new,deep"), "yymmdd");
   editor_.BitBtn1Click();
-  EXPECT_TRUE(Entries(folder_.path().toStdString()).isEmpty());
+  EXPECT_TRUE(Entries(folder_.Path()).isEmpty());
 }
 
 TEST_F(PortEditorTest, AMissingDirectoryChainIsCreatedAndKeptWhenALaterTestFails) {
@@ -154,8 +154,8 @@ TEST_F(PortEditorTest, TheTrialFileLeavesNothingBehind) {
 }
 
 TEST_F(PortEditorTest, AnExistingFileOfTheTrialNameStaysUnchanged) {
-  QDir(folder_.path()).mkdir("cap");
-  QFile existing(folder_.filePath("cap/fixed"));
+  QDir(QString::fromStdString(folder_.Path())).mkdir("cap");
+  QFile existing(QString::fromStdString(folder_.FilePath("cap/fixed")));
   ASSERT_TRUE(existing.open(QIODevice::WriteOnly));
   existing.write("earlier capture");
   existing.close();

@@ -11,7 +11,6 @@
 #include <QPlainTextEdit>
 #include <QScreen>
 #include <QSplitter>
-#include <QTemporaryDir>
 #include <QTimer>
 #include <memory>
 #include <regex>
@@ -20,8 +19,8 @@
 #include "capture/date_pattern.h"
 #include "capture/ini_file.h"
 #include "support/loopback.h"
+#include "support/temp_folder.h"
 #include "support/wait.h"
-#include "ui/log_pane.h"
 #include "ui/log_pane.h"
 #include "ui/message_box.h"
 #include "ui/options.h"
@@ -31,8 +30,8 @@ namespace {
 class MainWindowTest : public testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(folder_.isValid());
-    settingsPath_ = folder_.filePath("tarnock.ini").toStdString();
+    ASSERT_TRUE(folder_.IsValid());
+    settingsPath_ = folder_.FilePath("tarnock.ini");
     SetMessageBoxHandler([this](const TBoxRequest& request) {
       boxes_.push_back(request);
       return true;
@@ -50,7 +49,7 @@ class MainWindowTest : public testing::Test {
     return TIniFile(settingsPath_).ReadText(section, key, "<absent>");
   }
 
-  std::string CaptureFolder() const { return folder_.filePath("captures").toStdString(); }
+  std::string CaptureFolder() const { return folder_.FilePath("captures"); }
 
   // One port whose captures go to the captures folder, named after the day.
   std::string PortSettings(uint16_t port) const {
@@ -59,7 +58,7 @@ class MainWindowTest : public testing::Test {
 
   static std::string Text(const QPlainTextEdit* pane) { return pane->toPlainText().toStdString(); }
 
-  QTemporaryDir folder_;
+  TTempFolder folder_;
   std::string settingsPath_;
   std::vector<TBoxRequest> boxes_;
 };
@@ -270,7 +269,7 @@ TEST_F(MainWindowTest, RestartKeepsTheWindowStateAndPlacesTheNormalGeometry) {
 
 TEST_F(MainWindowTest, FailedSettingsWriteGoesToTheGeneralErrorBox) {
   // A folder that is a file: no write can succeed there, not even as root.
-  const QString blocker = folder_.filePath("blocker");
+  const QString blocker = QString::fromStdString(folder_.FilePath("blocker"));
   {
     QFile file(blocker);
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));

@@ -9,7 +9,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTableWidget>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <memory>
@@ -20,6 +19,7 @@
 #include "net/wsocket.h"
 #include "support/dialog_driver.h"
 #include "support/loopback.h"
+#include "support/temp_folder.h"
 #include "ui/add_port.h"
 #include "ui/port_help.h"
 
@@ -38,9 +38,9 @@ struct TEditorValues {
 class PortListTest : public testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(folder_.isValid());
-    settingsPath_ = folder_.filePath("tarnock.ini").toStdString();
-    captures_ = folder_.filePath("captures").toStdString();
+    ASSERT_TRUE(folder_.IsValid());
+    settingsPath_ = folder_.FilePath("tarnock.ini");
+    captures_ = folder_.FilePath("captures");
     list_ = std::make_unique<TForm2>(settingsPath_);
     list_->Attach(&editor_, &help_);
   }
@@ -106,7 +106,7 @@ class PortListTest : public testing::Test {
     return list_->findChild<QPushButton*>(name)->isEnabled();
   }
 
-  QTemporaryDir folder_;
+  TTempFolder folder_;
   std::string settingsPath_;
   std::string captures_;
   TForm3 editor_;
@@ -349,7 +349,7 @@ TEST_F(PortListTest, OkWithNoRowsLeavesNoPortEntries) {
 
 TEST_F(PortListTest, AFailedSaveIsShownAndTheDialogStillClosesWithOk) {
   Open("[Ports]\n9100=/cap,yymmdd,F,0,\n");
-  const std::string unwritable = folder_.filePath("missing/tarnock.ini").toStdString();
+  const std::string unwritable = folder_.FilePath("missing/tarnock.ini");
   TForm2 list(unwritable);
   list.Attach(&editor_, &help_);
   list.show();
