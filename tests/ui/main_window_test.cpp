@@ -120,8 +120,8 @@ TEST_F(MainWindowTest, OptionsMenuHoldsItsEntriesInOrder) {
 TEST_F(MainWindowTest, OpensWithDesignCaptionSizeAndPanes) {
   TForm1 window(settingsPath_);
   EXPECT_EQ(window.windowTitle().toStdString(), "Tarnock Log");
-  EXPECT_EQ(window.width(), TForm1::kDesignWidth);
-  EXPECT_EQ(window.Height(), TForm1::kDesignHeight);
+  EXPECT_EQ(window.width(), 490);
+  EXPECT_EQ(window.Height(), 151);
 
   QPlainTextEdit* ports = Pane(window, "PortsMemo");
   QPlainTextEdit* messages = Pane(window, "MessageMemo");
@@ -223,8 +223,8 @@ TEST_F(MainWindowTest, FirstShowingCentresTheWindowWithTheStoredHeight) {
   ASSERT_TRUE(WaitUntil([&] { return window.isVisible(); }));
   const QRect screen = window.screen()->geometry();
   EXPECT_EQ(window.Height(), 300);
-  EXPECT_EQ(window.frameGeometry().width(), TForm1::kDesignWidth);
-  EXPECT_EQ(window.Left(), std::max(0, (screen.width() - TForm1::kDesignWidth) / 2));
+  EXPECT_EQ(window.frameGeometry().width(), 490);
+  EXPECT_EQ(window.Left(), std::max(0, (screen.width() - 490) / 2));
   EXPECT_EQ(window.Top(), std::max(0, (screen.height() - 300) / 2));
 
   // A later showing leaves the window where the operator put it.
@@ -252,10 +252,10 @@ TEST_F(MainWindowTest, RestartKeepsTheWindowStateAndPlacesTheNormalGeometry) {
     window.setWindowState(c.state);
     ASSERT_TRUE(WaitUntil([&] { return window.windowState() == c.state; }));
     const QRect before = window.geometry();
-    QRect expected(window.Left(), window.Top(), TForm1::kDesignWidth, window.Height());
+    QRect expected(window.Left(), window.Top(), 490, window.Height());
     if (c.state != Qt::WindowNoState) {
       WriteSettings("[Window]\nTop=60\nLeft=50\nHeight=220\n");
-      expected = QRect(50, 60, TForm1::kDesignWidth, 220);
+      expected = QRect(50, 60, 490, 220);
     }
     window.Monitor().Restart();
     EXPECT_EQ(window.windowState(), c.state);
