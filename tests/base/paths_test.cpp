@@ -6,10 +6,11 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
 #include <string>
 
 #include "base/exceptions.h"
+#include "support/file_contents.h"
+#include "support/temp_folder.h"
 
 namespace {
 
@@ -53,20 +54,16 @@ INSTANTIATE_TEST_SUITE_P(Cases, IncludeSeparatorTest,
 
 class TemporaryFolder : public testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/tarnock-paths-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    root_ = pattern;
-  }
-  void TearDown() override { std::filesystem::remove_all(root_); }
-  std::string root_;
+  void SetUp() override { ASSERT_TRUE(folder_.IsValid()); }
+  TTempFolder folder_;
+  std::string root_ = folder_.Path();
 };
 
 using PresenceTest = TemporaryFolder;
 
 TEST_F(PresenceTest, TellsFilesFromDirectories) {
   const std::string file = root_ + "/file.txt";
-  std::ofstream(file) << "x";
+  WriteWholeFile(file, "x");
   EXPECT_TRUE(FileIsPresent(file));
   EXPECT_FALSE(DirectoryIsPresent(file));
   EXPECT_TRUE(DirectoryIsPresent(root_));
@@ -124,7 +121,7 @@ TEST_F(CreateDirectoryChainTest, MissingRelativeNameReachesTheEmptyParent) {
 
 TEST_F(CreateDirectoryChainTest, PlatformRefusalIsSilent) {
   const std::string file = root_ + "/file";
-  std::ofstream(file) << "x";
+  WriteWholeFile(file, "x");
   EXPECT_NO_THROW(CreateDirectoryChain(file + "/below/deeper"));
   EXPECT_FALSE(DirectoryIsPresent(file + "/below"));
 }
