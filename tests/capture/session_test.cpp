@@ -2,19 +2,18 @@
 
 #include <gtest/gtest.h>
 
-#include <QTemporaryDir>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "base/exceptions.h"
 #include "support/file_contents.h"
+#include "support/raised_message.h"
+#include "support/temp_folder.h"
 
 namespace {
 
 class SessionTest : public testing::Test {
  protected:
-  std::string Root() const { return dir_.path().toStdString(); }
+  std::string Root() const { return dir_.Path(); }
   std::string IniPath() const { return Root() + "/tarnock.ini"; }
 
   // A settings file whose [Ports] 9100 holds the value, with "@" standing
@@ -24,12 +23,12 @@ class SessionTest : public testing::Test {
     WriteWholeFile(IniPath(), "[Ports]\n9100=" + value + "\n");
   }
 
-  QTemporaryDir dir_;
+  TTempFolder dir_;
 };
 
 struct TPrepareCase {
-  const char* value;          // "@" is the temporary folder
-  const char* expectedFile;   // below the temporary folder; "" when it fails
+  const char* value;         // "@" is the temporary folder
+  const char* expectedFile;  // below the temporary folder; "" when it fails
   int16_t expectedDays;
   const char* expectedError;  // "" when it succeeds
 };
@@ -40,12 +39,7 @@ TEST_P(PrepareCaptureTest, NamesCreatesOrRefuses) {
   const TPrepareCase& c = GetParam();
   SetPortValue(c.value);
   TClient session(IniPath());
-  std::string error;
-  try {
-    session.PrepareCapture("9100");
-  } catch (const Exception& failure) {
-    error = failure.Message();
-  }
+  const std::string error = RaisedMessage([&] { session.PrepareCapture("9100"); });
   EXPECT_EQ(error, c.expectedError);
   if (*c.expectedError == '\0') {
     EXPECT_EQ(session.FileName, Root() + c.expectedFile);
@@ -59,17 +53,16 @@ TEST_P(PrepareCaptureTest, NamesCreatesOrRefuses) {
 
 INSTANTIATE_TEST_SUITE_P(
     Definitions, PrepareCaptureTest,
-    testing::Values(
-        TPrepareCase{"@/cap,'job',F,30,", "/cap/job.txt", 30, ""},
-        TPrepareCase{"@/cap/,'job',F,30,", "/cap/job.txt", 30, ""},
-        TPrepareCase{"@/cap/2026/12,'job',F,0,", "/cap/2026/12/job.txt", 0, ""},
-        TPrepareCase{"@/cap,  'job' \t,F,x1E,a,b", "/cap/job.txt", 30, ""},
-        TPrepareCase{"@/cap,'job',F,70000,", "/cap/job.txt", 4464, ""},
-        TPrepareCase{"@/cap,'job',F,abc,", "", 0, "'abc' is not a valid integer value"},
-        TPrepareCase{"@/cap,'job',F,,", "", 0, "'' is not a valid integer value"},
-        TPrepareCase{"@/cap,'job',F,30", "", 0, "'' is not a valid integer value"},
-        TPrepareCase{"", "", 0, "'' is not a valid integer value"},
-        TPrepareCase{",'job',F,0,", "", 0, "Unable to create directory"}));
+    testing::Values(TPrepareCase{"@/cap,'job',F,30,", "/cap/job.txt", 30, ""},
+                    TPrepareCase{"@/cap/,'job',F,30,", "/cap/job.txt", 30, ""},
+                    TPrepareCase{"@/cap/2026/12,'job',F,0,", "/cap/2026/12/job.txt", 0, ""},
+                    TPrepareCase{"@/cap,  'job' \t,F,x1E,a,b", "/cap/job.txt", 30, ""},
+                    TPrepareCase{"@/cap,'job',F,70000,", "/cap/job.txt", 4464, ""},
+                    TPrepareCase{"@/cap,'job',F,abc,", "", 0, "'abc' is not a valid integer value"},
+                    TPrepareCase{"@/cap,'job',F,,", "", 0, "'' is not a valid integer value"},
+                    TPrepareCase{"@/cap,'job',F,30", "", 0, "'' is not a valid integer value"},
+                    TPrepareCase{"", "", 0, "'' is not a valid integer value"},
+                    TPrepareCase{",'job',F,0,", "", 0, "Unable to create directory"}));
 
 struct TOverwriteCase {
   const char* mark;
