@@ -20,12 +20,7 @@
 
 namespace {
 
-class DiskFileTest : public testing::Test {
- protected:
-  void SetUp() override { ASSERT_TRUE(folder_.IsValid()); }
-  TTempFolder folder_;
-  std::string root_ = folder_.Path();
-};
+using DiskFileTest = TempFolderTest;
 
 TEST(InOutErrorTable, GivesTheMessages) {
   EXPECT_EQ(InOutErrorMessage(2), "File not found");

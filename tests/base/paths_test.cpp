@@ -52,14 +52,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, IncludeSeparatorTest,
                                          TPathCase{"/capture/", "/capture/"}, TPathCase{"", ""},
                                          TPathCase{"/", "/"}, TPathCase{"a", "a/"}));
 
-class TemporaryFolder : public testing::Test {
- protected:
-  void SetUp() override { ASSERT_TRUE(folder_.IsValid()); }
-  TTempFolder folder_;
-  std::string root_ = folder_.Path();
-};
-
-using PresenceTest = TemporaryFolder;
+using PresenceTest = TempFolderTest;
 
 TEST_F(PresenceTest, TellsFilesFromDirectories) {
   const std::string file = root_ + "/file.txt";
@@ -76,7 +69,7 @@ TEST_F(PresenceTest, TellsFilesFromDirectories) {
   EXPECT_FALSE(FileIsPresent(file + "/below"));
 }
 
-using CreateDirectoryChainTest = TemporaryFolder;
+using CreateDirectoryChainTest = TempFolderTest;
 
 TEST_F(CreateDirectoryChainTest, CreatesEveryMissingLevel) {
   CreateDirectoryChain(root_ + "/capture/2026/12");

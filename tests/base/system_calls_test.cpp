@@ -14,19 +14,17 @@
 
 namespace {
 
-class SystemCallsTest : public testing::Test {
+class SystemCallsTest : public TempFolderTest {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(folder_.IsValid());
-    path_ = root_ + "/a.txt";
+    TempFolderTest::SetUp();
+    if (HasFatalFailure()) return;
     WriteWholeFile(path_, "content");
   }
 
   int OpenForWriting() { return ::open(path_.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC); }
 
-  TTempFolder folder_;
-  std::string root_ = folder_.Path();
-  std::string path_;
+  std::string path_ = root_ + "/a.txt";
 };
 
 TFault InterruptEveryCall() {

@@ -23,25 +23,12 @@ namespace {
 
 using TStrings = std::vector<std::string>;
 
-class WholeFileTest : public testing::Test {
+class WholeFileTest : public TempFolderTest {
  protected:
-  void SetUp() override {
-    ASSERT_TRUE(folder_.IsValid());
-    path_ = root_ + "/tarnock.ini";
-  }
-
   // Names in the folder other than the file itself: no temporary is left.
-  TStrings Leftovers() {
-    TStrings names;
-    for (const auto& entry : std::filesystem::directory_iterator(root_)) {
-      if (entry.path().filename() != "tarnock.ini") names.push_back(entry.path().filename());
-    }
-    return names;
-  }
+  TStrings Leftovers() const { return NamesBesides("tarnock.ini"); }
 
-  TTempFolder folder_;
-  std::string root_ = folder_.Path();
-  std::string path_;
+  std::string path_ = root_ + "/tarnock.ini";
 };
 
 // A failure at each step of a replacement leaves the old file byte for byte.

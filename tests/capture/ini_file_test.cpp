@@ -23,26 +23,13 @@ namespace {
 
 using TStrings = std::vector<std::string>;
 
-class IniFileTest : public testing::Test {
+class IniFileTest : public TempFolderTest {
  protected:
-  void SetUp() override {
-    ASSERT_TRUE(folder_.IsValid());
-    path_ = root_ + "/tarnock.ini";
-  }
-
   // Names in the folder other than the settings file: no temporary is left.
-  TStrings Leftovers() {
-    TStrings names;
-    for (const auto& entry : std::filesystem::directory_iterator(root_)) {
-      if (entry.path().filename() != "tarnock.ini") names.push_back(entry.path().filename());
-    }
-    return names;
-  }
+  TStrings Leftovers() const { return NamesBesides("tarnock.ini"); }
   TIniFile Ini() { return TIniFile(path_); }
 
-  TTempFolder folder_;
-  std::string root_ = folder_.Path();
-  std::string path_;
+  std::string path_ = root_ + "/tarnock.ini";
 };
 
 TEST_F(IniFileTest, MissingFileGivesEveryDefault) {
@@ -471,10 +458,10 @@ TEST_P(SymbolicLinkTest, SaveWritesTheTargetAndKeepsTheLink) {
   TStrings names = c.links;
   names.push_back(c.target);
   for (size_t i = 0; i + 1 < names.size(); ++i) {
-      const std::filesystem::path link = root_ + "/" + names[i];
-      const std::filesystem::path next = root_ + "/" + names[i + 1];
-      std::filesystem::create_symlink(
-          c.absolute ? next : std::filesystem::relative(next, link.parent_path()), link);
+    const std::filesystem::path link = root_ + "/" + names[i];
+    const std::filesystem::path next = root_ + "/" + names[i + 1];
+    std::filesystem::create_symlink(
+        c.absolute ? next : std::filesystem::relative(next, link.parent_path()), link);
   }
   const std::string settings = root_ + "/" + c.links.front();
 

@@ -16,3 +16,11 @@ TTempFolder::~TTempFolder() {
   std::error_code ignored;
   std::filesystem::remove_all(path_, ignored);
 }
+
+std::vector<std::string> TempFolderTest::NamesBesides(const std::string& name) const {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(root_)) {
+    if (entry.path().filename() != name) names.push_back(entry.path().filename());
+  }
+  return names;
+}

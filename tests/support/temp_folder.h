@@ -1,6 +1,9 @@
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <string>
+#include <vector>
 
 // A fresh folder under /tmp, removed with everything in it when the object
 // goes. Plain POSIX, so tests without a Qt application object can use it.
@@ -18,4 +21,16 @@ class TTempFolder {
 
  private:
   std::string path_;
+};
+
+// A test in a fresh temporary folder, root_.
+class TempFolderTest : public testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(folder_.IsValid()); }
+
+  // Names in the folder other than the given one: what a save left behind.
+  std::vector<std::string> NamesBesides(const std::string& name) const;
+
+  TTempFolder folder_;
+  std::string root_ = folder_.Path();
 };
