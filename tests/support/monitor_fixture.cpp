@@ -98,6 +98,14 @@ void MonitorFixture::Finish(int peer) {
   ASSERT_TRUE(WaitUntil([&] { return monitor_->SessionCount() < sessions; }));
 }
 
+void MonitorFixture::ExpectNextJobCaptured(const std::string& held, const std::string& bytes) {
+  const int next = Connect();
+  ASSERT_GE(next, 0);
+  SendStored(next, bytes);
+  Finish(next);
+  EXPECT_EQ(ReadWholeFile(CapturePath()), held + bytes);
+}
+
 std::vector<std::string> MonitorFixture::LinesFrom(std::size_t first) const {
   return {window_.MessageLines.begin() + static_cast<long>(first), window_.MessageLines.end()};
 }

@@ -51,6 +51,9 @@ class MonitorFixture : public testing::Test {
   void SendFailing(int peer, const std::string& bytes);
   // Half-closes the peer and waits until its session is gone.
   void Finish(int peer);
+  // One more job on a new connection, whose bytes must follow what the
+  // capture file held: the service goes on after what the test did to it.
+  void ExpectNextJobCaptured(const std::string& held, const std::string& bytes);
 
   // Message log lines from the index on.
   std::vector<std::string> LinesFrom(std::size_t first) const;
