@@ -10,6 +10,7 @@
 
 #include "base/exceptions.h"
 #include "support/file_contents.h"
+#include "support/raised_message.h"
 #include "support/temp_folder.h"
 
 namespace {
@@ -91,12 +92,7 @@ TEST_F(CreateDirectoryChainTest, ExistingDirectoryAndRootStopTheChain) {
 }
 
 TEST_F(CreateDirectoryChainTest, EmptyTextRaises) {
-  try {
-    CreateDirectoryChain("");
-    FAIL();
-  } catch (const Exception& error) {
-    EXPECT_STREQ(error.what(), "Unable to create directory");
-  }
+  EXPECT_EQ(RaisedMessage([] { CreateDirectoryChain(""); }), "Unable to create directory");
 }
 
 TEST_F(CreateDirectoryChainTest, MissingRelativeNameReachesTheEmptyParent) {
