@@ -9,6 +9,7 @@
 #include <string>
 
 #include "capture/ini_file.h"
+#include "support/file_contents.h"
 #include "support/loopback.h"
 #include "support/temp_folder.h"
 #include "support/wait.h"
@@ -45,10 +46,7 @@ class TProgramOnDisplay {
   bool Install(const std::string& settings) {
     if (!QFile::copy(TARNOCK_BINARY, QString::fromStdString(folder_.FilePath("tarnock"))))
       return false;
-    QFile file(QString::fromStdString(SettingsPath()));
-    if (!file.open(QIODevice::WriteOnly)) return false;
-    file.write(settings.data(), static_cast<qint64>(settings.size()));
-    return true;
+    return WriteWholeFile(SettingsPath(), settings);
   }
 
   bool Start() {
@@ -77,8 +75,7 @@ std::string FolderContent(const std::string& folder) {
   std::string content;
   const QDir dir(QString::fromStdString(folder));
   for (const QString& name : dir.entryList({"*.txt"}, QDir::Files, QDir::Name)) {
-    QFile file(dir.filePath(name));
-    if (file.open(QIODevice::ReadOnly)) content += file.readAll().toStdString();
+    content += ReadWholeFile(dir.filePath(name).toStdString());
   }
   return content;
 }

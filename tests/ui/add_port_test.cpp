@@ -4,15 +4,16 @@
 
 #include <QCheckBox>
 #include <QDir>
-#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
+#include <filesystem>
 #include <ostream>
 #include <string>
 
 #include "support/dialog_driver.h"
+#include "support/file_contents.h"
 #include "support/temp_folder.h"
 
 namespace {
@@ -62,7 +63,7 @@ class PortEditorValidationTest : public PortEditorTest,
 
 TEST_P(PortEditorValidationTest, ShowsTheFirstFailingTestsMessageAndFocusesItsField) {
   const TValidationCase& c = GetParam();
-  QFile(QString::fromStdString(folder_.FilePath("plain"))).open(QIODevice::WriteOnly);
+  WriteWholeFile(folder_.FilePath("plain"), "");
   std::string directory = c.Directory;
   if (directory.starts_with('@')) directory.replace(0, 1, folder_.Path());
   Fill(c.Port, directory, c.Format);
@@ -154,16 +155,12 @@ TEST_F(PortEditorTest, TheTrialFileLeavesNothingBehind) {
 }
 
 TEST_F(PortEditorTest, AnExistingFileOfTheTrialNameStaysUnchanged) {
-  QDir(QString::fromStdString(folder_.Path())).mkdir("cap");
-  QFile existing(QString::fromStdString(folder_.FilePath("cap/fixed")));
-  ASSERT_TRUE(existing.open(QIODevice::WriteOnly));
-  existing.write("earlier capture");
-  existing.close();
+  std::filesystem::create_directory(Path("cap"));
+  ASSERT_TRUE(WriteWholeFile(Path("cap/fixed"), "earlier capture"));
   Fill("9100", Path("cap"), "\"fixed\"");
   editor_.BitBtn1Click();
   EXPECT_TRUE(boxes_.Boxes.empty());
-  ASSERT_TRUE(existing.open(QIODevice::ReadOnly));
-  EXPECT_EQ(existing.readAll().toStdString(), "earlier capture");
+  EXPECT_EQ(ReadWholeFile(Path("cap/fixed")), "earlier capture");
   EXPECT_EQ(Entries(Path("cap")), QStringList{"fixed"});
 }
 

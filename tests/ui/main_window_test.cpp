@@ -6,7 +6,6 @@
 #include <QAction>
 #include <QApplication>
 #include <QDir>
-#include <QFile>
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QScreen>
@@ -18,6 +17,7 @@
 
 #include "capture/date_pattern.h"
 #include "capture/ini_file.h"
+#include "support/file_contents.h"
 #include "support/loopback.h"
 #include "support/temp_folder.h"
 #include "support/wait.h"
@@ -40,9 +40,7 @@ class MainWindowTest : public testing::Test {
   void TearDown() override { SetMessageBoxHandler({}); }
 
   void WriteSettings(const std::string& text) const {
-    QFile file(QString::fromStdString(settingsPath_));
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(text.data(), static_cast<qint64>(text.size()));
+    ASSERT_TRUE(WriteWholeFile(settingsPath_, text));
   }
 
   std::string Setting(const char* section, const char* key) const {
@@ -270,10 +268,7 @@ TEST_F(MainWindowTest, RestartKeepsTheWindowStateAndPlacesTheNormalGeometry) {
 TEST_F(MainWindowTest, FailedSettingsWriteGoesToTheGeneralErrorBox) {
   // A folder that is a file: no write can succeed there, not even as root.
   const QString blocker = QString::fromStdString(folder_.FilePath("blocker"));
-  {
-    QFile file(blocker);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-  }
+  ASSERT_TRUE(WriteWholeFile(blocker.toStdString(), ""));
   settingsPath_ = (blocker + "/tarnock.ini").toStdString();
   const TBoxRequest expected{TBoxKind::GeneralError, ApplicationTitle(),
                              "Unable to write to " + settingsPath_ + "."};

@@ -18,6 +18,7 @@
 #include "capture/ini_file.h"
 #include "net/wsocket.h"
 #include "support/dialog_driver.h"
+#include "support/file_contents.h"
 #include "support/loopback.h"
 #include "support/temp_folder.h"
 #include "ui/add_port.h"
@@ -45,11 +46,7 @@ class PortListTest : public testing::Test {
     list_->Attach(&editor_, &help_);
   }
 
-  void WriteSettings(const std::string& text) {
-    QFile file(QString::fromStdString(settingsPath_));
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(text.data(), static_cast<qint64>(text.size()));
-  }
+  void WriteSettings(const std::string& text) { ASSERT_TRUE(WriteWholeFile(settingsPath_, text)); }
 
   std::string SettingsText() const {
     QFile file(QString::fromStdString(settingsPath_));
