@@ -11,9 +11,9 @@
 
 namespace {
 
-class SessionTest : public testing::Test {
+class SessionTest : public TempFolderTest {
  protected:
-  std::string Root() const { return dir_.Path(); }
+  std::string Root() const { return root_; }
   std::string IniPath() const { return Root() + "/tarnock.ini"; }
 
   // A settings file whose [Ports] 9100 holds the value, with "@" standing
@@ -22,8 +22,6 @@ class SessionTest : public testing::Test {
     if (auto at = value.find('@'); at != std::string::npos) value.replace(at, 1, Root());
     WriteWholeFile(IniPath(), "[Ports]\n9100=" + value + "\n");
   }
-
-  TTempFolder dir_;
 };
 
 struct TPrepareCase {

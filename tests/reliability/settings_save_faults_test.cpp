@@ -21,28 +21,20 @@ namespace {
 const std::string kOriginal =
     "; kept comment\r\n[Window]\r\nTop=5\r\n[Ports]\r\n9100=/cap,yymmdd,F,0,front\r\n";
 
-class SettingsSaveTest : public testing::Test {
+class SettingsSaveTest : public TempFolderTest {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(dir_.IsValid());
+    TempFolderTest::SetUp();
+    if (HasFatalFailure()) return;
     WriteWholeFile(Path(), kOriginal);
   }
-  std::string Path() const { return dir_.FilePath("tarnock.ini"); }
+  std::string Path() const { return folder_.FilePath("tarnock.ini"); }
   // Names in the folder other than the settings file itself.
-  std::vector<std::string> Strays() const {
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(dir_.Path())) {
-      const std::string name = entry.path().filename().string();
-      if (name != "tarnock.ini") names.push_back(name);
-    }
-    return names;
-  }
+  std::vector<std::string> Strays() const { return NamesBesides("tarnock.ini"); }
   void ExpectSaveFails() {
     EXPECT_EQ(RaisedMessage([&] { TIniFile(Path()).WriteNumber("Window", "Top", 42); }),
               "Unable to write to " + Path());
   }
-
-  TTempFolder dir_;
 };
 
 struct TSaveFaultCase {

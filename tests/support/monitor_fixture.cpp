@@ -39,7 +39,8 @@ void TCountingWindow::AppendMessageLine(const std::string& line) {
 }
 
 void MonitorFixture::SetUp() {
-  ASSERT_TRUE(dir_.IsValid());
+  TempFolderTest::SetUp();
+  if (HasFatalFailure()) return;
   port_ = FreeLoopbackPort();
   ASSERT_NE(port_, 0);
 }

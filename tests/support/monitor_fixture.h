@@ -23,12 +23,12 @@ class TCountingWindow : public TFakeMonitorWindow {
 // settings file and capture folder in a temporary folder. The usual port
 // definition captures to <root>/cap/job.txt. Peers still open are closed at
 // teardown.
-class MonitorFixture : public testing::Test {
+class MonitorFixture : public TempFolderTest {
  protected:
   void SetUp() override;
   void TearDown() override;
 
-  std::string Root() const { return dir_.Path(); }
+  std::string Root() const { return root_; }
   std::string IniPath() const { return Root() + "/tarnock.ini"; }
   std::string CaptureFolder() const { return Root() + "/cap"; }
   std::string CapturePath() const { return CaptureFolder() + "/job.txt"; }
@@ -58,7 +58,6 @@ class MonitorFixture : public testing::Test {
   // Message log lines from the index on.
   std::vector<std::string> LinesFrom(std::size_t first) const;
 
-  TTempFolder dir_;
   uint16_t port_ = 0;
   TCountingWindow window_;
   std::unique_ptr<TCaptureMonitor> monitor_;
