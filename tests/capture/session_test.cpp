@@ -100,16 +100,7 @@ TEST_F(SessionTest, SizeAndDeletionOfAVanishedFileFail) {
   TClient session(IniPath());
   session.PrepareCapture("9100");
   std::filesystem::remove(session.FileName);
-  EXPECT_THROW(
-      {
-        try {
-          session.CaptureSize();
-        } catch (const EInOutError& failure) {
-          EXPECT_EQ(failure.Message(), "File not found");
-          throw;
-        }
-      },
-      EInOutError);
+  EXPECT_EQ(RaisedInOutError([&] { session.CaptureSize(); }).second, "File not found");
   EXPECT_THROW(session.DeleteCapture(), EInOutError);
 }
 
