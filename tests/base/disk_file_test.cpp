@@ -2,14 +2,11 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -17,41 +14,13 @@
 #include "base/exceptions.h"
 #include "base/system_calls.h"
 #include "support/fault_injection.h"
+#include "support/file_contents.h"
+#include "support/raised_message.h"
+#include "support/temp_folder.h"
 
 namespace {
 
-std::string Contents(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream all;
-  all << in.rdbuf();
-  return all.str();
-}
-
-void Store(const std::string& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary) << bytes;
-}
-
-// Runs the action and gives the code and message of the EInOutError it raises.
-template <typename Action>
-std::pair<int, std::string> FailureOf(Action action) {
-  try {
-    action();
-  } catch (const EInOutError& error) {
-    return {error.ErrorCode, error.what()};
-  }
-  return {0, "no failure"};
-}
-
-class DiskFileTest : public testing::Test {
- protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/tarnock-disk-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    root_ = pattern;
-  }
-  void TearDown() override { std::filesystem::remove_all(root_); }
-  std::string root_;
-};
+using DiskFileTest = TempFolderTest;
 
 TEST(InOutErrorTable, GivesTheMessages) {
   EXPECT_EQ(InOutErrorMessage(2), "File not found");
@@ -89,17 +58,17 @@ TEST_F(DiskFileTest, CreateWritesEveryByteIncludingZeroBytes) {
   file.PutText(bytes);
   EXPECT_EQ(file.SizeInBytes(), 8);
   file.CloseOut();
-  EXPECT_EQ(Contents(root_ + "/a.txt"), bytes);
+  EXPECT_EQ(ReadWholeFile(root_ + "/a.txt"), bytes);
   EXPECT_EQ(file.State(), DiskFile::TState::Closed);
 }
 
 TEST_F(DiskFileTest, CreateTruncatesAnExistingFile) {
-  Store(root_ + "/a.txt", "old content");
+  WriteWholeFile(root_ + "/a.txt", "old content");
   DiskFile file;
   file.Bind(root_ + "/a.txt");
   file.OpenCreate();
   file.CloseOut();
-  EXPECT_EQ(Contents(root_ + "/a.txt"), "");
+  EXPECT_EQ(ReadWholeFile(root_ + "/a.txt"), "");
 }
 
 struct TWritePiecesCase {
@@ -132,45 +101,45 @@ TEST_F(DiskFileTest, WritesWholeBuffersAndLongTextsInOneCall) {
     }
     file.CloseOut();
     EXPECT_EQ(sizes, c.writeSizes) << testing::PrintToString(c.texts);
-    EXPECT_EQ(Contents(root_ + "/a.txt"), expected);
+    EXPECT_EQ(ReadWholeFile(root_ + "/a.txt"), expected);
   }
 }
 
 TEST_F(DiskFileTest, AppendKeepsContentWhateverItEndsWith) {
   const std::string old = std::string("line\r\n\x1a\x1a\0", 9);
-  Store(root_ + "/a.txt", old);
+  WriteWholeFile(root_ + "/a.txt", old);
   DiskFile file;
   file.Bind(root_ + "/a.txt");
   file.OpenAppend();
   EXPECT_EQ(file.SizeInBytes(), 9);
   file.PutText("more");
   file.CloseOut();
-  EXPECT_EQ(Contents(root_ + "/a.txt"), old + "more");
+  EXPECT_EQ(ReadWholeFile(root_ + "/a.txt"), old + "more");
 }
 
 TEST_F(DiskFileTest, AppendOnAMissingFileIsFileNotFound) {
   DiskFile file;
   file.Bind(root_ + "/missing.txt");
-  EXPECT_EQ(FailureOf([&] { file.OpenAppend(); }),
+  EXPECT_EQ(RaisedInOutError([&] { file.OpenAppend(); }),
             std::make_pair(2, std::string("File not found")));
   EXPECT_EQ(file.State(), DiskFile::TState::Closed);
-  EXPECT_EQ(FailureOf([&] { file.OpenExisting(); }).first, 2);
+  EXPECT_EQ(RaisedInOutError([&] { file.OpenExisting(); }).first, 2);
 }
 
 TEST_F(DiskFileTest, CreateInAMissingFolderIsInvalidFilename) {
   DiskFile file;
   file.Bind(root_ + "/missing/a.txt");
-  EXPECT_EQ(FailureOf([&] { file.OpenCreate(); }),
+  EXPECT_EQ(RaisedInOutError([&] { file.OpenCreate(); }),
             std::make_pair(3, std::string("Invalid filename")));
   file.Bind(root_ + "/missing/deeper/a.txt");
-  EXPECT_EQ(FailureOf([&] { file.OpenAppend(); }).first, 3);
+  EXPECT_EQ(RaisedInOutError([&] { file.OpenAppend(); }).first, 3);
 }
 
 TEST_F(DiskFileTest, AFileInPlaceOfTheFolderIsInvalidFilename) {
-  Store(root_ + "/plain", "x");
+  WriteWholeFile(root_ + "/plain", "x");
   DiskFile file;
   file.Bind(root_ + "/plain/a.txt");
-  EXPECT_EQ(FailureOf([&] { file.OpenCreate(); }).first, 3);
+  EXPECT_EQ(RaisedInOutError([&] { file.OpenCreate(); }).first, 3);
 }
 
 int gReader = -1;  // the reading end of a FIFO, while a case needs one
@@ -192,7 +161,7 @@ TEST_F(DiskFileTest, AnythingButARegularFileIsAccessDeniedAtOnce) {
        }},
       {"link to a file",
        [](const std::string& root) {
-         Store(root + "/target", "kept");
+         WriteWholeFile(root + "/target", "kept");
          symlink((root + "/target").c_str(), (root + "/a.txt").c_str());
          return root + "/a.txt";
        }},
@@ -222,13 +191,13 @@ TEST_F(DiskFileTest, AnythingButARegularFileIsAccessDeniedAtOnce) {
     file.Bind(c.plant(root_));
     const std::string target = root_ + "/target";
     const bool targetWasThere = std::filesystem::exists(target);
-    EXPECT_EQ(FailureOf([&] { file.OpenCreate(); }), denied) << c.name;
-    EXPECT_EQ(FailureOf([&] { file.OpenAppend(); }), denied) << c.name;
-    EXPECT_EQ(FailureOf([&] { file.OpenExisting(); }), denied) << c.name;
+    EXPECT_EQ(RaisedInOutError([&] { file.OpenCreate(); }), denied) << c.name;
+    EXPECT_EQ(RaisedInOutError([&] { file.OpenAppend(); }), denied) << c.name;
+    EXPECT_EQ(RaisedInOutError([&] { file.OpenExisting(); }), denied) << c.name;
     EXPECT_EQ(file.State(), DiskFile::TState::Closed) << c.name;
     EXPECT_EQ(std::filesystem::exists(target), targetWasThere) << c.name;
     if (targetWasThere) {
-      EXPECT_EQ(Contents(target), "kept") << c.name;
+      EXPECT_EQ(ReadWholeFile(target), "kept") << c.name;
     }
     if (gReader >= 0) close(std::exchange(gReader, -1));
   }
@@ -238,7 +207,7 @@ TEST_F(DiskFileTest, AnythingButARegularFileIsAccessDeniedAtOnce) {
 TEST_F(DiskFileTest, ANameHoldingANulByteIsInvalidFilename) {
   DiskFile file;
   file.Bind(root_ + std::string("/a\0b.txt", 8));
-  EXPECT_EQ(FailureOf([&] { file.OpenCreate(); }),
+  EXPECT_EQ(RaisedInOutError([&] { file.OpenCreate(); }),
             std::make_pair(3, std::string("Invalid filename")));
   EXPECT_FALSE(std::filesystem::exists(root_ + "/a"));
 }
@@ -275,7 +244,7 @@ TEST_F(DiskFileTest, InterruptedWritesAreRetriedAndShortWritesContinued) {
   file.OpenCreate();
   file.PutText(std::string(50, 'k'));
   file.CloseOut();
-  EXPECT_EQ(Contents(root_ + "/a.txt"), std::string(50, 'k'));
+  EXPECT_EQ(ReadWholeFile(root_ + "/a.txt"), std::string(50, 'k'));
 }
 
 TEST_F(DiskFileTest, CloseIsNeverRetried) {
@@ -283,25 +252,25 @@ TEST_F(DiskFileTest, CloseIsNeverRetried) {
   DiskFile file;
   file.Bind(root_ + "/a.txt");
   file.OpenCreate();
-  EXPECT_EQ(FailureOf([&] { file.CloseOut(); }).first, 1117);
+  EXPECT_EQ(RaisedInOutError([&] { file.CloseOut(); }).first, 1117);
   EXPECT_EQ(deviceError.Calls(), 1);
   EXPECT_EQ(file.State(), DiskFile::TState::Closed);
 }
 
 TEST_F(DiskFileTest, WrongStatesHaveTheirCodes) {
   DiskFile file;
-  EXPECT_EQ(FailureOf([&] { file.OpenCreate(); }),
+  EXPECT_EQ(RaisedInOutError([&] { file.OpenCreate(); }),
             std::make_pair(102, std::string("I/O error 102")));
-  EXPECT_EQ(FailureOf([&] { file.RemoveFile(); }).first, 102);
+  EXPECT_EQ(RaisedInOutError([&] { file.RemoveFile(); }).first, 102);
   file.Bind(root_ + "/a.txt");
-  EXPECT_EQ(FailureOf([&] { file.PutText("x"); }).first, 103);
-  EXPECT_EQ(FailureOf([&] { file.CloseOut(); }).first, 103);
-  EXPECT_EQ(FailureOf([&] { file.SizeInBytes(); }).first, 103);
+  EXPECT_EQ(RaisedInOutError([&] { file.PutText("x"); }).first, 103);
+  EXPECT_EQ(RaisedInOutError([&] { file.CloseOut(); }).first, 103);
+  EXPECT_EQ(RaisedInOutError([&] { file.SizeInBytes(); }).first, 103);
   file.OpenCreate();
   file.CloseOut();
   file.OpenExisting();
   EXPECT_EQ(file.State(), DiskFile::TState::OpenForReadingAndWriting);
-  EXPECT_EQ(FailureOf([&] { file.PutText("x"); }).first, 105);
+  EXPECT_EQ(RaisedInOutError([&] { file.PutText("x"); }).first, 105);
   EXPECT_EQ(file.SizeInBytes(), 0);
   file.CloseOut();
 }
@@ -314,26 +283,26 @@ TEST_F(DiskFileTest, OpeningAnOpenFileClosesItFirst) {
   file.OpenAppend();
   file.PutText("+more");
   file.CloseOut();
-  EXPECT_EQ(Contents(root_ + "/a.txt"), "kept+more");
+  EXPECT_EQ(ReadWholeFile(root_ + "/a.txt"), "kept+more");
 }
 
 TEST_F(DiskFileTest, SizeOfAnExistingFile) {
-  Store(root_ + "/a.txt", std::string(1000, 'z'));
+  WriteWholeFile(root_ + "/a.txt", std::string(1000, 'z'));
   DiskFile file;
   file.Bind(root_ + "/a.txt");
   file.OpenExisting();
   EXPECT_EQ(file.SizeInBytes(), 1000);
   file.CloseOut();
-  EXPECT_EQ(Contents(root_ + "/a.txt").size(), 1000u);
+  EXPECT_EQ(ReadWholeFile(root_ + "/a.txt").size(), 1000u);
 }
 
 TEST_F(DiskFileTest, RemoveDeletesTheFile) {
-  Store(root_ + "/a.txt", "x");
+  WriteWholeFile(root_ + "/a.txt", "x");
   DiskFile file;
   file.Bind(root_ + "/a.txt");
   file.RemoveFile();
   EXPECT_FALSE(std::filesystem::exists(root_ + "/a.txt"));
-  EXPECT_EQ(FailureOf([&] { file.RemoveFile(); }).first, 2);
+  EXPECT_EQ(RaisedInOutError([&] { file.RemoveFile(); }).first, 2);
 }
 
 TEST_F(DiskFileTest, DestructorWritesOutWhatIsBuffered) {
@@ -343,13 +312,13 @@ TEST_F(DiskFileTest, DestructorWritesOutWhatIsBuffered) {
     file.OpenCreate();
     file.PutText("buffered");
   }
-  EXPECT_EQ(Contents(root_ + "/a.txt"), "buffered");
+  EXPECT_EQ(ReadWholeFile(root_ + "/a.txt"), "buffered");
 }
 
 TEST_F(DiskFileTest, OverlongPathIsRefused) {
   DiskFile file;
   file.Bind(root_ + "/" + std::string(300, 'n'));
-  EXPECT_EQ(FailureOf([&] { file.OpenCreate(); }),
+  EXPECT_EQ(RaisedInOutError([&] { file.OpenCreate(); }),
             std::make_pair(206, std::string("I/O error 206")));
 }
 

@@ -6,10 +6,12 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
 #include <string>
 
 #include "base/exceptions.h"
+#include "support/file_contents.h"
+#include "support/raised_message.h"
+#include "support/temp_folder.h"
 
 namespace {
 
@@ -51,22 +53,11 @@ INSTANTIATE_TEST_SUITE_P(Cases, IncludeSeparatorTest,
                                          TPathCase{"/capture/", "/capture/"}, TPathCase{"", ""},
                                          TPathCase{"/", "/"}, TPathCase{"a", "a/"}));
 
-class TemporaryFolder : public testing::Test {
- protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/tarnock-paths-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    root_ = pattern;
-  }
-  void TearDown() override { std::filesystem::remove_all(root_); }
-  std::string root_;
-};
-
-using PresenceTest = TemporaryFolder;
+using PresenceTest = TempFolderTest;
 
 TEST_F(PresenceTest, TellsFilesFromDirectories) {
   const std::string file = root_ + "/file.txt";
-  std::ofstream(file) << "x";
+  WriteWholeFile(file, "x");
   EXPECT_TRUE(FileIsPresent(file));
   EXPECT_FALSE(DirectoryIsPresent(file));
   EXPECT_TRUE(DirectoryIsPresent(root_));
@@ -79,7 +70,7 @@ TEST_F(PresenceTest, TellsFilesFromDirectories) {
   EXPECT_FALSE(FileIsPresent(file + "/below"));
 }
 
-using CreateDirectoryChainTest = TemporaryFolder;
+using CreateDirectoryChainTest = TempFolderTest;
 
 TEST_F(CreateDirectoryChainTest, CreatesEveryMissingLevel) {
   CreateDirectoryChain(root_ + "/capture/2026/12");
@@ -101,12 +92,7 @@ TEST_F(CreateDirectoryChainTest, ExistingDirectoryAndRootStopTheChain) {
 }
 
 TEST_F(CreateDirectoryChainTest, EmptyTextRaises) {
-  try {
-    CreateDirectoryChain("");
-    FAIL();
-  } catch (const Exception& error) {
-    EXPECT_STREQ(error.what(), "Unable to create directory");
-  }
+  EXPECT_EQ(RaisedMessage([] { CreateDirectoryChain(""); }), "Unable to create directory");
 }
 
 TEST_F(CreateDirectoryChainTest, MissingRelativeNameReachesTheEmptyParent) {
@@ -124,7 +110,7 @@ TEST_F(CreateDirectoryChainTest, MissingRelativeNameReachesTheEmptyParent) {
 
 TEST_F(CreateDirectoryChainTest, PlatformRefusalIsSilent) {
   const std::string file = root_ + "/file";
-  std::ofstream(file) << "x";
+  WriteWholeFile(file, "x");
   EXPECT_NO_THROW(CreateDirectoryChain(file + "/below/deeper"));
   EXPECT_FALSE(DirectoryIsPresent(file + "/below"));
 }

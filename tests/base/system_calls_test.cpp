@@ -2,40 +2,29 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <stdlib.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "support/fault_injection.h"
+#include "support/file_contents.h"
+#include "support/temp_folder.h"
 
 namespace {
 
-class SystemCallsTest : public testing::Test {
+class SystemCallsTest : public TempFolderTest {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/tarnock-calls-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    root_ = pattern;
-    path_ = root_ + "/a.txt";
-    std::ofstream(path_) << "content";
+    TempFolderTest::SetUp();
+    if (HasFatalFailure()) return;
+    WriteWholeFile(path_, "content");
   }
-  void TearDown() override { std::filesystem::remove_all(root_); }
 
-  std::string Stored() {
-    std::ifstream in(path_, std::ios::binary);
-    std::stringstream all;
-    all << in.rdbuf();
-    return all.str();
-  }
   int OpenForWriting() { return ::open(path_.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC); }
 
-  std::string root_;
-  std::string path_;
+  std::string path_ = root_ + "/a.txt";
 };
 
 TFault InterruptEveryCall() {
@@ -87,7 +76,7 @@ TEST_F(SystemCallsTest, WriteAllContinuesShortAndInterruptedWrites) {
     EXPECT_EQ(interrupted.Calls(), 2);
   }
   ::close(handle);
-  EXPECT_EQ(Stored(), "0123456789abc");
+  EXPECT_EQ(ReadWholeFile(path_), "0123456789abc");
 }
 
 TEST_F(SystemCallsTest, WriteAllReportsAFailureAndAWriteThatTakesNothing) {
@@ -105,7 +94,7 @@ TEST_F(SystemCallsTest, WriteAllReportsAFailureAndAWriteThatTakesNothing) {
     EXPECT_EQ(errno, ENOSPC);
   }
   ::close(handle);
-  EXPECT_EQ(Stored(), "0123");
+  EXPECT_EQ(ReadWholeFile(path_), "0123");
 }
 
 struct TCloseCase {

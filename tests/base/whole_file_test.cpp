@@ -2,66 +2,34 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <filesystem>
-#include <fstream>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "base/exceptions.h"
 #include "base/system_calls.h"
 #include "support/fault_injection.h"
+#include "support/file_contents.h"
+#include "support/raised_message.h"
+#include "support/temp_folder.h"
 
 namespace {
 
 using TStrings = std::vector<std::string>;
 
-class WholeFileTest : public testing::Test {
+class WholeFileTest : public TempFolderTest {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/tarnock-whole-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    root_ = pattern;
-    path_ = root_ + "/tarnock.ini";
-  }
-  void TearDown() override { std::filesystem::remove_all(root_); }
-
-  void Store(const std::string& bytes) { std::ofstream(path_, std::ios::binary) << bytes; }
-  std::string Stored() {
-    std::ifstream in(path_, std::ios::binary);
-    std::stringstream all;
-    all << in.rdbuf();
-    return all.str();
-  }
   // Names in the folder other than the file itself: no temporary is left.
-  TStrings Leftovers() {
-    TStrings names;
-    for (const auto& entry : std::filesystem::directory_iterator(root_)) {
-      if (entry.path().filename() != "tarnock.ini") names.push_back(entry.path().filename());
-    }
-    return names;
-  }
+  TStrings Leftovers() const { return NamesBesides("tarnock.ini"); }
 
-  std::string root_;
-  std::string path_;
+  std::string path_ = root_ + "/tarnock.ini";
 };
-
-template <typename Action>
-std::string FailureOf(Action action) {
-  try {
-    action();
-  } catch (const Exception& error) {
-    return error.what();
-  }
-  return "no failure";
-}
 
 // A failure at each step of a replacement leaves the old file byte for byte.
 struct TFailingStep {
@@ -74,16 +42,16 @@ class AtomicReplaceTest : public WholeFileTest, public testing::WithParamInterfa
 
 TEST_P(AtomicReplaceTest, FailedReplaceLeavesTheOldFileWhole) {
   const std::string before = "; keep\n[Ports]\n9100=/a,f,F,0,\n9101=/b,f,F,0,x\n[File]\nx=1\n";
-  Store(before);
+  WriteWholeFile(path_, before);
   {
     const std::shared_ptr<void> failure = GetParam().inject();
     // Twice: a failed replacement leaves nothing in the way of the next.
-    EXPECT_EQ(FailureOf([&] { ReplaceWholeFile(path_, "[Ports]\n9200=/new,f,T,1,\n", 0666); }),
+    EXPECT_EQ(RaisedMessage([&] { ReplaceWholeFile(path_, "[Ports]\n9200=/new,f,T,1,\n", 0666); }),
               "Unable to write to " + path_);
-    EXPECT_EQ(FailureOf([&] { ReplaceWholeFile(path_, before + "9300=x\n", 0666); }),
+    EXPECT_EQ(RaisedMessage([&] { ReplaceWholeFile(path_, before + "9300=x\n", 0666); }),
               "Unable to write to " + path_);
   }
-  EXPECT_EQ(Stored(), before);
+  EXPECT_EQ(ReadWholeFile(path_), before);
   EXPECT_TRUE(Leftovers().empty());
 }
 
@@ -127,16 +95,16 @@ TEST_F(WholeFileTest, AbandonedTemporariesOfEndedSaversAreRemoved) {
   const TStrings kept = {"tarnock.ini." + running + ".1.tmp", "tarnock.ini.x.1.tmp",
                          "tarnock.ini." + ended + ".tmp", "other.ini." + ended + ".1.tmp",
                          "tarnock.ini." + ended + ".1.tmp.keep"};
-  Store("[Ports]\n");
-  for (const std::string& name : removed) std::ofstream(root_ + "/" + name) << "half";
-  for (const std::string& name : kept) std::ofstream(root_ + "/" + name) << "other";
+  WriteWholeFile(path_, "[Ports]\n");
+  for (const std::string& name : removed) WriteWholeFile(root_ + "/" + name, "half");
+  for (const std::string& name : kept) WriteWholeFile(root_ + "/" + name, "other");
   RemoveAbandonedTemporaries(path_);
   TStrings left = Leftovers();
   std::sort(left.begin(), left.end());
   TStrings expected = kept;
   std::sort(expected.begin(), expected.end());
   EXPECT_EQ(left, expected);
-  EXPECT_EQ(Stored(), "[Ports]\n");
+  EXPECT_EQ(ReadWholeFile(path_), "[Ports]\n");
 }
 
 }  // namespace

@@ -7,63 +7,30 @@
 
 #include <cerrno>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "base/exceptions.h"
 #include "base/system_calls.h"
 #include "support/fault_injection.h"
+#include "support/file_contents.h"
+#include "support/raised_message.h"
+#include "support/temp_folder.h"
 
 namespace {
 
 using TStrings = std::vector<std::string>;
 
-std::string Contents(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream all;
-  all << in.rdbuf();
-  return all.str();
-}
-
-class IniFileTest : public testing::Test {
+class IniFileTest : public TempFolderTest {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/tarnock-ini-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    root_ = pattern;
-    path_ = root_ + "/tarnock.ini";
-  }
-  void TearDown() override { std::filesystem::remove_all(root_); }
-
-  void Store(const std::string& bytes) { std::ofstream(path_, std::ios::binary) << bytes; }
-  std::string Stored() { return Contents(path_); }
   // Names in the folder other than the settings file: no temporary is left.
-  TStrings Leftovers() {
-    TStrings names;
-    for (const auto& entry : std::filesystem::directory_iterator(root_)) {
-      if (entry.path().filename() != "tarnock.ini") names.push_back(entry.path().filename());
-    }
-    return names;
-  }
+  TStrings Leftovers() const { return NamesBesides("tarnock.ini"); }
   TIniFile Ini() { return TIniFile(path_); }
 
-  std::string root_;
-  std::string path_;
+  std::string path_ = root_ + "/tarnock.ini";
 };
-
-template <typename Action>
-std::string FailureOf(Action action) {
-  try {
-    action();
-  } catch (const Exception& error) {
-    return error.what();
-  }
-  return "no failure";
-}
 
 TEST_F(IniFileTest, MissingFileGivesEveryDefault) {
   TIniFile ini = Ini();
@@ -86,7 +53,7 @@ TEST_F(IniFileTest, CreationTouchesNoFile) {
 }
 
 TEST_F(IniFileTest, SectionsAndKeysMatchWithoutRegardToCase) {
-  Store("[ports]\nKEY=Value\n[Window]\ntop=5\n");
+  WriteWholeFile(path_, "[ports]\nKEY=Value\n[Window]\ntop=5\n");
   TIniFile ini = Ini();
   EXPECT_EQ(ini.ReadText("PORTS", "key", ""), "Value");
   EXPECT_EQ(ini.ReadNumber("WINDOW", "Top", 10), 5);
@@ -94,7 +61,7 @@ TEST_F(IniFileTest, SectionsAndKeysMatchWithoutRegardToCase) {
 }
 
 TEST_F(IniFileTest, BlanksAroundNamesAndValuesAreTrimmedAndQuotesKept) {
-  Store("  [ Ports ]  \n\t 9100 \t=  /cap,f,F,0,  x  \t\nq=\"quoted\"\n");
+  WriteWholeFile(path_, "  [ Ports ]  \n\t 9100 \t=  /cap,f,F,0,  x  \t\nq=\"quoted\"\n");
   TIniFile ini = Ini();
   EXPECT_EQ(ini.ReadText("Ports", "9100", ""), "/cap,f,F,0,  x");
   EXPECT_EQ(ini.ReadText("Ports", " 9100 ", ""), "/cap,f,F,0,  x");
@@ -102,16 +69,16 @@ TEST_F(IniFileTest, BlanksAroundNamesAndValuesAreTrimmedAndQuotesKept) {
 }
 
 TEST_F(IniFileTest, KeysAreListedInFileOrderWithDuplicates) {
-  Store(
-      "[Ports]\n9102=c\n9100=a\n; comment\n9101=b\n9100=again\nnot a key\n=novalue\n"
-      "[Other]\nx=1\n");
+  WriteWholeFile(path_,
+                 "[Ports]\n9102=c\n9100=a\n; comment\n9101=b\n9100=again\nnot a key\n=novalue\n"
+                 "[Other]\nx=1\n");
   TStrings keys;
   Ini().ListKeys("Ports", keys);
   EXPECT_EQ(keys, (TStrings{"9102", "9100", "9101", "9100"}));
 }
 
 TEST_F(IniFileTest, FirstOfDuplicateKeysIsRead) {
-  Store("[Ports]\n9100=first\n9100=second\n");
+  WriteWholeFile(path_, "[Ports]\n9100=first\n9100=second\n");
   EXPECT_EQ(Ini().ReadText("Ports", "9100", ""), "first");
 }
 
@@ -128,7 +95,7 @@ class ListEntriesTest : public IniFileTest, public testing::WithParamInterface<T
 // regard to case) or is appended; a key with an empty value removes that
 // line; every other line stays.
 TEST_P(ListEntriesTest, UpdatesTheGivenList) {
-  Store(GetParam().file);
+  WriteWholeFile(path_, GetParam().file);
   TStrings entries = GetParam().given;
   Ini().ListEntries("Ports", entries);
   EXPECT_EQ(entries, GetParam().expected);
@@ -165,14 +132,14 @@ TEST_F(IniFileTest, EveryKeyIsListedWholeBeyondSixteenKibibytes) {
     file += key + "=v\n";
     expected.push_back(key);
   }
-  Store(file);
+  WriteWholeFile(path_, file);
   TStrings keys;
   Ini().ListKeys("Ports", keys);
   EXPECT_EQ(keys, expected);
 }
 
 TEST_F(IniFileTest, LongValueIsCutTo2047Bytes) {
-  Store("[S]\nk=" + std::string(3000, 'v') + "\n");
+  WriteWholeFile(path_, "[S]\nk=" + std::string(3000, 'v') + "\n");
   TIniFile ini = Ini();
   EXPECT_EQ(ini.ReadText("S", "k", ""), std::string(2047, 'v'));
   TStrings entries;
@@ -183,7 +150,7 @@ TEST_F(IniFileTest, LongValueIsCutTo2047Bytes) {
 }
 
 TEST_F(IniFileTest, CarriageReturnLineEndsAreRead) {
-  Store("[Window]\r\nTop=32\r\nLeft=0x20\r\n\r\n[File]\r\nDeleteIfEmpty=0\r\n");
+  WriteWholeFile(path_, "[Window]\r\nTop=32\r\nLeft=0x20\r\n\r\n[File]\r\nDeleteIfEmpty=0\r\n");
   TIniFile ini = Ini();
   EXPECT_EQ(ini.ReadNumber("Window", "Top", 10), 32);
   EXPECT_EQ(ini.ReadNumber("Window", "Left", 10), 32);
@@ -194,11 +161,11 @@ TEST_F(IniFileTest, CarriageReturnLineEndsAreRead) {
 }
 
 TEST_F(IniFileTest, CarriageReturnFileKeepsItsLineEndsOnWrite) {
-  Store("[Window]\r\nTop=1\r\n");
+  WriteWholeFile(path_, "[Window]\r\nTop=1\r\n");
   TIniFile ini = Ini();
   ini.WriteNumber("Window", "Left", 7);
   ini.WriteFlag("File", "DeleteIfEmpty", false);
-  EXPECT_EQ(Stored(), "[Window]\r\nTop=1\r\nLeft=7\r\n[File]\r\nDeleteIfEmpty=0\r\n");
+  EXPECT_EQ(ReadWholeFile(path_), "[Window]\r\nTop=1\r\nLeft=7\r\n[File]\r\nDeleteIfEmpty=0\r\n");
 }
 
 struct TNumberCase {
@@ -208,7 +175,7 @@ struct TNumberCase {
 class ReadNumberTest : public IniFileTest, public testing::WithParamInterface<TNumberCase> {};
 
 TEST_P(ReadNumberTest, ReadsTheIntegerSyntaxWithTheDefault) {
-  Store("[Window]\nTop=" + GetParam().text + "\n");
+  WriteWholeFile(path_, "[Window]\nTop=" + GetParam().text + "\n");
   EXPECT_EQ(Ini().ReadNumber("Window", "Top", 10), GetParam().value);
 }
 
@@ -228,7 +195,7 @@ struct TFlagCase {
 class ReadFlagTest : public IniFileTest, public testing::WithParamInterface<TFlagCase> {};
 
 TEST_P(ReadFlagTest, IsAnIntegerNotZero) {
-  Store("[File]\nDeleteIfEmpty=" + GetParam().text + "\n");
+  WriteWholeFile(path_, "[File]\nDeleteIfEmpty=" + GetParam().text + "\n");
   EXPECT_EQ(Ini().ReadFlag("File", "DeleteIfEmpty", GetParam().defaultValue), GetParam().value);
 }
 
@@ -247,7 +214,8 @@ TEST_F(IniFileTest, WritesCreateFileSectionAndKey) {
   ini.WriteNumber("Window", "Left", 10);
   ini.WriteNumber("Window", "Height", 151);
   ini.WriteFlag("File", "DeleteIfEmpty", true);
-  EXPECT_EQ(Stored(), "[Window]\nTop=-5\nLeft=10\nHeight=151\n[File]\nDeleteIfEmpty=1\n");
+  EXPECT_EQ(ReadWholeFile(path_),
+            "[Window]\nTop=-5\nLeft=10\nHeight=151\n[File]\nDeleteIfEmpty=1\n");
   EXPECT_EQ(ini.ReadNumber("Window", "Top", 10), -5);
   EXPECT_TRUE(Leftovers().empty());
 }
@@ -255,39 +223,39 @@ TEST_F(IniFileTest, WritesCreateFileSectionAndKey) {
 TEST_F(IniFileTest, WriteKeepsEveryOtherLineAsItWas) {
   const std::string before =
       "; Tarnock settings\n\n[Window]\nTop = 3\n  # note\n\nLeft=4\n\n[Ports]\n9100=/a,f,F,0,\n";
-  Store(before);
+  WriteWholeFile(path_, before);
   TIniFile ini = Ini();
   ini.WriteNumber("window", "TOP", 12);
   EXPECT_EQ(
-      Stored(),
+      ReadWholeFile(path_),
       "; Tarnock settings\n\n[Window]\nTOP=12\n  # note\n\nLeft=4\n\n[Ports]\n9100=/a,f,F,0,\n");
   ini.WriteNumber("Window", "Height", 200);
-  EXPECT_EQ(Stored(),
+  EXPECT_EQ(ReadWholeFile(path_),
             "; Tarnock settings\n\n[Window]\nTOP=12\n  # note\n\nLeft=4\nHeight=200\n\n[Ports]\n"
             "9100=/a,f,F,0,\n");
 }
 
 TEST_F(IniFileTest, WriteToAnEmptySectionGoesBelowItsHeader) {
-  Store("[Ports]\n; none yet\n[File]\nDeleteIfEmpty=1");
+  WriteWholeFile(path_, "[Ports]\n; none yet\n[File]\nDeleteIfEmpty=1");
   TIniFile ini = Ini();
   ini.WriteText("Ports", "9100", "/a,f,F,0,");
   ini.WriteText("Other", "k", "v");
-  EXPECT_EQ(Stored(),
+  EXPECT_EQ(ReadWholeFile(path_),
             "[Ports]\n9100=/a,f,F,0,\n; none yet\n[File]\nDeleteIfEmpty=1\n[Other]\nk=v\n");
 }
 
 TEST_F(IniFileTest, WriteUpdatesTheFirstOfDuplicateKeys) {
-  Store("[Ports]\n9100=old\n9100=older\n");
+  WriteWholeFile(path_, "[Ports]\n9100=old\n9100=older\n");
   TIniFile ini = Ini();
   ini.WriteText("Ports", "9100", "new");
   EXPECT_EQ(ini.ReadText("Ports", "9100", ""), "new");
-  EXPECT_EQ(Stored(), "[Ports]\n9100=new\n9100=older\n");
+  EXPECT_EQ(ReadWholeFile(path_), "[Ports]\n9100=new\n9100=older\n");
 }
 
 TEST_F(IniFileTest, EmptyValueIsWrittenAndNotListed) {
   TIniFile ini = Ini();
   ini.WriteText("Ports", "9100", "");
-  EXPECT_EQ(Stored(), "[Ports]\n9100=\n");
+  EXPECT_EQ(ReadWholeFile(path_), "[Ports]\n9100=\n");
   TStrings entries;
   ini.ListEntries("Ports", entries);
   EXPECT_TRUE(entries.empty());
@@ -297,10 +265,12 @@ TEST_F(IniFileTest, EmptyValueIsWrittenAndNotListed) {
 }
 
 TEST_F(IniFileTest, DropSectionRemovesItWithAllItsLines) {
-  Store("[Window]\nTop=1\n[Ports]\n9100=a\n; port comment\n9101=b\n[ports]\n9102=c\n[File]\nx=1\n");
+  WriteWholeFile(
+      path_,
+      "[Window]\nTop=1\n[Ports]\n9100=a\n; port comment\n9101=b\n[ports]\n9102=c\n[File]\nx=1\n");
   TIniFile ini = Ini();
   ini.DropSection("PORTS");
-  EXPECT_EQ(Stored(), "[Window]\nTop=1\n[File]\nx=1\n");
+  EXPECT_EQ(ReadWholeFile(path_), "[Window]\nTop=1\n[File]\nx=1\n");
 }
 
 TEST_F(IniFileTest, DropOfAMissingSectionWritesNothing) {
@@ -312,49 +282,54 @@ TEST_F(IniFileTest, DropOfAMissingSectionWritesNothing) {
 }
 
 TEST_F(IniFileTest, ReplaceSectionWritesTheWholeListInOnePiece) {
-  Store("[Window]\nTop=1\n[Ports]\n; the ports\n9100=a\n9101=b\n\n[File]\nx=1\n[PORTS]\n9102=c\n");
+  WriteWholeFile(
+      path_,
+      "[Window]\nTop=1\n[Ports]\n; the ports\n9100=a\n9101=b\n\n[File]\nx=1\n[PORTS]\n9102=c\n");
   TIniFile ini = Ini();
   ini.ReplaceSection("Ports", {{"9200", "/a,f,F,0,"}, {"9201", "/b,g,T,3,a,b,c"}});
-  EXPECT_EQ(Stored(),
+  EXPECT_EQ(ReadWholeFile(path_),
             "[Window]\nTop=1\n[Ports]\n; the ports\n9200=/a,f,F,0,\n9201=/b,g,T,3,a,b,c\n\n[File]\n"
             "x=1\n");
   TStrings entries;
   ini.ListEntries("Ports", entries);
   EXPECT_EQ(entries, (TStrings{"9200=/a,f,F,0,", "9201=/b,g,T,3,a,b,c"}));
   ini.ReplaceSection("Ports", {});
-  EXPECT_EQ(Stored(), "[Window]\nTop=1\n[File]\nx=1\n");
+  EXPECT_EQ(ReadWholeFile(path_), "[Window]\nTop=1\n[File]\nx=1\n");
   ini.ReplaceSection("Ports", {{"1", "x"}});
-  EXPECT_EQ(Stored(), "[Window]\nTop=1\n[File]\nx=1\n[Ports]\n1=x\n");
+  EXPECT_EQ(ReadWholeFile(path_), "[Window]\nTop=1\n[File]\nx=1\n[Ports]\n1=x\n");
 }
 
 TEST_F(IniFileTest, UnwritableLocationsRaiseUnableToWrite) {
   const std::string missingFolder = root_ + "/missing/tarnock.ini";
-  EXPECT_EQ(FailureOf([&] { TIniFile(missingFolder).WriteText("Ports", "1", "x"); }),
+  EXPECT_EQ(RaisedMessage([&] { TIniFile(missingFolder).WriteText("Ports", "1", "x"); }),
             "Unable to write to " + missingFolder);
-  std::ofstream(root_ + "/plain") << "x";
+  WriteWholeFile(root_ + "/plain", "x");
   const std::string folderIsFile = root_ + "/plain/tarnock.ini";
-  EXPECT_EQ(FailureOf([&] { TIniFile(folderIsFile).WriteNumber("Window", "Top", 1); }),
+  EXPECT_EQ(RaisedMessage([&] { TIniFile(folderIsFile).WriteNumber("Window", "Top", 1); }),
             "Unable to write to " + folderIsFile);
   ASSERT_EQ(mkdir(path_.c_str(), 0777), 0);
-  EXPECT_EQ(FailureOf([&] { Ini().WriteFlag("File", "DeleteIfEmpty", true); }),
+  EXPECT_EQ(RaisedMessage([&] { Ini().WriteFlag("File", "DeleteIfEmpty", true); }),
             "Unable to write to " + path_);
-  EXPECT_EQ(FailureOf([&] {
+  EXPECT_EQ(RaisedMessage([&] {
               Ini().ReplaceSection("Ports", {{"1", "x"}});
             }),
             "Unable to write to " + path_);
-  EXPECT_EQ(FailureOf([&] { Ini().ReadText("Ports", "1", "d"); }), "File access denied");
+  EXPECT_EQ(RaisedMessage([&] { Ini().ReadText("Ports", "1", "d"); }), "File access denied");
 }
 
 TEST_F(IniFileTest, TextsTheFormatCannotHoldAreRefused) {
-  Store("[Ports]\n9100=a\n");
+  WriteWholeFile(path_, "[Ports]\n9100=a\n");
   const std::string failure = "Unable to write to " + path_;
   TIniFile ini = Ini();
-  EXPECT_EQ(FailureOf([&] { ini.WriteText("Ports", "9101", "a\nb"); }), failure);
-  EXPECT_EQ(FailureOf([&] { ini.WriteText("Ports", "a=b", "x"); }), failure);
-  EXPECT_EQ(FailureOf([&] { ini.WriteText("Po]rts", "1", "x"); }), failure);
-  EXPECT_EQ(FailureOf([&] { ini.WriteText("Ports", " ", "x"); }), failure);
-  EXPECT_EQ(FailureOf([&] { ini.ReplaceSection("Ports", {{"1", "x"}, {"[2", "y"}}); }), failure);
-  EXPECT_EQ(Stored(), "[Ports]\n9100=a\n");
+  EXPECT_EQ(RaisedMessage([&] { ini.WriteText("Ports", "9101", "a\nb"); }), failure);
+  EXPECT_EQ(RaisedMessage([&] { ini.WriteText("Ports", "a=b", "x"); }), failure);
+  EXPECT_EQ(RaisedMessage([&] { ini.WriteText("Po]rts", "1", "x"); }), failure);
+  EXPECT_EQ(RaisedMessage([&] { ini.WriteText("Ports", " ", "x"); }), failure);
+  EXPECT_EQ(RaisedMessage([&] {
+              ini.ReplaceSection("Ports", {{"1", "x"}, {"[2", "y"}});
+            }),
+            failure);
+  EXPECT_EQ(ReadWholeFile(path_), "[Ports]\n9100=a\n");
 }
 
 std::shared_ptr<void> EveryCallFails(TFileCall call, int error) {
@@ -401,24 +376,24 @@ TEST_F(IniFileTest, UnreadableExistingFileIsReportedAndNeverReplaced) {
   };
   for (const TUnreadableCase& c : cases) {
     std::filesystem::remove_all(path_);
-    Store("[Ports]\n9100=a\n");
+    WriteWholeFile(path_, "[Ports]\n9100=a\n");
     const auto before = std::filesystem::status(path_).type();
     {
       const std::shared_ptr<void> spoiled = c.spoil(path_);
-      EXPECT_EQ(FailureOf([&] { Ini().ReadText("Ports", "9100", "d"); }), c.message) << c.name;
-      EXPECT_EQ(FailureOf([&] { Ini().WriteText("Ports", "9101", "b"); }),
+      EXPECT_EQ(RaisedMessage([&] { Ini().ReadText("Ports", "9100", "d"); }), c.message) << c.name;
+      EXPECT_EQ(RaisedMessage([&] { Ini().WriteText("Ports", "9101", "b"); }),
                 "Unable to write to " + path_)
           << c.name;
     }
     if (std::filesystem::status(path_).type() == before &&
         std::filesystem::file_size(path_) < 100) {
-      EXPECT_EQ(Stored(), "[Ports]\n9100=a\n") << c.name;
+      EXPECT_EQ(ReadWholeFile(path_), "[Ports]\n9100=a\n") << c.name;
     }
   }
 }
 
 TEST_F(IniFileTest, RewriteKeepsThePermissionBits) {
-  Store("[Ports]\n");
+  WriteWholeFile(path_, "[Ports]\n");
   ASSERT_EQ(chmod(path_.c_str(), 0600), 0);
   Ini().WriteText("Ports", "1", "x");
   struct stat status {};
@@ -429,9 +404,9 @@ TEST_F(IniFileTest, RewriteKeepsThePermissionBits) {
 TEST_F(IniFileTest, EveryOperationSeesTheFileAsItIsNow) {
   TIniFile ini = Ini();
   EXPECT_EQ(ini.ReadText("S", "k", "d"), "d");
-  Store("[S]\nk=1\n");
+  WriteWholeFile(path_, "[S]\nk=1\n");
   EXPECT_EQ(ini.ReadText("S", "k", "d"), "1");
-  Store("[S]\nk=2\n");
+  WriteWholeFile(path_, "[S]\nk=2\n");
   EXPECT_EQ(ini.ReadText("S", "k", "d"), "2");
 }
 
@@ -440,7 +415,7 @@ TEST_F(IniFileTest, GarbageIsReadWithoutHarm) {
   for (int i = 0; i < 200000; ++i) garbage.push_back(static_cast<char>((i * 7919) % 256));
   garbage += std::string("\n[S]\nk=v\0w\n", 11) + std::string(1 << 20, '[') + "\n" +
              std::string(1 << 20, '=') + "\n[\n]\n=\n[S\nj=2\n\r\r\n";
-  Store(garbage);
+  WriteWholeFile(path_, garbage);
   TIniFile ini = Ini();
   EXPECT_EQ(ini.ReadText("S", "k", ""), std::string("v\0w", 3));
   EXPECT_EQ(ini.ReadText("S", "j", ""), "2");
@@ -450,11 +425,11 @@ TEST_F(IniFileTest, GarbageIsReadWithoutHarm) {
   ini.ListEntries("S", entries);
   ini.WriteText("S", "k", "new");
   EXPECT_EQ(ini.ReadText("S", "k", ""), "new");
-  EXPECT_EQ(Stored().size(), garbage.size());
+  EXPECT_EQ(ReadWholeFile(path_).size(), garbage.size());
 }
 
 TEST_F(IniFileTest, LinesOutsideAnySectionAreNoKeys) {
-  Store("k=outside\n[S]\nk=inside\n");
+  WriteWholeFile(path_, "k=outside\n[S]\nk=inside\n");
   TIniFile ini = Ini();
   EXPECT_EQ(ini.ReadText("S", "k", ""), "inside");
   EXPECT_EQ(ini.ReadText("", "k", "d"), "d");
@@ -479,7 +454,7 @@ TEST_P(SymbolicLinkTest, SaveWritesTheTargetAndKeepsTheLink) {
   std::filesystem::create_directories(root_ + "/real");
   std::filesystem::create_directories(root_ + "/links");
   const std::string target = root_ + "/" + c.target;
-  if (c.targetExists) std::ofstream(target) << "; kept\n[Ports]\n9100=a\n";
+  if (c.targetExists) WriteWholeFile(target, "; kept\n[Ports]\n9100=a\n");
   TStrings names = c.links;
   names.push_back(c.target);
   for (size_t i = 0; i + 1 < names.size(); ++i) {
@@ -494,7 +469,7 @@ TEST_P(SymbolicLinkTest, SaveWritesTheTargetAndKeepsTheLink) {
 
   for (size_t i = 0; i + 1 < names.size(); ++i)
     EXPECT_TRUE(std::filesystem::is_symlink(root_ + "/" + names[i])) << names[i];
-  EXPECT_EQ(Contents(target),
+  EXPECT_EQ(ReadWholeFile(target),
             c.targetExists ? "; kept\n[Ports]\n9100=a\n9101=b\n" : "[Ports]\n9101=b\n");
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(root_ + "/real"),
                           std::filesystem::directory_iterator()),
@@ -513,7 +488,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(IniFileTest, FailedSaveThroughALinkNamesTheLink) {
   std::filesystem::create_symlink(root_ + "/missing/settings.ini", path_);
-  EXPECT_EQ(FailureOf([&] { Ini().WriteText("Ports", "1", "x"); }), "Unable to write to " + path_);
+  EXPECT_EQ(RaisedMessage([&] { Ini().WriteText("Ports", "1", "x"); }),
+            "Unable to write to " + path_);
   EXPECT_TRUE(std::filesystem::is_symlink(path_));
 }
 
@@ -554,7 +530,7 @@ class SettingsLocationTest : public IniFileTest, public testing::WithParamInterf
 TEST_P(SettingsLocationTest, BesideTheExecutableOrInTheUserConfiguration) {
   const TLocationCase& c = GetParam();
   std::filesystem::create_directories(root_ + "/bin");
-  if (c.fileBeside) std::ofstream(root_ + "/bin/tarnock.ini") << "[Ports]\n";
+  if (c.fileBeside) WriteWholeFile(root_ + "/bin/tarnock.ini", "[Ports]\n");
   const std::string configHome = c.configHome ? InRoot(c.configHome) : "";
   const std::string home = c.home ? InRoot(c.home) : "";
   TEnvironmentOverride configVariable("XDG_CONFIG_HOME",

@@ -3,36 +3,24 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <cerrno>
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <QTemporaryDir>
+#include <cerrno>
 #include <filesystem>
-#include <fstream>
 #include <optional>
-#include <sstream>
 
 #include "capture/ini_file.h"
 #include "net/socket_calls.h"
 #include "net/socket_errors.h"
-#include "support/file_contents.h"
-#include "support/fake_monitor_window.h"
 #include "support/fault_injection.h"
+#include "support/file_contents.h"
 #include "support/log_lines.h"
 #include "support/loopback.h"
+#include "support/monitor_fixture.h"
 #include "support/wait.h"
 
 namespace {
-
-
-// Bytes of every value, zero bytes included, in an order that shows a
-// reordered or repeated piece.
-std::string Pattern(size_t size) {
-  std::string bytes(size, '\0');
-  for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 7 + i / 251) & 0xFF);
-  return bytes;
-}
 
 // Sends every byte while the event loop runs, so that a stream larger than
 // the socket buffers reaches the monitor living on this same thread.
@@ -73,69 +61,15 @@ int OccupyPort(uint16_t port) {
   return fd;
 }
 
-class MonitorTest : public testing::Test {
+// The monitor fixture whose settings file gets its Delete if Empty flag at
+// the start, beside whatever [Ports] lines the test wrote.
+class MonitorTest : public MonitorFixture {
  protected:
-  void SetUp() override {
-    ASSERT_TRUE(dir_.isValid());
-    port_ = FreeLoopbackPort();
-    ASSERT_NE(port_, 0);
-  }
-
-  void TearDown() override {
-    monitor_.reset();
-    for (int fd : peers_) ::close(fd);
-  }
-
-  std::string Root() const { return dir_.path().toStdString(); }
-  std::string IniPath() const { return Root() + "/tarnock.ini"; }
-  std::string CapturePath() const { return Root() + "/cap/job.txt"; }
-  std::string PortText() const { return std::to_string(port_); }
-
-  // The settings file holding only the given [Ports] lines.
-  void WritePorts(const std::vector<std::string>& lines) {
-    std::string text = "[Ports]\n";
-    for (const auto& line : lines) text += line + "\n";
-    WriteWholeFile(IniPath(), text);
-  }
-  void WritePortValue(const std::string& value) { WritePorts({PortText() + "=" + value}); }
-  void WriteCapturePort(const char* overwrite = "F") {
-    WritePortValue(Root() + "/cap,'job'," + overwrite + ",0,");
-  }
-
   TCaptureMonitor& Start(bool deleteIfEmpty = true) {
     TIniFile(IniPath()).WriteFlag("File", "DeleteIfEmpty", deleteIfEmpty);
-    monitor_ = std::make_unique<TCaptureMonitor>(window_, IniPath());
-    monitor_->FormCreate();
+    StartMonitor();
     return *monitor_;
   }
-
-  // A connection to the monitor's port, set up by the monitor once it
-  // returns.
-  int Connect() {
-    const size_t linesBefore = window_.MessageLines.size();
-    int fd = ConnectLoopback(port_);
-    EXPECT_GE(fd, 0);
-    peers_.push_back(fd);
-    EXPECT_TRUE(WaitUntil([&] { return window_.MessageLines.size() > linesBefore; }));
-    return fd;
-  }
-
-  void Disconnect(int fd) {
-    ::shutdown(fd, SHUT_WR);
-    const int sessions = monitor_->SessionCount();
-    EXPECT_TRUE(WaitUntil([&] { return monitor_->SessionCount() < sessions; }));
-  }
-
-  // Message lines from the given index on.
-  std::vector<std::string> LinesFrom(size_t first) const {
-    return {window_.MessageLines.begin() + static_cast<long>(first), window_.MessageLines.end()};
-  }
-
-  QTemporaryDir dir_;
-  uint16_t port_ = 0;
-  TFakeMonitorWindow window_;
-  std::unique_ptr<TCaptureMonitor> monitor_;
-  std::vector<int> peers_;
 };
 
 TEST_F(MonitorTest, NoPortsOpensNothingAndLeavesTheCaption) {
@@ -193,7 +127,8 @@ TEST_F(MonitorTest, BusyPortIsReportedAndTheOthersListen) {
   Start();
   ::close(occupier);
   ASSERT_EQ(window_.PortLines.size(), 3u);
-  EXPECT_TRUE(HasPrefixThen(window_.PortLines[0], "ERROR: Port " + std::to_string(busy) + " is busy"))
+  EXPECT_TRUE(
+      HasPrefixThen(window_.PortLines[0], "ERROR: Port " + std::to_string(busy) + " is busy"))
       << window_.PortLines[0];
   EXPECT_EQ(window_.PortLines[1], "Listening on port " + PortText());
   // The same port written with a leading zero is a second listener on it.
@@ -201,8 +136,8 @@ TEST_F(MonitorTest, BusyPortIsReportedAndTheOthersListen) {
       << window_.PortLines[2];
   EXPECT_EQ(monitor_->ListenerCount(), 3);
   Connect();
-  EXPECT_TRUE(HasPrefixThen(window_.MessageLines[0],
-                            "Connected to: 127.0.0.1 on port " + PortText()));
+  EXPECT_TRUE(
+      HasPrefixThen(window_.MessageLines[0], "Connected to: 127.0.0.1 on port " + PortText()));
 }
 
 TEST_F(MonitorTest, OneJobWritesThreeLinesAndTheCaptionFollows) {
@@ -211,9 +146,10 @@ TEST_F(MonitorTest, OneJobWritesThreeLinesAndTheCaptionFollows) {
   const int peer = Connect();
   EXPECT_EQ(window_.Caption(), "Tarnock - Connections: 1");
   ASSERT_TRUE(SendAll(peer, "hello"));
-  Disconnect(peer);
+  Finish(peer);
   ASSERT_EQ(window_.MessageLines.size(), 3u);
-  EXPECT_TRUE(HasPrefixThen(window_.MessageLines[0], "Connected to: 127.0.0.1 on port " + PortText()));
+  EXPECT_TRUE(
+      HasPrefixThen(window_.MessageLines[0], "Connected to: 127.0.0.1 on port " + PortText()));
   EXPECT_TRUE(HasPrefixThen(window_.MessageLines[1], "5 bytes written to " + CapturePath()));
   EXPECT_TRUE(HasPrefixThen(window_.MessageLines[2], "127.0.0.1 disconnected."));
   EXPECT_EQ(window_.Captions,
@@ -232,13 +168,14 @@ class EmptyJobTest : public MonitorTest, public testing::WithParamInterface<TEmp
 TEST_P(EmptyJobTest, DeletesTheEmptyFileOnlyWhenAsked) {
   WriteCapturePort();
   Start(GetParam().deleteIfEmpty);
-  Disconnect(Connect());
+  Finish(Connect());
   std::vector<std::string> expected = {"0 bytes written to " + CapturePath()};
   if (!GetParam().fileStays) expected.push_back(CapturePath() + " deleted");
   expected.push_back("127.0.0.1 disconnected.");
   const auto lines = LinesFrom(1);
   ASSERT_EQ(lines.size(), expected.size());
-  for (size_t i = 0; i < lines.size(); ++i) EXPECT_TRUE(HasPrefixThen(lines[i], expected[i])) << lines[i];
+  for (size_t i = 0; i < lines.size(); ++i)
+    EXPECT_TRUE(HasPrefixThen(lines[i], expected[i])) << lines[i];
   EXPECT_EQ(std::filesystem::exists(CapturePath()), GetParam().fileStays);
 }
 
@@ -251,7 +188,7 @@ TEST_F(MonitorTest, TwoOpenOneClosesLeavesOneCounted) {
   const int first = Connect();
   Connect();
   EXPECT_EQ(window_.Caption(), "Tarnock - Connections: 2");
-  Disconnect(first);
+  Finish(first);
   EXPECT_EQ(window_.Caption(), "Tarnock - Connections: 1");
 }
 
@@ -263,7 +200,7 @@ TEST_P(MessageLogCutTest, ASessionCloseCutsTheLogToFiveHundredLines) {
   for (int i = 0; i < GetParam(); ++i) window_.AppendMessageLine("old " + std::to_string(i));
   const int peer = Connect();
   ASSERT_TRUE(SendAll(peer, "x"));
-  Disconnect(peer);
+  Finish(peer);
   const int total = GetParam() + 3;
   ASSERT_EQ(window_.MessageLineCount(), std::min(total, 500));
   if (total > 500) {
@@ -344,12 +281,12 @@ TEST_P(FailedAdoptionTest, CutsTheConnectionAndDropsTheSession) {
   EXPECT_EQ(window_.Caption(), "Tarnock - Connections: 1");
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Faults, FailedAdoptionTest,
-    testing::Values(
-        TAdoptionFault{"Linger", TSocketCall::SetSockOpt, ENOBUFS, "setsockopt(SO_LINGER)"},
-        TAdoptionFault{"Registration", TSocketCall::EpollCtl, ENOMEM, "WSAAsyncSelect"}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Faults, FailedAdoptionTest,
+                         testing::Values(TAdoptionFault{"Linger", TSocketCall::SetSockOpt, ENOBUFS,
+                                                        "setsockopt(SO_LINGER)"},
+                                         TAdoptionFault{"Registration", TSocketCall::EpollCtl,
+                                                        ENOMEM, "WSAAsyncSelect"}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(MonitorTest, RestartWithoutConnectionsRefillsThePortLogOnly) {
   WriteCapturePort();
@@ -423,7 +360,7 @@ TEST_P(ExistingFileTest, AppendsOrOverwrites) {
   const int peer = Connect();
   EXPECT_EQ(ReadWholeFile(CapturePath()), GetParam().afterConnect);
   ASSERT_TRUE(SendAll(peer, "de"));
-  Disconnect(peer);
+  Finish(peer);
   EXPECT_EQ(ReadWholeFile(CapturePath()), GetParam().afterJob);
 }
 
@@ -438,7 +375,7 @@ TEST_P(DirectoryTest, NamesOneFileWithOneSeparator) {
   Start();
   const int peer = Connect();
   ASSERT_TRUE(SendAll(peer, "x"));
-  Disconnect(peer);
+  Finish(peer);
   EXPECT_TRUE(HasPrefixThen(window_.MessageLines[1], "1 bytes written to " + CapturePath()))
       << window_.MessageLines[1];
   EXPECT_EQ(ReadWholeFile(CapturePath()), "x");
@@ -449,7 +386,7 @@ INSTANTIATE_TEST_SUITE_P(Forms, DirectoryTest, testing::Values("/cap", "/cap/"))
 TEST_F(MonitorTest, NestedMissingDirectoriesAreCreated) {
   WritePortValue(Root() + "/cap/2026/12,'job',F,0,");
   Start();
-  Disconnect(Connect());
+  Finish(Connect());
   EXPECT_TRUE(std::filesystem::is_directory(Root() + "/cap/2026/12"));
 }
 
@@ -465,20 +402,19 @@ TEST_P(ContentTest, EveryByteIsStoredInOrder) {
   Start(false);
   const int peer = Connect();
   ASSERT_TRUE(SendPumping(peer, GetParam().bytes));
-  Disconnect(peer);
+  Finish(peer);
   EXPECT_TRUE(HasPrefixThen(window_.MessageLines[1], std::to_string(GetParam().bytes.size()) +
                                                          " bytes written to " + CapturePath()));
   EXPECT_TRUE(ReadWholeFile(CapturePath()) == GetParam().bytes);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Streams, ContentTest,
-    testing::Values(TContentCase{"ZeroByteInside", std::string("AB\0CD", 5)},
-                    TContentCase{"LeadingZeroByte", std::string("\0\0x", 3)},
-                    TContentCase{"OneBuffer", std::string(1024, 'q')},
-                    TContentCase{"ThreeThousand", Pattern(3000)},
-                    TContentCase{"FourMegabytes", Pattern(4 << 20)}),
-    [](const auto& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Streams, ContentTest,
+                         testing::Values(TContentCase{"ZeroByteInside", std::string("AB\0CD", 5)},
+                                         TContentCase{"LeadingZeroByte", std::string("\0\0x", 3)},
+                                         TContentCase{"OneBuffer", std::string(1024, 'q')},
+                                         TContentCase{"ThreeThousand", Pattern(3000)},
+                                         TContentCase{"FourMegabytes", Pattern(4 << 20)}),
+                         [](const auto& info) { return info.param.name; });
 
 TEST_F(MonitorTest, SizesBeyondThirtyTwoBitsAreReported) {
   WriteCapturePort();
@@ -486,8 +422,9 @@ TEST_F(MonitorTest, SizesBeyondThirtyTwoBitsAreReported) {
   const int peer = Connect();
   // Another program grows the file to exactly 4 GiB (sparse) meanwhile.
   std::filesystem::resize_file(CapturePath(), int64_t{1} << 32);
-  Disconnect(peer);
-  EXPECT_TRUE(HasPrefixThen(window_.MessageLines[1], "4294967296 bytes written to " + CapturePath()));
+  Finish(peer);
+  EXPECT_TRUE(
+      HasPrefixThen(window_.MessageLines[1], "4294967296 bytes written to " + CapturePath()));
   EXPECT_TRUE(std::filesystem::exists(CapturePath()));
   std::filesystem::remove(CapturePath());
 }
@@ -495,11 +432,11 @@ TEST_F(MonitorTest, SizesBeyondThirtyTwoBitsAreReported) {
 TEST_F(MonitorTest, SettingsAreReadAfreshAtEveryConnection) {
   WriteCapturePort();
   Start();
-  Disconnect(Connect());
+  Finish(Connect());
   WritePortValue(Root() + "/other,'next',T,0,");
   const int peer = Connect();
   ASSERT_TRUE(SendAll(peer, "z"));
-  Disconnect(peer);
+  Finish(peer);
   EXPECT_EQ(ReadWholeFile(Root() + "/other/next.txt"), "z");
 }
 
@@ -515,7 +452,7 @@ TEST_F(MonitorTest, ChunkToAVanishedFileIsLostAndTheNextOneTriesAgain) {
   WriteWholeFile(CapturePath(), "");
   ASSERT_TRUE(SendAll(peer, "kept"));
   ASSERT_TRUE(WaitUntil([&] { return ReadWholeFile(CapturePath()) == "kept"; }));
-  Disconnect(peer);
+  Finish(peer);
 }
 
 }  // namespace

@@ -2,19 +2,18 @@
 
 #include <gtest/gtest.h>
 
-#include <QTemporaryDir>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "base/exceptions.h"
 #include "support/file_contents.h"
+#include "support/raised_message.h"
+#include "support/temp_folder.h"
 
 namespace {
 
-class SessionTest : public testing::Test {
+class SessionTest : public TempFolderTest {
  protected:
-  std::string Root() const { return dir_.path().toStdString(); }
+  std::string Root() const { return root_; }
   std::string IniPath() const { return Root() + "/tarnock.ini"; }
 
   // A settings file whose [Ports] 9100 holds the value, with "@" standing
@@ -23,13 +22,11 @@ class SessionTest : public testing::Test {
     if (auto at = value.find('@'); at != std::string::npos) value.replace(at, 1, Root());
     WriteWholeFile(IniPath(), "[Ports]\n9100=" + value + "\n");
   }
-
-  QTemporaryDir dir_;
 };
 
 struct TPrepareCase {
-  const char* value;          // "@" is the temporary folder
-  const char* expectedFile;   // below the temporary folder; "" when it fails
+  const char* value;         // "@" is the temporary folder
+  const char* expectedFile;  // below the temporary folder; "" when it fails
   int16_t expectedDays;
   const char* expectedError;  // "" when it succeeds
 };
@@ -40,12 +37,7 @@ TEST_P(PrepareCaptureTest, NamesCreatesOrRefuses) {
   const TPrepareCase& c = GetParam();
   SetPortValue(c.value);
   TClient session(IniPath());
-  std::string error;
-  try {
-    session.PrepareCapture("9100");
-  } catch (const Exception& failure) {
-    error = failure.Message();
-  }
+  const std::string error = RaisedMessage([&] { session.PrepareCapture("9100"); });
   EXPECT_EQ(error, c.expectedError);
   if (*c.expectedError == '\0') {
     EXPECT_EQ(session.FileName, Root() + c.expectedFile);
@@ -59,17 +51,16 @@ TEST_P(PrepareCaptureTest, NamesCreatesOrRefuses) {
 
 INSTANTIATE_TEST_SUITE_P(
     Definitions, PrepareCaptureTest,
-    testing::Values(
-        TPrepareCase{"@/cap,'job',F,30,", "/cap/job.txt", 30, ""},
-        TPrepareCase{"@/cap/,'job',F,30,", "/cap/job.txt", 30, ""},
-        TPrepareCase{"@/cap/2026/12,'job',F,0,", "/cap/2026/12/job.txt", 0, ""},
-        TPrepareCase{"@/cap,  'job' \t,F,x1E,a,b", "/cap/job.txt", 30, ""},
-        TPrepareCase{"@/cap,'job',F,70000,", "/cap/job.txt", 4464, ""},
-        TPrepareCase{"@/cap,'job',F,abc,", "", 0, "'abc' is not a valid integer value"},
-        TPrepareCase{"@/cap,'job',F,,", "", 0, "'' is not a valid integer value"},
-        TPrepareCase{"@/cap,'job',F,30", "", 0, "'' is not a valid integer value"},
-        TPrepareCase{"", "", 0, "'' is not a valid integer value"},
-        TPrepareCase{",'job',F,0,", "", 0, "Unable to create directory"}));
+    testing::Values(TPrepareCase{"@/cap,'job',F,30,", "/cap/job.txt", 30, ""},
+                    TPrepareCase{"@/cap/,'job',F,30,", "/cap/job.txt", 30, ""},
+                    TPrepareCase{"@/cap/2026/12,'job',F,0,", "/cap/2026/12/job.txt", 0, ""},
+                    TPrepareCase{"@/cap,  'job' \t,F,x1E,a,b", "/cap/job.txt", 30, ""},
+                    TPrepareCase{"@/cap,'job',F,70000,", "/cap/job.txt", 4464, ""},
+                    TPrepareCase{"@/cap,'job',F,abc,", "", 0, "'abc' is not a valid integer value"},
+                    TPrepareCase{"@/cap,'job',F,,", "", 0, "'' is not a valid integer value"},
+                    TPrepareCase{"@/cap,'job',F,30", "", 0, "'' is not a valid integer value"},
+                    TPrepareCase{"", "", 0, "'' is not a valid integer value"},
+                    TPrepareCase{",'job',F,0,", "", 0, "Unable to create directory"}));
 
 struct TOverwriteCase {
   const char* mark;
@@ -109,16 +100,7 @@ TEST_F(SessionTest, SizeAndDeletionOfAVanishedFileFail) {
   TClient session(IniPath());
   session.PrepareCapture("9100");
   std::filesystem::remove(session.FileName);
-  EXPECT_THROW(
-      {
-        try {
-          session.CaptureSize();
-        } catch (const EInOutError& failure) {
-          EXPECT_EQ(failure.Message(), "File not found");
-          throw;
-        }
-      },
-      EInOutError);
+  EXPECT_EQ(RaisedInOutError([&] { session.CaptureSize(); }).second, "File not found");
   EXPECT_THROW(session.DeleteCapture(), EInOutError);
 }
 

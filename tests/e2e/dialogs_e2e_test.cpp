@@ -4,13 +4,14 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
-#include <QTemporaryDir>
 #include <optional>
 #include <ostream>
 #include <string>
 
 #include "capture/ini_file.h"
+#include "support/file_contents.h"
 #include "support/loopback.h"
+#include "support/temp_folder.h"
 #include "support/wait.h"
 #include "support/x_display.h"
 
@@ -39,15 +40,13 @@ class TProgramOnDisplay {
     process_.waitForFinished(5000);
   }
 
-  std::string Folder() const { return folder_.path().toStdString(); }
+  std::string Folder() const { return folder_.Path(); }
   std::string SettingsPath() const { return Folder() + "/tarnock.ini"; }
 
   bool Install(const std::string& settings) {
-    if (!QFile::copy(TARNOCK_BINARY, folder_.filePath("tarnock"))) return false;
-    QFile file(QString::fromStdString(SettingsPath()));
-    if (!file.open(QIODevice::WriteOnly)) return false;
-    file.write(settings.data(), static_cast<qint64>(settings.size()));
-    return true;
+    if (!QFile::copy(TARNOCK_BINARY, QString::fromStdString(folder_.FilePath("tarnock"))))
+      return false;
+    return WriteWholeFile(SettingsPath(), settings);
   }
 
   bool Start() {
@@ -58,7 +57,7 @@ class TProgramOnDisplay {
     environment.insert("ASAN_OPTIONS", "detect_leaks=0");
     process_.setProcessEnvironment(environment);
     process_.setProcessChannelMode(QProcess::MergedChannels);
-    process_.start(folder_.filePath("tarnock"), {});
+    process_.start(QString::fromStdString(folder_.FilePath("tarnock")), {});
     return process_.waitForStarted(kStepTimeoutMs);
   }
 
@@ -68,7 +67,7 @@ class TProgramOnDisplay {
 
  private:
   std::string display_;
-  QTemporaryDir folder_;
+  TTempFolder folder_;
   QProcess process_;
 };
 
@@ -76,8 +75,7 @@ std::string FolderContent(const std::string& folder) {
   std::string content;
   const QDir dir(QString::fromStdString(folder));
   for (const QString& name : dir.entryList({"*.txt"}, QDir::Files, QDir::Name)) {
-    QFile file(dir.filePath(name));
-    if (file.open(QIODevice::ReadOnly)) content += file.readAll().toStdString();
+    content += ReadWholeFile(dir.filePath(name).toStdString());
   }
   return content;
 }

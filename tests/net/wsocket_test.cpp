@@ -1,6 +1,5 @@
 #include "net/wsocket.h"
 
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -26,15 +25,6 @@
 #include "wsocket_server.h"
 
 namespace {
-
-int OpenDescriptors() {
-  int count = 0;
-  if (DIR* dir = ::opendir("/proc/self/fd")) {
-    while (::readdir(dir) != nullptr) ++count;
-    ::closedir(dir);
-  }
-  return count;
-}
 
 // Waits, without running the event loop (which would accept them), until
 // count connections wait in the listener's accept queue.
@@ -192,13 +182,13 @@ TEST_F(WSocketTest, ListenOnABusyPortClosesTheAttempt) {
   TWSocket second;
   second.SetAddr("127.0.0.1");
   second.SetPort(std::to_string(server.PortNumber()));
-  int descriptors = OpenDescriptors();
+  int descriptors = OpenDescriptorCount();
   EXPECT_EQ(RaisedMessage([&] { second.Listen(); }),
             "Error 10048 in function Bind\r\nAddress already in use");
   EXPECT_EQ(second.State(), wsClosed);
   EXPECT_EQ(second.LastError(), 10048);
   EXPECT_EQ(second.Handle(), -1);
-  EXPECT_EQ(OpenDescriptors(), descriptors);
+  EXPECT_EQ(OpenDescriptorCount(), descriptors);
   EXPECT_EQ(second.Port(), std::to_string(server.PortNumber()));
 }
 

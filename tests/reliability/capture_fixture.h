@@ -2,68 +2,25 @@
 
 #include <gtest/gtest.h>
 
-#include <QTemporaryDir>
-#include <memory>
-#include <regex>
 #include <string>
 #include <vector>
 
-#include "capture/monitor.h"
-#include "support/fake_monitor_window.h"
 #include "support/file_contents.h"
 #include "support/log_lines.h"
+#include "support/monitor_fixture.h"
 
-// The fake window, also counting message lines by kind as they arrive: the
-// message log itself is cut to its last 500 lines.
-class TCountingWindow : public TFakeMonitorWindow {
- public:
-  int Connected = 0, SizeLines = 0, Disconnected = 0, Errors = 0;
-  void AppendMessageLine(const std::string& line) override;
-};
-
-// A capture monitor on one free loopback port with a fake window, its
-// settings file and capture folder in a temporary folder. The port's capture
-// file is <root>/cap/job.txt, appended to by every connection.
-class CaptureFixture : public testing::Test {
+// The monitor fixture whose port appends to <root>/cap/job.txt.
+class CaptureFixture : public MonitorFixture {
  protected:
-  void SetUp() override;
-  void TearDown() override;
-
-  std::string Root() const { return dir_.path().toStdString(); }
-  std::string IniPath() const { return Root() + "/tarnock.ini"; }
-  std::string CaptureFolder() const { return Root() + "/cap"; }
-  std::string CapturePath() const { return CaptureFolder() + "/job.txt"; }
-  std::string PortText() const { return std::to_string(port_); }
-
   // Writes the settings and starts the monitor. By default the port appends
   // to job.txt and Delete if Empty is off, so every capture file stays for
   // the checks.
   void Start(const std::string& fileFormat = "'job'", char overwrite = 'F',
-             bool deleteIfEmpty = false);
-  // A connected peer, taken by the monitor once this returns; -1 on failure.
-  int Connect();
-  // Sends the bytes and waits until the capture file has grown by them.
-  void SendStored(int peer, const std::string& bytes);
-  // Sends the bytes and waits until the message log has one more line.
-  void SendFailing(int peer, const std::string& bytes);
-  // Half-closes the peer and waits until its session is gone.
-  void Finish(int peer);
-
-  // Message log lines from the index on.
-  std::vector<std::string> LinesFrom(std::size_t first) const;
-
-  QTemporaryDir dir_;
-  uint16_t port_ = 0;
-  TCountingWindow window_;
-  std::unique_ptr<TCaptureMonitor> monitor_;
-  std::vector<int> peers_;
+             bool deleteIfEmpty = false) {
+    WriteWholeFile(IniPath(), std::string("[File]\nDeleteIfEmpty=") + (deleteIfEmpty ? "1" : "0") +
+                                  "\n[Ports]\n" + PortText() + "=" + CaptureFolder() + "," +
+                                  fileFormat + "," + overwrite + ",0,\n");
+    StartMonitor();
+    ASSERT_EQ(window_.PortLines, std::vector<std::string>{"Listening on port " + PortText()});
+  }
 };
-
-// Bytes of every value, zero bytes included, with no period short enough to
-// hide a lost or repeated piece; seed tells two patterns apart.
-std::string Pattern(std::size_t size, unsigned seed = 0);
-
-// The close report of a session whose file holds size bytes and whose peer is
-// 127.0.0.1: size line, then the disconnect line.
-void ExpectCloseReport(const std::vector<std::string>& lines, std::size_t size,
-                       const std::string& path);

@@ -50,8 +50,7 @@ int DescriptorsOpenOn(const std::string& path) {
   return count;
 }
 
-class DiskFaultTest : public CaptureFixture,
-                      public testing::WithParamInterface<TDiskFaultCase> {};
+class DiskFaultTest : public CaptureFixture, public testing::WithParamInterface<TDiskFaultCase> {};
 
 TEST_P(DiskFaultTest, KeepsWhatWasStoredAndStoresTheNextChunk) {
   const TDiskFaultCase& fault = GetParam();
@@ -80,11 +79,7 @@ TEST_P(DiskFaultTest, KeepsWhatWasStoredAndStoresTheNextChunk) {
   EXPECT_EQ(window_.Caption(), "Tarnock - Listening");
 
   // The next connection is captured as usual.
-  const int next = Connect();
-  ASSERT_GE(next, 0);
-  SendStored(next, "next job");
-  Finish(next);
-  EXPECT_EQ(ReadWholeFile(CapturePath()), expected + "next job");
+  ExpectNextJobCaptured(expected, "next job");
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, DiskFaultTest, testing::ValuesIn(kDiskFaults),
@@ -206,11 +201,7 @@ TEST_F(CaptureFixture, FolderGoneAtCloseIsReportedAndTheNextConnectionRecreatesI
   EXPECT_EQ(monitor_->SessionCount(), 0);
   EXPECT_EQ(ReadWholeFile(moved + "/job.txt"), "kept in the moved folder");
 
-  const int next = Connect();
-  ASSERT_GE(next, 0);
-  SendStored(next, "new");
-  Finish(next);
-  EXPECT_EQ(ReadWholeFile(CapturePath()), "new");
+  ExpectNextJobCaptured("", "new");
 }
 
 }  // namespace

@@ -1,51 +1,40 @@
 // A save of the settings file that fails at any platform call, or that races
 // another program replacing the file, never leaves a half-written file or a
 // stray temporary behind, and the next save works.
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <QTemporaryDir>
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
-#include <gtest/gtest.h>
 
 #include "base/exceptions.h"
 #include "capture/ini_file.h"
 #include "reliability/capture_fixture.h"
 #include "support/fault_injection.h"
+#include "support/raised_message.h"
+#include "support/temp_folder.h"
 
 namespace {
 
 const std::string kOriginal =
     "; kept comment\r\n[Window]\r\nTop=5\r\n[Ports]\r\n9100=/cap,yymmdd,F,0,front\r\n";
 
-class SettingsSaveTest : public testing::Test {
+class SettingsSaveTest : public TempFolderTest {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(dir_.isValid());
+    TempFolderTest::SetUp();
+    if (HasFatalFailure()) return;
     WriteWholeFile(Path(), kOriginal);
   }
-  std::string Path() const { return dir_.filePath("tarnock.ini").toStdString(); }
+  std::string Path() const { return folder_.FilePath("tarnock.ini"); }
   // Names in the folder other than the settings file itself.
-  std::vector<std::string> Strays() const {
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(dir_.path().toStdString())) {
-      const std::string name = entry.path().filename().string();
-      if (name != "tarnock.ini") names.push_back(name);
-    }
-    return names;
-  }
+  std::vector<std::string> Strays() const { return NamesBesides("tarnock.ini"); }
   void ExpectSaveFails() {
-    try {
-      TIniFile(Path()).WriteNumber("Window", "Top", 42);
-      ADD_FAILURE() << "the save reported success";
-    } catch (const Exception& failure) {
-      EXPECT_EQ(std::string(failure.what()), "Unable to write to " + Path());
-    }
+    EXPECT_EQ(RaisedMessage([&] { TIniFile(Path()).WriteNumber("Window", "Top", 42); }),
+              "Unable to write to " + Path());
   }
-
-  QTemporaryDir dir_;
 };
 
 struct TSaveFaultCase {

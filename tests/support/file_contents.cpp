@@ -10,6 +10,9 @@ std::string ReadWholeFile(const std::string& path) {
   return content.str();
 }
 
-void WriteWholeFile(const std::string& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+bool WriteWholeFile(const std::string& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << bytes;
+  out.close();
+  return !out.fail();
 }

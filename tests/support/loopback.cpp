@@ -1,6 +1,7 @@
 #include "support/loopback.h"
 
 #include <arpa/inet.h>
+#include <dirent.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -59,4 +60,13 @@ bool PeerClosed(int fd) {
   if (::poll(&entry, 1, 0) <= 0) return false;
   char byte;
   return ::recv(fd, &byte, 1, MSG_DONTWAIT) <= 0;
+}
+
+int OpenDescriptorCount() {
+  int count = 0;
+  if (DIR* folder = ::opendir("/proc/self/fd")) {
+    while (::readdir(folder) != nullptr) ++count;
+    ::closedir(folder);
+  }
+  return count;
 }

@@ -17,3 +17,7 @@ void ResetConnection(int fd);
 
 // True once the peer's side of fd has ended (orderly or reset); never waits.
 bool PeerClosed(int fd);
+
+// How many descriptors this process holds open, the one reading the list
+// included: a leak check compares two counts.
+int OpenDescriptorCount();

@@ -5,16 +5,18 @@
 #include <QFile>
 #include <QProcessEnvironment>
 
+#include "support/temp_folder.h"
+
 TProgramProcess::TProgramProcess(const std::string& builtBinary) {
-  if (!folder_.isValid()) return;
-  const QString copy = folder_.filePath("tarnock");
+  if (!folder_.IsValid()) return;
+  const QString copy = QString::fromStdString(folder_.FilePath("tarnock"));
   ready_ = QFile::copy(QString::fromStdString(builtBinary), copy) &&
            QFile::setPermissions(copy, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
   QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
   environment.insert("QT_QPA_PLATFORM", "offscreen");
   process_.setProcessEnvironment(environment);
   process_.setProgram(copy);
-  process_.setWorkingDirectory(folder_.path());
+  process_.setWorkingDirectory(QString::fromStdString(folder_.Path()));
   process_.setProcessChannelMode(QProcess::MergedChannels);
 }
 
@@ -24,11 +26,9 @@ TProgramProcess::~TProgramProcess() {
   process_.waitForFinished(5000);
 }
 
-std::string TProgramProcess::Folder() const { return folder_.path().toStdString(); }
+std::string TProgramProcess::Folder() const { return folder_.Path(); }
 
-std::string TProgramProcess::SettingsPath() const {
-  return folder_.filePath("tarnock.ini").toStdString();
-}
+std::string TProgramProcess::SettingsPath() const { return folder_.FilePath("tarnock.ini"); }
 
 void TProgramProcess::WriteSettings(const std::string& text) const {
   QFile file(QString::fromStdString(SettingsPath()));
@@ -50,8 +50,7 @@ bool TProgramProcess::PortIsListening(uint16_t port) {
   const QString local = QString(":%1").arg(port, 4, 16, QLatin1Char('0')).toUpper();
   for (const QByteArray& row : table.readAll().split('\n')) {
     const QList<QByteArray> fields = row.simplified().split(' ');
-    if (fields.size() > 3 && fields[1].endsWith(local.toLatin1()) && fields[3] == "0A")
-      return true;
+    if (fields.size() > 3 && fields[1].endsWith(local.toLatin1()) && fields[3] == "0A") return true;
   }
   return false;
 }
@@ -68,4 +67,3 @@ bool TProgramProcess::EndedCleanly(int timeoutMs) {
 }
 
 std::string TProgramProcess::Output() { return process_.readAll().toStdString(); }
-

@@ -1,11 +1,11 @@
 #pragma once
 
 #include <QProcess>
-#include <QTemporaryDir>
 #include <cstdint>
 #include <string>
 
 #include "support/file_contents.h"
+#include "support/temp_folder.h"
 
 // The built program run the way an operator runs it: a copy of the executable
 // in a temporary folder of its own, since the settings file sits beside it,
@@ -33,8 +33,7 @@ class TProgramProcess {
   std::string Output();
 
  private:
-  QTemporaryDir folder_;
+  TTempFolder folder_;
   QProcess process_;
   bool ready_ = false;
 };
-

@@ -4,29 +4,30 @@
 
 #include <QCheckBox>
 #include <QDir>
-#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <QTest>
+#include <filesystem>
 #include <ostream>
 #include <string>
 
 #include "support/dialog_driver.h"
+#include "support/file_contents.h"
+#include "support/temp_folder.h"
 
 namespace {
 
 class PortEditorTest : public testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(folder_.isValid());
+    ASSERT_TRUE(folder_.IsValid());
     editor_.show();
     editor_.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&editor_));
   }
 
-  std::string Path(const char* relative) const { return folder_.filePath(relative).toStdString(); }
+  std::string Path(const char* relative) const { return folder_.FilePath(relative); }
 
   void Fill(const std::string& port, const std::string& directory, const std::string& format) {
     editor_.ePort->setText(QString::fromStdString(port));
@@ -44,7 +45,7 @@ class PortEditorTest : public testing::Test {
     return editor_.focusWidget() ? editor_.focusWidget()->objectName().toStdString() : "";
   }
 
-  QTemporaryDir folder_;
+  TTempFolder folder_;
   TForm3 editor_;
   TBoxRecorder boxes_;
 };
@@ -62,9 +63,9 @@ class PortEditorValidationTest : public PortEditorTest,
 
 TEST_P(PortEditorValidationTest, ShowsTheFirstFailingTestsMessageAndFocusesItsField) {
   const TValidationCase& c = GetParam();
-  QFile(folder_.filePath("plain")).open(QIODevice::WriteOnly);
+  WriteWholeFile(folder_.FilePath("plain"), "");
   std::string directory = c.Directory;
-  if (directory.starts_with('@')) directory.replace(0, 1, folder_.path().toStdString());
+  if (directory.starts_with('@')) directory.replace(0, 1, folder_.Path());
   Fill(c.Port, directory, c.Format);
   editor_.eComment->setFocus();
   editor_.BitBtn1Click();
@@ -132,7 +133,7 @@ INSTANTIATE_TEST_SUITE_P(Messages, PortEditorValidationTest,
 TEST_F(PortEditorTest, ACommaInTheDirectoryCreatesNothing) {
   Fill("9100", Path("new,deep"), "yymmdd");
   editor_.BitBtn1Click();
-  EXPECT_TRUE(Entries(folder_.path().toStdString()).isEmpty());
+  EXPECT_TRUE(Entries(folder_.Path()).isEmpty());
 }
 
 TEST_F(PortEditorTest, AMissingDirectoryChainIsCreatedAndKeptWhenALaterTestFails) {
@@ -154,16 +155,12 @@ TEST_F(PortEditorTest, TheTrialFileLeavesNothingBehind) {
 }
 
 TEST_F(PortEditorTest, AnExistingFileOfTheTrialNameStaysUnchanged) {
-  QDir(folder_.path()).mkdir("cap");
-  QFile existing(folder_.filePath("cap/fixed"));
-  ASSERT_TRUE(existing.open(QIODevice::WriteOnly));
-  existing.write("earlier capture");
-  existing.close();
+  std::filesystem::create_directory(Path("cap"));
+  ASSERT_TRUE(WriteWholeFile(Path("cap/fixed"), "earlier capture"));
   Fill("9100", Path("cap"), "\"fixed\"");
   editor_.BitBtn1Click();
   EXPECT_TRUE(boxes_.Boxes.empty());
-  ASSERT_TRUE(existing.open(QIODevice::ReadOnly));
-  EXPECT_EQ(existing.readAll().toStdString(), "earlier capture");
+  EXPECT_EQ(ReadWholeFile(Path("cap/fixed")), "earlier capture");
   EXPECT_EQ(Entries(Path("cap")), QStringList{"fixed"});
 }
 

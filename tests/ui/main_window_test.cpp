@@ -6,12 +6,10 @@
 #include <QAction>
 #include <QApplication>
 #include <QDir>
-#include <QFile>
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QScreen>
 #include <QSplitter>
-#include <QTemporaryDir>
 #include <QTimer>
 #include <memory>
 #include <regex>
@@ -19,9 +17,10 @@
 
 #include "capture/date_pattern.h"
 #include "capture/ini_file.h"
+#include "support/file_contents.h"
 #include "support/loopback.h"
+#include "support/temp_folder.h"
 #include "support/wait.h"
-#include "ui/log_pane.h"
 #include "ui/log_pane.h"
 #include "ui/message_box.h"
 #include "ui/options.h"
@@ -31,8 +30,8 @@ namespace {
 class MainWindowTest : public testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(folder_.isValid());
-    settingsPath_ = folder_.filePath("tarnock.ini").toStdString();
+    ASSERT_TRUE(folder_.IsValid());
+    settingsPath_ = folder_.FilePath("tarnock.ini");
     SetMessageBoxHandler([this](const TBoxRequest& request) {
       boxes_.push_back(request);
       return true;
@@ -41,16 +40,14 @@ class MainWindowTest : public testing::Test {
   void TearDown() override { SetMessageBoxHandler({}); }
 
   void WriteSettings(const std::string& text) const {
-    QFile file(QString::fromStdString(settingsPath_));
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(text.data(), static_cast<qint64>(text.size()));
+    ASSERT_TRUE(WriteWholeFile(settingsPath_, text));
   }
 
   std::string Setting(const char* section, const char* key) const {
     return TIniFile(settingsPath_).ReadText(section, key, "<absent>");
   }
 
-  std::string CaptureFolder() const { return folder_.filePath("captures").toStdString(); }
+  std::string CaptureFolder() const { return folder_.FilePath("captures"); }
 
   // One port whose captures go to the captures folder, named after the day.
   std::string PortSettings(uint16_t port) const {
@@ -59,7 +56,7 @@ class MainWindowTest : public testing::Test {
 
   static std::string Text(const QPlainTextEdit* pane) { return pane->toPlainText().toStdString(); }
 
-  QTemporaryDir folder_;
+  TTempFolder folder_;
   std::string settingsPath_;
   std::vector<TBoxRequest> boxes_;
 };
@@ -121,8 +118,8 @@ TEST_F(MainWindowTest, OptionsMenuHoldsItsEntriesInOrder) {
 TEST_F(MainWindowTest, OpensWithDesignCaptionSizeAndPanes) {
   TForm1 window(settingsPath_);
   EXPECT_EQ(window.windowTitle().toStdString(), "Tarnock Log");
-  EXPECT_EQ(window.width(), TForm1::kDesignWidth);
-  EXPECT_EQ(window.Height(), TForm1::kDesignHeight);
+  EXPECT_EQ(window.width(), 490);
+  EXPECT_EQ(window.Height(), 151);
 
   QPlainTextEdit* ports = Pane(window, "PortsMemo");
   QPlainTextEdit* messages = Pane(window, "MessageMemo");
@@ -224,8 +221,8 @@ TEST_F(MainWindowTest, FirstShowingCentresTheWindowWithTheStoredHeight) {
   ASSERT_TRUE(WaitUntil([&] { return window.isVisible(); }));
   const QRect screen = window.screen()->geometry();
   EXPECT_EQ(window.Height(), 300);
-  EXPECT_EQ(window.frameGeometry().width(), TForm1::kDesignWidth);
-  EXPECT_EQ(window.Left(), std::max(0, (screen.width() - TForm1::kDesignWidth) / 2));
+  EXPECT_EQ(window.frameGeometry().width(), 490);
+  EXPECT_EQ(window.Left(), std::max(0, (screen.width() - 490) / 2));
   EXPECT_EQ(window.Top(), std::max(0, (screen.height() - 300) / 2));
 
   // A later showing leaves the window where the operator put it.
@@ -253,10 +250,10 @@ TEST_F(MainWindowTest, RestartKeepsTheWindowStateAndPlacesTheNormalGeometry) {
     window.setWindowState(c.state);
     ASSERT_TRUE(WaitUntil([&] { return window.windowState() == c.state; }));
     const QRect before = window.geometry();
-    QRect expected(window.Left(), window.Top(), TForm1::kDesignWidth, window.Height());
+    QRect expected(window.Left(), window.Top(), 490, window.Height());
     if (c.state != Qt::WindowNoState) {
       WriteSettings("[Window]\nTop=60\nLeft=50\nHeight=220\n");
-      expected = QRect(50, 60, TForm1::kDesignWidth, 220);
+      expected = QRect(50, 60, 490, 220);
     }
     window.Monitor().Restart();
     EXPECT_EQ(window.windowState(), c.state);
@@ -270,11 +267,8 @@ TEST_F(MainWindowTest, RestartKeepsTheWindowStateAndPlacesTheNormalGeometry) {
 
 TEST_F(MainWindowTest, FailedSettingsWriteGoesToTheGeneralErrorBox) {
   // A folder that is a file: no write can succeed there, not even as root.
-  const QString blocker = folder_.filePath("blocker");
-  {
-    QFile file(blocker);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-  }
+  const QString blocker = QString::fromStdString(folder_.FilePath("blocker"));
+  ASSERT_TRUE(WriteWholeFile(blocker.toStdString(), ""));
   settingsPath_ = (blocker + "/tarnock.ini").toStdString();
   const TBoxRequest expected{TBoxKind::GeneralError, ApplicationTitle(),
                              "Unable to write to " + settingsPath_ + "."};

@@ -9,7 +9,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTableWidget>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <memory>
@@ -19,7 +18,9 @@
 #include "capture/ini_file.h"
 #include "net/wsocket.h"
 #include "support/dialog_driver.h"
+#include "support/file_contents.h"
 #include "support/loopback.h"
+#include "support/temp_folder.h"
 #include "ui/add_port.h"
 #include "ui/port_help.h"
 
@@ -38,18 +39,14 @@ struct TEditorValues {
 class PortListTest : public testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(folder_.isValid());
-    settingsPath_ = folder_.filePath("tarnock.ini").toStdString();
-    captures_ = folder_.filePath("captures").toStdString();
+    ASSERT_TRUE(folder_.IsValid());
+    settingsPath_ = folder_.FilePath("tarnock.ini");
+    captures_ = folder_.FilePath("captures");
     list_ = std::make_unique<TForm2>(settingsPath_);
     list_->Attach(&editor_, &help_);
   }
 
-  void WriteSettings(const std::string& text) {
-    QFile file(QString::fromStdString(settingsPath_));
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(text.data(), static_cast<qint64>(text.size()));
-  }
+  void WriteSettings(const std::string& text) { ASSERT_TRUE(WriteWholeFile(settingsPath_, text)); }
 
   std::string SettingsText() const {
     QFile file(QString::fromStdString(settingsPath_));
@@ -106,7 +103,7 @@ class PortListTest : public testing::Test {
     return list_->findChild<QPushButton*>(name)->isEnabled();
   }
 
-  QTemporaryDir folder_;
+  TTempFolder folder_;
   std::string settingsPath_;
   std::string captures_;
   TForm3 editor_;
@@ -349,7 +346,7 @@ TEST_F(PortListTest, OkWithNoRowsLeavesNoPortEntries) {
 
 TEST_F(PortListTest, AFailedSaveIsShownAndTheDialogStillClosesWithOk) {
   Open("[Ports]\n9100=/cap,yymmdd,F,0,\n");
-  const std::string unwritable = folder_.filePath("missing/tarnock.ini").toStdString();
+  const std::string unwritable = folder_.FilePath("missing/tarnock.ini");
   TForm2 list(unwritable);
   list.Attach(&editor_, &help_);
   list.show();

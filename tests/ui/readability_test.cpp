@@ -3,11 +3,11 @@
 #include <QAccessible>
 #include <QApplication>
 #include <QPalette>
-#include <QTemporaryDir>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "support/temp_folder.h"
 #include "ui/add_port.h"
 #include "ui/main_window.h"
 #include "ui/options.h"
@@ -34,10 +34,10 @@ struct TWindows {
 
 class ReadabilityTest : public testing::Test {
  protected:
-  void SetUp() override { ASSERT_TRUE(folder_.isValid()); }
-  std::string SettingsPath() const { return folder_.filePath("tarnock.ini").toStdString(); }
+  void SetUp() override { ASSERT_TRUE(folder_.IsValid()); }
+  std::string SettingsPath() const { return folder_.FilePath("tarnock.ini"); }
 
-  QTemporaryDir folder_;
+  TTempFolder folder_;
 };
 
 // A screen reader names each field by its label, and the panes, the grid and

@@ -1,11 +1,10 @@
-#include "reliability/capture_fixture.h"
+#include "support/monitor_fixture.h"
 
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <fstream>
-#include <sstream>
-
+#include "support/file_contents.h"
+#include "support/log_lines.h"
 #include "support/loopback.h"
 #include "support/wait.h"
 
@@ -39,30 +38,34 @@ void TCountingWindow::AppendMessageLine(const std::string& line) {
   TFakeMonitorWindow::AppendMessageLine(line);
 }
 
-void CaptureFixture::SetUp() {
-  ASSERT_TRUE(dir_.isValid());
+void MonitorFixture::SetUp() {
+  TempFolderTest::SetUp();
+  if (HasFatalFailure()) return;
   port_ = FreeLoopbackPort();
   ASSERT_NE(port_, 0);
 }
 
-void CaptureFixture::TearDown() {
+void MonitorFixture::TearDown() {
   monitor_.reset();
   for (int fd : peers_) ::close(fd);
 }
 
-void CaptureFixture::Start(const std::string& fileFormat, char overwrite, bool deleteIfEmpty) {
-  WriteWholeFile(IniPath(), std::string("[File]\nDeleteIfEmpty=") + (deleteIfEmpty ? "1" : "0") +
-                                "\n[Ports]\n" + PortText() + "=" + CaptureFolder() + "," +
-                                fileFormat + "," + overwrite + ",0,\n");
-  monitor_ = std::make_unique<TCaptureMonitor>(window_, IniPath());
-  monitor_->FormCreate();
-  ASSERT_EQ(window_.PortLines, std::vector<std::string>{"Listening on port " + PortText()});
+void MonitorFixture::WritePorts(const std::vector<std::string>& lines) {
+  std::string text = "[Ports]\n";
+  for (const auto& line : lines) text += line + "\n";
+  WriteWholeFile(IniPath(), text);
 }
 
-int CaptureFixture::Connect() {
+void MonitorFixture::StartMonitor() {
+  monitor_ = std::make_unique<TCaptureMonitor>(window_, IniPath());
+  monitor_->FormCreate();
+}
+
+int MonitorFixture::Connect() {
   const std::size_t sessions = static_cast<std::size_t>(monitor_->SessionCount());
   const std::size_t lines = window_.MessageLines.size();
   const int fd = ConnectLoopback(port_);
+  EXPECT_GE(fd, 0);
   if (fd < 0) return -1;
   peers_.push_back(fd);
   const bool taken = WaitUntil([&] {
@@ -77,25 +80,33 @@ int CaptureFixture::Connect() {
   return fd;
 }
 
-void CaptureFixture::SendStored(int peer, const std::string& bytes) {
+void MonitorFixture::SendStored(int peer, const std::string& bytes) {
   const std::size_t before = FileSize(CapturePath());
   ASSERT_TRUE(SendAll(peer, bytes));
   ASSERT_TRUE(WaitUntil([&] { return FileSize(CapturePath()) >= before + bytes.size(); }))
       << FileSize(CapturePath()) << " of " << before + bytes.size();
 }
 
-void CaptureFixture::SendFailing(int peer, const std::string& bytes) {
+void MonitorFixture::SendFailing(int peer, const std::string& bytes) {
   const std::size_t lines = window_.MessageLines.size();
   ASSERT_TRUE(SendAll(peer, bytes));
   ASSERT_TRUE(WaitUntil([&] { return window_.MessageLines.size() > lines; }));
 }
 
-void CaptureFixture::Finish(int peer) {
+void MonitorFixture::Finish(int peer) {
   const int sessions = monitor_->SessionCount();
   ::shutdown(peer, SHUT_WR);
   ASSERT_TRUE(WaitUntil([&] { return monitor_->SessionCount() < sessions; }));
 }
 
-std::vector<std::string> CaptureFixture::LinesFrom(std::size_t first) const {
+void MonitorFixture::ExpectNextJobCaptured(const std::string& held, const std::string& bytes) {
+  const int next = Connect();
+  ASSERT_GE(next, 0);
+  SendStored(next, bytes);
+  Finish(next);
+  EXPECT_EQ(ReadWholeFile(CapturePath()), held + bytes);
+}
+
+std::vector<std::string> MonitorFixture::LinesFrom(std::size_t first) const {
   return {window_.MessageLines.begin() + static_cast<long>(first), window_.MessageLines.end()};
 }
