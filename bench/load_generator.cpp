@@ -30,7 +30,8 @@ class TOptions {
  public:
   TOptions(int argc, char** argv) {
     for (int i = 2; i + 1 < argc; i += 2) {
-      if (std::strncmp(argv[i], "--", 2) != 0) throw TBenchError(std::string("bad option ") + argv[i]);
+      if (std::strncmp(argv[i], "--", 2) != 0)
+        throw TBenchError(std::string("bad option ") + argv[i]);
       values_[argv[i] + 2] = argv[i + 1];
     }
     if (argc % 2 != 0) throw TBenchError("every option needs a value");
@@ -56,16 +57,20 @@ class TOptions {
 
 void Report(const char* key, double value) { std::printf("%s=%.6g\n", key, value); }
 void Report(const char* key, long long value) { std::printf("%s=%lld\n", key, value); }
-void Report(const char* key, const std::string& value) { std::printf("%s=%s\n", key, value.c_str()); }
+void Report(const char* key, const std::string& value) {
+  std::printf("%s=%s\n", key, value.c_str());
+}
 
 int ReportCheck(const TCheckResult& check, const char* prefix) {
   const std::string p(prefix);
   Report((p + "_files").c_str(), static_cast<long long>(check.files));
   Report((p + "_bytes").c_str(), static_cast<long long>(check.bytes));
   char text[32];
-  std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(check.found_checksum));
+  std::snprintf(text, sizeof text, "%016llx",
+                static_cast<unsigned long long>(check.found_checksum));
   Report((p + "_checksum").c_str(), std::string(text));
-  std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(check.expected_checksum));
+  std::snprintf(text, sizeof text, "%016llx",
+                static_cast<unsigned long long>(check.expected_checksum));
   Report((p + "_expected_checksum").c_str(), std::string(text));
   Report((p + "_ok").c_str(), check.ok ? 1LL : 0LL);
   if (!check.ok) {
@@ -136,9 +141,14 @@ class TProbeSeries {
 
   void Handle(uint64_t tag, uint32_t events) {
     switch (tag) {
-      case kTimerTag: AcknowledgeTimer(timer_); return StartProbe();
-      case kWatchTag: DrainWatch(watch_); return;
-      default: return HandleProbe(tag - kProbeTag, events);
+      case kTimerTag:
+        AcknowledgeTimer(timer_);
+        return StartProbe();
+      case kWatchTag:
+        DrainWatch(watch_);
+        return;
+      default:
+        return HandleProbe(tag - kProbeTag, events);
     }
   }
 
@@ -159,7 +169,8 @@ class TProbeSeries {
   }
 
  private:
-  static constexpr uint64_t kTimerTag = uint64_t{1} << 40, kWatchTag = kTimerTag + 1, kProbeTag = kTimerTag + 2;
+  static constexpr uint64_t kTimerTag = uint64_t{1} << 40, kWatchTag = kTimerTag + 1,
+                            kProbeTag = kTimerTag + 2;
 
   void StartProbe() {
     if (stopped_ || !Settled() || probe_.fd >= 0) return;
@@ -263,7 +274,8 @@ class TStreamRun {
     for (int round = 0; round < 64 && sent_ < bytes_; ++round) {
       size_t contiguous = 0;
       const uint8_t* data = pattern_.At(sent_, &contiguous);
-      const size_t want = static_cast<size_t>(std::min<uint64_t>({contiguous, bytes_ - sent_, 1u << 18}));
+      const size_t want =
+          static_cast<size_t>(std::min<uint64_t>({contiguous, bytes_ - sent_, 1u << 18}));
       const size_t sent = SendSome(stream_, data, want);
       if (sent == 0) return;
       sent_ += sent;
@@ -347,8 +359,9 @@ class TJobsRun {
     Report("connect_max_ms", Percentile(connect_ms_, 1.0));
     // A connect that took a second or more waited for a SYN retry: the
     // server's listen backlog was full.
-    Report("connects_retried", static_cast<long long>(std::count_if(
-                                   connect_ms_.begin(), connect_ms_.end(), [](double ms) { return ms >= 900; })));
+    Report("connects_retried",
+           static_cast<long long>(std::count_if(connect_ms_.begin(), connect_ms_.end(),
+                                                [](double ms) { return ms >= 900; })));
     return ReportCheck(CheckBlockFolder(folder_, jobs_, 1, size_), "jobs");
   }
 
@@ -420,7 +433,7 @@ class TJobsRun {
 // ---- many connections held open, each sending one block per interval ----
 
 double CpuSecondsUsed() {
-  rusage usage {};
+  rusage usage{};
   ::getrusage(RUSAGE_SELF, &usage);
   return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
          static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e-6;
@@ -445,21 +458,26 @@ class THoldRun {
   int Run() {
     const int64_t base_kib = ResidentKibOf(pid_), base_handles = OpenHandlesOf(pid_);
     const double started = NowSeconds();
-    if (!OpenAll(started + phase_bound_, base_handles)) return Fail("not every connection was established");
+    if (!OpenAll(started + phase_bound_, base_handles))
+      return Fail("not every connection was established");
     Report("open_seconds", NowSeconds() - started);
     Sample();
     if (!SendSpread()) return Fail("the sends fell behind their time bound");
-    if (!SettleProbes(NowSeconds() + phase_bound_)) return Fail("the last probe never reached its file");
-    if (dropped_ != 0) return Fail(std::to_string(dropped_) + " connections were closed by the server");
+    if (!SettleProbes(NowSeconds() + phase_bound_))
+      return Fail("the last probe never reached its file");
+    if (dropped_ != 0)
+      return Fail(std::to_string(dropped_) + " connections were closed by the server");
     Report("held", static_cast<long long>(count_));
     Report("rss_base_kib", static_cast<long long>(base_kib));
     Report("rss_peak_kib", static_cast<long long>(peak_kib_));
     Report("kib_per_connection", static_cast<double>(peak_kib_ - base_kib) / count_);
     Report("server_handles_base", static_cast<long long>(base_handles));
     Report("server_handles_peak", static_cast<long long>(peak_handles_));
-    if (!CloseAll(NowSeconds() + phase_bound_)) return Fail("the server did not close every connection");
+    if (!CloseAll(NowSeconds() + phase_bound_))
+      return Fail("the server did not close every connection");
     double completed = 0;
-    if (!WaitForFolderBytes(folder_, int64_t{count_} * rounds_ * static_cast<int64_t>(size_), &completed))
+    if (!WaitForFolderBytes(folder_, int64_t{count_} * rounds_ * static_cast<int64_t>(size_),
+                            &completed))
       return Fail("the capture files did not reach the bytes sent");
     int status = ReportCheck(CheckBlockFolder(folder_, count_, rounds_, size_), "hold");
     if (probes_.Enabled()) status |= probes_.Summarise();
@@ -551,7 +569,8 @@ class THoldRun {
       if (now > end + phase_bound_) return false;
       const double elapsed_blocks = (now - start) / interval_ * count_;
       const uint64_t due = std::min<uint64_t>(total, static_cast<uint64_t>(elapsed_blocks) + 1);
-      for (; next < due; ++next) SendBlock(static_cast<uint32_t>(next % count_), static_cast<uint32_t>(next / count_));
+      for (; next < due; ++next)
+        SendBlock(static_cast<uint32_t>(next % count_), static_cast<uint32_t>(next / count_));
       if (now >= next_sample) {
         Sample();
         next_sample += interval_ / 2;
@@ -564,7 +583,8 @@ class THoldRun {
     probes_.Stop();
     Sample();
     Report("window_seconds", seconds);
-    Report("server_cpu_percent", 100.0 * static_cast<double>(ticks) / static_cast<double>(::sysconf(_SC_CLK_TCK)) / seconds);
+    Report("server_cpu_percent", 100.0 * static_cast<double>(ticks) /
+                                     static_cast<double>(::sysconf(_SC_CLK_TCK)) / seconds);
     Report("load_cpu_percent", 100.0 * (CpuSecondsUsed() - own_cpu) / seconds);
     return true;
   }
@@ -573,7 +593,8 @@ class THoldRun {
     if (fds_[index] < 0) return;
     block_.resize(size_);
     FillBlock(index, round, block_.data(), size_);
-    if (SendSome(fds_[index], block_.data(), size_) != size_) throw TBenchError("a block did not fit the socket buffer");
+    if (SendSome(fds_[index], block_.data(), size_) != size_)
+      throw TBenchError("a block did not fit the socket buffer");
   }
 
   bool SettleProbes(double deadline) {
@@ -655,7 +676,8 @@ int RunStorageFloor(const TOptions& options) {
     if (fd < 0) throw TBenchError("cannot open " + file);
     size_t contiguous = 0;
     const uint8_t* data = pattern.At(offset, &contiguous);
-    const size_t take = static_cast<size_t>(std::min<uint64_t>({chunk, contiguous, bytes - offset}));
+    const size_t take =
+        static_cast<size_t>(std::min<uint64_t>({chunk, contiguous, bytes - offset}));
     for (size_t at = 0; at < take; at += piece) WriteAll(fd, data + at, std::min(piece, take - at));
     offset += take;
     if (reopen) {
@@ -666,19 +688,22 @@ int RunStorageFloor(const TOptions& options) {
   if (fd >= 0) ::close(fd);
   const double seconds = NowSeconds() - started;
   Report("mib_per_s", static_cast<double>(bytes) / (1 << 20) / seconds);
-  Report("cpu_s_per_gib", (CpuSecondsUsed() - cpu_started) / (static_cast<double>(bytes) / (1 << 30)));
+  Report("cpu_s_per_gib",
+         (CpuSecondsUsed() - cpu_started) / (static_cast<double>(bytes) / (1 << 30)));
   return ReportCheck(CheckStreamFile(file, bytes, pattern), "floor");
 }
 
 int Usage() {
-  std::fprintf(stderr,
-               "usage: tarnock_load stream --port P --bytes N --file F [--probe-port Q --probe-file G\n"
-               "                           --probe-size 64 --probe-interval-ms 100] [--timeout-s T]\n"
-               "       tarnock_load jobs --port P --count N --size S --clients C --dir D [--timeout-s T]\n"
-               "       tarnock_load hold --port P --count N --size S --rounds R --interval-ms I --dir D\n"
-               "                         --pid PID [--ahead 4] [--timeout-s T] [--probe-port Q --probe-file G\n"
-               "                         --probe-size 64 --probe-interval-ms 100]\n"
-               "       tarnock_load floor --bytes N --file F --chunk C --write-size W --reopen 0|1\n");
+  std::fprintf(
+      stderr,
+      "usage: tarnock_load stream --port P --bytes N --file F [--probe-port Q --probe-file G\n"
+      "                           --probe-size 64 --probe-interval-ms 100] [--timeout-s T]\n"
+      "       tarnock_load jobs --port P --count N --size S --clients C --dir D [--timeout-s T]\n"
+      "       tarnock_load hold --port P --count N --size S --rounds R --interval-ms I --dir D\n"
+      "                         --pid PID [--ahead 4] [--timeout-s T] [--probe-port Q --probe-file "
+      "G\n"
+      "                         --probe-size 64 --probe-interval-ms 100]\n"
+      "       tarnock_load floor --bytes N --file F --chunk C --write-size W --reopen 0|1\n");
   return 2;
 }
 

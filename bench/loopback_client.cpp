@@ -26,7 +26,7 @@ namespace {
 }  // namespace
 
 double NowSeconds() {
-  timespec now {};
+  timespec now{};
   ::clock_gettime(CLOCK_MONOTONIC, &now);
   return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
 }
@@ -34,7 +34,7 @@ double NowSeconds() {
 int StartConnect(uint16_t port) {
   const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   if (fd < 0) Fail("socket");
-  sockaddr_in address {};
+  sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_port = htons(port);
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -91,14 +91,14 @@ TEpoll::TEpoll() : fd_(::epoll_create1(EPOLL_CLOEXEC)), ready_(256) {
 TEpoll::~TEpoll() { ::close(fd_); }
 
 void TEpoll::Add(int fd, uint32_t events, uint64_t tag) {
-  epoll_event event {};
+  epoll_event event{};
   event.events = events;
   event.data.u64 = tag;
   if (::epoll_ctl(fd_, EPOLL_CTL_ADD, fd, &event) != 0) Fail("epoll_ctl add");
 }
 
 void TEpoll::Change(int fd, uint32_t events, uint64_t tag) {
-  epoll_event event {};
+  epoll_event event{};
   event.events = events;
   event.data.u64 = tag;
   if (::epoll_ctl(fd_, EPOLL_CTL_MOD, fd, &event) != 0) Fail("epoll_ctl mod");
@@ -117,7 +117,7 @@ const std::vector<epoll_event>& TEpoll::Wait(int timeout_ms) {
 int StartPeriodicTimer(int interval_ms) {
   const int fd = ::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
   if (fd < 0) Fail("timerfd_create");
-  itimerspec schedule {};
+  itimerspec schedule{};
   schedule.it_interval.tv_sec = interval_ms / 1000;
   schedule.it_interval.tv_nsec = static_cast<long>(interval_ms % 1000) * 1000000L;
   schedule.it_value = schedule.it_interval;
@@ -181,7 +181,8 @@ int64_t OpenHandlesOf(pid_t pid) {
   // Recent kernels give the count as the folder's size, which costs nothing
   // next to listing 15,000 entries every few connects.
   struct stat info {};
-  if (::stat(folder.c_str(), &info) == 0 && info.st_size > 0) return static_cast<int64_t>(info.st_size);
+  if (::stat(folder.c_str(), &info) == 0 && info.st_size > 0)
+    return static_cast<int64_t>(info.st_size);
   DIR* dir = ::opendir(folder.c_str());
   if (dir == nullptr) return -1;
   int64_t count = 0;
@@ -213,7 +214,7 @@ bool ProcessRunning(pid_t pid) {
 }
 
 void RaiseOpenFileLimit() {
-  rlimit limit {};
+  rlimit limit{};
   if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == limit.rlim_max) return;
   limit.rlim_cur = limit.rlim_max;
   ::setrlimit(RLIMIT_NOFILE, &limit);

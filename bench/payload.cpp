@@ -233,7 +233,8 @@ TCheckResult CheckBlockFolder(const std::string& folder, uint32_t jobs, uint32_t
       return Failed(result, path + " is not a whole number of blocks");
     for (size_t at = 0; at < content.size(); at += block_size) {
       uint32_t job = 0, sequence = 0;
-      const std::string problem = CheckBlock(content.data() + at, block_size, scratch, &job, &sequence);
+      const std::string problem =
+          CheckBlock(content.data() + at, block_size, scratch, &job, &sequence);
       if (!problem.empty()) return Failed(result, path + ": " + problem);
       if (job >= jobs || sequence >= sequences)
         return Failed(result, path + ": block of an unknown job");

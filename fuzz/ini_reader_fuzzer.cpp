@@ -14,8 +14,7 @@
 namespace {
 
 const std::string& SettingsPath() {
-  static const std::string path =
-      "/tmp/tarnock-ini-fuzzer-" + std::to_string(::getpid()) + ".ini";
+  static const std::string path = "/tmp/tarnock-ini-fuzzer-" + std::to_string(::getpid()) + ".ini";
   return path;
 }
 

@@ -1,6 +1,6 @@
 // The port definition codec: decoding any value never fails and gives a
-// mark of at most one byte, and a definition whose fields the format can hold (no comma in the first four, a
-// one-byte mark) comes back field for field through encoding and decoding.
+// mark of at most one byte, and a definition whose fields the format can hold (no comma in the
+// first four, a one-byte mark) comes back field for field through encoding and decoding.
 #include <cstdint>
 #include <cstdlib>
 #include <string>

@@ -25,8 +25,8 @@ namespace {
 
 constexpr const char* kPortsSection = "Ports";
 constexpr int kColumnCount = 6;
-constexpr const char* kHeaders[kColumnCount] = {"Port", "Directory", "File Format",
-                                                "Overwrite", "Days", "Comments"};
+constexpr const char* kHeaders[kColumnCount] = {"Port",      "Directory", "File Format",
+                                                "Overwrite", "Days",      "Comments"};
 constexpr int kColumnWidths[kColumnCount] = {56, 203, 144, 64, 63, 132};
 
 constexpr int kClientWidth = 674;

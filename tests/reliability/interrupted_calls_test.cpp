@@ -19,8 +19,8 @@ class InterruptedCallsTest : public CaptureFixture {
   void InterruptEverything() {
     TFault interrupt;
     interrupt.interruptEveryCall = true;
-    for (TFileCall call : {TFileCall::Open, TFileCall::Read, TFileCall::Write, TFileCall::Close,
-                           TFileCall::Sync})
+    for (TFileCall call :
+         {TFileCall::Open, TFileCall::Read, TFileCall::Write, TFileCall::Close, TFileCall::Sync})
       fileFaults_.push_back(std::make_unique<TFileFault>(call, interrupt));
     for (TSocketCall call : {TSocketCall::Accept, TSocketCall::Recv, TSocketCall::Close})
       socketFaults_.push_back(std::make_unique<TSocketFault>(call, interrupt));

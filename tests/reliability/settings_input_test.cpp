@@ -3,13 +3,13 @@
 // the file as it is until it saves, and the save at the end keeps every line
 // it did not change.
 #include <dirent.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
-#include <gtest/gtest.h>
 
 #include "reliability/capture_fixture.h"
 #include "support/loopback.h"
@@ -69,7 +69,8 @@ std::vector<TBadSettingsCase> BadSettingsCases() {
       {"TenThousandPorts", TenThousandUnusablePorts(), ""},
       {"RepeatedSections", "[Ports]\n[Window]\nTop=3\n[Ports]\n",
        "[ports]\n@PORT@=/nowhere,'other',T,0,\n[PORTS]\n[Window]\nTop=4\n"},
-      {"KeysWithoutEquals", "[Ports]\njust words\n@PORT@\n=no key\n  \n", "[File]\nDeleteIfEmpty\n"},
+      {"KeysWithoutEquals", "[Ports]\njust words\n@PORT@\n=no key\n  \n",
+       "[File]\nDeleteIfEmpty\n"},
   };
 }
 
@@ -118,8 +119,8 @@ TEST_P(BadSettingsTest, ProgramStartsUsesWhatItCanReadAndKeepsTheFile) {
   const uint16_t port = FreeLoopbackPort();
   const std::string portText = std::to_string(port);
   const std::string folder = program.Folder() + "/" + GetParam().captureFolder;
-  const std::string settings = Substituted(GetParam().before, portText) + "\n[Ports]\n" +
-                               portText + "=" + folder + ",'job',F,0,\n" +
+  const std::string settings = Substituted(GetParam().before, portText) + "\n[Ports]\n" + portText +
+                               "=" + folder + ",'job',F,0,\n" +
                                Substituted(GetParam().after, portText);
   program.WriteSettings(settings);
   ASSERT_TRUE(program.Start());

@@ -250,8 +250,8 @@ int main(int argc, char** argv) {
   std::printf("connections=%llu seconds=%.1f rate=%.0f/s\n",
               static_cast<unsigned long long>(gDone.load()), seconds, gDone / seconds);
   std::printf("descriptors start=%d end=%d\n", descriptorsAtStart, descriptorsAtEnd);
-  std::printf("resident KiB warm=%ld halfway=%ld peak=%ld end=%ld\n", warmKiB, halfwayKiB,
-              peakKiB, endKiB);
+  std::printf("resident KiB warm=%ld halfway=%ld peak=%ld end=%ld\n", warmKiB, halfwayKiB, peakKiB,
+              endKiB);
   if (descriptorsAtEnd > descriptorsAtStart) {
     std::printf("FAIL descriptors not given back\n");
     passed = false;

@@ -5,7 +5,6 @@
 #include <utility>
 
 #include "base/system_calls.h"
-
 #include "net/socket_calls.h"
 
 // Scoped faults in the platform call tables of the file layer and the socket
