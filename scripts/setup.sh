@@ -12,12 +12,12 @@ set -euo pipefail
 packages=(cmake ninja-build g++ qt6-base-dev qt6-qpa-plugins libgl-dev)
 case "${1:-}" in
   --tests)
-    # GoogleTest; clang for the fuzz targets; Xvfb, xauth, xdotool and
-    # openbox for the end-to-end tests on a private X server, x11-utils to
-    # read the window manager's frames there; the validators of the desktop
-    # entry and the AppStream metadata.
-    packages+=(libgtest-dev clang-14 libclang-rt-14-dev xvfb xauth xdotool openbox x11-utils
-               desktop-file-utils appstream)
+    # GoogleTest; clang for the fuzz targets and clang-format for the format
+    # check; Xvfb, xauth, xdotool and openbox for the end-to-end tests on a
+    # private X server, x11-utils to read the window manager's frames there;
+    # the validators of the desktop entry and the AppStream metadata.
+    packages+=(libgtest-dev clang-14 libclang-rt-14-dev clang-format-14 xvfb xauth xdotool
+               openbox x11-utils desktop-file-utils appstream)
     shift ;;
   --package)
     # CPack finds the package's library dependencies with dpkg-shlibdeps,

@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
-# Sets up, builds with AddressSanitizer and UndefinedBehaviorSanitizer, runs a
-# short run of every fuzz target, then every test (the test summary closes the
-# output).
+# Sets up, builds with AddressSanitizer and UndefinedBehaviorSanitizer, checks
+# the format, runs a short run of every fuzz target, then every test (the test
+# summary closes the output).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/setup.sh" --tests build-test -DCMAKE_BUILD_TYPE=Debug -DTARNOCK_SANITIZE=ON
+# A file that drifted from the tree's format fails the run.
+"$root/scripts/format.sh" --check
 # A few seconds of fuzzing per target; ./scripts/fuzz.sh 600 runs them longer.
 "$root/scripts/fuzz.sh" 5
 cd "$root/build-test"
