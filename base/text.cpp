@@ -14,6 +14,8 @@ std::string TrimBlanks(std::string_view text) {
   return std::string(text.substr(first, end - first));
 }
 
+bool IsDecimalDigit(char byte) { return byte >= '0' && byte <= '9'; }
+
 namespace {
 
 int HexDigitValue(char byte) {
@@ -22,8 +24,6 @@ int HexDigitValue(char byte) {
   if (byte >= 'A' && byte <= 'F') return byte - 'A' + 10;
   return -1;
 }
-
-bool IsDecimalDigit(char byte) { return byte >= '0' && byte <= '9'; }
 
 // Decimal digits only, at least one; the magnitude may reach 2^31 so that the
 // caller can accept -2147483648.

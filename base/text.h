@@ -13,6 +13,9 @@ std::string TrimBlanks(std::string_view text);
 // True when the byte is a blank (0x00 to 0x20).
 bool IsBlank(char byte);
 
+// "0" to "9", nothing else (no locale's digits).
+bool IsDecimalDigit(char byte);
+
 // Reads the one integer syntax of the system: optional leading spaces, then a
 // signed decimal number, an unsigned decimal number, or "$", "x", "X", "0x",
 // "0X" and hexadecimal digits taken as 32 bits. Nothing may follow.

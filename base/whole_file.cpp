@@ -71,7 +71,7 @@ bool WriteSyncAndClose(int handle, std::string_view content) {
 
 bool IsDecimal(std::string_view text) {
   return !text.empty() && text.size() <= 10 &&
-         std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+         std::all_of(text.begin(), text.end(), IsDecimalDigit);
 }
 
 // The replacing process of a temporary file named "<file>.<pid>.<n>.tmp", as

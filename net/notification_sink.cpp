@@ -108,5 +108,3 @@ void ReleaseNotificationSink() {
   gSink.registrations.clear();
   ++gSink.generation;
 }
-
-int WatchedHandleCount() { return static_cast<int>(gSink.registrations.size()); }

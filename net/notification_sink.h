@@ -32,5 +32,3 @@ void PauseHandle(TWatchToken token);
 void ResumeHandle(TWatchToken token);
 // Closes the set and its notifier once no socket object is left.
 void ReleaseNotificationSink();
-// Handles registered now.
-int WatchedHandleCount();

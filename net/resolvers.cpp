@@ -11,8 +11,6 @@
 
 namespace {
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-
 [[noreturn]] void Raise(std::string message) { throw ESocketException(std::move(message)); }
 
 }  // namespace
@@ -21,7 +19,8 @@ int32_t LeadingNumber(std::string_view text) {
   size_t i = 0;
   while (i < text.size() && text[i] == ' ') ++i;
   uint32_t value = 0;  // unsigned so that the wrap is defined
-  for (; i < text.size() && IsDigit(text[i]); ++i) value = value * 10u + uint32_t(text[i] - '0');
+  for (; i < text.size() && IsDecimalDigit(text[i]); ++i)
+    value = value * 10u + uint32_t(text[i] - '0');
   return static_cast<int32_t>(value);
 }
 
@@ -36,9 +35,9 @@ bool IsDottedAddress(std::string_view text) {
     if (c == '.') {
       ++dots;
       if (dots > 3 || group > 255) return false;
-      if (i + 1 >= text.size() || !IsDigit(text[i + 1])) return false;
+      if (i + 1 >= text.size() || !IsDecimalDigit(text[i + 1])) return false;
       group = 0;
-    } else if (IsDigit(c)) {
+    } else if (IsDecimalDigit(c)) {
       group = group * 10u + uint32_t(c - '0');
       if (group > 0xFFFFFFu) group = 0xFFFFFFu;  // stays above 255 without overflowing
     } else {
@@ -54,7 +53,7 @@ int WSocketResolveProto(std::string_view proto) {
   if (proto.empty() || proto.size() >= 32) Raise("WSocketResolveProto: Invalid Protocol.");
   std::string trimmed = TrimBlanks(proto);
   if (trimmed.empty()) Raise("WSocketResolveProto: Invalid Protocol.");
-  if (IsDigit(trimmed[0])) return LeadingNumber(trimmed);
+  if (IsDecimalDigit(trimmed[0])) return LeadingNumber(trimmed);
   if (const protoent* entry = ::getprotobyname(trimmed.c_str())) return entry->p_proto;
   // A minimal system may lack the protocol database; these two are fixed.
   if (trimmed == "tcp") return IPPROTO_TCP;
@@ -64,7 +63,7 @@ int WSocketResolveProto(std::string_view proto) {
 
 uint16_t WSocketResolvePort(std::string_view port, std::string_view proto) {
   if (port.empty() || port.size() >= 32) Raise("WSocketResolvePort: Invalid Port.");
-  if (IsDigit(port[0])) {
+  if (IsDecimalDigit(port[0])) {
     uint16_t value = 0;
     if (!ParsePortNumber(port, value)) Raise("WSocketResolvePort: Invalid Port.");
     return value;

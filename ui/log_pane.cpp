@@ -36,8 +36,9 @@ TLogPane::TLogPane(QPlainTextEdit* pane)
 }
 
 void TLogPane::Append(const QString& text) {
-  for (const QString& line : text.split(QLatin1Char('\n'))) queued_.push_back(line);
-  lineCount_ += static_cast<int>(text.count(QLatin1Char('\n'))) + 1;
+  const QStringList lines = text.split(QLatin1Char('\n'));
+  queued_.insert(queued_.end(), lines.begin(), lines.end());
+  lineCount_ += static_cast<int>(lines.size());
   if (lineCount_ > kMaxLines) CutFirst(lineCount_ - kMaxLines);
 }
 
