@@ -70,6 +70,10 @@ void TCaptureMonitor::FormCreate() {
   }
 }
 
+void TCaptureMonitor::ReportStartFailure(const std::string& message) {
+  window_.AppendPortLine(TimestampPrefix() + "ERROR: " + message);
+}
+
 void TCaptureMonitor::ReadPlacement() {
   const TIniFile settings(settingsPath_);
   window_.SetTop(settings.ReadNumber("Window", "Top", 10));
@@ -168,18 +172,24 @@ void TCaptureMonitor::TakeConnection(TWSocket& listener) {
     session = sessions_.back().get();
     if (destroying_) session->MarkDestroying();
     session->PrepareCapture(listener.Port());
-    session->Dup(acceptedHandle);
+    // From here on the session owns the handle, whatever Dup then reports.
+    const int adopted = std::exchange(acceptedHandle, -1);
+    session->Dup(adopted, listener.AcceptedPeer());
     session->OnSessionClosed = [this](TCustomWSocket* sender, uint16_t error) {
       ClientSocketSessionClosed(sender, error);
     };
     session->OnDataAvailable = [this](TCustomWSocket* sender, uint16_t error) {
       ClientSocketDataAvailable(sender, error);
     };
-    window_.AppendMessageLine(TimestampPrefix() + "Connected to: " + session->PeerAddr() +
-                              " on port " + listener.Port());
+    // The address accept reported: a peer that has already reset, its bytes
+    // still queued, fails a peer-name query but is captured all the same.
+    window_.AppendMessageLine(TimestampPrefix() + "Connected to: " +
+                              session->AcceptedPeer().address + " on port " + listener.Port());
     ShowConnectionCount();
   } catch (const std::exception& failure) {
-    window_.AppendPortLine(TimestampPrefix() + ErrorLine(failure));
+    if (auto line =
+            Unrepeated("port " + listener.Port(), TimestampPrefix() + ErrorLine(failure), failure))
+      window_.AppendPortLine(*line);
     if (session == nullptr || session->State() != wsConnected)
       DropHalfMadeSession(session, acceptedHandle);
   }
@@ -187,10 +197,10 @@ void TCaptureMonitor::TakeConnection(TWSocket& listener) {
 
 // A session that never got its connection would wait for events that never
 // come and count in every caption; the peer would wait for a close that never
-// comes. So the connection is cut at once and the session goes.
+// comes. So the connection is cut at once and the session goes. A handle
+// still here was never given to the session, which closes any it was given.
 void TCaptureMonitor::DropHalfMadeSession(TClient* session, int acceptedHandle) {
-  const bool adopted = session != nullptr && session->Handle() == acceptedHandle;
-  if (acceptedHandle >= 0 && !adopted) TCustomWSocket::CloseAccepted(acceptedHandle);
+  if (acceptedHandle >= 0) TCustomWSocket::CloseAccepted(acceptedHandle);
   if (session == nullptr) return;
   if (ShouldDeleteEmptyCapture(*session)) DeleteIfStillEmpty(*session);
   session->OnSessionClosed = nullptr;
@@ -202,7 +212,8 @@ void TCaptureMonitor::ClientSocketDataAvailable(TCustomWSocket* sender, uint16_t
   try {
     static_cast<TClient*>(sender)->AppendChunk(*receiveBuffer_);
   } catch (const std::exception& failure) {
-    window_.AppendMessageLine(ErrorLine(failure));
+    if (auto line = Unrepeated("chunk", ErrorLine(failure), failure))
+      window_.AppendMessageLine(*line);
   }
 }
 
@@ -211,12 +222,12 @@ void TCaptureMonitor::ClientSocketSessionClosed(TCustomWSocket* sender, uint16_t
   try {
     ReportClose(session);
   } catch (const std::exception& failure) {
-    window_.AppendMessageLine(TimestampPrefix() + ErrorLine(failure));
+    AppendCloseError(failure);
   }
   try {
     Disconnect(session);
   } catch (const std::exception& failure) {
-    window_.AppendMessageLine(TimestampPrefix() + ErrorLine(failure));
+    AppendCloseError(failure);
     // A peer that reset the connection fails the peer-name query of the
     // disconnect line. Its session goes all the same: kept, it would count in
     // every caption until the next stop.
@@ -226,6 +237,19 @@ void TCaptureMonitor::ClientSocketSessionClosed(TCustomWSocket* sender, uint16_t
       CutMessageLog();
     }
   }
+}
+
+void TCaptureMonitor::AppendCloseError(const std::exception& failure) {
+  if (auto line = Unrepeated("close", TimestampPrefix() + ErrorLine(failure), failure))
+    window_.AppendMessageLine(*line);
+}
+
+// A flood of peers can repeat one failure thousands of times a second; the
+// panes and standard error get it once a second, with a count.
+std::optional<std::string> TCaptureMonitor::Unrepeated(const std::string& where,
+                                                       const std::string& line,
+                                                       const std::exception& failure) {
+  return repeatedErrors_.Pass(where + '\n' + failure.what(), line, TRepeatedLines::TClock::now());
 }
 
 void TCaptureMonitor::ReportClose(TClient& session) {

@@ -2,11 +2,14 @@
 
 #include <array>
 #include <cstdint>
+#include <exception>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "capture/monitor_window.h"
+#include "capture/repeated_lines.h"
 #include "capture/session.h"
 
 class TCustomWSocket;
@@ -41,6 +44,10 @@ class TCaptureMonitor {
   // no close report and its capture file stays as it is.
   void MarkDestroying();
 
+  // One port-log line for a failure of the program's start that is not the
+  // monitor's own, such as a settings folder that cannot be made.
+  void ReportStartFailure(const std::string& message);
+
   int SessionCount() const;
   int ListenerCount() const;
 
@@ -58,6 +65,11 @@ class TCaptureMonitor {
   void TakeConnection(TWSocket& listener);
   void DropHalfMadeSession(TClient* session, int acceptedHandle);
   void ReportClose(TClient& session);
+  void AppendCloseError(const std::exception& failure);
+  // The line, or nothing when the same failure at the same place was shown
+  // less than a second ago.
+  std::optional<std::string> Unrepeated(const std::string& where, const std::string& line,
+                                        const std::exception& failure);
   bool ShouldDeleteEmptyCapture(const TClient& session) const;
   void DeleteIfStillEmpty(TClient& session);
   void Disconnect(TClient& session);
@@ -75,4 +87,5 @@ class TCaptureMonitor {
   std::unique_ptr<TReceiveBuffer> receiveBuffer_ = std::make_unique<TReceiveBuffer>();
   std::vector<std::unique_ptr<TWSocket>> listeners_;
   std::vector<std::unique_ptr<TClient>> sessions_;
+  TRepeatedLines repeatedErrors_;
 };
