@@ -18,6 +18,7 @@
 #include "ui/main_window.h"
 #include "ui/options.h"
 #include "ui/port_help.h"
+#include "ui/window_style.h"
 
 namespace {
 
@@ -87,6 +88,7 @@ int main(int argc, char** argv) {
     ReportNoDisplay();
     return 1;
   }
+  QApplication::setWindowIcon(ProgramIcon());
   // Lets a desktop match the window to its menu entry and icon.
   QGuiApplication::setDesktopFileName("org.tarnock.Tarnock");
   TTerminationSignals terminationSignals;
