@@ -47,7 +47,8 @@ TAboutBox::TAboutBox(const std::string& settingsPath, QWidget* parent) : QDialog
                            "Writes every connection that arrives on its TCP ports into a "
                            "capture file.\n\n"
                            "Copyright (c) 2026 The Tarnock authors. Free software under the MIT "
-                           "License: the copyright file beside the README holds its terms.\n\n"
+                           "License: its terms are in LICENSE in the source code, or in "
+                           "copyright beside the installed README.\n\n"
                            "Settings file: " +
                            settingsPath + "\n" + ReadmeLine(LinkText("/proc/self/exe"));
   AboutText = new QLabel(QString::fromUtf8(text), this);
