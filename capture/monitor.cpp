@@ -79,6 +79,7 @@ void TCaptureMonitor::ReadPlacement() {
   window_.SetTop(settings.ReadNumber("Window", "Top", 10));
   window_.SetLeft(settings.ReadNumber("Window", "Left", 10));
   window_.SetHeight(settings.ReadNumber("Window", "Height", window_.Height()));
+  window_.PlacementApplied();
   window_.SetDeleteIfEmpty(settings.ReadFlag("File", "DeleteIfEmpty", true));
 }
 

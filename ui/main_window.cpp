@@ -15,6 +15,7 @@
 
 #include "base/log_writer.h"
 #include "capture/ini_file.h"
+#include "ui/about.h"
 #include "ui/frame_placement.h"
 #include "ui/log_pane.h"
 #include "ui/message_box.h"
@@ -74,8 +75,10 @@ TForm1::TForm1(std::string settingsPath)
     : settingsPath_(std::move(settingsPath)), monitor_(*this, settingsPath_) {
   setWindowTitle("Tarnock Log");
   ApplyDesignFont(this);
+  ApplyProgramIcon(this);
   BuildPanes();
   BuildMenu();
+  BuildHelpMenu();
   resize(kDesignWidth, kDesignHeight);
   placement_ = new TFramePlacement(this, [this](const QMargins&) { return CentredPlacement(); });
   flushTimer_.setSingleShot(true);
@@ -111,6 +114,7 @@ void TForm1::BuildPanes() {
   PortsMemo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   PortsMemo->setPlainText("PortsMemo");
   PortsMemo->setAccessibleName("Port log");
+  PortsMemo->setPlaceholderText(kNoPortsHint);
 
   MessageMemo = MakePane("MessageMemo", Splitter1);
   MessageMemo->setLineWrapMode(QPlainTextEdit::NoWrap);
@@ -152,6 +156,16 @@ void TForm1::BuildMenu() {
   connect(Close2, &QAction::triggered, this, [this] { Close1Click(); });
 }
 
+// Help is the last menu of the bar, right of every other, where desktops
+// keep it.
+void TForm1::BuildHelpMenu() {
+  Help1 = menuBar()->addMenu("Help");
+  Help1->setObjectName("Help1");
+  About1 = Help1->addAction("About Tarnock");
+  About1->setObjectName("About1");
+  connect(About1, &QAction::triggered, this, [this] { About1Click(); });
+}
+
 void TForm1::AttachPortList(TForm2* portList) { portList_ = portList; }
 
 void TForm1::Ports1Click() {
@@ -179,6 +193,16 @@ void TForm1::Close1Click() {
   closing_ = true;
   // quit() ends every running loop, a modal dialog's included.
   QCoreApplication::quit();
+}
+
+void TForm1::About1Click() {
+  Guarded([this] {
+    // Made afresh each time: the settings file it names is decided once, but
+    // the README may have been installed or removed meanwhile.
+    delete aboutBox_;
+    aboutBox_ = new TAboutBox(settingsPath_, this);
+    aboutBox_->open();
+  });
 }
 
 void TForm1::EndOnSignal() {
@@ -211,7 +235,8 @@ void TForm1::showEvent(QShowEvent* event) {
 }
 
 QRect TForm1::CentredPlacement() const {
-  return TFramePlacement::CentredOnScreen(this, QSize(kDesignWidth, outerHeight_));
+  return TFramePlacement::FittedOnScreen(
+      this, TFramePlacement::CentredOnScreen(this, QSize(kDesignWidth, outerHeight_)));
 }
 
 // The window manager restores the normal geometry itself when the state
@@ -224,12 +249,26 @@ void TForm1::changeEvent(QEvent* event) {
 
 void TForm1::ApplyPendingPlacement() {
   if (!IsNormalState()) return;
+  const bool pending = pendingHeight_ || pendingTop_ || pendingLeft_;
   if (pendingHeight_) SetOuterHeight(outerHeight_);
   if (pendingTop_ || pendingLeft_)
     placement_->MoveFrameTo({pendingLeft_.value_or(Left()), pendingTop_.value_or(Top())});
   pendingHeight_ = false;
   pendingTop_.reset();
   pendingLeft_.reset();
+  if (pending) KeepOnScreen();
+}
+
+// A stored placement may come from a larger screen or from another screen
+// layout; the operator could then not reach the bottom of the window, and the
+// next end would store the same placement again.
+void TForm1::KeepOnScreen() {
+  const QRect outer = placement_->Outer();
+  const QRect fitted = TFramePlacement::FittedOnScreen(this, outer);
+  if (fitted == outer) return;
+  outerHeight_ = fitted.height();
+  if (fitted.size() != outer.size()) placement_->ResizeFrameTo(fitted.size());
+  placement_->MoveFrameTo(fitted.topLeft());
 }
 
 // ---------------------------------------------------------------------------
@@ -313,6 +352,11 @@ void TForm1::SetHeight(int height) {
 
 void TForm1::SetOuterHeight(int height) {
   placement_->ResizeFrameTo({placement_->Outer().width(), height});
+}
+
+void TForm1::PlacementApplied() {
+  // A maximized or minimized window is fitted when it returns to normal.
+  if (IsNormalState()) KeepOnScreen();
 }
 
 bool TForm1::IsNormalState() const {
