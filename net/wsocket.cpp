@@ -203,6 +203,15 @@ uint16_t TCustomWSocket::LocalPortNumber() const {
   return ntohs(local.sin_port);
 }
 
+uint16_t TCustomWSocket::PeerPortNumber() const {
+  if (handle_ < 0) return 0;
+  sockaddr_in peer{};
+  socklen_t length = sizeof peer;
+  if (SocketCalls().GetPeerName(handle_, reinterpret_cast<sockaddr*>(&peer), &length) != 0)
+    return 0;
+  return ntohs(peer.sin_port);
+}
+
 // ---------------------------------------------------------------------------
 // Listening and accepting
 

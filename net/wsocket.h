@@ -113,6 +113,8 @@ class TCustomWSocket {
   int PendingBytes() const;
   // The port the handle is bound to (useful after Listen on port "0"); 0 without handle.
   uint16_t LocalPortNumber() const;
+  // The peer's port; 0 without a handle or when the platform cannot tell.
+  uint16_t PeerPortNumber() const;
 
   // Opens a listening socket on Addr, Port and Proto (backlog SOMAXCONN,
   // SO_REUSEADDR).
