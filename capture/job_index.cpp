@@ -60,8 +60,12 @@ std::string JobIndexLine(const TJobRecord& record) {
       record.OutcomeText(),
   };
   std::string line;
-  for (const std::string& field : fields) line += (line.empty() ? "" : ",") + CsvField(field);
-  return line + "\r\n";
+  for (const std::string& field : fields) {
+    if (!line.empty()) line += ',';
+    line += CsvField(field);
+  }
+  line += "\r\n";
+  return line;
 }
 
 void AppendToJobIndex(const TJobRecord& record) {

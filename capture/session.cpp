@@ -21,7 +21,13 @@ std::string CaptureFileStem(const TPortDefinition& definition, double acceptedAt
 
 // "<stem>.txt" for the first try, then "<stem>-2.txt", "<stem>-3.txt", ...
 std::string NumberedName(const std::string& stem, int attempt) {
-  return stem + (attempt == 1 ? "" : "-" + FormatInteger(attempt)) + ".txt";
+  std::string name = stem;
+  if (attempt > 1) {
+    name += '-';
+    name += FormatInteger(attempt);
+  }
+  name += ".txt";
+  return name;
 }
 
 }  // namespace
