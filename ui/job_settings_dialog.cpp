@@ -49,7 +49,9 @@ TJobSettingsDialog::TJobSettingsDialog(std::string settingsPath, QWidget* parent
   layout->addLayout(buttons);
   connect(btnOK, &QPushButton::clicked, this, [this] { btnOKClick(); });
   connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
+  setWindowFlags(kFixedDialogFlags);
   setFixedWidth(kWidth);
+  setFixedHeight(sizeHint().height());
 }
 
 void TJobSettingsDialog::AddOption(QCheckBox*& box, const char* name, const char* title,
