@@ -194,22 +194,26 @@ int TCustomWSocket::PendingBytes() const {
 
 void TCustomWSocket::CloseAccepted(int handle) { CloseSocketOnce(handle); }
 
+namespace {
+
+// The port of one end of a connected handle, as the name query tells it; 0
+// when it can't tell.
+uint16_t PortByName(int handle, int (*query)(int, sockaddr*, socklen_t*)) {
+  if (handle < 0) return 0;
+  sockaddr_in name{};
+  socklen_t length = sizeof name;
+  if (query(handle, reinterpret_cast<sockaddr*>(&name), &length) != 0) return 0;
+  return ntohs(name.sin_port);
+}
+
+}  // namespace
+
 uint16_t TCustomWSocket::LocalPortNumber() const {
-  if (handle_ < 0) return 0;
-  sockaddr_in local{};
-  socklen_t length = sizeof local;
-  if (SocketCalls().GetSockName(handle_, reinterpret_cast<sockaddr*>(&local), &length) != 0)
-    return 0;
-  return ntohs(local.sin_port);
+  return PortByName(handle_, SocketCalls().GetSockName);
 }
 
 uint16_t TCustomWSocket::PeerPortNumber() const {
-  if (handle_ < 0) return 0;
-  sockaddr_in peer{};
-  socklen_t length = sizeof peer;
-  if (SocketCalls().GetPeerName(handle_, reinterpret_cast<sockaddr*>(&peer), &length) != 0)
-    return 0;
-  return ntohs(peer.sin_port);
+  return PortByName(handle_, SocketCalls().GetPeerName);
 }
 
 // ---------------------------------------------------------------------------
