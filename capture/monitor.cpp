@@ -184,15 +184,15 @@ void TCaptureMonitor::TakeConnection(TWSocket& listener) {
     session->PrepareCapture(listener.Port(), openFiles_);
     openFiles_.Hold(*session->FileIdentity);
     session->Dup(acceptedHandle);
-    session->StartedAt = std::chrono::system_clock::now();
-    session->PeerAddress = session->PeerAddr();
-    session->PeerPort = session->PeerPortNumber();
     session->OnSessionClosed = [this](TCustomWSocket* sender, uint16_t error) {
       ClientSocketSessionClosed(sender, error);
     };
     session->OnDataAvailable = [this](TCustomWSocket* sender, uint16_t error) {
       ClientSocketDataAvailable(sender, error);
     };
+    session->StartedAt = std::chrono::system_clock::now();
+    session->PeerAddress = session->PeerAddr();
+    session->PeerPort = session->PeerPortNumber();
     window_.AppendMessageLine(TimestampPrefix() + "Connected to: " + session->PeerAddress +
                               " on port " + listener.Port());
     ShowConnectionCount();
