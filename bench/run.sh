@@ -374,6 +374,7 @@ close_tarnock() {
     --rounds 1 --interval-ms 1000 --dir "$folder/captures" --pid "$tarnock_pid" \
     --timeout-s 180 --settle-before-close 1
   result[close.$name.seconds]=$(value "$folder/out" close_seconds)
+  result[close.$name.cpu]=$(value "$folder/out" close_cpu_seconds)
   result[close.$name.held]=$(value "$folder/out" held)
   stop_process "$tarnock_pid"
   rm -rf "$folder"
@@ -492,6 +493,8 @@ floor_rows() {
 close_rows() {
   row "6 $close_count end at once (s)" "tarnock offscreen" "$(number "${result[close.offscreen.seconds]:-}" 3)" "" ""
   row "  (${result[close.offscreen.held]:-0} held)" "tarnock under X" "$(number "${result[close.x.seconds]:-}" 3)" "" ""
+  row "  (CPU s of tarnock)" "offscreen / under X" \
+    "$(number "${result[close.offscreen.cpu]:-}" 2) / $(number "${result[close.x.cpu]:-}" 2)" "" ""
 }
 
 details() {
