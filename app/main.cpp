@@ -3,12 +3,14 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <optional>
 
 #include "app/command_line.h"
 #include "app/termination_signals.h"
+#include "base/log_writer.h"
 #include "base/paths.h"
 #include "base/whole_file.h"
 #include "capture/ini_file.h"
@@ -57,10 +59,37 @@ void PassOnlyCriticalMessages(QtMsgType type, const QMessageLogContext& context,
 }
 
 // The settings may live in the user's configuration folder, which a new
-// account does not have yet; the first save needs it.
-void PrepareSettingsFolder() {
+// account does not have yet; the first save needs it. Answers the folder
+// when it could not be made, so the operator hears at start rather than at
+// the first save.
+std::optional<std::string> PrepareSettingsFolder() {
   const std::string folder = DirectoryPart(SettingsFilePath());
-  if (!folder.empty()) CreateDirectoryChain(folder);
+  if (folder.empty()) return std::nullopt;
+  CreateDirectoryChain(folder);
+  if (DirectoryIsPresent(folder)) return std::nullopt;
+  return folder;
+}
+
+// How long the end waits for the log to reach standard error. A reader that
+// has stalled gets no more: the end must not hang on it.
+constexpr std::chrono::milliseconds kLogDrainAtEnd{1000};
+
+int RunWindows(const std::optional<std::string>& missingSettingsFolder) {
+  TTerminationSignals terminationSignals;
+  // The main window's creation opens the listeners, before any other window
+  // exists; connections that arrive meanwhile wait in the backlog.
+  TForm1 form1;
+  if (missingSettingsFolder)
+    form1.Monitor().ReportStartFailure("Unable to create directory " + *missingSettingsFolder);
+  TForm2 form2(&form1);
+  THelp1 help1(&form1);
+  TForm3 form3(&form1);
+  form2.Attach(&form3, &help1);
+  form1.AttachPortList(&form2);
+  terminationSignals.EndThrough(form1);
+
+  form1.show();
+  return QApplication::exec();
 }
 
 }  // namespace
@@ -79,21 +108,10 @@ int main(int argc, char** argv) {
   if (const std::optional<int> status = RefuseLeftoverArguments(argc, argv)) return *status;
   // Lets a desktop match the window to its menu entry and icon.
   QGuiApplication::setDesktopFileName("org.tarnock.Tarnock");
-  TTerminationSignals terminationSignals;
   LoadLocaleFormats();
-  PrepareSettingsFolder();
+  const std::optional<std::string> missingSettingsFolder = PrepareSettingsFolder();
   RemoveAbandonedTemporaries(SettingsFilePath());
-
-  // The main window's creation opens the listeners, before any other window
-  // exists; connections that arrive meanwhile wait in the backlog.
-  TForm1 form1;
-  TForm2 form2(&form1);
-  THelp1 help1(&form1);
-  TForm3 form3(&form1);
-  form2.Attach(&form3, &help1);
-  form1.AttachPortList(&form2);
-  terminationSignals.EndThrough(form1);
-
-  form1.show();
-  return application.exec();
+  const int status = RunWindows(missingSettingsFolder);
+  StandardErrorLog().Drain(kLogDrainAtEnd);
+  return status;
 }

@@ -16,6 +16,7 @@ namespace {
 
 constexpr int kInvalidFilename = 3;
 constexpr int kAccessDenied = 5;
+constexpr int kLinkLoop = 1921;
 // Codes for an operation in the wrong state.
 constexpr int kNoPathBound = 102;
 constexpr int kFileNotOpen = 103;
@@ -30,9 +31,9 @@ struct TErrnoCode {
 // same meaning in the numbering the I/O error table uses (32 for a file in
 // use, 112 for a full disk, ...); anything not listed is a general failure.
 constexpr TErrnoCode kOtherErrnoCodes[] = {
-    {EBADF, 6},    {ENOMEM, 8},   {EXDEV, 17},  {ENXIO, 21},   {ENODEV, 21},
-    {EBUSY, 32},   {ETXTBSY, 32}, {EAGAIN, 33}, {EEXIST, 80},  {EINVAL, 87},
-    {EDQUOT, 112}, {EFBIG, 223},  {EIO, 1117},  {ELOOP, 1921},
+    {EBADF, 6},    {ENOMEM, 8},   {EXDEV, 17},  {ENXIO, 21},        {ENODEV, 21},
+    {EBUSY, 32},   {ETXTBSY, 32}, {EAGAIN, 33}, {EEXIST, 80},       {EINVAL, 87},
+    {EDQUOT, 112}, {EFBIG, 223},  {EIO, 1117},  {ELOOP, kLinkLoop},
 };
 constexpr int kGeneralFailure = 31;
 
@@ -61,6 +62,8 @@ std::string InOutErrorMessage(int code) {
       return "Disk full";
     case 106:
       return "Invalid numeric input";
+    case kLinkLoop:
+      return "Too many levels of symbolic links";
     default:
       return "I/O error " + FormatInteger(code);
   }
@@ -103,6 +106,13 @@ namespace {
   RaiseInOutError(InOutErrorCode(systemError, path), systemError);
 }
 
+// The operator must learn which entry is in the way: the folder may hold a
+// planted link or FIFO under a name the pattern rendered a moment ago.
+[[noreturn]] void RaiseNotARegularFile(const std::string& path, int systemError) {
+  throw EInOutError(InOutErrorMessage(kAccessDenied) + ": " + path + " is not a regular file",
+                    kAccessDenied, systemError);
+}
+
 }  // namespace
 
 DiskFile::~DiskFile() {
@@ -132,8 +142,9 @@ void DiskFile::Open(int flags, TState state) {
   // shared folder would send the bytes into another file).
   const int handle = OpenRetrying(path_.c_str(), flags | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW, 0666);
   // ELOOP: the name is a link; ENXIO: a FIFO that nobody reads or a device
-  // that is not there. Neither is a file this object may write.
-  if (handle < 0 && (errno == ELOOP || errno == ENXIO)) RaiseInOutError(kAccessDenied, errno);
+  // that is not there; EISDIR: a folder. None is a file this object may write.
+  if (handle < 0 && (errno == ELOOP || errno == ENXIO || errno == EISDIR))
+    RaiseNotARegularFile(path_, errno);
   if (handle < 0) RaiseFromErrno(errno, path_);
   handle_ = handle;
   state_ = state;
@@ -152,7 +163,7 @@ void DiskFile::RequireRegularFile() {
   identity_ = IdentityOfStatus(status);
   if (S_ISREG(status.st_mode)) return;
   Abandon();
-  RaiseInOutError(kAccessDenied);
+  RaiseNotARegularFile(path_, 0);
 }
 
 void DiskFile::OpenCreate() { Open(O_WRONLY | O_CREAT | O_TRUNC, TState::OpenForWriting); }

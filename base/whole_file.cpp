@@ -104,8 +104,10 @@ TWholeFile LoadWholeFile(const std::string& path, off_t maxSize) {
   if (failure == 0) return file;
   // A file that exists but cannot be read is no empty one: the caller must
   // hear why, and must not replace what it cannot see.
-  if (failure != ENOENT && failure != ENOTDIR)
-    RaiseInOutError(InOutErrorCode(failure, path), failure);
+  if (failure != ENOENT && failure != ENOTDIR) {
+    const int code = InOutErrorCode(failure, path);
+    throw EInOutError(InOutErrorMessage(code) + ": " + path, code, failure);
+  }
   return TWholeFile{};
 }
 

@@ -17,8 +17,8 @@ struct TWholeFile {
 // Reads the regular file of at most maxSize bytes whole. Never waits: a FIFO
 // planted under the name would block every reader. A missing file reads as
 // empty; one that exists but cannot be read raises EInOutError with its I/O
-// error ("File access denied" for anything but a regular file, "I/O error
-// 223" for one larger than maxSize).
+// error and the path ("File access denied: <path>" for anything but a
+// regular file, "I/O error 223: <path>" for one larger than maxSize).
 TWholeFile LoadWholeFile(const std::string& path, off_t maxSize);
 
 // Replaces the file by content in one step: a temporary file in the folder of

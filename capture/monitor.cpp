@@ -85,6 +85,10 @@ void TCaptureMonitor::FormCreate() {
   }
 }
 
+void TCaptureMonitor::ReportStartFailure(const std::string& message) {
+  window_.AppendPortLine(TimestampPrefix() + "ERROR: " + message);
+}
+
 void TCaptureMonitor::ReadPlacement() {
   const TIniFile settings(settingsPath_);
   window_.SetTop(settings.ReadNumber("Window", "Top", 10));
@@ -183,7 +187,9 @@ void TCaptureMonitor::TakeConnection(TWSocket& listener) {
     if (destroying_) session->MarkDestroying();
     session->PrepareCapture(listener.Port(), openFiles_);
     openFiles_.Hold(*session->FileIdentity);
-    session->Dup(acceptedHandle);
+    // From here on the session owns the handle, whatever Dup then reports.
+    const int adopted = std::exchange(acceptedHandle, -1);
+    session->Dup(adopted, listener.AcceptedPeer());
     session->OnSessionClosed = [this](TCustomWSocket* sender, uint16_t error) {
       ClientSocketSessionClosed(sender, error);
     };
@@ -191,13 +197,15 @@ void TCaptureMonitor::TakeConnection(TWSocket& listener) {
       ClientSocketDataAvailable(sender, error);
     };
     session->StartedAt = std::chrono::system_clock::now();
-    session->PeerAddress = session->PeerAddr();
-    session->PeerPort = session->PeerPortNumber();
-    window_.AppendMessageLine(TimestampPrefix() + "Connected to: " + session->PeerAddress +
-                              " on port " + listener.Port());
+    // The address accept reported: a peer that has already reset, its bytes
+    // still queued, fails a peer-name query but is captured all the same.
+    window_.AppendMessageLine(TimestampPrefix() + "Connected to: " +
+                              session->AcceptedPeer().address + " on port " + listener.Port());
     ShowConnectionCount();
   } catch (const std::exception& failure) {
-    window_.AppendPortLine(TimestampPrefix() + ErrorLine(failure));
+    if (auto line =
+            Unrepeated("port " + listener.Port(), TimestampPrefix() + ErrorLine(failure), failure))
+      window_.AppendPortLine(*line);
     if (session == nullptr || session->State() != wsConnected)
       DropHalfMadeSession(session, acceptedHandle);
   }
@@ -205,10 +213,10 @@ void TCaptureMonitor::TakeConnection(TWSocket& listener) {
 
 // A session that never got its connection would wait for events that never
 // come and count in every caption; the peer would wait for a close that never
-// comes. So the connection is cut at once and the session goes.
+// comes. So the connection is cut at once and the session goes. A handle
+// still here was never given to the session, which closes any it was given.
 void TCaptureMonitor::DropHalfMadeSession(TClient* session, int acceptedHandle) {
-  const bool adopted = session != nullptr && session->Handle() == acceptedHandle;
-  if (acceptedHandle >= 0 && !adopted) TCustomWSocket::CloseAccepted(acceptedHandle);
+  if (acceptedHandle >= 0) TCustomWSocket::CloseAccepted(acceptedHandle);
   if (session == nullptr) return;
   if (ShouldDeleteEmptyCapture(*session)) DeleteIfStillEmpty(*session);
   session->OnSessionClosed = nullptr;
@@ -221,7 +229,8 @@ void TCaptureMonitor::ClientSocketDataAvailable(TCustomWSocket* sender, uint16_t
   try {
     session.AppendChunk(*receiveBuffer_);
   } catch (const std::exception& failure) {
-    window_.AppendMessageLine(ErrorLine(failure));
+    if (auto line = Unrepeated("chunk", ErrorLine(failure), failure))
+      window_.AppendMessageLine(*line);
     if (session.Failure.empty()) session.Failure = failure.what();
   }
 }
@@ -232,7 +241,7 @@ void TCaptureMonitor::ClientSocketSessionClosed(TCustomWSocket* sender, uint16_t
   try {
     ReportClose(session, record);
   } catch (const std::exception& failure) {
-    window_.AppendMessageLine(TimestampPrefix() + ErrorLine(failure));
+    AppendCloseError(failure);
     if (record.Outcome != TJobRecord::TOutcome::Error) {
       record.Outcome = TJobRecord::TOutcome::Error;
       record.Failure = failure.what();
@@ -242,7 +251,7 @@ void TCaptureMonitor::ClientSocketSessionClosed(TCustomWSocket* sender, uint16_t
   try {
     Disconnect(session);
   } catch (const std::exception& failure) {
-    window_.AppendMessageLine(TimestampPrefix() + ErrorLine(failure));
+    AppendCloseError(failure);
     // A peer that reset the connection fails the peer-name query of the
     // disconnect line. Its session goes all the same: kept, it would count in
     // every caption until the next stop.
@@ -252,6 +261,19 @@ void TCaptureMonitor::ClientSocketSessionClosed(TCustomWSocket* sender, uint16_t
       CutMessageLog();
     }
   }
+}
+
+void TCaptureMonitor::AppendCloseError(const std::exception& failure) {
+  if (auto line = Unrepeated("close", TimestampPrefix() + ErrorLine(failure), failure))
+    window_.AppendMessageLine(*line);
+}
+
+// A flood of peers can repeat one failure thousands of times a second; the
+// panes and standard error get it once a second, with a count.
+std::optional<std::string> TCaptureMonitor::Unrepeated(const std::string& where,
+                                                       const std::string& line,
+                                                       const std::exception& failure) {
+  return repeatedErrors_.Pass(where + '\n' + failure.what(), line, TRepeatedLines::TClock::now());
 }
 
 void TCaptureMonitor::ReportClose(TClient& session, TJobRecord& record) {
@@ -273,8 +295,8 @@ TJobRecord TCaptureMonitor::StartJobRecord(const TClient& session, uint16_t erro
   TJobRecord record;
   record.Start = session.StartedAt;
   record.Port = session.Port;
-  record.PeerAddress = session.PeerAddress;
-  record.PeerPort = session.PeerPort;
+  record.PeerAddress = session.AcceptedPeer().address;
+  record.PeerPort = session.AcceptedPeer().port;
   record.BytesStored = -1;
   record.Folder = session.Directory;
   record.FileName = session.FileName;

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <exception>
 #include <list>
 #include <memory>
 #include <optional>
@@ -13,6 +14,7 @@
 #include "capture/job_record.h"
 #include "capture/monitor_window.h"
 #include "capture/open_files.h"
+#include "capture/repeated_lines.h"
 #include "capture/session.h"
 
 class TCustomWSocket;
@@ -51,6 +53,10 @@ class TCaptureMonitor {
   // no close report and its capture file stays as it is.
   void MarkDestroying();
 
+  // One port-log line for a failure of the program's start that is not the
+  // monitor's own, such as a settings folder that cannot be made.
+  void ReportStartFailure(const std::string& message);
+
   int SessionCount() const;
   int ListenerCount() const;
 
@@ -68,6 +74,11 @@ class TCaptureMonitor {
   void TakeConnection(TWSocket& listener);
   void DropHalfMadeSession(TClient* session, int acceptedHandle);
   void ReportClose(TClient& session, TJobRecord& record);
+  void AppendCloseError(const std::exception& failure);
+  // The line, or nothing when the same failure at the same place was shown
+  // less than a second ago.
+  std::optional<std::string> Unrepeated(const std::string& where, const std::string& line,
+                                        const std::exception& failure);
   TJobRecord StartJobRecord(const TClient& session, uint16_t error) const;
   void FinishJob(const TClient& session, TJobRecord& record);
   void AddSession(std::unique_ptr<TClient> session);
@@ -95,4 +106,5 @@ class TCaptureMonitor {
   // The files the sessions hold, so that no close or preparation has to
   // look through every open session.
   TOpenFiles openFiles_;
+  TRepeatedLines repeatedErrors_;
 };

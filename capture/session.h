@@ -44,10 +44,8 @@ class TClient : public TCustomWSocket {
   std::optional<TFileIdentity> FileIdentity;
   // The [Jobs] options in force when the job began.
   TJobSettings Jobs;
-  // Taken when the connection is adopted, for the finished-job record.
+  // When the connection was adopted, for the finished-job record.
   std::chrono::system_clock::time_point StartedAt;
-  std::string PeerAddress;
-  uint16_t PeerPort = 0;
   // The first failure while the job ran (a lost chunk); empty when none.
   std::string Failure;
 

@@ -67,10 +67,10 @@ int ChangeRegistration(int operation, TWatchToken token, int handle, uint32_t ev
   return SocketCalls().EpollCtl(gSink.set, operation, handle, &event);
 }
 
-void ChangeEvents(TWatchToken token, uint32_t events) {
+int ChangeEvents(TWatchToken token, uint32_t events) {
   const auto found = gSink.registrations.find(token);
-  if (found == gSink.registrations.end()) return;
-  ChangeRegistration(EPOLL_CTL_MOD, token, found->second.handle, events);
+  if (found == gSink.registrations.end()) return 0;
+  return ChangeRegistration(EPOLL_CTL_MOD, token, found->second.handle, events);
 }
 
 }  // namespace
@@ -92,9 +92,9 @@ void UnwatchHandle(TWatchToken token) {
   gSink.registrations.erase(found);
 }
 
-void PauseHandle(TWatchToken token) { ChangeEvents(token, 0); }
+int PauseHandle(TWatchToken token) { return ChangeEvents(token, 0); }
 
-void ResumeHandle(TWatchToken token) { ChangeEvents(token, EPOLLIN); }
+int ResumeHandle(TWatchToken token) { return ChangeEvents(token, EPOLLIN); }
 
 void ReleaseNotificationSink() {
   if (gSink.set < 0) return;

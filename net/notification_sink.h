@@ -28,7 +28,8 @@ TWatchToken WatchHandle(int handle, TCustomWSocket* owner);
 // none already collected for the wake-up being dispatched. Never fails.
 void UnwatchHandle(TWatchToken token);
 // Stops and restarts notifications for a registration without forgetting it.
-void PauseHandle(TWatchToken token);
-void ResumeHandle(TWatchToken token);
+// Answer 0, or -1 with errno when the platform refuses the change.
+int PauseHandle(TWatchToken token);
+int ResumeHandle(TWatchToken token);
 // Closes the set and its notifier once no socket object is left.
 void ReleaseNotificationSink();

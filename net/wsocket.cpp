@@ -40,6 +40,12 @@ constexpr std::string_view kSessionRegistration = "WSAAsyncSelect";
 // The Windows Sockets code of the platform call that just failed.
 int CodeFromErrno() { return WSocketErrorFromErrno(errno); }
 
+TPeerAddress PeerFrom(const sockaddr_in& address) {
+  char text[INET_ADDRSTRLEN] = {};
+  ::inet_ntop(AF_INET, &address.sin_addr, text, sizeof text);
+  return TPeerAddress{text, ntohs(address.sin_port)};
+}
+
 bool IsWouldBlock(int platformErrno) {
   return platformErrno == EAGAIN || platformErrno == EWOULDBLOCK;
 }
@@ -64,7 +70,10 @@ TCustomWSocket::~TCustomWSocket() {
   handle_ = -1;
   if (pendingAccept_ >= 0) CloseSocketOnce(pendingAccept_);
   pendingAccept_ = -1;
-  delete pauseTimer_;
+  if (inPauseTimeout_)
+    pauseTimer_->deleteLater();
+  else
+    delete pauseTimer_;
   pauseTimer_ = nullptr;
   *alive_ = false;
   if (--gLiveCount < 1) {
@@ -181,9 +190,7 @@ std::string TCustomWSocket::PeerAddr() {
     SocketErrorReport(CodeFromErrno(), "GetPeerName");
     return "error";
   }
-  char text[INET_ADDRSTRLEN] = {};
-  ::inet_ntop(AF_INET, &peer.sin_addr, text, sizeof text);
-  return text;
+  return PeerFrom(peer).address;
 }
 
 int TCustomWSocket::PendingBytes() const {
@@ -194,26 +201,13 @@ int TCustomWSocket::PendingBytes() const {
 
 void TCustomWSocket::CloseAccepted(int handle) { CloseSocketOnce(handle); }
 
-namespace {
-
-// The port of one end of a connected handle, as the name query tells it; 0
-// when it can't tell.
-uint16_t PortByName(int handle, int (*query)(int, sockaddr*, socklen_t*)) {
-  if (handle < 0) return 0;
-  sockaddr_in name{};
-  socklen_t length = sizeof name;
-  if (query(handle, reinterpret_cast<sockaddr*>(&name), &length) != 0) return 0;
-  return ntohs(name.sin_port);
-}
-
-}  // namespace
-
 uint16_t TCustomWSocket::LocalPortNumber() const {
-  return PortByName(handle_, SocketCalls().GetSockName);
-}
-
-uint16_t TCustomWSocket::PeerPortNumber() const {
-  return PortByName(handle_, SocketCalls().GetPeerName);
+  if (handle_ < 0) return 0;
+  sockaddr_in local{};
+  socklen_t length = sizeof local;
+  if (SocketCalls().GetSockName(handle_, reinterpret_cast<sockaddr*>(&local), &length) != 0)
+    return 0;
+  return ntohs(local.sin_port);
 }
 
 // ---------------------------------------------------------------------------
@@ -291,9 +285,11 @@ void TCustomWSocket::StartListening(int fd) {
   if (!Watch()) return WatchFailed(kListenerRegistration);
 }
 
-int TCustomWSocket::AcceptNext(int& platformErrno) {
-  const int fd = AcceptRetrying(handle_, &sin_);
+int TCustomWSocket::AcceptNext(int& platformErrno, TPeerAddress& peer) {
+  sockaddr_in address{};
+  const int fd = AcceptRetrying(handle_, &address);
   platformErrno = fd >= 0 ? 0 : errno;
+  if (fd >= 0) peer = PeerFrom(address);
   if (platformErrno == EMFILE || platformErrno == ENFILE) ShedPendingConnections();
   return fd;
 }
@@ -322,7 +318,7 @@ void TCustomWSocket::AcceptNotification() {
 // Answers false when no connection waits.
 bool TCustomWSocket::TakeWaitingConnection() {
   int platformErrno = 0;
-  const int fd = AcceptNext(platformErrno);
+  const int fd = AcceptNext(platformErrno, pendingAcceptPeer_);
   if (fd >= 0) {
     pendingAccept_ = fd;
     return true;
@@ -332,6 +328,7 @@ bool TCustomWSocket::TakeWaitingConnection() {
   // notify without pause.
   PauseWatching(kAcceptPauseMs);
   pendingAcceptError_ = platformErrno;
+  pendingAcceptFunction_ = "Accept";
   return true;
 }
 
@@ -352,6 +349,7 @@ void TCustomWSocket::DropUntakenConnection() {
   if (pendingAccept_ >= 0) CloseSocketOnce(pendingAccept_);
   pendingAccept_ = -1;
   pendingAcceptError_ = 0;
+  pendingAcceptFunction_ = "Accept";
 }
 
 int TCustomWSocket::Accept() {
@@ -362,22 +360,25 @@ int TCustomWSocket::Accept() {
   if (pendingAccept_ >= 0) {
     const int fd = pendingAccept_;
     pendingAccept_ = -1;
+    peer_ = pendingAcceptPeer_;
     return fd;
   }
   int platformErrno = pendingAcceptError_;
+  const std::string_view functionName = pendingAcceptFunction_;
   pendingAcceptError_ = 0;
+  pendingAcceptFunction_ = "Accept";
   if (platformErrno == 0) {
-    const int fd = AcceptNext(platformErrno);
+    const int fd = AcceptNext(platformErrno, peer_);
     if (fd >= 0) return fd;
   }
-  SocketErrorReport(WSocketErrorFromErrno(platformErrno), "Accept");
+  SocketErrorReport(WSocketErrorFromErrno(platformErrno), functionName);
   return -1;
 }
 
 // ---------------------------------------------------------------------------
 // Adopting, receiving and closing
 
-void TCustomWSocket::Dup(int handle) {
+void TCustomWSocket::Dup(int handle, const TPeerAddress& peer) {
   if (handle == 0 || handle == -1) {
     return SocketErrorReport(WSAEINVAL, "Dup");
   }
@@ -393,6 +394,7 @@ void TCustomWSocket::Dup(int handle) {
     if (!*alive) return;
   }
   handle_ = handle;
+  peer_ = peer;
   closeEventRaised_ = false;
   ApplyLinger(true);
   if (!*alive) return;
@@ -495,6 +497,7 @@ void TCustomWSocket::CloseStep(bool shut, uint16_t error) {
 
 bool TCustomWSocket::Watch() {
   Unwatch();
+  registrationFailureReported_ = false;
   watchToken_ = WatchHandle(handle_, this);
   return watchToken_ != 0;
 }
@@ -508,15 +511,50 @@ void TCustomWSocket::Unwatch() {
 
 void TCustomWSocket::PauseWatching(int milliseconds) {
   if (watchToken_ == 0) return;
-  PauseHandle(watchToken_);
+  // A pause that does not go through leaves the listener notifying; the
+  // next failed accept pauses again, so only the report is needed here.
+  if (PauseHandle(watchToken_) != 0) RegistrationChangeFailed(errno);
   if (pauseTimer_ == nullptr) {
     pauseTimer_ = new QTimer();
     pauseTimer_->setSingleShot(true);
     QObject::connect(pauseTimer_, &QTimer::timeout, pauseTimer_, [this] {
-      if (watchToken_ != 0) ResumeHandle(watchToken_);
+      // The report below may reach a handler that destroys this object, and
+      // with it the timer whose signal is running.
+      inPauseTimeout_ = true;
+      auto alive = alive_;
+      ResumeWatching();
+      if (*alive) inPauseTimeout_ = false;
     });
   }
   pauseTimer_->start(milliseconds);
+}
+
+// A listener whose resume fails would never accept again: the resume is
+// tried on every tick of the pause timer until it goes through.
+void TCustomWSocket::ResumeWatching() {
+  if (watchToken_ == 0) return;
+  if (ResumeHandle(watchToken_) == 0) {
+    registrationFailureReported_ = false;
+    return;
+  }
+  const int platformErrno = errno;
+  pauseTimer_->start(kAcceptPauseMs);
+  RegistrationChangeFailed(platformErrno);
+}
+
+// The failure reaches the owner the way accept failures do: an
+// OnSessionAvailable whose Accept reports it, named as the registration.
+void TCustomWSocket::RegistrationChangeFailed(int platformErrno) {
+  if (registrationFailureReported_ || state_ != wsListening) return;
+  registrationFailureReported_ = true;
+  if (pendingAccept_ >= 0) return;  // the waiting connection goes first
+  pendingAcceptError_ = platformErrno;
+  pendingAcceptFunction_ = kListenerRegistration;
+  try {
+    RaiseSessionAvailable();
+  } catch (const std::exception& e) {
+    BackgroundException(e);
+  }
 }
 
 void TCustomWSocket::HandleReadiness(int handle) {

@@ -50,6 +50,13 @@ constexpr unsigned kNotifyRead = 1;
 constexpr unsigned kNotifyAccept = 8;
 constexpr unsigned kNotifyClose = 32;
 
+// A peer as accept reported it: dotted IPv4 address and port. Known from the
+// moment a connection is taken, so a peer that resets at once is still known.
+struct TPeerAddress {
+  std::string address;
+  uint16_t port = 0;
+};
+
 class TCustomWSocket {
  public:
   // Sender and a Windows Sockets error code (0: none).
@@ -106,6 +113,9 @@ class TCustomWSocket {
   // The peer's dotted address; "error" unless wsConnected. A failing query is a
   // socket error "GetPeerName" (10054/10057 close the handle first).
   std::string PeerAddr();
+  // Listener: the peer of the connection the last Accept handed out. Session:
+  // the peer given to Dup, kept after the connection is gone.
+  const TPeerAddress& AcceptedPeer() const { return peer_; }
   // The handle the object owns; -1 when none.
   int Handle() const { return handle_; }
   // Bytes received by the platform and not yet taken; 0 without a handle or
@@ -113,8 +123,6 @@ class TCustomWSocket {
   int PendingBytes() const;
   // The port the handle is bound to (useful after Listen on port "0"); 0 without handle.
   uint16_t LocalPortNumber() const;
-  // The peer's port; 0 without a handle or when the platform cannot tell.
-  uint16_t PeerPortNumber() const;
 
   // Opens a listening socket on Addr, Port and Proto (backlog SOMAXCONN,
   // SO_REUSEADDR).
@@ -132,8 +140,9 @@ class TCustomWSocket {
   // it to be reset when closed (linger on with 0 s) and watches it: State
   // becomes wsConnected. Handle 0 or -1 raises "Dup" with 10022. Events for it
   // come only after control returns to the event loop, so assigning handlers
-  // right after Dup is in time.
-  void Dup(int handle);
+  // right after Dup is in time. From the call on, the object owns the handle
+  // (unless it was refused as 0 or -1), whether adopting succeeded or not.
+  void Dup(int handle, const TPeerAddress& peer = {});
   // One non-blocking receive into the caller's buffer: count (>0, added to
   // ReadCount), 0 at the peer's orderly close, -1 with LastError (10035 when
   // nothing is pending). Never raises, never changes State. Retries EINTR.
@@ -197,6 +206,10 @@ class TCustomWSocket {
   bool Watch();
   void Unwatch();
   void PauseWatching(int milliseconds);
+  void ResumeWatching();
+  // A pause or resume the platform refused: tried again on the pause timer,
+  // and reported once, through Accept, until a change goes through again.
+  void RegistrationChangeFailed(int platformErrno);
   void WatchFailed(std::string_view functionName);
   void AcceptNotification();
   bool TakeWaitingConnection();
@@ -205,7 +218,7 @@ class TCustomWSocket {
   // One waiting connection, or -1 with the failure's errno in platformErrno.
   // Running out of descriptors sheds what waits, so that those peers learn
   // at once instead of waiting in the queue.
-  int AcceptNext(int& platformErrno);
+  int AcceptNext(int& platformErrno, TPeerAddress& peer);
   void ShedPendingConnections();
 
   std::shared_ptr<bool> alive_;
@@ -213,10 +226,15 @@ class TCustomWSocket {
   // Registration with the notification sink; 0 when not watched.
   uint64_t watchToken_ = 0;
   QTimer* pauseTimer_ = nullptr;
+  bool inPauseTimeout_ = false;
   // A connection accepted ahead of OnSessionAvailable, or the accept failure
   // to report through Accept.
   int pendingAccept_ = -1;
+  TPeerAddress pendingAcceptPeer_;
   int pendingAcceptError_ = 0;
+  std::string_view pendingAcceptFunction_ = "Accept";
+  bool registrationFailureReported_ = false;
+  TPeerAddress peer_;
 
   std::string addr_, port_, proto_;
   bool addrAssigned_ = false, portAssigned_ = false, protoAssigned_ = false;

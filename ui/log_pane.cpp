@@ -1,6 +1,7 @@
 #include "ui/log_pane.h"
 
 #include <QPlainTextEdit>
+#include <QScrollBar>
 #include <QStringList>
 #include <QTextBlock>
 #include <QTextCursor>
@@ -8,6 +9,52 @@
 #include <algorithm>
 
 namespace {
+
+// The pane starts a new line at each of these, not only at a line feed; a
+// count that missed one would let a pane outgrow its bound.
+bool StartsNewBlock(QChar c) {
+  return c == QLatin1Char('\n') || c == QLatin1Char('\r') || c == QChar::ParagraphSeparator ||
+         c == QChar(0xFDD0) || c == QChar(0xFDD1);
+}
+
+QStringList PaneLines(const QString& text) {
+  QString normalized = text;
+  for (QChar& c : normalized) {
+    if (StartsNewBlock(c)) c = QLatin1Char('\n');
+  }
+  return normalized.split(QLatin1Char('\n'));
+}
+
+// What the reader is looking at: the selection and the scroll position,
+// to be put back after lines go from the top.
+struct TReaderView {
+  int anchor;
+  int position;
+  bool atBottom;
+  int scroll;
+};
+
+TReaderView ViewOf(QPlainTextEdit* pane) {
+  const QTextCursor cursor = pane->textCursor();
+  const QScrollBar* bar = pane->verticalScrollBar();
+  return {cursor.anchor(), cursor.position(), bar->value() >= bar->maximum(), bar->value()};
+}
+
+// removedCharacters and removedLines went from the top; a selection inside
+// them is gone, one below them moves up with its text.
+void RestoreView(QPlainTextEdit* pane, const TReaderView& view, int removedCharacters,
+                 int removedLines) {
+  QTextCursor cursor(pane->document());
+  if (std::min(view.anchor, view.position) >= removedCharacters) {
+    cursor.setPosition(view.anchor - removedCharacters);
+    cursor.setPosition(view.position - removedCharacters, QTextCursor::KeepAnchor);
+  } else {
+    cursor.movePosition(QTextCursor::End);
+  }
+  pane->setTextCursor(cursor);
+  QScrollBar* bar = pane->verticalScrollBar();
+  bar->setValue(view.atBottom ? bar->maximum() : std::max(0, view.scroll - removedLines));
+}
 
 // Selecting from the start to the start of line count + 1 takes the lines
 // with their line ends, so the pane keeps no empty first line.
@@ -25,7 +72,6 @@ void KeepLinesFrom(QPlainTextEdit* pane, int firstKept) {
   cursor.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
   const QString kept = cursor.selection().toPlainText();
   pane->setPlainText(kept);
-  pane->moveCursor(QTextCursor::End);
 }
 
 }  // namespace
@@ -36,7 +82,7 @@ TLogPane::TLogPane(QPlainTextEdit* pane)
 }
 
 void TLogPane::Append(const QString& text) {
-  const QStringList lines = text.split(QLatin1Char('\n'));
+  const QStringList lines = PaneLines(text);
   queued_.insert(queued_.end(), lines.begin(), lines.end());
   lineCount_ += static_cast<int>(lines.size());
   if (lineCount_ > kMaxLines) CutFirst(lineCount_ - kMaxLines);
@@ -72,11 +118,17 @@ void TLogPane::Flush() {
 }
 
 void TLogPane::CutFromPane(int count) {
-  if (count >= shownLines_)
+  if (count >= shownLines_) {
     pane_->clear();
-  else if (count > shownLines_ - count)
+    shownLines_ = 0;
+    return;
+  }
+  const TReaderView view = ViewOf(pane_);
+  const int removedCharacters = pane_->document()->findBlockByNumber(count).position();
+  if (count > shownLines_ - count)
     KeepLinesFrom(pane_, count);
   else
     RemoveFirstLines(pane_, count);
-  shownLines_ = std::max(0, shownLines_ - count);
+  RestoreView(pane_, view, removedCharacters, count);
+  shownLines_ -= count;
 }

@@ -10,10 +10,10 @@
 #include <QSplitter>
 #include <QVBoxLayout>
 #include <algorithm>
-#include <cstdio>
 #include <exception>
 #include <utility>
 
+#include "base/log_writer.h"
 #include "capture/ini_file.h"
 #include "capture/port_definition.h"
 #include "ui/capture_opener.h"
@@ -43,11 +43,13 @@ std::string WithLineFeeds(const std::string& line) {
 }
 
 // Every pane line also goes to standard error, so that a terminal, the
-// journal or a redirect keeps the whole history that the panes cut.
+// journal or a redirect keeps the whole history that the panes cut. The
+// writing happens off this thread: a reader that stalls must not stop the
+// capturing.
 QString EchoedPaneText(const std::string& line) {
   std::string text = WithLineFeeds(line);
   text += '\n';
-  std::fwrite(text.data(), 1, text.size(), stderr);
+  StandardErrorLog().Write(text);
   text.pop_back();
   return QString::fromUtf8(text);
 }
@@ -241,7 +243,7 @@ void TForm1::Guarded(const std::function<void()>& body) {
     // Nobody may be there to answer a box once a signal asked for the end:
     // a service has no screen, and a closed terminal no operator.
     if (endedBySignal_) {
-      std::fprintf(stderr, "%s\n", failure.what());
+      StandardErrorLog().Write(std::string(failure.what()) + "\n");
     } else {
       ShowGeneralErrorBox(isVisible() ? this : nullptr, failure.what());
     }

@@ -183,12 +183,14 @@ TEST_F(DiskFileTest, AnythingButARegularFileIsAccessDeniedAtOnce) {
        }},
       {"device", [](const std::string&) { return std::string("/dev/full"); }},
   };
-  const auto denied = std::make_pair(5, std::string("File access denied"));
   for (const TNotAFileCase& c : cases) {
     std::filesystem::remove_all(root_);
     std::filesystem::create_directory(root_);
     DiskFile file;
     file.Bind(c.plant(root_));
+    // The refusal names the entry in the way.
+    const auto denied =
+        std::make_pair(5, "File access denied: " + file.Path() + " is not a regular file");
     const std::string target = root_ + "/target";
     const bool targetWasThere = std::filesystem::exists(target);
     EXPECT_EQ(RaisedInOutError([&] { file.OpenCreate(); }), denied) << c.name;

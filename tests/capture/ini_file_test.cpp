@@ -314,7 +314,8 @@ TEST_F(IniFileTest, UnwritableLocationsRaiseUnableToWrite) {
               Ini().ReplaceSection("Ports", {{"1", "x"}});
             }),
             "Unable to write to " + path_);
-  EXPECT_EQ(RaisedMessage([&] { Ini().ReadText("Ports", "1", "d"); }), "File access denied");
+  EXPECT_EQ(RaisedMessage([&] { Ini().ReadText("Ports", "1", "d"); }),
+            "File access denied: " + path_);
 }
 
 TEST_F(IniFileTest, TextsTheFormatCannotHoldAreRefused) {
@@ -373,6 +374,13 @@ TEST_F(IniFileTest, UnreadableExistingFileIsReportedAndNeverReplaced) {
          return std::shared_ptr<void>();
        },
        "I/O error 223"},
+      {"link loop",
+       [](const std::string& path) {
+         std::filesystem::remove(path);
+         std::filesystem::create_symlink(path, path);
+         return std::shared_ptr<void>();
+       },
+       "Too many levels of symbolic links"},
   };
   for (const TUnreadableCase& c : cases) {
     std::filesystem::remove_all(path_);
@@ -380,12 +388,16 @@ TEST_F(IniFileTest, UnreadableExistingFileIsReportedAndNeverReplaced) {
     const auto before = std::filesystem::status(path_).type();
     {
       const std::shared_ptr<void> spoiled = c.spoil(path_);
-      EXPECT_EQ(RaisedMessage([&] { Ini().ReadText("Ports", "9100", "d"); }), c.message) << c.name;
+      // Which file could not be read is part of the message.
+      EXPECT_EQ(RaisedMessage([&] { Ini().ReadText("Ports", "9100", "d"); }),
+                std::string(c.message) + ": " + path_)
+          << c.name;
       EXPECT_EQ(RaisedMessage([&] { Ini().WriteText("Ports", "9101", "b"); }),
                 "Unable to write to " + path_)
           << c.name;
     }
-    if (std::filesystem::status(path_).type() == before &&
+    std::error_code unreadable;
+    if (std::filesystem::status(path_, unreadable).type() == before &&
         std::filesystem::file_size(path_) < 100) {
       EXPECT_EQ(ReadWholeFile(path_), "[Ports]\n9100=a\n") << c.name;
     }

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <filesystem>
 #include <optional>
+#include <set>
 
 #include "capture/ini_file.h"
 #include "net/socket_calls.h"
@@ -258,12 +259,34 @@ struct TAdoptionFault {
 class FailedAdoptionTest : public MonitorTest,
                            public testing::WithParamInterface<TAdoptionFault> {};
 
+// Accepted handles still open, and closes of an accepted handle that was
+// already closed: a second close could hit a descriptor that another part
+// of the process has just been given.
+std::set<int> gAcceptedOpen;
+std::set<int> gAcceptedEver;
+int gRepeatedCloses = 0;
+
+int AcceptRecorded(int fd, sockaddr* address, socklen_t* length) {
+  const int accepted = RealSocketCalls().Accept(fd, address, length);
+  if (accepted >= 0) gAcceptedOpen.insert(accepted), gAcceptedEver.insert(accepted);
+  return accepted;
+}
+
+int CloseRecorded(int fd) {
+  if (gAcceptedEver.count(fd) != 0 && gAcceptedOpen.erase(fd) == 0) ++gRepeatedCloses;
+  return RealSocketCalls().Close(fd);
+}
+
 // Adopting the connection fails after the session has taken the handle:
 // setting its linger option, or registering it for notifications.
 TEST_P(FailedAdoptionTest, CutsTheConnectionAndDropsTheSession) {
   const TAdoptionFault& fault = GetParam();
   WriteCapturePort();
   Start();
+  TSocketCallsOverride recorded;
+  recorded.Calls().Accept = AcceptRecorded;
+  recorded.Calls().Close = CloseRecorded;
+  gRepeatedCloses = 0;
   std::optional<TSocketFault> injected(std::in_place, fault.call, TFault{1, 1, fault.error});
   const int peer = ConnectLoopback(port_);
   ASSERT_GE(peer, 0);
@@ -276,6 +299,7 @@ TEST_P(FailedAdoptionTest, CutsTheConnectionAndDropsTheSession) {
   EXPECT_TRUE(HasPrefixThen(window_.PortLines[1], "ERROR: " + message)) << window_.PortLines[1];
   EXPECT_TRUE(WaitUntil([&] { return PeerClosed(peer); }));
   EXPECT_EQ(monitor_->SessionCount(), 0);
+  EXPECT_EQ(gRepeatedCloses, 0);
   EXPECT_TRUE(window_.Captions.empty());
   Connect();
   EXPECT_EQ(window_.Caption(), "Tarnock - Connections: 1");
@@ -285,7 +309,11 @@ INSTANTIATE_TEST_SUITE_P(Faults, FailedAdoptionTest,
                          testing::Values(TAdoptionFault{"Linger", TSocketCall::SetSockOpt, ENOBUFS,
                                                         "setsockopt(SO_LINGER)"},
                                          TAdoptionFault{"Registration", TSocketCall::EpollCtl,
-                                                        ENOMEM, "WSAAsyncSelect"}),
+                                                        ENOMEM, "WSAAsyncSelect"},
+                                         // A peer gone before adoption: the report itself
+                                         // closes the handle.
+                                         TAdoptionFault{"PeerGone", TSocketCall::SetNonBlocking,
+                                                        ENOTCONN, "WSAAsyncSelect"}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(MonitorTest, RestartWithoutConnectionsRefillsThePortLogOnly) {

@@ -85,11 +85,11 @@ std::string FolderContent(const std::string& folder) {
 class DialogsEndToEndTest : public testing::Test {
  protected:
   void SetUp() override {
-    if (!display_.StartServer(kScreenWidth, kScreenHeight))
-      GTEST_SKIP() << "no X server can start here";
+    if (!TXDisplay::Available()) GTEST_SKIP() << "no X server can start here";
     const std::optional<std::string> missing = TXTools::MissingTool();
     ASSERT_FALSE(missing) << *missing << " is missing; scripts/setup.sh installs it";
-    ASSERT_TRUE(display_.StartWindowManager()) << "the window manager did not start";
+    ASSERT_TRUE(display_.Start(kScreenWidth, kScreenHeight))
+        << "no X server with a window manager started within a minute";
     tools_.emplace(display_.Name());
     program_.emplace(display_.Name());
   }

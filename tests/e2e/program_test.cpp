@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -197,6 +198,35 @@ TEST_F(ProgramTest, FailedSaveAtASignalEndGoesToStandardError) {
   const std::vector<std::string> lines = OutputLines();
   ASSERT_FALSE(lines.empty());
   EXPECT_EQ(lines.back(), "Unable to write to " + program_.SettingsPath());
+}
+
+// A reader that stops reading standard error (a paused pager, a stalled
+// journal) fills the pipe after a few hundred jobs: capturing goes on, and a
+// signal still ends the program.
+TEST_F(ProgramTest, AStandardErrorNobodyReadsNeverStopsTheCapture) {
+  int stalled[2];
+  ASSERT_EQ(::pipe2(stalled, O_CLOEXEC), 0);
+  program_.SendStandardErrorTo(stalled[1]);
+  StartWithPort();
+  // Three lines of about 80 bytes each: far more than the pipe holds.
+  constexpr int kJobs = 600;
+  for (int job = 0; job < kJobs; ++job) {
+    const int connection = ConnectLoopback(port_);
+    ASSERT_GE(connection, 0);
+    ASSERT_TRUE(SendAll(connection, "job\n"));
+    ::close(connection);
+  }
+  const bool allStored = WaitUntil(
+      [&] {
+        size_t bytes = 0;
+        for (const std::string& file : CaptureFiles()) bytes += ReadWholeFile(file).size();
+        return bytes == 4u * kJobs;
+      },
+      kProgramTimeoutMs);
+  EXPECT_TRUE(allStored);
+  EndWith(SIGTERM);
+  ::close(stalled[0]);
+  ::close(stalled[1]);
 }
 
 // Standard error carries every pane line as it stands, one line per line,

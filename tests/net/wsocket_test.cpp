@@ -502,4 +502,42 @@ TEST_F(WSocketTest, AFailingAcceptIsReportedOnceAndTheListenerPauses) {
   ASSERT_TRUE(WaitUntil([&] { return server.ClosedCount() == 1; }));
 }
 
+// The platform refuses to watch the listener again after the pause: the
+// resume is tried until it goes through, the failure is reported once, and
+// the waiting peer is then taken.
+TEST_F(WSocketTest, AFailedResumeIsRetriedAndReportedOnce) {
+  TTestServer server;
+  std::optional<TSocketFault> accepting(std::in_place, TSocketCall::Accept, TFault{1, 1, ENOBUFS});
+  // The first change is the pause, the next three are resumes.
+  TSocketFault resuming(TSocketCall::EpollCtl, TFault{2, 3, ENOMEM});
+  int peer = ConnectLoopback(server.PortNumber());
+  ASSERT_TRUE(WaitUntil([&] { return server.sessions.size() == 1; }, 10000))
+      << server.available << " " << server.AcceptError;
+  EXPECT_EQ(resuming.Injected(), 3);
+  EXPECT_EQ(server.available, 3);  // the accept failure, the resume failure, the peer
+  EXPECT_EQ(server.AcceptError,
+            SocketErrorMessage(WSocketErrorFromErrno(ENOMEM), "WSAASyncSelect"));
+  ::close(peer);
+  ASSERT_TRUE(WaitUntil([&] { return server.ClosedCount() == 1; }));
+}
+
+// A session adopted with the peer accept reported keeps it after the
+// connection is gone.
+TEST_F(WSocketTest, TheAcceptedPeerIsKnownWithoutAskingThePlatform) {
+  TTestServer server;
+  TPeerAddress accepted;
+  server.listener.OnSessionAvailable = [&](TCustomWSocket* sender, uint16_t) {
+    ::close(sender->Accept());
+    accepted = sender->AcceptedPeer();
+  };
+  int peer = ConnectLoopback(server.PortNumber());
+  sockaddr_in local{};
+  socklen_t length = sizeof local;
+  ASSERT_EQ(::getsockname(peer, reinterpret_cast<sockaddr*>(&local), &length), 0);
+  ASSERT_TRUE(WaitUntil([&] { return accepted.port != 0; }));
+  EXPECT_EQ(accepted.address, "127.0.0.1");
+  EXPECT_EQ(accepted.port, ntohs(local.sin_port));
+  ::close(peer);
+}
+
 }  // namespace

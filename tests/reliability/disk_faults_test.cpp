@@ -96,7 +96,8 @@ TEST_F(CaptureFixture, ALinkPlantedMidConnectionFailsTheChunkAndTheRealFileGoesO
   ASSERT_EQ(std::rename(CapturePath().c_str(), kept.c_str()), 0);
   ASSERT_EQ(::symlink("/dev/full", CapturePath().c_str()), 0);
   SendFailing(peer, Pattern(300));
-  EXPECT_EQ(window_.MessageLines.back(), "ERROR: File access denied");
+  EXPECT_EQ(window_.MessageLines.back(),
+            "ERROR: File access denied: " + CapturePath() + " is not a regular file");
   ASSERT_EQ(::unlink(CapturePath().c_str()), 0);
   ASSERT_EQ(std::rename(kept.c_str(), CapturePath().c_str()), 0);
   const std::size_t lines = window_.MessageLines.size();

@@ -42,10 +42,19 @@ void PlantLink(const std::string& capture, const std::string& outside) {
 
 void PlantNothing(const std::string&, const std::string&) {}
 
+// The expected line with "%s" standing for the file it names.
+std::string WithPath(std::string line, const std::string& path) {
+  const std::size_t at = line.find("%s");
+  if (at != std::string::npos) line.replace(at, 2, path);
+  return line;
+}
+
 const TPlantedCase kPlanted[] = {
-    {"Fifo", "'job'"sv, 'F', PlantFifo, "ERROR: File access denied"},
-    {"LinkAppended", "'job'"sv, 'F', PlantLink, "ERROR: File access denied"},
-    {"LinkOverwritten", "'job'"sv, 'T', PlantLink, "ERROR: File access denied"},
+    {"Fifo", "'job'"sv, 'F', PlantFifo, "ERROR: File access denied: %s is not a regular file"},
+    {"LinkAppended", "'job'"sv, 'F', PlantLink,
+     "ERROR: File access denied: %s is not a regular file"},
+    {"LinkOverwritten", "'job'"sv, 'T', PlantLink,
+     "ERROR: File access denied: %s is not a regular file"},
     // A quoted NUL byte from a hand-edited settings file.
     {"NulInName", "'job\0x'"sv, 'F', PlantNothing, "ERROR: Invalid filename"},
 };
@@ -65,7 +74,8 @@ TEST_P(PlantedEntryTest, RefusesTheConnectionAndWritesNothingElsewhere) {
   ASSERT_GE(peer, 0);
   peers_.push_back(peer);
   ASSERT_TRUE(WaitUntil([&] { return window_.PortLines.size() == 2; }));
-  EXPECT_TRUE(HasPrefixThen(window_.PortLines[1], c.error)) << window_.PortLines[1];
+  EXPECT_TRUE(HasPrefixThen(window_.PortLines[1], WithPath(c.error, CapturePath())))
+      << window_.PortLines[1];
   EXPECT_TRUE(WaitUntil([&] { return PeerClosed(peer); }));
   EXPECT_EQ(monitor_->SessionCount(), 0);
   EXPECT_EQ(ReadWholeFile(outside), "not yours");
@@ -109,7 +119,8 @@ TEST_P(SpoiledSettingsTest, FailsTheConnectionWithItsOwnMessage) {
   peers_.push_back(peer);
   ASSERT_TRUE(WaitUntil([&] { return window_.PortLines.size() == 2; }));
   fault.reset();
-  EXPECT_TRUE(HasPrefixThen(window_.PortLines[1], c.error)) << window_.PortLines[1];
+  const std::string error = WithPath(c.error, IniPath());
+  EXPECT_TRUE(HasPrefixThen(window_.PortLines[1], error)) << window_.PortLines[1];
   EXPECT_TRUE(WaitUntil([&] { return PeerClosed(peer); }));
   EXPECT_EQ(monitor_->SessionCount(), 0);
 
@@ -121,15 +132,15 @@ TEST_P(SpoiledSettingsTest, FailsTheConnectionWithItsOwnMessage) {
   monitor_->FormCreate();
   fault.reset();
   ASSERT_EQ(window_.PortLines.size(), 1u);
-  EXPECT_TRUE(HasPrefixThen(window_.PortLines[0], c.error)) << window_.PortLines[0];
+  EXPECT_TRUE(HasPrefixThen(window_.PortLines[0], error)) << window_.PortLines[0];
   EXPECT_EQ(monitor_->ListenerCount(), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Settings, SpoiledSettingsTest,
-    testing::Values(TSpoiledSettingsCase{"Fifo", true, {}, "ERROR: File access denied"},
+    testing::Values(TSpoiledSettingsCase{"Fifo", true, {}, "ERROR: File access denied: %s"},
                     TSpoiledSettingsCase{"OutOfDescriptors", false, TFault{1, 1, EMFILE},
-                                         "ERROR: Too many open files"}),
+                                         "ERROR: Too many open files: %s"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // A port probe that ends empty within the same minute as a real job must not

@@ -35,6 +35,8 @@ void TCountingWindow::AppendMessageLine(const std::string& line) {
   SizeLines += holds(" bytes written to ");
   Disconnected += holds(" disconnected.");
   Errors += holds("ERROR: ");
+  if (const auto more = line.rfind(" (and "); more != std::string::npos)
+    HeldBack += std::stoi(line.substr(more + 6));
   TFakeMonitorWindow::AppendMessageLine(line);
 }
 

@@ -16,6 +16,8 @@
 class TCountingWindow : public TFakeMonitorWindow {
  public:
   int Connected = 0, SizeLines = 0, Disconnected = 0, Errors = 0;
+  // Repeated error lines held back, as the "(and N more)" of lines say.
+  int HeldBack = 0;
   void AppendMessageLine(const std::string& line) override;
 };
 

@@ -1,6 +1,7 @@
 #include "support/program_process.h"
 
 #include <signal.h>
+#include <unistd.h>
 
 #include <QFile>
 #include <QProcessEnvironment>
@@ -34,6 +35,11 @@ void TProgramProcess::WriteSettings(const std::string& text) const {
   QFile file(QString::fromStdString(SettingsPath()));
   if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) return;
   file.write(text.data(), static_cast<qint64>(text.size()));
+}
+
+void TProgramProcess::SendStandardErrorTo(int descriptor) {
+  // Runs in the child after its standard channels are set up.
+  process_.setChildProcessModifier([descriptor] { ::dup2(descriptor, STDERR_FILENO); });
 }
 
 bool TProgramProcess::Start() {

@@ -21,6 +21,9 @@ class TProgramProcess {
   std::string SettingsPath() const;
   void WriteSettings(const std::string& text) const;
 
+  // Gives the program the descriptor as its standard error instead of the
+  // channel Output reads; takes effect at the next Start.
+  void SendStandardErrorTo(int descriptor);
   bool Start();
   // True once something listens on the port (the program opens its
   // listeners before it shows its window).

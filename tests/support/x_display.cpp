@@ -1,5 +1,6 @@
 #include "support/x_display.h"
 
+#include <QElapsedTimer>
 #include <QProcessEnvironment>
 #include <QRegularExpression>
 #include <QStandardPaths>
@@ -7,6 +8,8 @@
 #include "support/wait.h"
 
 namespace {
+
+constexpr qint64 kStartBudgetMs = 60000;
 
 void Stop(QProcess& process) {
   if (process.state() == QProcess::NotRunning) return;
@@ -31,17 +34,31 @@ std::optional<int> NumberAfter(const QString& report, const QString& label) {
 
 }  // namespace
 
-TXDisplay::~TXDisplay() {
+TXDisplay::~TXDisplay() { StopAll(); }
+
+void TXDisplay::StopAll() {
   Stop(windowManager_);
   Stop(server_);
 }
 
-bool TXDisplay::StartServer(int width, int height) {
+bool TXDisplay::Available() { return !QStandardPaths::findExecutable("Xvfb").isEmpty(); }
+
+bool TXDisplay::Start(int width, int height) {
   width_ = width;
   height_ = height;
-  if (QStandardPaths::findExecutable("Xvfb").isEmpty()) return false;
+  if (!Available()) return false;
+  QElapsedTimer elapsed;
+  elapsed.start();
+  while (elapsed.elapsed() < kStartBudgetMs) {
+    if (StartServer() && StartWindowManager()) return true;
+    StopAll();
+  }
+  return false;
+}
+
+bool TXDisplay::StartServer() {
   server_.start("Xvfb", {"-displayfd", "1", "-screen", "0",
-                         QString("%1x%2x24").arg(width).arg(height), "-nolisten", "tcp", "-ac"});
+                         QString("%1x%2x24").arg(width_).arg(height_), "-nolisten", "tcp", "-ac"});
   if (!server_.waitForStarted(5000)) return false;
   std::string reported;
   WaitUntil(
@@ -51,7 +68,7 @@ bool TXDisplay::StartServer(int width, int height) {
       },
       10000);
   const size_t end = reported.find('\n');
-  if (end == std::string::npos || end == 0) return false;
+  if (end == std::string::npos || end == 0 || server_.state() == QProcess::NotRunning) return false;
   name_ = ":" + reported.substr(0, end);
   return true;
 }
@@ -59,29 +76,21 @@ bool TXDisplay::StartServer(int width, int height) {
 // The window manager announces itself on the root window once it manages the
 // screen; windows mapped before that would go unframed. A server that lost
 // the race for its display number to another one starting at the same moment
-// refuses the window manager; the display is then started afresh.
+// refuses the window manager.
 bool TXDisplay::StartWindowManager() {
-  for (int attempt = 0; attempt < 3; ++attempt) {
-    if (attempt > 0) {
-      Stop(windowManager_);
-      Stop(server_);
-      if (!StartServer(width_, height_)) return false;
-    }
-    windowManager_.setProcessEnvironment(WithDisplay(name_));
-    windowManager_.setProcessChannelMode(QProcess::MergedChannels);
-    windowManager_.start("openbox", {});
-    if (!windowManager_.waitForStarted(5000)) return false;
-    const TXTools tools(name_);
-    const bool managing = WaitUntil(
-        [&] {
-          return windowManager_.state() == QProcess::NotRunning ||
-                 tools.Run("xprop", {"-root", "_NET_SUPPORTING_WM_CHECK"}).find("window id") !=
-                     std::string::npos;
-        },
-        10000);
-    if (managing && windowManager_.state() != QProcess::NotRunning) return true;
-  }
-  return false;
+  windowManager_.setProcessEnvironment(WithDisplay(name_));
+  windowManager_.setProcessChannelMode(QProcess::MergedChannels);
+  windowManager_.start("openbox", {});
+  if (!windowManager_.waitForStarted(5000)) return false;
+  const TXTools tools(name_);
+  const bool managing = WaitUntil(
+      [&] {
+        return windowManager_.state() == QProcess::NotRunning ||
+               tools.Run("xprop", {"-root", "_NET_SUPPORTING_WM_CHECK"}).find("window id") !=
+                   std::string::npos;
+      },
+      10000);
+  return managing && windowManager_.state() != QProcess::NotRunning;
 }
 
 std::optional<std::string> TXTools::MissingTool() {

@@ -16,16 +16,21 @@ class TXDisplay {
   TXDisplay(const TXDisplay&) = delete;
   TXDisplay& operator=(const TXDisplay&) = delete;
 
-  // True once the server runs on a free display it picked itself; false when
-  // no X server can start here.
-  bool StartServer(int width, int height);
-  // True once the window manager has taken over the screen; the server is
-  // started again on another display when it refuses the window manager.
-  bool StartWindowManager();
+  // Whether an X server can start here at all.
+  static bool Available();
+  // True once a server runs on a free display it picked itself and the
+  // window manager has taken over its screen. On a busy machine any step can
+  // fail (another server wins the display number, a process is slow to come
+  // up): every step is tried again on a fresh display until a minute is up.
+  bool Start(int width, int height);
 
   const std::string& Name() const { return name_; }
 
  private:
+  bool StartServer();
+  bool StartWindowManager();
+  void StopAll();
+
   QProcess server_;
   QProcess windowManager_;
   std::string name_;

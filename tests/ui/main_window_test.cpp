@@ -9,7 +9,10 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QScreen>
+#include <QScrollBar>
 #include <QSplitter>
+#include <QTextBlock>
+#include <QTextCursor>
 #include <QTimer>
 #include <memory>
 #include <regex>
@@ -375,6 +378,41 @@ TEST_F(MainWindowTest, BothLogsKeepAtMostTheirLimitOfLines) {
     const std::string first = text.substr(0, text.find('\n'));
     EXPECT_EQ(first.substr(1), "3") << name;
     EXPECT_EQ(Pane(window, name)->blockCount(), TLogPane::kMaxLines) << name;
+  }
+}
+
+// A path may hold characters the pane starts a new line at; the count must
+// see them too, or the 500-line cut would let the log grow without end.
+TEST_F(MainWindowTest, LinesSplitWhereThePaneSplitsThem) {
+  for (const char16_t separator : {u'\u2029', u'\uFDD0', u'\uFDD1'}) {
+    TForm1 window(settingsPath_);
+    const std::string line =
+        "5 bytes written to /cap/a" + QString(QChar(separator)).toStdString() + "b.txt";
+    for (int i = 0; i < 600; ++i) window.AppendMessageLine(line);
+    window.DeleteFirstMessageLines(window.MessageLineCount() - 500);
+    window.FlushPanes();
+    EXPECT_EQ(window.MessageLineCount(), 500) << int(separator);
+    EXPECT_EQ(Pane(window, "MessageMemo")->blockCount(), 500) << int(separator);
+  }
+}
+
+// A cut from the top leaves the reader where they were: a selection below the
+// cut keeps its text, and a view scrolled up keeps showing the same lines.
+TEST_F(MainWindowTest, ACutKeepsTheReadersSelectionAndPlace) {
+  for (const int cut : {100, 900}) {  // a small cut, and one that refills the pane
+    TForm1 window(settingsPath_);
+    window.resize(490, 300);
+    for (int i = 0; i < 1000; ++i) window.AppendMessageLine("line " + std::to_string(i));
+    window.FlushPanes();
+    QPlainTextEdit* pane = Pane(window, "MessageMemo");
+    QTextCursor selection(pane->document()->findBlockByNumber(950));
+    selection.select(QTextCursor::LineUnderCursor);
+    pane->setTextCursor(selection);
+    pane->verticalScrollBar()->setValue(940);
+    window.DeleteFirstMessageLines(cut);
+    window.FlushPanes();
+    EXPECT_EQ(pane->textCursor().selectedText().toStdString(), "line 950") << cut;
+    EXPECT_EQ(pane->verticalScrollBar()->value(), 940 - cut) << cut;
   }
 }
 
