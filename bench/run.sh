@@ -20,15 +20,16 @@ job_size=4096
 hold_levels=${BENCH_HOLD_LEVELS:-1000 5000 15000}
 hold_size=1024
 hold_rounds=${BENCH_HOLD_SECONDS:-10}
-only=${BENCH_ONLY:-1 2 3 4 5}
+only=${BENCH_ONLY:-1 2 3 4 5 6}
+close_count=${BENCH_CLOSE_COUNT:-15000}
 probe_size=64
 stream_bytes=$((stream_mib * 1024 * 1024))
 clock_ticks=$(getconf CLK_TCK)
 
 for scenario in $only; do
   case $scenario in
-    [1-5]) ;;
-    *) echo "BENCH_ONLY takes scenario numbers 1 to 5, not '$scenario'" >&2; exit 2 ;;
+    [1-6]) ;;
+    *) echo "BENCH_ONLY takes scenario numbers 1 to 6, not '$scenario'" >&2; exit 2 ;;
   esac
 done
 for level in $hold_levels; do
@@ -36,10 +37,14 @@ for level in $hold_levels; do
 done
 # The targets for held connections speak of the largest level.
 hold_top=$(tr ' ' '\n' <<<"$hold_levels" | sort -n | tail -1)
+[[ $close_count =~ ^[1-9][0-9]*$ ]] || { echo "BENCH_CLOSE_COUNT takes a connection count, not '$close_count'" >&2; exit 2; }
 
 selected() {
   [[ " $(echo $only) " == *" $1 "* ]]
 }
+
+held_top=$hold_top
+if selected 6 && [ "$close_count" -gt "$held_top" ]; then held_top=$close_count; fi
 
 # ---------------------------------------------------------------- set-up
 
@@ -62,7 +67,7 @@ build_release() {
   ninja -C "$build_dir" -j"$build_jobs" tarnock tarnock_load >/dev/null
 }
 
-install_missing_tools
+{ selected 1 || selected 2; } && install_missing_tools
 build_release
 load=$build_dir/bench/tarnock_load
 work=$(mktemp -d /tmp/tarnock-bench.XXXXXX)
@@ -85,8 +90,9 @@ trap 'exit 130' INT TERM
 # Up to 15,000 client sockets in the load generator and as many in the
 # server under test; both raise their soft limit to this hard one as well.
 ulimit -n "$(ulimit -Hn)"
-if selected 3 && [ "$(ulimit -n)" != unlimited ] && [ "$(ulimit -n)" -le $((hold_top + 64)) ]; then
-  echo "the descriptor limit $(ulimit -n) is too low for $hold_top held connections" >&2
+if { selected 3 || selected 6; } && [ "$(ulimit -n)" != unlimited ] &&
+  [ "$(ulimit -n)" -le $((held_top + 64)) ]; then
+  echo "the descriptor limit $(ulimit -n) is too low for $held_top held connections" >&2
   exit 2
 fi
 
@@ -153,7 +159,11 @@ start_tarnock() {
     echo "[File]"
     echo "DeleteIfEmpty=1"
   } >"$folder/app/tarnock.ini"
-  (cd "$folder/app" && QT_QPA_PLATFORM=offscreen exec ./tarnock >"$folder/tarnock.log" 2>&1) &
+  if [ -n "${tarnock_display:-}" ]; then
+    (cd "$folder/app" && DISPLAY=$tarnock_display exec ./tarnock >"$folder/tarnock.log" 2>&1) &
+  else
+    (cd "$folder/app" && QT_QPA_PLATFORM=offscreen exec ./tarnock >"$folder/tarnock.log" 2>&1) &
+  fi
   tarnock_pid=$!
   started_pids+=("$tarnock_pid")
   for line in "$@"; do wait_listening "${line%%=*}"; done
@@ -320,6 +330,56 @@ probe_tarnock() {
   rm -rf "$folder"
 }
 
+# ---------------------------------------------------------------- scenario 6
+
+# A private X server with a window manager, for the run under X; sets
+# tarnock_display, or leaves it empty when Xvfb or openbox is missing.
+start_x_display() {
+  tarnock_display=""
+  command -v Xvfb >/dev/null 2>&1 && command -v openbox >/dev/null 2>&1 || return 0
+  local number attempt
+  for number in $(seq 90 140); do
+    [ -e "/tmp/.X11-unix/X$number" ] || [ -e "/tmp/.X$number-lock" ] || break
+  done
+  Xvfb ":$number" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+  started_pids+=("$!")
+  x_server_pid=$!
+  for attempt in $(seq 1 100); do
+    [ -e "/tmp/.X11-unix/X$number" ] && break
+    sleep 0.05
+  done
+  DISPLAY=":$number" openbox >/dev/null 2>&1 &
+  started_pids+=("$!")
+  x_manager_pid=$!
+  sleep 0.5
+  tarnock_display=":$number"
+}
+
+stop_x_display() {
+  [ -n "${tarnock_display:-}" ] || return 0
+  stop_process "$x_manager_pid"
+  stop_process "$x_server_pid"
+  tarnock_display=""
+}
+
+# $close_count connections, each of which has sent one block and had it
+# stored, end at the same moment; the figure runs from the first end until
+# the server has closed every one of them. $1 names the run (offscreen, x).
+close_tarnock() {
+  local name=$1 folder=$work/close-tarnock-$1 port
+  port=$(free_port)
+  start_tarnock "$folder" "$port=$folder/captures,yyyymmdd-hhnnss,F,0,close"
+  mkdir -p "$folder/captures"
+  run_load "$folder/out" hold --port "$port" --count "$close_count" --size "$hold_size" \
+    --rounds 1 --interval-ms 1000 --dir "$folder/captures" --pid "$tarnock_pid" \
+    --timeout-s 180 --settle-before-close 1
+  result[close.$name.seconds]=$(value "$folder/out" close_seconds)
+  result[close.$name.cpu]=$(value "$folder/out" close_cpu_seconds)
+  result[close.$name.held]=$(value "$folder/out" held)
+  stop_process "$tarnock_pid"
+  rm -rf "$folder"
+}
+
 # ------------------------------------------- what storage costs by itself
 
 storage_floor() {
@@ -358,6 +418,15 @@ fi
 if selected 4; then
   echo "Scenario 4: probes while a stream runs" >&2
   probe_tarnock
+fi
+if selected 6; then
+  echo "Scenario 6: $close_count connections ending at once" >&2
+  close_tarnock offscreen
+  start_x_display
+  if [ -n "$tarnock_display" ]; then
+    close_tarnock x
+    stop_x_display
+  fi
 fi
 if selected 5; then
   echo "Scenario 5: storage alone, in the pieces the capture rules prescribe" >&2
@@ -421,6 +490,13 @@ floor_rows() {
   done
 }
 
+close_rows() {
+  row "6 $close_count end at once (s)" "tarnock offscreen" "$(number "${result[close.offscreen.seconds]:-}" 3)" "" ""
+  row "  (${result[close.offscreen.held]:-0} held)" "tarnock under X" "$(number "${result[close.x.seconds]:-}" 3)" "" ""
+  row "  (CPU s of tarnock)" "offscreen / under X" \
+    "$(number "${result[close.offscreen.cpu]:-}" 2) / $(number "${result[close.x.cpu]:-}" 2)" "" ""
+}
+
 details() {
   local parts=() level text
   if selected 2; then
@@ -454,6 +530,7 @@ selected 2 && jobs_rows
 selected 3 && hold_rows
 selected 4 && probe_rows
 selected 5 && floor_rows
+selected 6 && close_rows
 echo
 details
 
@@ -500,12 +577,17 @@ probe_targets() {
   target "probe p99 while streaming (ms)" "$(number "${result[probe.p99]:-}" 2)" "<" 10
 }
 
+close_targets() {
+  target "$close_count ending at once, offscreen (s)" "$(number "${result[close.offscreen.seconds]:-}" 3)" "<=" 0.3
+}
+
 echo
 echo "Targets"
 selected 1 && stream_targets
 selected 2 && jobs_targets
 selected 3 && hold_targets
 selected 4 && probe_targets
+selected 6 && close_targets
 
 if [ "$checks_failed" -ne 0 ]; then
   echo "A byte check failed or a run hit its bound (see above)." >&2

@@ -15,8 +15,11 @@
 
 #include "base/log_writer.h"
 #include "capture/ini_file.h"
+#include "capture/port_definition.h"
 #include "ui/about.h"
+#include "ui/capture_opener.h"
 #include "ui/frame_placement.h"
+#include "ui/job_settings_dialog.h"
 #include "ui/log_pane.h"
 #include "ui/message_box.h"
 #include "ui/options.h"
@@ -84,6 +87,9 @@ TForm1::TForm1(std::string settingsPath)
   flushTimer_.setSingleShot(true);
   flushTimer_.setInterval(kPaneFlushDelayMs);
   connect(&flushTimer_, &QTimer::timeout, this, [this] { FlushPanes(); });
+  captionTimer_.setSingleShot(true);
+  captionTimer_.setInterval(0);
+  connect(&captionTimer_, &QTimer::timeout, this, [this] { ApplyCaption(); });
   Guarded([this] { monitor_.FormCreate(); });
 }
 
@@ -126,6 +132,7 @@ void TForm1::BuildPanes() {
   Splitter1->addWidget(MessageMemo);
   portLog_ = std::make_unique<TLogPane>(PortsMemo);
   messageLog_ = std::make_unique<TLogPane>(MessageMemo);
+  new TCaptureOpener(MessageMemo);
   // Widening the window widens the message log; the port log keeps its width.
   Splitter1->setStretchFactor(0, 0);
   Splitter1->setStretchFactor(1, 1);
@@ -154,6 +161,46 @@ void TForm1::BuildMenu() {
   Close2 = Options1->addAction("Close");
   Close2->setObjectName("Close2");
   connect(Close2, &QAction::triggered, this, [this] { Close1Click(); });
+
+  BuildJobsMenu();
+}
+
+void TForm1::BuildJobsMenu() {
+  Jobs1 = menuBar()->addMenu("Jobs");
+  Jobs1->setObjectName("Jobs1");
+  JobSettings1 = Jobs1->addAction("Job Settings");
+  JobSettings1->setObjectName("JobSettings1");
+  connect(JobSettings1, &QAction::triggered, this, [this] { JobSettings1Click(); });
+  Jobs1->addSeparator();
+  connect(Jobs1, &QMenu::aboutToShow, this, [this] { Guarded([this] { ListCaptureFolders(); }); });
+}
+
+void TForm1::ListCaptureFolders() {
+  for (QAction* entry : folderEntries_) delete entry;
+  folderEntries_.clear();
+  std::vector<std::string> entries;
+  TIniFile(settingsPath_).ListEntries("Ports", entries);
+  for (const std::string& entry : entries) {
+    const std::size_t equals = entry.find('=');
+    if (equals == std::string::npos) continue;
+    const std::string folder = DecodePortDefinition(entry.substr(equals + 1)).Directory;
+    QString text = QString::fromStdString("Port " + entry.substr(0, equals) + ": " + folder);
+    // A "&" in a folder name is shown, not taken as an access key.
+    text.replace('&', "&&");
+    QAction* open = Jobs1->addAction(text);
+    open->setObjectName("CaptureFolder");
+    connect(open, &QAction::triggered, this,
+            [this, folder] { Guarded([this, &folder] { OpenCaptureFolder(this, folder); }); });
+    folderEntries_.push_back(open);
+  }
+}
+
+void TForm1::JobSettings1Click() {
+  Guarded([this] {
+    TJobSettingsDialog dialog(settingsPath_, this);
+    dialog.LoadSettings();
+    dialog.exec();
+  });
 }
 
 // Help is the last menu of the bar, right of every other, where desktops
@@ -306,8 +353,13 @@ void TForm1::FlushPanes() {
 }
 
 void TForm1::SetCaption(const std::string& caption) {
+  pendingCaption_ = caption;
+  if (!captionTimer_.isActive()) captionTimer_.start();
+}
+
+void TForm1::ApplyCaption() {
   // Setting the same caption again would still update the frame.
-  const QString text = QString::fromUtf8(caption);
+  const QString text = QString::fromUtf8(pendingCaption_);
   if (text != windowTitle()) setWindowTitle(text);
 }
 

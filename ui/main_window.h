@@ -64,6 +64,7 @@ class TForm1 : public QMainWindow, public TMonitorWindow {
   void Close1Click();
   // Help > About Tarnock: opens the About box over the window and returns.
   void About1Click();
+  void JobSettings1Click();
   // Close, asked for by a termination signal: an open box is closed, and a
   // failure during the end goes to standard error instead of a box.
   void EndOnSignal();
@@ -94,7 +95,12 @@ class TForm1 : public QMainWindow, public TMonitorWindow {
   void BuildPanes();
   void BuildMenu();
   void BuildHelpMenu();
+  void BuildJobsMenu();
+  // The Jobs menu's folder entries, one per port, made afresh from the
+  // settings file each time the menu opens.
+  void ListCaptureFolders();
   void ScheduleFlush();
+  void ApplyCaption();
   // Centred on the screen with the design width and the outer height last
   // asked for.
   QRect CentredPlacement() const;
@@ -118,8 +124,15 @@ class TForm1 : public QMainWindow, public TMonitorWindow {
   QMenu* Help1 = nullptr;
   QAction* About1 = nullptr;
   TAboutBox* aboutBox_ = nullptr;
+  QMenu* Jobs1 = nullptr;
+  QAction* JobSettings1 = nullptr;
+  QList<QAction*> folderEntries_;
   TForm2* portList_ = nullptr;
   QTimer flushTimer_;
+  // A burst of closes changes the count many times in one loop turn; only
+  // the last value is shown, once, at the end of the turn.
+  QTimer captionTimer_;
+  std::string pendingCaption_;
   std::unique_ptr<TLogPane> portLog_;
   std::unique_ptr<TLogPane> messageLog_;
   bool shownOnce_ = false;

@@ -638,6 +638,22 @@ TEST_F(MainWindowTest, CaptionFollowsTheOpenConnections) {
             }));
 }
 
+// A burst of closes in one loop turn changes the count many times; the frame
+// gets only the last caption, once, when the turn ends.
+TEST_F(MainWindowTest, CaptionChangesOnceAtTheEndOfALoopTurn) {
+  TForm1 window(settingsPath_);
+  int changes = 0;
+  QObject::connect(&window, &QWidget::windowTitleChanged, [&] { ++changes; });
+  for (int open = 3; open > 0; --open)
+    window.SetCaption("Tarnock - Connections: " + std::to_string(open));
+  window.SetCaption("Tarnock - Listening");
+  EXPECT_EQ(window.windowTitle().toStdString(), "Tarnock Log");
+  ASSERT_TRUE(WaitUntil([&] { return changes > 0; }));
+  QCoreApplication::processEvents();
+  EXPECT_EQ(window.windowTitle().toStdString(), "Tarnock - Listening");
+  EXPECT_EQ(changes, 1);
+}
+
 TEST_F(MainWindowTest, PortsRestartsTheMonitorHoweverTheDialogCloses) {
   const uint16_t port = FreeLoopbackPort();
   WriteSettings(PortSettings(port));
