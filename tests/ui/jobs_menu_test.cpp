@@ -91,15 +91,16 @@ class JobsMenuTest : public testing::Test {
   TUrlRecorder urls_;
 };
 
-TEST_F(JobsMenuTest, JobsStandsRightOfOptionsAndListsEachPortsFolder) {
+TEST_F(JobsMenuTest, JobsStandsBetweenOptionsAndHelpAndListsEachPortsFolder) {
   WriteWholeFile(Settings(), "[Ports]\n9100=" + Path("front") +
                                  ",yyyymmdd,F,0,\n9101=" + Path("a&b") + ",yyyymmdd,F,0,x\n");
   std::filesystem::create_directory(Path("front"));
   TForm1 window(Settings());
   const QList<QAction*> menus = window.menuBar()->actions();
-  ASSERT_EQ(menus.size(), 2);
+  ASSERT_EQ(menus.size(), 3);
   EXPECT_EQ(menus[0]->text().toStdString(), "Options");
   EXPECT_EQ(menus[1]->text().toStdString(), "Jobs");
+  EXPECT_EQ(menus[2]->text().toStdString(), "Help");
   auto* jobs = window.findChild<QMenu*>("Jobs1");
   emit jobs->aboutToShow();
   EXPECT_EQ(Entries(jobs),
