@@ -100,9 +100,10 @@ TEST_F(JobsMenuTest, JobsStandsRightOfOptionsAndListsEachPortsFolder) {
   std::filesystem::create_directory(Path("front"));
   TForm1 window(Settings());
   const QList<QAction*> menus = window.menuBar()->actions();
-  ASSERT_EQ(menus.size(), 2);
+  ASSERT_EQ(menus.size(), 3);
   EXPECT_EQ(menus[0]->text().toStdString(), "Options");
   EXPECT_EQ(menus[1]->text().toStdString(), "Jobs");
+  EXPECT_EQ(menus[2]->text().toStdString(), "Help");
   auto* jobs = window.findChild<QMenu*>("Jobs1");
   emit jobs->aboutToShow();
   EXPECT_EQ(Entries(jobs),
