@@ -79,12 +79,8 @@ void TJobSettingsDialog::AddOption(QCheckBox*& box, const char* name, const char
                                    const char* explanation) {
   box = new QCheckBox(title, this);
   box->setObjectName(name);
-  auto* text = new QLabel(explanation, this);
-  text->setTextFormat(Qt::PlainText);
-  text->setWordWrap(true);
-  text->setContentsMargins(kExplanationIndent, 0, 0, 0);
   layout()->addWidget(box);
-  layout()->addWidget(text);
+  AddExplanation(explanation);
 }
 
 void TJobSettingsDialog::LoadSettings() {
@@ -134,6 +130,10 @@ void TJobSettingsDialog::AddField(QWidget* field, const char* name, const char* 
   row->addWidget(new QLabel(title, this));
   row->addWidget(field, 1);
   static_cast<QVBoxLayout*>(layout())->addLayout(row);
+  AddExplanation(explanation);
+}
+
+void TJobSettingsDialog::AddExplanation(const char* explanation) {
   auto* text = new QLabel(explanation, this);
   text->setTextFormat(Qt::PlainText);
   text->setWordWrap(true);

@@ -27,6 +27,7 @@ class TJobSettingsDialog : public QDialog {
 
  private:
   void AddOption(QCheckBox*& box, const char* name, const char* title, const char* explanation);
+  void AddExplanation(const char* explanation);
 
   std::string settingsPath_;
   QCheckBox* cbOneFilePerJob = nullptr;
