@@ -202,7 +202,8 @@ void TCaptureMonitor::TakeConnection(TWSocket& listener) {
   try {
     acceptedHandle = listener.Accept();
     const TJobSettings jobs = TJobSettings::Read(settingsPath_);
-    if (SenderRefused(listener, acceptedHandle, jobs)) return;
+    if (!TSenderFilter(jobs.AllowedSenders).Allows(listener.AcceptedPeer().address))
+      return RefuseSender(listener, std::exchange(acceptedHandle, -1));
     AddSession(std::make_unique<TClient>(settingsPath_));
     session = sessions_.back().get();
     if (destroying_) session->MarkDestroying();
@@ -423,10 +424,8 @@ void TCaptureMonitor::CutMessageLog() {
 // A peer the allow-list leaves out gets a reset before any file or folder is
 // made and never counts as a connection. A flood of such peers gives one
 // line a second per port.
-bool TCaptureMonitor::SenderRefused(TWSocket& listener, int acceptedHandle,
-                                    const TJobSettings& jobs) {
+void TCaptureMonitor::RefuseSender(TWSocket& listener, int acceptedHandle) {
   const std::string& address = listener.AcceptedPeer().address;
-  if (TSenderFilter(jobs.AllowedSenders).Allows(address)) return false;
   linger reset{};
   reset.l_onoff = 1;
   SocketCalls().SetSockOpt(acceptedHandle, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
@@ -436,7 +435,6 @@ bool TCaptureMonitor::SenderRefused(TWSocket& listener, int acceptedHandle,
           TimestampPrefix() + "Refused " + address + " on port " + listener.Port(),
           TRepeatedLines::TClock::now()))
     window_.AppendPortLine(*line);
-  return true;
 }
 
 void TCaptureMonitor::StoreChunkWithinLimits(TClient& session) {

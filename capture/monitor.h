@@ -97,7 +97,7 @@ class TCaptureMonitor {
 
   // The [Jobs] limits: who may send, how much, for how long, and how long
   // captures are kept.
-  bool SenderRefused(TWSocket& listener, int acceptedHandle, const TJobSettings& jobs);
+  void RefuseSender(TWSocket& listener, int acceptedHandle);
   void StoreChunkWithinLimits(TClient& session);
   void CloseOnOurSide(TClient& session);
   void CloseIdle(const std::vector<TClient*>& idle);
