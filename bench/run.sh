@@ -158,6 +158,12 @@ start_tarnock() {
     for line in "$@"; do echo "$line"; done
     echo "[File]"
     echo "DeleteIfEmpty=1"
+    # Job options for every Tarnock run, ";" between lines: IdleSeconds=60
+    if [ -n "${BENCH_JOB_OPTIONS:-}" ]; then
+      echo "[Jobs]"
+      tr ';' '\n' <<<"$BENCH_JOB_OPTIONS"
+      echo
+    fi
   } >"$folder/app/tarnock.ini"
   if [ -n "${tarnock_display:-}" ]; then
     (cd "$folder/app" && DISPLAY=$tarnock_display exec ./tarnock >"$folder/tarnock.log" 2>&1) &

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstddef>
 #include <ctime>
+#include <iterator>
 
 #include "capture/locale_formats.h"
 
@@ -64,13 +65,14 @@ unsigned OnTwelveHourClock(unsigned hour) {
 }
 
 // The one output buffer of a rendering; appends past its end are dropped.
+// Given a shape, it also records which bytes are numbers and words.
 class TOutput {
  public:
+  explicit TOutput(std::vector<TPatternPiece>* shape = nullptr) : shape_(shape) {}
+
   void Append(const char* bytes, size_t count) {
-    size_t room = kOutputSize - length_;
-    if (count > room) count = room;
-    for (size_t k = 0; k < count; ++k) bytes_[length_ + k] = bytes[k];
-    length_ += count;
+    if (shape_ != nullptr) AppendShapeText(std::string_view(bytes, count));
+    AppendBytes(bytes, count);
   }
   void Append(std::string_view text) { Append(text.data(), text.size()); }
   void Append(char byte) { Append(&byte, 1); }
@@ -86,19 +88,52 @@ class TOutput {
     while (count < digits) reversed[count++] = '0';
     char text[16];
     for (int k = 0; k < count; ++k) text[k] = reversed[count - 1 - k];
-    Append(text, static_cast<size_t>(count));
+    // Every number rendered here is below 100, except the four-digit year.
+    if (shape_ != nullptr) {
+      TPatternPiece piece;
+      piece.MinDigits = digits;
+      piece.MaxDigits = digits > 2 ? digits : 2;
+      shape_->push_back(piece);
+    }
+    AppendBytes(text, static_cast<size_t>(count));
+  }
+
+  // One word of several that the same specifier shows at other times.
+  template <typename TWords>
+  void AppendWord(std::string_view word, const TWords& words) {
+    if (shape_ != nullptr) {
+      TPatternPiece piece;
+      piece.Words.assign(std::begin(words), std::end(words));
+      shape_->push_back(piece);
+    }
+    AppendBytes(word.data(), word.size());
   }
 
   std::string Text() const { return std::string(bytes_, length_); }
 
  private:
+  void AppendBytes(const char* bytes, size_t count) {
+    size_t room = kOutputSize - length_;
+    if (count > room) count = room;
+    for (size_t k = 0; k < count; ++k) bytes_[length_ + k] = bytes[k];
+    length_ += count;
+  }
+  void AppendShapeText(std::string_view text) {
+    if (shape_->empty() || shape_->back().MaxDigits > 0 || !shape_->back().Words.empty())
+      shape_->emplace_back();
+    shape_->back().Text += text;
+  }
+
+  std::vector<TPatternPiece>* shape_;
   char bytes_[kOutputSize];
   size_t length_ = 0;
 };
 
 class TRenderer {
  public:
-  TRenderer(double value, const TLocaleFormats& formats) : value_(value), formats_(formats) {}
+  TRenderer(double value, const TLocaleFormats& formats,
+            std::vector<TPatternPiece>* shape = nullptr)
+      : value_(value), formats_(formats), output_(shape) {}
 
   void RenderLevel(std::string_view pattern);
   std::string Text() const { return output_.Text(); }
@@ -250,8 +285,8 @@ void TRenderer::AppendMonth(TLevel& level, int count) {
   if (count <= 2) {
     output_.AppendNumber(month, count);
   } else if (month >= 1 && month <= 12) {
-    output_.Append(count == 3 ? formats_.ShortMonthNames[month - 1]
-                              : formats_.LongMonthNames[month - 1]);
+    const auto& names = count == 3 ? formats_.ShortMonthNames : formats_.LongMonthNames;
+    output_.AppendWord(names[month - 1], names);
   }
 }
 
@@ -269,8 +304,8 @@ void TRenderer::AppendDay(TLevel& level, int count) {
 void TRenderer::AppendDayName(TLevel& level, bool longName) {
   unsigned dayOfWeek = DateOf(level).DayOfWeek;
   if (dayOfWeek < 1) return;
-  output_.Append(longName ? formats_.LongDayNames[dayOfWeek - 1]
-                          : formats_.ShortDayNames[dayOfWeek - 1]);
+  const auto& names = longName ? formats_.LongDayNames : formats_.ShortDayNames;
+  output_.AppendWord(names[dayOfWeek - 1], names);
 }
 
 void TRenderer::AppendHour(TLevel& level, int count) {
@@ -313,13 +348,16 @@ bool TRenderer::AppendMarker(TLevel& level, size_t at) {
   std::string_view pattern = level.Pattern;
   bool beforeNoon = TimeOf(level).Hour < 12;
   if (MatchesIgnoringCase(pattern, at, "AM/PM")) {
-    output_.Append(pattern.substr(at + (beforeNoon ? 0 : 3), 2));
+    const std::string_view halves[] = {pattern.substr(at, 2), pattern.substr(at + 3, 2)};
+    output_.AppendWord(halves[beforeNoon ? 0 : 1], halves);
     level.Next = at + 5;
   } else if (MatchesIgnoringCase(pattern, at, "A/P")) {
-    output_.Append(pattern[at + (beforeNoon ? 0 : 2)]);
+    const std::string_view halves[] = {pattern.substr(at, 1), pattern.substr(at + 2, 1)};
+    output_.AppendWord(halves[beforeNoon ? 0 : 1], halves);
     level.Next = at + 3;
   } else if (MatchesIgnoringCase(pattern, at, "AMPM")) {
-    output_.Append(beforeNoon ? formats_.AmMarker : formats_.PmMarker);
+    const std::string_view halves[] = {formats_.AmMarker, formats_.PmMarker};
+    output_.AppendWord(halves[beforeNoon ? 0 : 1], halves);
     level.Next = at + 4;
   } else {
     return false;
@@ -424,4 +462,13 @@ std::string FormatDatePattern(std::string_view pattern, double value) {
   TRenderer renderer(value, LocaleFormats);
   renderer.RenderLevel(pattern.empty() ? std::string_view("C") : pattern);
   return renderer.Text();
+}
+
+std::vector<TPatternPiece> DatePatternShape(std::string_view pattern) {
+  std::vector<TPatternPiece> shape;
+  // Any value shows every piece, except "c" at midnight: one second past
+  // noon is not midnight.
+  TRenderer renderer(EncodeDateTime(2000, 1, 1, 12, 0, 1, 0), LocaleFormats, &shape);
+  renderer.RenderLevel(pattern.empty() ? std::string_view("C") : pattern);
+  return shape;
 }

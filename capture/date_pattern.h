@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // A date-time value: the integral part counts days since 30 December 1899,
 // the fraction is the time of day (0.5 is noon).
@@ -39,3 +40,18 @@ double CurrentLocalTime();
 // and names of LocaleFormats. Never fails; the result is at most 256 bytes.
 // The empty pattern renders as "c".
 std::string FormatDatePattern(std::string_view pattern, double value);
+
+// One piece of every name a pattern renders, whatever the time: text it
+// always shows, a number of MinDigits to MaxDigits digits, or one of a few
+// words (month and day names, am/pm markers).
+struct TPatternPiece {
+  std::string Text;
+  int MinDigits = 0;
+  int MaxDigits = 0;               // a number when above 0
+  std::vector<std::string> Words;  // a word when not empty
+};
+
+// The pieces FormatDatePattern renders the pattern into at any time of day,
+// long names included. "c" is taken with its time part, which a value at
+// midnight to the second does not show.
+std::vector<TPatternPiece> DatePatternShape(std::string_view pattern);

@@ -47,6 +47,8 @@ std::string TJobRecord::OutcomeText() const {
       return "reset";
     case TOutcome::DeletedEmpty:
       return "deleted empty";
+    case TOutcome::Cut:
+      return "cut";
     case TOutcome::Error:
       break;
   }

@@ -8,7 +8,7 @@
 // handled (size line, any deletion), so that everything acting on finished
 // jobs tells the same story.
 struct TJobRecord {
-  enum class TOutcome { Closed, Reset, DeletedEmpty, Error };
+  enum class TOutcome { Closed, Reset, DeletedEmpty, Error, Cut };
 
   std::chrono::system_clock::time_point Start;
   std::chrono::system_clock::time_point End;
@@ -26,7 +26,8 @@ struct TJobRecord {
 
   // FileName without the folder in front, when it lies below it.
   std::string RelativeFileName() const;
-  // "closed", "reset", "deleted empty" or "error: " and the failure.
+  // "closed", "reset", "deleted empty", "cut" (at the size limit) or
+  // "error: " and the failure.
   std::string OutcomeText() const;
 };
 

@@ -1,5 +1,9 @@
 #include "capture/job_settings.h"
 
+#include <algorithm>
+#include <charconv>
+
+#include "base/text.h"
 #include "capture/ini_file.h"
 
 namespace {
@@ -8,6 +12,21 @@ constexpr const char* kSection = "Jobs";
 constexpr const char* kOneFilePerJob = "OneFilePerJob";
 constexpr const char* kJobIndex = "JobIndex";
 
+constexpr const char* kAllowedSenders = "AllowedSenders";
+constexpr const char* kMaxJobBytes = "MaxJobBytes";
+constexpr const char* kIdleSeconds = "IdleSeconds";
+constexpr const char* kDeleteAfterDays = "DeleteAfterDays";
+
+// A limit the file spells wrongly or below 1 is no limit: a typo must not
+// cut every job to nothing.
+int64_t ReadLimit(const TIniFile& settings, const char* key) {
+  const std::string text = TrimBlanks(settings.ReadText(kSection, key, ""));
+  int64_t value = 0;
+  const auto [end, failure] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (failure != std::errc() || end != text.data() + text.size() || value < 0) return 0;
+  return value;
+}
+
 }  // namespace
 
 TJobSettings TJobSettings::Read(const std::string& settingsPath) {
@@ -15,6 +34,12 @@ TJobSettings TJobSettings::Read(const std::string& settingsPath) {
   TJobSettings jobs;
   jobs.OneFilePerJob = settings.ReadFlag(kSection, kOneFilePerJob, false);
   jobs.JobIndex = settings.ReadFlag(kSection, kJobIndex, false);
+
+  jobs.AllowedSenders = TrimBlanks(settings.ReadText(kSection, kAllowedSenders, ""));
+  jobs.MaxJobBytes = ReadLimit(settings, kMaxJobBytes);
+  jobs.IdleSeconds =
+      static_cast<int32_t>(std::min<int64_t>(ReadLimit(settings, kIdleSeconds), kMaxIdleSeconds));
+  jobs.DeleteAfterDays = settings.ReadFlag(kSection, kDeleteAfterDays, false);
   return jobs;
 }
 
@@ -22,4 +47,9 @@ void TJobSettings::Write(const std::string& settingsPath) const {
   TIniFile settings(settingsPath);
   settings.WriteFlag(kSection, kOneFilePerJob, OneFilePerJob);
   settings.WriteFlag(kSection, kJobIndex, JobIndex);
+
+  settings.WriteText(kSection, kAllowedSenders, AllowedSenders);
+  settings.WriteText(kSection, kMaxJobBytes, FormatInteger(MaxJobBytes));
+  settings.WriteNumber(kSection, kIdleSeconds, IdleSeconds);
+  settings.WriteFlag(kSection, kDeleteAfterDays, DeleteAfterDays);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 // The [Jobs] section: options beyond plain capturing, each off by default, so
@@ -10,6 +11,18 @@ struct TJobSettings {
   bool OneFilePerJob = false;
   // Every finished job adds one line to jobs.csv in its port's folder.
   bool JobIndex = false;
+
+  // Limits on who may send, how much and for how long; empty or 0 is none.
+  // Comma-separated IPv4 addresses and address/prefix blocks.
+  std::string AllowedSenders;
+  // Bytes a job keeps at most before its connection is closed.
+  int64_t MaxJobBytes = 0;
+  // Seconds a connection may stay silent before it is closed.
+  int32_t IdleSeconds = 0;
+  // Captures older than their port's Days are deleted.
+  bool DeleteAfterDays = false;
+  // Longer idle limits are read as this: 24 days, what one timer can wait.
+  static constexpr int32_t kMaxIdleSeconds = 24 * 24 * 3600;
 
   static TJobSettings Read(const std::string& settingsPath);
   // Raises "Unable to write to %s" like every other settings write.

@@ -1,6 +1,9 @@
 #include "capture/monitor.h"
 
+#include <sys/socket.h>
+
 #include <algorithm>
+#include <cstring>
 #include <exception>
 #include <utility>
 
@@ -8,7 +11,9 @@
 #include "capture/date_pattern.h"
 #include "capture/ini_file.h"
 #include "capture/job_index.h"
+#include "capture/sender_filter.h"
 #include "capture/session.h"
+#include "net/socket_calls.h"
 #include "net/wsocket.h"
 
 namespace {
@@ -24,6 +29,11 @@ std::string TimestampPrefix() {
 
 std::string ErrorLine(const std::exception& failure) {
   return std::string("ERROR: ") + failure.what();
+}
+
+// "1 day", "2 days".
+std::string CountOf(int64_t count, const char* unit) {
+  return FormatInteger(count) + ' ' + unit + (count == 1 ? "" : "s");
 }
 
 }  // namespace
@@ -44,7 +54,13 @@ TCaptureMonitor::TCaptureMonitor(TMonitorWindow& window)
     : TCaptureMonitor(window, SettingsFilePath()) {}
 
 TCaptureMonitor::TCaptureMonitor(TMonitorWindow& window, std::string settingsPath)
-    : window_(window), settingsPath_(std::move(settingsPath)) {}
+    : window_(window),
+      settingsPath_(std::move(settingsPath)),
+      retention_(
+          settingsPath_, [this](const TFileIdentity& file) { return openFiles_.Holders(file) > 0; },
+          [this](const std::string& path, int days, int platformErrno) {
+            ReportRetention(path, days, platformErrno);
+          }) {}
 
 TCaptureMonitor::~TCaptureMonitor() {
   MarkDestroying();
@@ -83,6 +99,7 @@ void TCaptureMonitor::FormCreate() {
     // port log says why.
     window_.AppendPortLine(TimestampPrefix() + ErrorLine(failure));
   }
+  retention_.Start();
 }
 
 void TCaptureMonitor::ReportStartFailure(const std::string& message) {
@@ -128,6 +145,7 @@ void TCaptureMonitor::OpenListener(const std::string& portText) {
 
 void TCaptureMonitor::FormDestroy() {
   // A failed write raises out of the stop on purpose: the window shows it.
+  retention_.Stop();
   if (window_.IsNormalState()) SavePlacement();
   CloseSessions();
   CloseListeners();
@@ -159,7 +177,7 @@ void TCaptureMonitor::ReceivePending(TClient& session) {
   int64_t remaining = session.PendingBytes();
   while (remaining > 0) {
     const uint32_t before = static_cast<uint32_t>(session.ReadCount());
-    ClientSocketDataAvailable(&session, 0);
+    StoreChunk(session);
     const uint32_t received = static_cast<uint32_t>(session.ReadCount()) - before;
     if (received == 0) break;
     remaining -= received;
@@ -183,10 +201,13 @@ void TCaptureMonitor::TakeConnection(TWSocket& listener) {
   TClient* session = nullptr;
   try {
     acceptedHandle = listener.Accept();
+    const TJobSettings jobs = TJobSettings::Read(settingsPath_);
+    if (!TSenderFilter(jobs.AllowedSenders).Allows(listener.AcceptedPeer().address))
+      return RefuseSender(listener, std::exchange(acceptedHandle, -1));
     AddSession(std::make_unique<TClient>(settingsPath_));
     session = sessions_.back().get();
     if (destroying_) session->MarkDestroying();
-    session->PrepareCapture(listener.Port(), openFiles_);
+    session->PrepareCapture(listener.Port(), openFiles_, jobs);
     openFiles_.Hold(*session->FileIdentity);
     // From here on the session owns the handle, whatever Dup then reports.
     const int adopted = std::exchange(acceptedHandle, -1);
@@ -198,6 +219,8 @@ void TCaptureMonitor::TakeConnection(TWSocket& listener) {
       ClientSocketDataAvailable(sender, error);
     };
     session->StartedAt = std::chrono::system_clock::now();
+    if (jobs.IdleSeconds > 0)
+      idle_.Watch(session, std::chrono::seconds(jobs.IdleSeconds), TIdleConnections::TClock::now());
     // The address accept reported: a peer that has already reset, its bytes
     // still queued, fails a peer-name query but is captured all the same.
     window_.AppendMessageLine(TimestampPrefix() + "Connected to: " +
@@ -227,8 +250,17 @@ void TCaptureMonitor::DropHalfMadeSession(TClient* session, int acceptedHandle) 
 
 void TCaptureMonitor::ClientSocketDataAvailable(TCustomWSocket* sender, uint16_t /*error*/) {
   TClient& session = static_cast<TClient&>(*sender);
+  StoreChunk(session);
+  // Destroys the session inside its own event, which the socket layer allows.
+  if (session.Cut) CloseOnOurSide(session);
+}
+
+void TCaptureMonitor::StoreChunk(TClient& session) {
   try {
-    session.AppendChunk(*receiveBuffer_);
+    if (session.Jobs.MaxJobBytes > 0 || session.Jobs.IdleSeconds > 0)
+      StoreChunkWithinLimits(session);
+    else
+      session.AppendChunk(*receiveBuffer_);
   } catch (const std::exception& failure) {
     if (auto line = Unrepeated("chunk", ErrorLine(failure), failure))
       window_.AppendMessageLine(*line);
@@ -302,6 +334,7 @@ TJobRecord TCaptureMonitor::StartJobRecord(const TClient& session, uint16_t erro
   record.Folder = session.Directory;
   record.FileName = session.FileName;
   record.Outcome = error == 0 ? TJobRecord::TOutcome::Closed : TJobRecord::TOutcome::Reset;
+  if (session.Cut) record.Outcome = TJobRecord::TOutcome::Cut;
   if (!session.Failure.empty()) {
     record.Outcome = TJobRecord::TOutcome::Error;
     record.Failure = session.Failure;
@@ -369,6 +402,7 @@ std::unique_ptr<TClient> TCaptureMonitor::RemoveSession(TClient* session) {
   sessions_.erase(place->second);
   sessionPlaces_.erase(place);
   if (owned->FileIdentity) openFiles_.Release(*owned->FileIdentity);
+  if (owned->Jobs.IdleSeconds > 0) idle_.Forget(owned.get());
   return owned;
 }
 
@@ -382,4 +416,71 @@ void TCaptureMonitor::ShowConnectionCount() {
 void TCaptureMonitor::CutMessageLog() {
   const int excess = window_.MessageLineCount() - kMessageLogLimit;
   if (excess > 0) window_.DeleteFirstMessageLines(excess);
+}
+
+// ---------------------------------------------------------------------------
+// Job limits and old captures
+
+// A peer the allow-list leaves out gets a reset before any file or folder is
+// made and never counts as a connection. A flood of such peers gives one
+// line a second per port.
+void TCaptureMonitor::RefuseSender(TWSocket& listener, int acceptedHandle) {
+  const std::string& address = listener.AcceptedPeer().address;
+  linger reset{};
+  reset.l_onoff = 1;
+  SocketCalls().SetSockOpt(acceptedHandle, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+  TCustomWSocket::CloseAccepted(acceptedHandle);
+  if (auto line = repeatedErrors_.Pass(
+          "refused\n" + listener.Port(),
+          TimestampPrefix() + "Refused " + address + " on port " + listener.Port(),
+          TRepeatedLines::TClock::now()))
+    window_.AppendPortLine(*line);
+}
+
+void TCaptureMonitor::StoreChunkWithinLimits(TClient& session) {
+  const bool cutBefore = session.Cut;
+  if (session.Jobs.IdleSeconds > 0) idle_.Heard(&session, TIdleConnections::TClock::now());
+  session.AppendChunkWithinLimit(*receiveBuffer_);
+  if (session.Cut && !cutBefore)
+    window_.AppendMessageLine(TimestampPrefix() + session.FileName + " cut at " +
+                              FormatInteger(session.Jobs.MaxJobBytes) + " bytes");
+}
+
+// Our side ends the job, but it is reported as the peer's close would be:
+// size line, index line, and the disconnection line while the peer's address
+// can still be asked for. The close that follows raises no second report.
+void TCaptureMonitor::CloseOnOurSide(TClient& session) {
+  session.OnSessionClosed = nullptr;
+  ClientSocketSessionClosed(&session, 0);
+}
+
+void TCaptureMonitor::CloseIdle(const std::vector<TClient*>& idle) {
+  for (TClient* session : idle) {
+    // Closing one session never ends another, but the list is checked all
+    // the same rather than trusted.
+    if (sessionPlaces_.find(session) == sessionPlaces_.end()) continue;
+    // Bytes that arrived while the timer was due: the peer was not silent.
+    if (session->PendingBytes() > 0) {
+      idle_.Watch(session, std::chrono::seconds(session->Jobs.IdleSeconds),
+                  TIdleConnections::TClock::now());
+      continue;
+    }
+    window_.AppendMessageLine(TimestampPrefix() + session->AcceptedPeer().address + " on port " +
+                              session->Port + " sent nothing for " +
+                              CountOf(session->Jobs.IdleSeconds, "second"));
+    CloseOnOurSide(*session);
+  }
+}
+
+void TCaptureMonitor::ReportRetention(const std::string& path, int days, int platformErrno) {
+  if (platformErrno == 0) {
+    window_.AppendMessageLine(TimestampPrefix() + path + " deleted, older than " +
+                              CountOf(days, "day"));
+  } else if (auto line = repeatedErrors_.Pass("retention\n" + std::to_string(platformErrno),
+                                              TimestampPrefix() + "ERROR: Unable to delete " +
+                                                  path + ": " + std::strerror(platformErrno),
+                                              TRepeatedLines::TClock::now())) {
+    window_.AppendMessageLine(*line);
+  }
+  CutMessageLog();
 }

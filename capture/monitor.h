@@ -11,10 +11,12 @@
 #include <unordered_map>
 #include <vector>
 
+#include "capture/idle_connections.h"
 #include "capture/job_record.h"
 #include "capture/monitor_window.h"
 #include "capture/open_files.h"
 #include "capture/repeated_lines.h"
+#include "capture/retention.h"
 #include "capture/session.h"
 
 class TCustomWSocket;
@@ -91,6 +93,15 @@ class TCaptureMonitor {
   void ShowConnectionCount();
   void CutMessageLog();
   std::unique_ptr<TClient> RemoveSession(TClient* session);
+  void StoreChunk(TClient& session);
+
+  // The [Jobs] limits: who may send, how much, for how long, and how long
+  // captures are kept.
+  void RefuseSender(TWSocket& listener, int acceptedHandle);
+  void StoreChunkWithinLimits(TClient& session);
+  void CloseOnOurSide(TClient& session);
+  void CloseIdle(const std::vector<TClient*>& idle);
+  void ReportRetention(const std::string& path, int days, int platformErrno);
 
   TMonitorWindow& window_;
   std::string settingsPath_;
@@ -107,4 +118,6 @@ class TCaptureMonitor {
   // look through every open session.
   TOpenFiles openFiles_;
   TRepeatedLines repeatedErrors_;
+  TIdleConnections idle_{[this](const std::vector<TClient*>& idle) { CloseIdle(idle); }};
+  TRetention retention_;
 };

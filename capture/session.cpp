@@ -1,5 +1,6 @@
 #include "capture/session.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <utility>
 
@@ -35,10 +36,15 @@ std::string NumberedName(const std::string& stem, int attempt) {
 TClient::TClient(std::string settingsPath) : settingsPath_(std::move(settingsPath)) {}
 
 void TClient::PrepareCapture(std::string_view portText, const TOpenFiles& openFiles) {
+  PrepareCapture(portText, openFiles, TJobSettings::Read(settingsPath_));
+}
+
+void TClient::PrepareCapture(std::string_view portText, const TOpenFiles& openFiles,
+                             const TJobSettings& jobs) {
   // Read at every connection, so an edit by another program applies to the
   // next connection without a restart.
   const std::string value = TIniFile(settingsPath_).ReadText("Ports", portText, "");
-  Jobs = TJobSettings::Read(settingsPath_);
+  Jobs = jobs;
   Port = std::string(portText);
   const TPortDefinition definition = DecodePortDefinition(value);
   Days = static_cast<int16_t>(ParseInteger(definition.Days));
@@ -83,8 +89,22 @@ void TClient::OpenFirstFreeName(const std::string& stem) {
                   NumberedName(stem, kMaxJobFileTries));
 }
 
-void TClient::AppendChunk(TReceiveBuffer& buffer) {
-  const int received = Receive(buffer.data(), static_cast<int>(buffer.size()));
+void TClient::AppendChunk(TReceiveBuffer& buffer) { StoreChunk(buffer, buffer.size()); }
+
+// Whatever size one receive may take, the limit is never passed: the
+// receive asks for no more than the room left, and the rest stays unread
+// until the close throws it away.
+void TClient::AppendChunkWithinLimit(TReceiveBuffer& buffer) {
+  if (Jobs.MaxJobBytes <= 0) return AppendChunk(buffer);
+  const int64_t room = Jobs.MaxJobBytes - StoredBytes;
+  if (room <= 0) return;
+  StoreChunk(buffer, static_cast<std::size_t>(
+                         std::min<int64_t>(room, static_cast<int64_t>(buffer.size()))));
+  if (StoredBytes >= Jobs.MaxJobBytes) Cut = true;
+}
+
+void TClient::StoreChunk(TReceiveBuffer& buffer, std::size_t most) {
+  const int received = Receive(buffer.data(), static_cast<int>(most));
   CaptureFile.OpenAppend();
   try {
     if (received > 0)
@@ -94,6 +114,7 @@ void TClient::AppendChunk(TReceiveBuffer& buffer) {
     throw;
   }
   CaptureFile.CloseOut();
+  if (received > 0) StoredBytes += received;
 }
 
 int64_t TClient::CaptureSize() {

@@ -61,10 +61,20 @@ class TClient : public TCustomWSocket {
   // empty directory part, "No free file name from %s to %s" when one file per
   // job finds every name taken, and the I/O failures of the file.
   void PrepareCapture(std::string_view portText, const TOpenFiles& openFiles = TOpenFiles());
+  // The same with [Jobs] options the caller has already read.
+  void PrepareCapture(std::string_view portText, const TOpenFiles& openFiles,
+                      const TJobSettings& jobs);
   // One receive of at most the buffer's size, every byte of it stored at the
   // end of the capture file. A failed receive stores nothing; the file is
   // opened and closed all the same. Raises the I/O failures of the file.
   void AppendChunk(TReceiveBuffer& buffer);
+
+  // Bytes this job has stored, and whether its size limit cut it.
+  int64_t StoredBytes = 0;
+  bool Cut = false;
+  // AppendChunk receiving no more than the job's size limit leaves room for;
+  // sets Cut when the limit is reached.
+  void AppendChunkWithinLimit(TReceiveBuffer& buffer);
   // The capture file's current size in bytes.
   int64_t CaptureSize();
   // Deletes the capture file.
@@ -73,6 +83,7 @@ class TClient : public TCustomWSocket {
  private:
   void OpenSharedName(bool overwrite, const TOpenFiles& openFiles);
   void OpenFirstFreeName(const std::string& stem);
+  void StoreChunk(TReceiveBuffer& buffer, std::size_t most);
 
   std::string settingsPath_;
 };

@@ -3,12 +3,17 @@
 #include <QCheckBox>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QVBoxLayout>
+#include <charconv>
 #include <exception>
 #include <utility>
 
+#include "base/text.h"
 #include "capture/job_settings.h"
+#include "capture/sender_filter.h"
 #include "ui/message_box.h"
 #include "ui/window_style.h"
 
@@ -26,6 +31,21 @@ constexpr const char* kJobIndexText =
     "end, port, peer address, peer port, bytes, file and outcome. The line is "
     "written once the capture file is final.";
 
+constexpr const char* kAllowedSendersText =
+    "Only these addresses may send: IPv4 addresses and blocks, separated by commas, "
+    "for example 192.168.1.0/24, 10.0.0.7. Anybody else is reset at once and the port "
+    "log says so. Empty: anybody.";
+constexpr const char* kMaxJobBytesText =
+    "A job keeps at most this many bytes; then its connection is closed and the "
+    "message log says where it was cut. 0: no limit.";
+constexpr const char* kIdleSecondsText =
+    "A connection that sends nothing for this many seconds is closed like a peer's "
+    "close. 0: no limit.";
+constexpr const char* kDeleteAfterDaysText =
+    "Captures last changed more than their port's Days ago are deleted, at every start "
+    "and every hour. Only names the port's file format makes are touched, never a file "
+    "a connection still writes; ports with Days 0 keep everything.";
+
 }  // namespace
 
 TJobSettingsDialog::TJobSettingsDialog(std::string settingsPath, QWidget* parent)
@@ -36,6 +56,7 @@ TJobSettingsDialog::TJobSettingsDialog(std::string settingsPath, QWidget* parent
   auto* layout = new QVBoxLayout(this);
   AddOption(cbOneFilePerJob, "cbOneFilePerJob", "One file per job", kOneFilePerJobText);
   AddOption(cbJobIndex, "cbJobIndex", "Job index", kJobIndexText);
+  AddLimitFields();
 
   auto* buttons = new QHBoxLayout;
   buttons->addStretch();
@@ -58,24 +79,25 @@ void TJobSettingsDialog::AddOption(QCheckBox*& box, const char* name, const char
                                    const char* explanation) {
   box = new QCheckBox(title, this);
   box->setObjectName(name);
-  auto* text = new QLabel(explanation, this);
-  text->setTextFormat(Qt::PlainText);
-  text->setWordWrap(true);
-  text->setContentsMargins(kExplanationIndent, 0, 0, 0);
   layout()->addWidget(box);
-  layout()->addWidget(text);
+  AddExplanation(explanation);
 }
 
 void TJobSettingsDialog::LoadSettings() {
   const TJobSettings jobs = TJobSettings::Read(settingsPath_);
   cbOneFilePerJob->setChecked(jobs.OneFilePerJob);
   cbJobIndex->setChecked(jobs.JobIndex);
+  eAllowedSenders->setText(QString::fromStdString(jobs.AllowedSenders));
+  eMaxJobBytes->setText(QString::fromStdString(FormatInteger(jobs.MaxJobBytes)));
+  eIdleSeconds->setValue(jobs.IdleSeconds);
+  cbDeleteAfterDays->setChecked(jobs.DeleteAfterDays);
 }
 
 void TJobSettingsDialog::btnOKClick() {
   TJobSettings jobs;
   jobs.OneFilePerJob = cbOneFilePerJob->isChecked();
   jobs.JobIndex = cbJobIndex->isChecked();
+  if (!ReadLimitFields(jobs)) return;
   try {
     jobs.Write(settingsPath_);
   } catch (const std::exception& failure) {
@@ -83,4 +105,61 @@ void TJobSettingsDialog::btnOKClick() {
     return;
   }
   accept();
+}
+
+// ---------------------------------------------------------------------------
+// Limits
+
+void TJobSettingsDialog::AddLimitFields() {
+  eAllowedSenders = new QLineEdit(this);
+  AddField(eAllowedSenders, "eAllowedSenders", "Allowed senders:", kAllowedSendersText);
+  eMaxJobBytes = new QLineEdit(this);
+  AddField(eMaxJobBytes, "eMaxJobBytes", "Size limit (bytes):", kMaxJobBytesText);
+  eIdleSeconds = new QSpinBox(this);
+  eIdleSeconds->setRange(0, TJobSettings::kMaxIdleSeconds);
+  AddField(eIdleSeconds, "eIdleSeconds", "Idle limit (seconds):", kIdleSecondsText);
+  AddOption(cbDeleteAfterDays, "cbDeleteAfterDays", "Delete captures after Days",
+            kDeleteAfterDaysText);
+}
+
+// A titled row with the field, then the explanation below it.
+void TJobSettingsDialog::AddField(QWidget* field, const char* name, const char* title,
+                                  const char* explanation) {
+  field->setObjectName(name);
+  auto* row = new QHBoxLayout;
+  row->addWidget(new QLabel(title, this));
+  row->addWidget(field, 1);
+  static_cast<QVBoxLayout*>(layout())->addLayout(row);
+  AddExplanation(explanation);
+}
+
+void TJobSettingsDialog::AddExplanation(const char* explanation) {
+  auto* text = new QLabel(explanation, this);
+  text->setTextFormat(Qt::PlainText);
+  text->setWordWrap(true);
+  text->setContentsMargins(kExplanationIndent, 0, 0, 0);
+  layout()->addWidget(text);
+}
+
+bool TJobSettingsDialog::ReadLimitFields(TJobSettings& jobs) {
+  jobs.AllowedSenders = TrimBlanks(eAllowedSenders->text().toStdString());
+  const TSenderFilter senders(jobs.AllowedSenders);
+  if (!senders.Malformed().empty()) {
+    ShowErrorBox(this, "'" + senders.Malformed().front() +
+                           "' is not an IPv4 address or a block such as 192.168.1.0/24");
+    return false;
+  }
+  const std::string size = TrimBlanks(eMaxJobBytes->text().toStdString());
+  jobs.MaxJobBytes = 0;
+  if (!size.empty()) {
+    const auto [end, failure] =
+        std::from_chars(size.data(), size.data() + size.size(), jobs.MaxJobBytes);
+    if (failure != std::errc() || end != size.data() + size.size() || jobs.MaxJobBytes < 0) {
+      ShowErrorBox(this, "'" + size + "' is not a size in bytes");
+      return false;
+    }
+  }
+  jobs.IdleSeconds = eIdleSeconds->value();
+  jobs.DeleteAfterDays = cbDeleteAfterDays->isChecked();
+  return true;
 }

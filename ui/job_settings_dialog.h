@@ -4,7 +4,10 @@
 #include <string>
 
 class QCheckBox;
+class QLineEdit;
 class QPushButton;
+class QSpinBox;
+struct TJobSettings;
 
 // One place for every [Jobs] option, each with a short explanation beside
 // it. It shows what the settings file holds when it opens and writes the
@@ -18,15 +21,27 @@ class TJobSettingsDialog : public QDialog {
   // Reads the options afresh from the settings file into the boxes.
   void LoadSettings();
   // Writes the boxes to the settings file and closes; a failed write shows
-  // the general error box and leaves the dialog open.
+  // the general error box and leaves the dialog open, and so does a sender
+  // entry or size that does not parse, in an error box that names it.
   void btnOKClick();
 
  private:
   void AddOption(QCheckBox*& box, const char* name, const char* title, const char* explanation);
+  void AddExplanation(const char* explanation);
 
   std::string settingsPath_;
   QCheckBox* cbOneFilePerJob = nullptr;
   QCheckBox* cbJobIndex = nullptr;
+
+  // Limits on senders, sizes, silence and age.
+  void AddLimitFields();
+  void AddField(QWidget* field, const char* name, const char* title, const char* explanation);
+  bool ReadLimitFields(TJobSettings& jobs);
+  QLineEdit* eAllowedSenders = nullptr;
+  QLineEdit* eMaxJobBytes = nullptr;
+  QSpinBox* eIdleSeconds = nullptr;
+  QCheckBox* cbDeleteAfterDays = nullptr;
+
   QPushButton* btnOK = nullptr;
   QPushButton* btnCancel = nullptr;
 };

@@ -5,10 +5,12 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QDesktopServices>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTest>
 #include <QTextBlock>
 #include <QTimer>
@@ -18,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "base/text.h"
 #include "capture/ini_file.h"
 #include "support/dialog_driver.h"
 #include "support/file_contents.h"
@@ -160,6 +163,58 @@ INSTANTIATE_TEST_SUITE_P(
                     TDialogCase{"OkWritesEveryOption", "", true, true, "1", "0"},
                     TDialogCase{"OkKeepsWhatItShowed", "[Jobs]\nJobIndex=1\n", true, false, "0",
                                 "1"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+struct TLimitsCase {
+  const char* name;
+  const char* senders;
+  const char* size;
+  const char* box;  // the error box's text, "" for none
+};
+
+class JobLimitsDialogTest : public JobsMenuTest, public testing::WithParamInterface<TLimitsCase> {};
+
+// A malformed entry keeps the dialog open and the file as it was; a good
+// one is written with the other limits.
+TEST_P(JobLimitsDialogTest, WritesTheLimitsOrNamesWhatIsWrong) {
+  const TLimitsCase& c = GetParam();
+  WriteWholeFile(Settings(), "[Jobs]\nIdleSeconds=30\nDeleteAfterDays=1\n");
+  TJobSettingsDialog dialog(Settings());
+  dialog.LoadSettings();
+  auto* idle = dialog.findChild<QSpinBox*>("eIdleSeconds");
+  EXPECT_EQ(idle->value(), 30);
+  EXPECT_TRUE(dialog.findChild<QCheckBox*>("cbDeleteAfterDays")->isChecked());
+  EXPECT_EQ(dialog.findChild<QLineEdit*>("eMaxJobBytes")->text().toStdString(), "0");
+  dialog.findChild<QLineEdit*>("eAllowedSenders")->setText(c.senders);
+  dialog.findChild<QLineEdit*>("eMaxJobBytes")->setText(c.size);
+  idle->setValue(5);
+  dialog.btnOKClick();
+  const TIniFile settings(Settings());
+  if (*c.box != '\0') {
+    EXPECT_EQ(boxes_.Texts(), std::vector<std::string>{c.box});
+    EXPECT_EQ(dialog.result(), QDialog::Rejected);
+    EXPECT_EQ(settings.ReadText("Jobs", "IdleSeconds", ""), "30");
+    return;
+  }
+  EXPECT_TRUE(boxes_.Boxes.empty());
+  EXPECT_EQ(dialog.result(), QDialog::Accepted);
+  EXPECT_EQ(settings.ReadText("Jobs", "AllowedSenders", "<absent>"), TrimBlanks(c.senders));
+  EXPECT_EQ(settings.ReadText("Jobs", "MaxJobBytes", ""), *c.size ? TrimBlanks(c.size) : "0");
+  EXPECT_EQ(settings.ReadText("Jobs", "IdleSeconds", ""), "5");
+  EXPECT_EQ(settings.ReadText("Jobs", "DeleteAfterDays", ""), "1");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, JobLimitsDialogTest,
+    testing::Values(
+        TLimitsCase{"Good", "192.168.1.0/24, 10.0.0.7", " 1048576 ", ""},
+        TLimitsCase{"EmptyMeansAnybody", "", "", ""},
+        TLimitsCase{"BadBlock", "10.0.0.7, 10.0.0.0/33", "0",
+                    "'10.0.0.0/33' is not an IPv4 address or a block such as 192.168.1.0/24"},
+        TLimitsCase{"HostName", "printer.local", "0",
+                    "'printer.local' is not an IPv4 address or a block such as 192.168.1.0/24"},
+        TLimitsCase{"BadSize", "", "1e6", "'1e6' is not a size in bytes"},
+        TLimitsCase{"NegativeSize", "", "-5", "'-5' is not a size in bytes"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(JobsMenuTest, DoubleClickOrEnterOnASizeLineOpensItsFile) {
