@@ -11,6 +11,15 @@ struct TJobSettings {
   // Every finished job adds one line to jobs.csv in its port's folder.
   bool JobIndex = false;
 
+  // After-job command: a /bin/sh command line run once per finished job, the
+  // job's facts in its environment; empty runs nothing. At most
+  // AfterJobParallel run at once, each for at most AfterJobSeconds.
+  std::string AfterJob;
+  int AfterJobParallel = 4;
+  int AfterJobSeconds = 600;
+  // One desktop notification per finished job, bursts merged.
+  bool Notify = false;
+
   static TJobSettings Read(const std::string& settingsPath);
   // Raises "Unable to write to %s" like every other settings write.
   void Write(const std::string& settingsPath) const;

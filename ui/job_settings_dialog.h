@@ -1,10 +1,15 @@
 #pragma once
 
 #include <QDialog>
+#include <memory>
 #include <string>
 
 class QCheckBox;
+class QLabel;
+class QLineEdit;
 class QPushButton;
+class QTemporaryDir;
+class TAfterJobRun;
 
 // One place for every [Jobs] option, each with a short explanation beside
 // it. It shows what the settings file holds when it opens and writes the
@@ -14,12 +19,16 @@ class TJobSettingsDialog : public QDialog {
 
  public:
   explicit TJobSettingsDialog(std::string settingsPath, QWidget* parent = nullptr);
+  ~TJobSettingsDialog() override;
 
   // Reads the options afresh from the settings file into the boxes.
   void LoadSettings();
   // Writes the boxes to the settings file and closes; a failed write shows
   // the general error box and leaves the dialog open.
   void btnOKClick();
+  // Runs the after-job command in the field once on a sample job and shows
+  // what became of it below the field.
+  void btnTryAfterJobClick();
 
  private:
   void AddOption(QCheckBox*& box, const char* name, const char* title, const char* explanation);
@@ -27,6 +36,17 @@ class TJobSettingsDialog : public QDialog {
   std::string settingsPath_;
   QCheckBox* cbOneFilePerJob = nullptr;
   QCheckBox* cbJobIndex = nullptr;
+
+  void AddAfterJobField();
+  void ShowTryResult(const std::string& text);
+  QLineEdit* edAfterJob = nullptr;
+  QPushButton* btnTryAfterJob = nullptr;
+  QLabel* lblTryResult = nullptr;
+  std::unique_ptr<QTemporaryDir> tryFolder_;
+  std::unique_ptr<TAfterJobRun> tryRun_;
+  std::string tryOutput_;
+  QCheckBox* cbNotify = nullptr;
+
   QPushButton* btnOK = nullptr;
   QPushButton* btnCancel = nullptr;
 };
