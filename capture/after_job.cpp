@@ -119,8 +119,8 @@ std::vector<std::string> AfterJobEnvironment(const TJobRecord& record) {
   environment.push_back(prefix + "PORT=" + record.Port);
   environment.push_back(prefix + "PEER=" + record.PeerAddress);
   environment.push_back(prefix + "PEER_PORT=" + FormatInteger(record.PeerPort));
-  environment.push_back(prefix + "BYTES=" +
-                        (record.BytesStored < 0 ? "" : FormatInteger(record.BytesStored)));
+  environment.push_back(
+      prefix + "BYTES=" + (record.BytesStored < 0 ? "" : FormatInteger(record.BytesStored)));
   environment.push_back(prefix + "STARTED=" + FormatLocalIsoTime(record.Start));
   environment.push_back(prefix + "ENDED=" + FormatLocalIsoTime(record.End));
   environment.push_back(prefix + "OUTCOME=" + record.OutcomeText());
@@ -324,8 +324,7 @@ void TAfterJobRunner::Finished(TAfterJobRun& run) {
   if (!run.Failure().empty())
     report_("After-job command for " + run.Record().FileName + ": " + run.Failure());
   // The run that calls here is still on its way out; the others have ended.
-  std::erase_if(running_, [&run](const auto& other) {
-    return other->Finished() && other.get() != &run;
-  });
+  std::erase_if(running_,
+                [&run](const auto& other) { return other->Finished() && other.get() != &run; });
   StartWaiting();
 }

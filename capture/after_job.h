@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <QObject>
 #include <cstddef>
 #include <cstdint>
@@ -7,7 +9,6 @@
 #include <functional>
 #include <memory>
 #include <string>
-#include <sys/types.h>
 #include <vector>
 
 #include "capture/job_record.h"

@@ -99,8 +99,7 @@ void TJobNotifier::SayUnavailable(const std::string& why) {
 void TJobNotifier::Send(const std::string& summary, const TJobRecord& last) {
   if (!Connected()) return;
   QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kInterface, "Notify");
-  const QStringList actions =
-      HasFile(last) ? QStringList{kOpenAction, "Open"} : QStringList{};
+  const QStringList actions = HasFile(last) ? QStringList{kOpenAction, "Open"} : QStringList{};
   call << QString("Tarnock") << uint(0) << QString("org.tarnock.Tarnock") << Text(summary)
        << Text(DescribeJobForNotification(last)) << actions << QVariantMap{} << int(-1);
   auto* watcher = new QDBusPendingCallWatcher(bus_->asyncCall(call), this);
