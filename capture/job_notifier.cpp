@@ -21,9 +21,13 @@ constexpr const char* kOpenAction = "open";
 constexpr std::size_t kRememberedFiles = 100;
 
 std::string GroupThousands(int64_t value) {
-  std::string digits = FormatInteger(value < 0 ? -value : value);
-  for (std::size_t at = digits.size(); at > 3; at -= 3) digits.insert(at - 3, ",");
-  return (value < 0 ? "-" : "") + digits;
+  const std::string digits = FormatInteger(value < 0 ? -value : value);
+  std::string grouped = value < 0 ? "-" : "";
+  for (std::size_t at = 0; at < digits.size(); ++at) {
+    if (at > 0 && (digits.size() - at) % 3 == 0) grouped += ',';
+    grouped += digits[at];
+  }
+  return grouped;
 }
 
 QString Text(const std::string& text) { return QString::fromStdString(text); }
