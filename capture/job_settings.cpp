@@ -26,6 +26,13 @@ int64_t ReadLimit(const TIniFile& settings, const char* key) {
   if (failure != std::errc() || end != text.data() + text.size() || value < 0) return 0;
   return value;
 }
+constexpr const char* kAfterJob = "AfterJob";
+constexpr const char* kAfterJobParallel = "AfterJobParallel";
+constexpr const char* kAfterJobSeconds = "AfterJobSeconds";
+constexpr const char* kNotify = "Notify";
+
+// A limit below one would never run anything; it counts as one.
+int AtLeastOne(int value) { return value < 1 ? 1 : value; }
 
 }  // namespace
 
@@ -40,6 +47,10 @@ TJobSettings TJobSettings::Read(const std::string& settingsPath) {
   jobs.IdleSeconds =
       static_cast<int32_t>(std::min<int64_t>(ReadLimit(settings, kIdleSeconds), kMaxIdleSeconds));
   jobs.DeleteAfterDays = settings.ReadFlag(kSection, kDeleteAfterDays, false);
+  jobs.AfterJob = settings.ReadText(kSection, kAfterJob, "");
+  jobs.AfterJobParallel = AtLeastOne(settings.ReadNumber(kSection, kAfterJobParallel, 4));
+  jobs.AfterJobSeconds = AtLeastOne(settings.ReadNumber(kSection, kAfterJobSeconds, 600));
+  jobs.Notify = settings.ReadFlag(kSection, kNotify, false);
   return jobs;
 }
 
@@ -52,4 +63,8 @@ void TJobSettings::Write(const std::string& settingsPath) const {
   settings.WriteText(kSection, kMaxJobBytes, FormatInteger(MaxJobBytes));
   settings.WriteNumber(kSection, kIdleSeconds, IdleSeconds);
   settings.WriteFlag(kSection, kDeleteAfterDays, DeleteAfterDays);
+  settings.WriteText(kSection, kAfterJob, AfterJob);
+  settings.WriteNumber(kSection, kAfterJobParallel, AfterJobParallel);
+  settings.WriteNumber(kSection, kAfterJobSeconds, AfterJobSeconds);
+  settings.WriteFlag(kSection, kNotify, Notify);
 }

@@ -23,6 +23,14 @@ struct TJobSettings {
   bool DeleteAfterDays = false;
   // Longer idle limits are read as this: 24 days, what one timer can wait.
   static constexpr int32_t kMaxIdleSeconds = 24 * 24 * 3600;
+  // After-job command: a /bin/sh command line run once per finished job, the
+  // job's facts in its environment; empty runs nothing. At most
+  // AfterJobParallel run at once, each for at most AfterJobSeconds.
+  std::string AfterJob;
+  int AfterJobParallel = 4;
+  int AfterJobSeconds = 600;
+  // One desktop notification per finished job, bursts merged.
+  bool Notify = false;
 
   static TJobSettings Read(const std::string& settingsPath);
   // Raises "Unable to write to %s" like every other settings write.

@@ -347,12 +347,34 @@ TJobRecord TCaptureMonitor::StartJobRecord(const TClient& session, uint16_t erro
 // the capture.
 void TCaptureMonitor::FinishJob(const TClient& session, TJobRecord& record) {
   record.End = std::chrono::system_clock::now();
-  if (!session.Jobs.JobIndex) return;
+  if (session.Jobs.JobIndex) AddToJobIndex(record);
+  ActOnFinishedJob(session.Jobs, record);
+}
+
+void TCaptureMonitor::AddToJobIndex(const TJobRecord& record) {
   try {
     AppendToJobIndex(record);
   } catch (const std::exception& failure) {
     window_.AppendMessageLine(TimestampPrefix() + "ERROR: Job index " + record.Folder +
                               kJobIndexName + ": " + failure.what());
+  }
+}
+
+// The index line is written by now, so a command or the operator that
+// looks at the index finds the job in it.
+void TCaptureMonitor::ActOnFinishedJob(const TJobSettings& jobs, const TJobRecord& record) {
+  if (!jobs.AfterJob.empty()) {
+    if (!afterJob_)
+      afterJob_ = std::make_unique<TAfterJobRunner>([this](const std::string& text) {
+        window_.AppendMessageLine(TimestampPrefix() + "ERROR: " + text);
+      });
+    afterJob_->Run(record, jobs.AfterJob, jobs.AfterJobParallel, jobs.AfterJobSeconds);
+  }
+  if (jobs.Notify) {
+    if (!notifier_)
+      notifier_ = std::make_unique<TJobNotifier>(
+          [this](const std::string& file) { window_.OpenCapture(file); });
+    notifier_->Notify(record);
   }
 }
 

@@ -11,7 +11,9 @@
 #include <unordered_map>
 #include <vector>
 
+#include "capture/after_job.h"
 #include "capture/idle_connections.h"
+#include "capture/job_notifier.h"
 #include "capture/job_record.h"
 #include "capture/monitor_window.h"
 #include "capture/open_files.h"
@@ -83,6 +85,9 @@ class TCaptureMonitor {
                                         const std::exception& failure);
   TJobRecord StartJobRecord(const TClient& session, uint16_t error) const;
   void FinishJob(const TClient& session, TJobRecord& record);
+  void AddToJobIndex(const TJobRecord& record);
+  // After-job command and notification, made at their first use.
+  void ActOnFinishedJob(const TJobSettings& jobs, const TJobRecord& record);
   void AddSession(std::unique_ptr<TClient> session);
   bool ShouldDeleteEmptyCapture(const TClient& session) const;
   void DeleteIfStillEmpty(TClient& session);
@@ -120,4 +125,6 @@ class TCaptureMonitor {
   TRepeatedLines repeatedErrors_;
   TIdleConnections idle_{[this](const std::vector<TClient*>& idle) { CloseIdle(idle); }};
   TRetention retention_;
+  std::unique_ptr<TAfterJobRunner> afterJob_;
+  std::unique_ptr<TJobNotifier> notifier_;
 };

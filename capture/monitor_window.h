@@ -38,4 +38,8 @@ class TMonitorWindow {
   // Top, Left and Height have all been set from the settings file; a window
   // may now adjust the placement as a whole, such as to keep it on screen.
   virtual void PlacementApplied() {}
+
+  // Opens a capture file with the desktop's default application, as a job
+  // notification's Open asks.
+  virtual void OpenCapture(const std::string& /*file*/) {}
 };

@@ -6,12 +6,15 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QTemporaryDir>
 #include <QVBoxLayout>
 #include <charconv>
 #include <exception>
 #include <utility>
 
 #include "base/text.h"
+#include "base/whole_file.h"
+#include "capture/after_job.h"
 #include "capture/job_settings.h"
 #include "capture/sender_filter.h"
 #include "ui/message_box.h"
@@ -45,6 +48,16 @@ constexpr const char* kDeleteAfterDaysText =
     "Captures last changed more than their port's Days ago are deleted, at every start "
     "and every hour. Only names the port's file format makes are touched, never a file "
     "a connection still writes; ports with Days 0 keep everything.";
+constexpr const char* kAfterJobText =
+    "A command line run by /bin/sh after every finished job, in the capture "
+    "directory. The job is in TARNOCK_FILE, TARNOCK_PORT, TARNOCK_PEER, "
+    "TARNOCK_PEER_PORT, TARNOCK_BYTES, TARNOCK_STARTED, TARNOCK_ENDED and "
+    "TARNOCK_OUTCOME. Empty runs nothing.";
+constexpr const char* kNotifyText =
+    "Every finished job shows a desktop notification with an Open button; "
+    "a burst shows one notification with the number of jobs.";
+constexpr const char* kSampleBytes = "Sample job\n";
+constexpr int kTryResultLines = 8;
 
 }  // namespace
 
@@ -57,6 +70,9 @@ TJobSettingsDialog::TJobSettingsDialog(std::string settingsPath, QWidget* parent
   AddOption(cbOneFilePerJob, "cbOneFilePerJob", "One file per job", kOneFilePerJobText);
   AddOption(cbJobIndex, "cbJobIndex", "Job index", kJobIndexText);
   AddLimitFields();
+
+  AddAfterJobField();
+  AddOption(cbNotify, "cbNotify", "Desktop notification", kNotifyText);
 
   auto* buttons = new QHBoxLayout;
   buttons->addStretch();
@@ -72,6 +88,85 @@ TJobSettingsDialog::TJobSettingsDialog(std::string settingsPath, QWidget* parent
   connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
   setWindowFlags(kFixedDialogFlags);
   setFixedWidth(kWidth);
+  setFixedHeight(sizeHint().height());
+}
+
+TJobSettingsDialog::~TJobSettingsDialog() = default;
+
+void TJobSettingsDialog::AddAfterJobField() {
+  auto* title = new QLabel("After-job command:", this);
+  edAfterJob = new QLineEdit(this);
+  edAfterJob->setObjectName("edAfterJob");
+  title->setBuddy(edAfterJob);
+  btnTryAfterJob = new QPushButton("Try", this);
+  btnTryAfterJob->setObjectName("btnTryAfterJob");
+  auto* row = new QHBoxLayout;
+  row->addWidget(edAfterJob);
+  row->addWidget(btnTryAfterJob);
+  auto* text = new QLabel(kAfterJobText, this);
+  text->setTextFormat(Qt::PlainText);
+  text->setWordWrap(true);
+  text->setContentsMargins(kExplanationIndent, 0, 0, 0);
+  lblTryResult = new QLabel(this);
+  lblTryResult->setObjectName("lblTryResult");
+  lblTryResult->setTextFormat(Qt::PlainText);
+  lblTryResult->setWordWrap(true);
+  lblTryResult->setContentsMargins(kExplanationIndent, 0, 0, 0);
+  lblTryResult->hide();
+  auto* box = static_cast<QVBoxLayout*>(layout());
+  box->addWidget(title);
+  box->addLayout(row);
+  box->addWidget(text);
+  box->addWidget(lblTryResult);
+  connect(btnTryAfterJob, &QPushButton::clicked, this, [this] { btnTryAfterJobClick(); });
+}
+
+// The sample job is a small file of its own in a temporary folder, so that
+// a command that moves or deletes its file harms no capture.
+void TJobSettingsDialog::btnTryAfterJobClick() {
+  const std::string command = edAfterJob->text().toStdString();
+  if (command.empty()) {
+    ShowTryResult("No command to try.");
+    return;
+  }
+  tryRun_.reset();
+  tryFolder_ = std::make_unique<QTemporaryDir>();
+  TJobRecord sample;
+  sample.Start = sample.End = std::chrono::system_clock::now();
+  sample.Port = "9100";
+  sample.PeerAddress = "127.0.0.1";
+  sample.PeerPort = 50000;
+  sample.Folder = tryFolder_->path().toStdString() + "/";
+  sample.FileName = sample.Folder + "sample.txt";
+  sample.BytesStored = static_cast<int64_t>(std::char_traits<char>::length(kSampleBytes));
+  try {
+    ReplaceWholeFile(sample.FileName, kSampleBytes, 0644);
+  } catch (const std::exception& failure) {
+    ShowTryResult(failure.what());
+    return;
+  }
+  tryOutput_.clear();
+  int lines = 0;
+  tryRun_ = std::make_unique<TAfterJobRun>(
+      sample, command, TJobSettings::Read(settingsPath_).AfterJobSeconds,
+      [this, lines](const std::string& line) mutable {
+        if (++lines <= kTryResultLines) tryOutput_ += "\n" + line;
+      },
+      [this](TAfterJobRun& run) {
+        ShowTryResult((run.Failure().empty() ? std::string("Ran: exit status 0")
+                                             : "Failed: " + run.Failure()) +
+                      tryOutput_);
+      });
+  if (!tryRun_->Start()) {
+    ShowTryResult("Failed: " + tryRun_->Failure());
+    return;
+  }
+  ShowTryResult("Running on " + sample.FileName + " ...");
+}
+
+void TJobSettingsDialog::ShowTryResult(const std::string& text) {
+  lblTryResult->setText(QString::fromStdString(text));
+  lblTryResult->show();
   setFixedHeight(sizeHint().height());
 }
 
@@ -91,6 +186,9 @@ void TJobSettingsDialog::LoadSettings() {
   eMaxJobBytes->setText(QString::fromStdString(FormatInteger(jobs.MaxJobBytes)));
   eIdleSeconds->setValue(jobs.IdleSeconds);
   cbDeleteAfterDays->setChecked(jobs.DeleteAfterDays);
+
+  edAfterJob->setText(QString::fromStdString(jobs.AfterJob));
+  cbNotify->setChecked(jobs.Notify);
 }
 
 void TJobSettingsDialog::btnOKClick() {
@@ -98,6 +196,13 @@ void TJobSettingsDialog::btnOKClick() {
   jobs.OneFilePerJob = cbOneFilePerJob->isChecked();
   jobs.JobIndex = cbJobIndex->isChecked();
   if (!ReadLimitFields(jobs)) return;
+
+  jobs.AfterJob = edAfterJob->text().toStdString();
+  jobs.Notify = cbNotify->isChecked();
+  // The limits have no field; they stay as the file has them.
+  const TJobSettings kept = TJobSettings::Read(settingsPath_);
+  jobs.AfterJobParallel = kept.AfterJobParallel;
+  jobs.AfterJobSeconds = kept.AfterJobSeconds;
   try {
     jobs.Write(settingsPath_);
   } catch (const std::exception& failure) {

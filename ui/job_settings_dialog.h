@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDialog>
+#include <memory>
 #include <string>
 
 class QCheckBox;
@@ -8,6 +9,11 @@ class QLineEdit;
 class QPushButton;
 class QSpinBox;
 struct TJobSettings;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QTemporaryDir;
+class TAfterJobRun;
 
 // One place for every [Jobs] option, each with a short explanation beside
 // it. It shows what the settings file holds when it opens and writes the
@@ -17,6 +23,7 @@ class TJobSettingsDialog : public QDialog {
 
  public:
   explicit TJobSettingsDialog(std::string settingsPath, QWidget* parent = nullptr);
+  ~TJobSettingsDialog() override;
 
   // Reads the options afresh from the settings file into the boxes.
   void LoadSettings();
@@ -24,6 +31,9 @@ class TJobSettingsDialog : public QDialog {
   // the general error box and leaves the dialog open, and so does a sender
   // entry or size that does not parse, in an error box that names it.
   void btnOKClick();
+  // Runs the after-job command in the field once on a sample job and shows
+  // what became of it below the field.
+  void btnTryAfterJobClick();
 
  private:
   void AddOption(QCheckBox*& box, const char* name, const char* title, const char* explanation);
@@ -41,6 +51,15 @@ class TJobSettingsDialog : public QDialog {
   QLineEdit* eMaxJobBytes = nullptr;
   QSpinBox* eIdleSeconds = nullptr;
   QCheckBox* cbDeleteAfterDays = nullptr;
+  void AddAfterJobField();
+  void ShowTryResult(const std::string& text);
+  QLineEdit* edAfterJob = nullptr;
+  QPushButton* btnTryAfterJob = nullptr;
+  QLabel* lblTryResult = nullptr;
+  std::unique_ptr<QTemporaryDir> tryFolder_;
+  std::unique_ptr<TAfterJobRun> tryRun_;
+  std::string tryOutput_;
+  QCheckBox* cbNotify = nullptr;
 
   QPushButton* btnOK = nullptr;
   QPushButton* btnCancel = nullptr;

@@ -411,6 +411,11 @@ void TForm1::PlacementApplied() {
   if (IsNormalState()) KeepOnScreen();
 }
 
+// A job notification's Open: like a double click on the job's size line.
+void TForm1::OpenCapture(const std::string& file) {
+  Guarded([this, &file] { OpenCaptureFile(this, file); });
+}
+
 bool TForm1::IsNormalState() const {
   return !(windowState() & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen));
 }

@@ -86,6 +86,7 @@ class TForm1 : public QMainWindow, public TMonitorWindow {
   void SetHeight(int height) override;
   bool IsNormalState() const override;
   void PlacementApplied() override;
+  void OpenCapture(const std::string& file) override;
 
  protected:
   void showEvent(QShowEvent* event) override;
