@@ -1,9 +1,13 @@
 #include "app/command_line.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string_view>
+#include <utility>
+#include <vector>
 
+#include "base/text.h"
 #include "capture/ini_file.h"
 
 namespace {
@@ -20,9 +24,49 @@ bool AskedFor(int argc, char** argv, std::string_view option) {
   return false;
 }
 
+bool IsPlatformOption(std::string_view argument) {
+  return argument == "-platform" || argument == "--platform";
+}
+
+std::vector<std::string> Split(std::string_view text, char separator) {
+  std::vector<std::string> parts;
+  size_t start = 0;
+  while (start <= text.size()) {
+    size_t end = text.find(separator, start);
+    if (end == std::string_view::npos) end = text.size();
+    parts.emplace_back(TrimBlanks(std::string(text.substr(start, end - start))));
+    start = end + 1;
+  }
+  return parts;
+}
+
+// The window system ends its fatal message with the platforms it has, as
+// "...are: a, b, c."; nothing when the message has no such list.
+std::vector<std::string> AvailablePlatforms(const std::string& message) {
+  static constexpr std::string_view kListStart = "Available platform plugins are:";
+  const size_t at = message.find(kListStart);
+  if (at == std::string::npos) return {};
+  std::string list = TrimBlanks(message.substr(at + kListStart.size()));
+  if (!list.empty() && list.back() == '.') list.pop_back();
+  std::vector<std::string> names;
+  for (std::string& name : Split(list, ',')) {
+    if (!name.empty()) names.push_back(std::move(name));
+  }
+  return names;
+}
+
+// Each alternative may carry options after a colon ("xcb:option").
+bool AnyIsAvailable(const std::string& platform, const std::vector<std::string>& available) {
+  for (const std::string& alternative : Split(platform, ';')) {
+    const std::string name = alternative.substr(0, alternative.find(':'));
+    if (std::find(available.begin(), available.end(), name) != available.end()) return true;
+  }
+  return false;
+}
+
 void PrintUsage() {
   std::printf(
-      "Usage: tarnock [-platform offscreen] [Qt options]\n"
+      "Usage: tarnock [-platform NAME] [Qt options]\n"
       "\n"
       "Listens on the TCP ports of its settings file and writes each connection's\n"
       "bytes into a capture file named after the time the connection arrived.\n"
@@ -32,11 +76,13 @@ void PrintUsage() {
       "Settings file: %s\n"
       "\n"
       "  -platform offscreen  capture without a window, with no display needed\n"
+      "  -platform NAME       use that window system platform, such as xcb or wayland\n"
       "  --help               show this text\n"
       "  --version            show the version\n"
       "\n"
-      "The README (/usr/share/doc/tarnock/README.md when installed) explains the\n"
-      "settings file, the port list and running as a service.\n",
+      "The manual page (man tarnock) and the README (/usr/share/doc/tarnock/README.md\n"
+      "when installed) explain the settings file, the port list and running as a\n"
+      "service.\n",
       SettingsFilePath().c_str());
 }
 
@@ -54,19 +100,32 @@ std::optional<int> AnswerHelpOrVersion(int argc, char** argv) {
   return std::nullopt;
 }
 
-std::optional<int> RefuseWithoutDisplay(int argc, char** argv) {
-  if (IsSet("DISPLAY") || IsSet("WAYLAND_DISPLAY") || IsSet("QT_QPA_PLATFORM")) {
-    return std::nullopt;
+std::optional<int> RefuseMissingPlatformValue(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    if (!IsPlatformOption(argv[i])) continue;
+    if (i + 1 < argc && argv[i + 1][0] != '\0') {
+      ++i;
+      continue;
+    }
+    std::fprintf(stderr,
+                 "tarnock: %s needs the name of a platform, such as -platform offscreen; see "
+                 "tarnock --help\n",
+                 argv[i]);
+    return 2;
   }
+  return std::nullopt;
+}
+
+bool DisplayOrPlatformChosen(int argc, char** argv) {
+  if (IsSet("DISPLAY") || IsSet("WAYLAND_DISPLAY") || IsSet("QT_QPA_PLATFORM")) return true;
   for (int i = 1; i < argc; ++i) {
     const std::string_view argument = argv[i];
-    if (argument == "-platform" || argument == "--platform" || argument.starts_with("-platform=") ||
+    if (IsPlatformOption(argument) || argument.starts_with("-platform=") ||
         argument.starts_with("--platform=")) {
-      return std::nullopt;
+      return true;
     }
   }
-  ReportNoDisplay();
-  return 1;
+  return false;
 }
 
 void ReportNoDisplay() {
@@ -74,6 +133,29 @@ void ReportNoDisplay() {
       "tarnock: no display; start it in a desktop session, or with -platform offscreen to "
       "capture without a window\n",
       stderr);
+}
+
+std::string ChosenPlatform(int argc, char** argv) {
+  std::string platform;
+  for (int i = 1; i + 1 < argc; ++i) {
+    if (IsPlatformOption(argv[i])) platform = argv[++i];
+  }
+  if (platform.empty() && IsSet("QT_QPA_PLATFORM")) platform = std::getenv("QT_QPA_PLATFORM");
+  return platform;
+}
+
+int ReportWindowSystemFailure(const std::string& platform, const std::string& message) {
+  std::vector<std::string> available = AvailablePlatforms(message);
+  std::sort(available.begin(), available.end());
+  if (platform.empty() || available.empty() || AnyIsAvailable(platform, available)) {
+    ReportNoDisplay();
+    return 1;
+  }
+  std::string names;
+  for (const std::string& name : available) names += (names.empty() ? "" : ", ") + name;
+  std::fprintf(stderr, "tarnock: platform \"%s\" not found; available platforms: %s\n",
+               platform.c_str(), names.c_str());
+  return 2;
 }
 
 std::optional<int> RefuseLeftoverArguments(int argc, char** argv) {

@@ -7,6 +7,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <optional>
+#include <string>
 
 #include "app/command_line.h"
 #include "app/termination_signals.h"
@@ -19,6 +20,7 @@
 #include "ui/main_window.h"
 #include "ui/options.h"
 #include "ui/port_help.h"
+#include "ui/window_style.h"
 
 namespace {
 
@@ -43,18 +45,17 @@ void KeepStandardDescriptorsOpen() {
 
 QtMessageHandler defaultMessageHandler = nullptr;
 bool windowSystemStarting = false;
+std::string chosenPlatform;
 
 // Standard error carries the log. The window system's notes about its
 // surroundings (no runtime folder, what the offscreen platform can't do)
 // would mix with it, so only its critical and fatal messages go out. A
-// display that is named but can't be opened is fatal while the window
-// system starts; that is said in our words, before anything listens.
+// platform that can't be started is fatal while the window system starts;
+// that is said in our words, before anything listens.
 void PassOnlyCriticalMessages(QtMsgType type, const QMessageLogContext& context,
                               const QString& message) {
-  if (type == QtFatalMsg && windowSystemStarting) {
-    ReportNoDisplay();
-    std::_Exit(1);
-  }
+  if (type == QtFatalMsg && windowSystemStarting)
+    std::_Exit(ReportWindowSystemFailure(chosenPlatform, message.toStdString()));
   if (type == QtCriticalMsg || type == QtFatalMsg) defaultMessageHandler(type, context, message);
 }
 
@@ -97,7 +98,13 @@ int RunWindows(const std::optional<std::string>& missingSettingsFolder) {
 int main(int argc, char** argv) {
   KeepStandardDescriptorsOpen();
   if (const std::optional<int> status = AnswerHelpOrVersion(argc, argv)) return *status;
-  if (const std::optional<int> status = RefuseWithoutDisplay(argc, argv)) return *status;
+  if (const std::optional<int> status = RefuseMissingPlatformValue(argc, argv)) return *status;
+  // Without a display the window system can't start, but it alone knows which
+  // arguments are its own; so it starts on the platform that needs none, and
+  // an unknown argument is refused the same way with or without a display.
+  chosenPlatform = ChosenPlatform(argc, argv);
+  const bool displayChosen = DisplayOrPlatformChosen(argc, argv);
+  if (!displayChosen) qputenv("QT_QPA_PLATFORM", "offscreen");
   // Nothing is ever sent, but a peer's reset must never end the program.
   std::signal(SIGPIPE, SIG_IGN);
   RaiseOpenFileLimit();
@@ -106,6 +113,11 @@ int main(int argc, char** argv) {
   QApplication application(argc, argv);
   windowSystemStarting = false;
   if (const std::optional<int> status = RefuseLeftoverArguments(argc, argv)) return *status;
+  if (!displayChosen) {
+    ReportNoDisplay();
+    return 1;
+  }
+  QApplication::setWindowIcon(ProgramIcon());
   // Lets a desktop match the window to its menu entry and icon.
   QGuiApplication::setDesktopFileName("org.tarnock.Tarnock");
   LoadLocaleFormats();

@@ -160,12 +160,15 @@ void DiskFile::RequireRegularFile() {
     Abandon();
     RaiseFromErrno(statusError, path_);
   }
+  identity_ = IdentityOfStatus(status);
   if (S_ISREG(status.st_mode)) return;
   Abandon();
   RaiseNotARegularFile(path_, 0);
 }
 
 void DiskFile::OpenCreate() { Open(O_WRONLY | O_CREAT | O_TRUNC, TState::OpenForWriting); }
+
+void DiskFile::OpenCreateNew() { Open(O_WRONLY | O_CREAT | O_EXCL, TState::OpenForWriting); }
 
 void DiskFile::OpenAppend() { Open(O_WRONLY | O_APPEND, TState::OpenForWriting); }
 

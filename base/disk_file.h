@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "base/file_identity.h"
+
 // A file bound to one path, opened, used and closed within one event. Every
 // failure raises EInOutError with a code and message of the I/O error table.
 class DiskFile {
@@ -36,6 +38,10 @@ class DiskFile {
   // file is refused with "File access denied".
   // Creates or truncates the file and opens it for writing.
   void OpenCreate();
+  // Creates the file, which must not exist yet, and opens it for writing; a
+  // name already taken raises I/O error 80 (EEXIST). Two programs sharing a
+  // folder can never both get one name this way.
+  void OpenCreateNew();
   // Opens the existing file for writing at its end; never shortens it.
   void OpenAppend();
   // Opens the existing file for reading and writing.
@@ -49,6 +55,9 @@ class DiskFile {
   void CloseOut();
   // The size of the open file in bytes, buffered bytes included.
   int64_t SizeInBytes();
+  // Which file the last open reached, so that its holders can tell it apart
+  // from another spelling of the same path.
+  const TFileIdentity& Identity() const { return identity_; }
   // Deletes the bound file; used on a closed file.
   void RemoveFile();
   // Releases the file after a failure without writing out what is buffered;
@@ -67,6 +76,7 @@ class DiskFile {
   int handle_ = -1;
   std::array<char, kBufferSize> buffer_{};
   std::size_t buffered_ = 0;
+  TFileIdentity identity_;
 };
 
 // The message of an I/O error code: "File not found", "Invalid filename",

@@ -34,6 +34,7 @@ TLogWriter::~TLogWriter() {
 
 void TLogWriter::Write(std::string_view text) {
   if (text.empty()) return;
+  bool wake = false;
   {
     std::lock_guard lock(mutex_);
     const std::string notice =
@@ -44,16 +45,24 @@ void TLogWriter::Write(std::string_view text) {
       droppedLines_ += lines;
       return;
     }
+    // The thread gathers lines for a moment before it writes them: waking it
+    // for every line of a flood would cost more than the writing itself.
+    wake = queue_.empty() || queue_.size() + notice.size() + text.size() >= kBatchBytes;
     queue_ += notice;
     queue_ += text;
     droppedSinceNotice_ = 0;
   }
-  queued_.notify_one();
+  if (wake) queued_.notify_one();
 }
 
 bool TLogWriter::Drain(std::chrono::milliseconds timeout) {
   std::unique_lock lock(mutex_);
-  return drained_.wait_for(lock, timeout, [this] { return queue_.empty() && !writing_; });
+  draining_ = true;
+  queued_.notify_one();
+  const bool drained =
+      drained_.wait_for(lock, timeout, [this] { return queue_.empty() && !writing_; });
+  draining_ = false;
+  return drained;
 }
 
 int64_t TLogWriter::DroppedLines() const {
@@ -66,6 +75,8 @@ void TLogWriter::Run() {
   for (;;) {
     queued_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
     if (queue_.empty()) return;
+    queued_.wait_for(lock, kBatchDelay,
+                     [this] { return stopping_ || draining_ || queue_.size() >= kBatchBytes; });
     std::string text;
     text.swap(queue_);
     writing_ = true;

@@ -17,6 +17,10 @@
 class TLogWriter {
  public:
   static constexpr std::size_t kDefaultCapacity = 1 << 20;
+  // Lines are gathered this long, or up to this size, before they are
+  // written together.
+  static constexpr std::chrono::milliseconds kBatchDelay{20};
+  static constexpr std::size_t kBatchBytes = 64 * 1024;
 
   explicit TLogWriter(int descriptor, std::size_t capacity = kDefaultCapacity);
   // Waits for the thread, which finishes what it holds first: the
@@ -46,6 +50,7 @@ class TLogWriter {
   std::string queue_;
   bool writing_ = false;
   bool stopping_ = false;
+  bool draining_ = false;
   int64_t droppedSinceNotice_ = 0;
   int64_t droppedLines_ = 0;
   std::thread thread_;

@@ -20,7 +20,8 @@ job_size=4096
 hold_levels=${BENCH_HOLD_LEVELS:-1000 5000 15000}
 hold_size=1024
 hold_rounds=${BENCH_HOLD_SECONDS:-10}
-only=${BENCH_ONLY:-1 2 3 4 5 7}
+only=${BENCH_ONLY:-1 2 3 4 5 6 7}
+close_count=${BENCH_CLOSE_COUNT:-15000}
 stream_count=${BENCH_STREAMS:-64}
 streams_mib=${BENCH_STREAMS_MIB:-16}
 probe_size=64
@@ -29,8 +30,8 @@ clock_ticks=$(getconf CLK_TCK)
 
 for scenario in $only; do
   case $scenario in
-    [1-57]) ;;
-    *) echo "BENCH_ONLY takes scenario numbers 1 to 5 and 7, not '$scenario'" >&2; exit 2 ;;
+    [1-7]) ;;
+    *) echo "BENCH_ONLY takes scenario numbers 1 to 7, not '$scenario'" >&2; exit 2 ;;
   esac
 done
 for level in $hold_levels; do
@@ -38,10 +39,14 @@ for level in $hold_levels; do
 done
 # The targets for held connections speak of the largest level.
 hold_top=$(tr ' ' '\n' <<<"$hold_levels" | sort -n | tail -1)
+[[ $close_count =~ ^[1-9][0-9]*$ ]] || { echo "BENCH_CLOSE_COUNT takes a connection count, not '$close_count'" >&2; exit 2; }
 
 selected() {
   [[ " $(echo $only) " == *" $1 "* ]]
 }
+
+held_top=$hold_top
+if selected 6 && [ "$close_count" -gt "$held_top" ]; then held_top=$close_count; fi
 
 # ---------------------------------------------------------------- set-up
 
@@ -64,7 +69,7 @@ build_release() {
   ninja -C "$build_dir" -j"$build_jobs" tarnock tarnock_load >/dev/null
 }
 
-install_missing_tools
+{ selected 1 || selected 2; } && install_missing_tools
 build_release
 load=$build_dir/bench/tarnock_load
 work=$(mktemp -d /tmp/tarnock-bench.XXXXXX)
@@ -87,8 +92,9 @@ trap 'exit 130' INT TERM
 # Up to 15,000 client sockets in the load generator and as many in the
 # server under test; both raise their soft limit to this hard one as well.
 ulimit -n "$(ulimit -Hn)"
-if selected 3 && [ "$(ulimit -n)" != unlimited ] && [ "$(ulimit -n)" -le $((hold_top + 64)) ]; then
-  echo "the descriptor limit $(ulimit -n) is too low for $hold_top held connections" >&2
+if { selected 3 || selected 6; } && [ "$(ulimit -n)" != unlimited ] &&
+  [ "$(ulimit -n)" -le $((held_top + 64)) ]; then
+  echo "the descriptor limit $(ulimit -n) is too low for $held_top held connections" >&2
   exit 2
 fi
 
@@ -155,7 +161,11 @@ start_tarnock() {
     echo "[File]"
     echo "DeleteIfEmpty=1"
   } >"$folder/app/tarnock.ini"
-  (cd "$folder/app" && QT_QPA_PLATFORM=offscreen exec ./tarnock >"$folder/tarnock.log" 2>&1) &
+  if [ -n "${tarnock_display:-}" ]; then
+    (cd "$folder/app" && DISPLAY=$tarnock_display exec ./tarnock >"$folder/tarnock.log" 2>&1) &
+  else
+    (cd "$folder/app" && QT_QPA_PLATFORM=offscreen exec ./tarnock >"$folder/tarnock.log" 2>&1) &
+  fi
   tarnock_pid=$!
   started_pids+=("$tarnock_pid")
   for line in "$@"; do wait_listening "${line%%=*}"; done
@@ -322,6 +332,56 @@ probe_tarnock() {
   rm -rf "$folder"
 }
 
+# ---------------------------------------------------------------- scenario 6
+
+# A private X server with a window manager, for the run under X; sets
+# tarnock_display, or leaves it empty when Xvfb or openbox is missing.
+start_x_display() {
+  tarnock_display=""
+  command -v Xvfb >/dev/null 2>&1 && command -v openbox >/dev/null 2>&1 || return 0
+  local number attempt
+  for number in $(seq 90 140); do
+    [ -e "/tmp/.X11-unix/X$number" ] || [ -e "/tmp/.X$number-lock" ] || break
+  done
+  Xvfb ":$number" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+  started_pids+=("$!")
+  x_server_pid=$!
+  for attempt in $(seq 1 100); do
+    [ -e "/tmp/.X11-unix/X$number" ] && break
+    sleep 0.05
+  done
+  DISPLAY=":$number" openbox >/dev/null 2>&1 &
+  started_pids+=("$!")
+  x_manager_pid=$!
+  sleep 0.5
+  tarnock_display=":$number"
+}
+
+stop_x_display() {
+  [ -n "${tarnock_display:-}" ] || return 0
+  stop_process "$x_manager_pid"
+  stop_process "$x_server_pid"
+  tarnock_display=""
+}
+
+# $close_count connections, each of which has sent one block and had it
+# stored, end at the same moment; the figure runs from the first end until
+# the server has closed every one of them. $1 names the run (offscreen, x).
+close_tarnock() {
+  local name=$1 folder=$work/close-tarnock-$1 port
+  port=$(free_port)
+  start_tarnock "$folder" "$port=$folder/captures,yyyymmdd-hhnnss,F,0,close"
+  mkdir -p "$folder/captures"
+  run_load "$folder/out" hold --port "$port" --count "$close_count" --size "$hold_size" \
+    --rounds 1 --interval-ms 1000 --dir "$folder/captures" --pid "$tarnock_pid" \
+    --timeout-s 180 --settle-before-close 1
+  result[close.$name.seconds]=$(value "$folder/out" close_seconds)
+  result[close.$name.cpu]=$(value "$folder/out" close_cpu_seconds)
+  result[close.$name.held]=$(value "$folder/out" held)
+  stop_process "$tarnock_pid"
+  rm -rf "$folder"
+}
+
 # ---------------------------------------------------------------- scenario 7
 
 # $stream_count streams at once, each to a port of its own, and a probe every
@@ -403,6 +463,15 @@ if selected 4; then
   echo "Scenario 4: probes while a stream runs" >&2
   probe_tarnock
 fi
+if selected 6; then
+  echo "Scenario 6: $close_count connections ending at once" >&2
+  close_tarnock offscreen
+  start_x_display
+  if [ -n "$tarnock_display" ]; then
+    close_tarnock x
+    stop_x_display
+  fi
+fi
 if selected 7; then
   echo "Scenario 7: $stream_count streams of $streams_mib MiB at once" >&2
   many_streams_tarnock
@@ -476,6 +545,13 @@ floor_rows() {
   done
 }
 
+close_rows() {
+  row "6 $close_count end at once (s)" "tarnock offscreen" "$(number "${result[close.offscreen.seconds]:-}" 3)" "" ""
+  row "  (${result[close.offscreen.held]:-0} held)" "tarnock under X" "$(number "${result[close.x.seconds]:-}" 3)" "" ""
+  row "  (CPU s of tarnock)" "offscreen / under X" \
+    "$(number "${result[close.offscreen.cpu]:-}" 2) / $(number "${result[close.x.cpu]:-}" 2)" "" ""
+}
+
 details() {
   local parts=() level text
   if selected 2; then
@@ -510,6 +586,7 @@ selected 3 && hold_rows
 selected 4 && probe_rows
 selected 7 && streams_rows
 selected 5 && floor_rows
+selected 6 && close_rows
 echo
 details
 
@@ -561,12 +638,17 @@ streams_targets() {
     "$(number "${result[streams.max]:-}" 2)" "<" 20
 }
 
+close_targets() {
+  target "$close_count ending at once, offscreen (s)" "$(number "${result[close.offscreen.seconds]:-}" 3)" "<=" 0.3
+}
+
 echo
 echo "Targets"
 selected 1 && stream_targets
 selected 2 && jobs_targets
 selected 3 && hold_targets
 selected 4 && probe_targets
+selected 6 && close_targets
 selected 7 && streams_targets
 
 if [ "$checks_failed" -ne 0 ]; then

@@ -7,12 +7,14 @@
 #include "base/text.h"
 #include "capture/date_pattern.h"
 #include "capture/ini_file.h"
+#include "capture/job_index.h"
 #include "capture/session.h"
 #include "net/wsocket.h"
 
 namespace {
 
 constexpr int kMessageLogLimit = 500;
+constexpr std::string_view kSizeLineMark = " bytes written to ";
 
 // Begins every log line except the listening lines and the chunk errors;
 // taken anew for every line.
@@ -26,6 +28,18 @@ std::string ErrorLine(const std::exception& failure) {
 
 }  // namespace
 
+std::optional<std::string> CaptureFileNamedIn(std::string_view line) {
+  const std::size_t mark = line.find(kSizeLineMark);
+  if (mark == std::string_view::npos) return std::nullopt;
+  // The size stands right before the mark, after the timestamp prefix's "- ".
+  std::size_t digits = mark;
+  while (digits > 0 && line[digits - 1] >= '0' && line[digits - 1] <= '9') --digits;
+  if (digits == mark || digits < 2 || line.substr(digits - 2, 2) != "- ") return std::nullopt;
+  const std::string_view file = line.substr(mark + kSizeLineMark.size());
+  if (file.empty()) return std::nullopt;
+  return std::string(file);
+}
+
 TCaptureMonitor::TCaptureMonitor(TMonitorWindow& window)
     : TCaptureMonitor(window, SettingsFilePath()) {}
 
@@ -34,7 +48,8 @@ TCaptureMonitor::TCaptureMonitor(TMonitorWindow& window, std::string settingsPat
 
 TCaptureMonitor::~TCaptureMonitor() {
   MarkDestroying();
-  sessions_.clear();
+  while (RemoveSession(sessions_.empty() ? nullptr : sessions_.front().get())) {
+  }
   listeners_.clear();
 }
 
@@ -79,6 +94,7 @@ void TCaptureMonitor::ReadPlacement() {
   window_.SetTop(settings.ReadNumber("Window", "Top", 10));
   window_.SetLeft(settings.ReadNumber("Window", "Left", 10));
   window_.SetHeight(settings.ReadNumber("Window", "Height", window_.Height()));
+  window_.PlacementApplied();
   window_.SetDeleteIfEmpty(settings.ReadFlag("File", "DeleteIfEmpty", true));
 }
 
@@ -131,8 +147,7 @@ void TCaptureMonitor::CloseSessions() {
     // Unless the program is ending, this raises OnSessionClosed, whose
     // handler reports the close and destroys the session itself.
     session->Close();
-    if (!sessions_.empty() && sessions_.front().get() == session)
-      sessions_.erase(sessions_.begin());
+    if (!sessions_.empty() && sessions_.front().get() == session) RemoveSession(session);
   }
 }
 
@@ -168,10 +183,11 @@ void TCaptureMonitor::TakeConnection(TWSocket& listener) {
   TClient* session = nullptr;
   try {
     acceptedHandle = listener.Accept();
-    sessions_.push_back(std::make_unique<TClient>(settingsPath_));
+    AddSession(std::make_unique<TClient>(settingsPath_));
     session = sessions_.back().get();
     if (destroying_) session->MarkDestroying();
-    session->PrepareCapture(listener.Port());
+    session->PrepareCapture(listener.Port(), openFiles_);
+    openFiles_.Hold(*session->FileIdentity);
     // From here on the session owns the handle, whatever Dup then reports.
     const int adopted = std::exchange(acceptedHandle, -1);
     session->Dup(adopted, listener.AcceptedPeer());
@@ -181,6 +197,7 @@ void TCaptureMonitor::TakeConnection(TWSocket& listener) {
     session->OnDataAvailable = [this](TCustomWSocket* sender, uint16_t error) {
       ClientSocketDataAvailable(sender, error);
     };
+    session->StartedAt = std::chrono::system_clock::now();
     // The address accept reported: a peer that has already reset, its bytes
     // still queued, fails a peer-name query but is captured all the same.
     window_.AppendMessageLine(TimestampPrefix() + "Connected to: " +
@@ -209,21 +226,29 @@ void TCaptureMonitor::DropHalfMadeSession(TClient* session, int acceptedHandle) 
 }
 
 void TCaptureMonitor::ClientSocketDataAvailable(TCustomWSocket* sender, uint16_t /*error*/) {
+  TClient& session = static_cast<TClient&>(*sender);
   try {
-    static_cast<TClient*>(sender)->AppendChunk(*receiveBuffer_);
+    session.AppendChunk(*receiveBuffer_);
   } catch (const std::exception& failure) {
     if (auto line = Unrepeated("chunk", ErrorLine(failure), failure))
       window_.AppendMessageLine(*line);
+    if (session.Failure.empty()) session.Failure = failure.what();
   }
 }
 
-void TCaptureMonitor::ClientSocketSessionClosed(TCustomWSocket* sender, uint16_t /*error*/) {
+void TCaptureMonitor::ClientSocketSessionClosed(TCustomWSocket* sender, uint16_t error) {
   TClient& session = static_cast<TClient&>(*sender);
+  TJobRecord record = StartJobRecord(session, error);
   try {
-    ReportClose(session);
+    ReportClose(session, record);
   } catch (const std::exception& failure) {
     AppendCloseError(failure);
+    if (record.Outcome != TJobRecord::TOutcome::Error) {
+      record.Outcome = TJobRecord::TOutcome::Error;
+      record.Failure = failure.what();
+    }
   }
+  FinishJob(session, record);
   try {
     Disconnect(session);
   } catch (const std::exception& failure) {
@@ -252,23 +277,58 @@ std::optional<std::string> TCaptureMonitor::Unrepeated(const std::string& where,
   return repeatedErrors_.Pass(where + '\n' + failure.what(), line, TRepeatedLines::TClock::now());
 }
 
-void TCaptureMonitor::ReportClose(TClient& session) {
+void TCaptureMonitor::ReportClose(TClient& session, TJobRecord& record) {
   const int64_t size = session.CaptureSize();
-  window_.AppendMessageLine(TimestampPrefix() + FormatInteger(size) + " bytes written to " +
+  record.BytesStored = size;
+  window_.AppendMessageLine(TimestampPrefix() + FormatInteger(size) + std::string(kSizeLineMark) +
                             session.FileName);
   if (size == 0 && ShouldDeleteEmptyCapture(session)) {
     session.DeleteCapture();
+    if (record.Outcome != TJobRecord::TOutcome::Error)
+      record.Outcome = TJobRecord::TOutcome::DeletedEmpty;
     window_.AppendMessageLine(TimestampPrefix() + session.FileName + " deleted");
   }
 }
 
+// What is known of the job before its close is handled; the close adds the
+// size and whether the file went.
+TJobRecord TCaptureMonitor::StartJobRecord(const TClient& session, uint16_t error) const {
+  TJobRecord record;
+  record.Start = session.StartedAt;
+  record.Port = session.Port;
+  record.PeerAddress = session.AcceptedPeer().address;
+  record.PeerPort = session.AcceptedPeer().port;
+  record.BytesStored = -1;
+  record.Folder = session.Directory;
+  record.FileName = session.FileName;
+  record.Outcome = error == 0 ? TJobRecord::TOutcome::Closed : TJobRecord::TOutcome::Reset;
+  if (!session.Failure.empty()) {
+    record.Outcome = TJobRecord::TOutcome::Error;
+    record.Failure = session.Failure;
+  }
+  return record;
+}
+
+// The capture file is final here (size line written, any deletion done), so
+// whatever acts on finished jobs starts now. A failure of that never touches
+// the capture.
+void TCaptureMonitor::FinishJob(const TClient& session, TJobRecord& record) {
+  record.End = std::chrono::system_clock::now();
+  if (!session.Jobs.JobIndex) return;
+  try {
+    AppendToJobIndex(record);
+  } catch (const std::exception& failure) {
+    window_.AppendMessageLine(TimestampPrefix() + "ERROR: Job index " + record.Folder +
+                              kJobIndexName + ": " + failure.what());
+  }
+}
+
 // Another open session of the same file may still write into it, so an
-// empty file is only deleted when it is this session's alone.
+// empty file is only deleted when it is this session's alone. Only a file
+// the session itself opened is ever deleted.
 bool TCaptureMonitor::ShouldDeleteEmptyCapture(const TClient& session) const {
-  if (!window_.DeleteIfEmpty() || session.FileName.empty()) return false;
-  return std::none_of(sessions_.begin(), sessions_.end(), [&session](const auto& other) {
-    return other.get() != &session && other->FileName == session.FileName;
-  });
+  if (!window_.DeleteIfEmpty() || !session.FileIdentity) return false;
+  return openFiles_.Holders(*session.FileIdentity) <= 1;
 }
 
 // A session dropped before it was connected leaves its file as its close
@@ -296,12 +356,19 @@ void TCaptureMonitor::Disconnect(TClient& session) {
   CutMessageLog();
 }
 
+void TCaptureMonitor::AddSession(std::unique_ptr<TClient> session) {
+  const TClient* key = session.get();
+  sessions_.push_back(std::move(session));
+  sessionPlaces_.emplace(key, std::prev(sessions_.end()));
+}
+
 std::unique_ptr<TClient> TCaptureMonitor::RemoveSession(TClient* session) {
-  auto found = std::find_if(sessions_.begin(), sessions_.end(),
-                            [session](const auto& entry) { return entry.get() == session; });
-  if (found == sessions_.end()) return nullptr;
-  std::unique_ptr<TClient> owned = std::move(*found);
-  sessions_.erase(found);
+  const auto place = sessionPlaces_.find(session);
+  if (place == sessionPlaces_.end()) return nullptr;
+  std::unique_ptr<TClient> owned = std::move(*place->second);
+  sessions_.erase(place->second);
+  sessionPlaces_.erase(place);
+  if (owned->FileIdentity) openFiles_.Release(*owned->FileIdentity);
   return owned;
 }
 

@@ -3,17 +3,26 @@
 #include <array>
 #include <cstdint>
 #include <exception>
+#include <list>
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
+#include "capture/job_record.h"
 #include "capture/monitor_window.h"
+#include "capture/open_files.h"
 #include "capture/repeated_lines.h"
 #include "capture/session.h"
 
 class TCustomWSocket;
 class TWSocket;
+
+// The capture file a message log line names, when it is a size line
+// ("<prefix>5 bytes written to <file>"); none for any other line.
+std::optional<std::string> CaptureFileNamedIn(std::string_view line);
 
 // The capture service behind the main window: opens one listener per port
 // definition, turns every accepted connection into a capture session, and
@@ -64,12 +73,15 @@ class TCaptureMonitor {
   void OpenListener(const std::string& portText);
   void TakeConnection(TWSocket& listener);
   void DropHalfMadeSession(TClient* session, int acceptedHandle);
-  void ReportClose(TClient& session);
+  void ReportClose(TClient& session, TJobRecord& record);
   void AppendCloseError(const std::exception& failure);
   // The line, or nothing when the same failure at the same place was shown
   // less than a second ago.
   std::optional<std::string> Unrepeated(const std::string& where, const std::string& line,
                                         const std::exception& failure);
+  TJobRecord StartJobRecord(const TClient& session, uint16_t error) const;
+  void FinishJob(const TClient& session, TJobRecord& record);
+  void AddSession(std::unique_ptr<TClient> session);
   bool ShouldDeleteEmptyCapture(const TClient& session) const;
   void DeleteIfStillEmpty(TClient& session);
   void Disconnect(TClient& session);
@@ -86,6 +98,13 @@ class TCaptureMonitor {
   // One buffer for every session: handlers never overlap.
   std::unique_ptr<TReceiveBuffer> receiveBuffer_ = std::make_unique<TReceiveBuffer>();
   std::vector<std::unique_ptr<TWSocket>> listeners_;
-  std::vector<std::unique_ptr<TClient>> sessions_;
+  // In order of arrival, so that a stop reports them in that order; the
+  // index makes removing one a single step however many are open.
+  using TSessionList = std::list<std::unique_ptr<TClient>>;
+  TSessionList sessions_;
+  std::unordered_map<const TClient*, TSessionList::iterator> sessionPlaces_;
+  // The files the sessions hold, so that no close or preparation has to
+  // look through every open session.
+  TOpenFiles openFiles_;
   TRepeatedLines repeatedErrors_;
 };

@@ -35,4 +35,7 @@ class TMonitorWindow {
   virtual void SetLeft(int left) = 0;
   virtual void SetHeight(int height) = 0;
   virtual bool IsNormalState() const = 0;
+  // Top, Left and Height have all been set from the settings file; a window
+  // may now adjust the placement as a whole, such as to keep it on screen.
+  virtual void PlacementApplied() {}
 };

@@ -1,7 +1,9 @@
 #include "capture/session.h"
 
+#include <cerrno>
 #include <utility>
 
+#include "base/exceptions.h"
 #include "base/paths.h"
 #include "base/text.h"
 #include "capture/date_pattern.h"
@@ -10,33 +12,75 @@
 
 namespace {
 
-// The capture file's path: the directory with its separator, the trimmed
-// name pattern rendered at the moment of acceptance, and ".txt".
-std::string CaptureFileName(const TPortDefinition& definition, double acceptedAt) {
+// The capture file's path without ".txt": the directory with its separator
+// and the trimmed name pattern rendered at the moment of acceptance.
+std::string CaptureFileStem(const TPortDefinition& definition, double acceptedAt) {
   return IncludeSeparator(definition.Directory) +
-         FormatDatePattern(TrimBlanks(definition.FileFormat), acceptedAt) + ".txt";
+         FormatDatePattern(TrimBlanks(definition.FileFormat), acceptedAt);
+}
+
+// "<stem>.txt" for the first try, then "<stem>-2.txt", "<stem>-3.txt", ...
+std::string NumberedName(const std::string& stem, int attempt) {
+  std::string name = stem;
+  if (attempt > 1) {
+    name += '-';
+    name += FormatInteger(attempt);
+  }
+  name += ".txt";
+  return name;
 }
 
 }  // namespace
 
 TClient::TClient(std::string settingsPath) : settingsPath_(std::move(settingsPath)) {}
 
-void TClient::PrepareCapture(std::string_view portText) {
+void TClient::PrepareCapture(std::string_view portText, const TOpenFiles& openFiles) {
   // Read at every connection, so an edit by another program applies to the
   // next connection without a restart.
   const std::string value = TIniFile(settingsPath_).ReadText("Ports", portText, "");
+  Jobs = TJobSettings::Read(settingsPath_);
+  Port = std::string(portText);
   const TPortDefinition definition = DecodePortDefinition(value);
   Days = static_cast<int16_t>(ParseInteger(definition.Days));
-  FileName = CaptureFileName(definition, CurrentLocalTime());
+  Directory = IncludeSeparator(definition.Directory);
+  const std::string stem = CaptureFileStem(definition, CurrentLocalTime());
+  FileName = stem + ".txt";
   // A name the file layer refuses makes no folders either.
   CaptureFile.Bind(FileName);
   CaptureFile.RequireUsablePath();
   CreateDirectoryChain(DirectoryPart(FileName));
-  if (!definition.Overwrite() && FileIsPresent(FileName))
+  if (Jobs.OneFilePerJob)
+    OpenFirstFreeName(stem);
+  else
+    OpenSharedName(definition.Overwrite(), openFiles);
+  FileIdentity = CaptureFile.Identity();
+  CaptureFile.CloseOut();
+}
+
+void TClient::OpenSharedName(bool overwrite, const TOpenFiles& openFiles) {
+  const auto present = FileIdentityOf(FileName);
+  const bool heldByAnotherJob = present && openFiles.Holders(*present) > 0;
+  if ((!overwrite && FileIsPresent(FileName)) || heldByAnotherJob)
     CaptureFile.OpenAppend();
   else
     CaptureFile.OpenCreate();
-  CaptureFile.CloseOut();
+}
+
+// Creating with O_EXCL is the test and the claim in one step: no other
+// session, and no other program sharing the folder, can get the same name.
+void TClient::OpenFirstFreeName(const std::string& stem) {
+  for (int attempt = 1; attempt <= kMaxJobFileTries; ++attempt) {
+    FileName = NumberedName(stem, attempt);
+    CaptureFile.Bind(FileName);
+    try {
+      CaptureFile.OpenCreateNew();
+      return;
+    } catch (const EInOutError& failure) {
+      if (failure.SystemError != EEXIST) throw;
+    }
+  }
+  throw Exception("No free file name from " + NumberedName(stem, 1) + " to " +
+                  NumberedName(stem, kMaxJobFileTries));
 }
 
 void TClient::AppendChunk(TReceiveBuffer& buffer) {

@@ -1,12 +1,17 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "base/disk_file.h"
+#include "base/file_identity.h"
+#include "capture/job_settings.h"
+#include "capture/open_files.h"
 #include "net/wsocket.h"
 
 // The receive buffer the capture monitor shares among all its sessions: one
@@ -31,13 +36,31 @@ class TClient : public TCustomWSocket {
   // Bound to FileName; opened and closed within each operation, so other
   // programs can read the capture while the connection lasts.
   DiskFile CaptureFile;
+  // The listener's port text, fixed at preparation.
+  std::string Port;
+  // The port's folder with its separator, fixed at preparation.
+  std::string Directory;
+  // The file the preparation opened; none until then.
+  std::optional<TFileIdentity> FileIdentity;
+  // The [Jobs] options in force when the job began.
+  TJobSettings Jobs;
+  // When the connection was adopted, for the finished-job record.
+  std::chrono::system_clock::time_point StartedAt;
+  // The first failure while the job ran (a lost chunk); empty when none.
+  std::string Failure;
 
-  // Reads the port's definition afresh, fixes Days and FileName, creates the
-  // missing directories and creates, empties or keeps the capture file.
-  // Raises "'%s' is not a valid integer value" for a Days text that is no
-  // number (nothing created), "Unable to create directory" for an empty
-  // directory part, and the I/O failures of the file.
-  void PrepareCapture(std::string_view portText);
+  // Names tried for one job before its preparation gives up.
+  static constexpr int kMaxJobFileTries = 9999;
+
+  // Reads the port's definition and the [Jobs] options afresh, fixes Days
+  // and FileName, creates the missing directories and creates, empties or
+  // keeps the capture file. Overwrite never empties a file that one of
+  // openFiles is still writing: that job's bytes would be lost, so this one
+  // appends. Raises "'%s' is not a valid integer value" for a Days text that
+  // is no number (nothing created), "Unable to create directory" for an
+  // empty directory part, "No free file name from %s to %s" when one file per
+  // job finds every name taken, and the I/O failures of the file.
+  void PrepareCapture(std::string_view portText, const TOpenFiles& openFiles = TOpenFiles());
   // One receive of at most the buffer's size, every byte of it stored at the
   // end of the capture file. A failed receive stores nothing; the file is
   // opened and closed all the same. Raises the I/O failures of the file.
@@ -48,5 +71,8 @@ class TClient : public TCustomWSocket {
   void DeleteCapture();
 
  private:
+  void OpenSharedName(bool overwrite, const TOpenFiles& openFiles);
+  void OpenFirstFreeName(const std::string& stem);
+
   std::string settingsPath_;
 };

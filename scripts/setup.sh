@@ -1,28 +1,32 @@
 #!/usr/bin/env bash
 # Installs what is missing on a fresh Debian 12 machine, then configures and
 # builds into the folder given as the first argument with the CMake options
-# that follow. What is installed depends on the purpose given before the
-# folder: nothing (build and run), --tests or --package. Already-installed
-# packages are not fetched again.
+# that follow; without a folder it only installs. What is installed depends on
+# the purpose given before the folder: nothing (build and run), --tests or
+# --package. Already-installed packages are not fetched again.
 #
-#   setup.sh [--tests | --package] build_dir [cmake options...]
+#   setup.sh [--tests | --package] [build_dir [cmake options...]]
 set -euo pipefail
 
-# Build and run: the toolchain and Qt with its platform plugins.
-packages=(cmake ninja-build g++ qt6-base-dev qt6-qpa-plugins libgl-dev)
+# Build and run: the toolchain, and Qt with its platform plugins and the SVG
+# engine that draws the window icon.
+packages=(cmake ninja-build g++ qt6-base-dev qt6-qpa-plugins libqt6svg6 libgl-dev)
+# The package and its check: CPack finds the package's library dependencies
+# with dpkg-shlibdeps, which needs file; dpkg-buildflags gives Debian's
+# hardening flags; lintian checks the package as Debian would.
+package_tools=(dpkg-dev file lintian)
 case "${1:-}" in
   --tests)
     # GoogleTest; clang for the fuzz targets and clang-format for the format
     # check; Xvfb, xauth, xdotool and openbox for the end-to-end tests on a
     # private X server, x11-utils to read the window manager's frames there;
-    # the validators of the desktop entry and the AppStream metadata.
+    # the validators of the desktop entry and the AppStream metadata; man to
+    # check the manual page; what the package check needs.
     packages+=(libgtest-dev clang-14 libclang-rt-14-dev clang-format-14 xvfb xauth xdotool
-               openbox x11-utils desktop-file-utils appstream)
+               openbox x11-utils desktop-file-utils appstream man-db "${package_tools[@]}")
     shift ;;
   --package)
-    # CPack finds the package's library dependencies with dpkg-shlibdeps,
-    # which needs file.
-    packages+=(dpkg-dev file)
+    packages+=("${package_tools[@]}")
     shift ;;
 esac
 
@@ -37,6 +41,7 @@ if [ ${#missing[@]} -gt 0 ]; then
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
 
+[ $# -eq 0 ] && exit 0
 build_dir=$1
 shift
 root=$(cd "$(dirname "$0")/.." && pwd)

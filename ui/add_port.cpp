@@ -164,6 +164,7 @@ TForm3::TForm3(QWidget* parent) : QDialog(parent) {
                  Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint);
   resize(kOuterWidth, kOuterHeight);
   ApplyDesignFont(this);
+  ApplyProgramIcon(this);
   BuildControls();
   // The outer size and place are the design's, whatever the frame takes.
   placement_ = new TFramePlacement(this, [](const QMargins&) {

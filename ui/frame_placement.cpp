@@ -81,6 +81,21 @@ QRect TFramePlacement::CentredOnScreen(const QWidget* window, QSize outer) {
   return {area.topLeft() + QPoint(left, top), outer};
 }
 
+QRect TFramePlacement::FittedInto(const QRect& outer, const QRect& area) {
+  if (area.isEmpty()) return outer;
+  const int height = std::min(outer.height(), area.height());
+  const int left =
+      std::max(area.left(), std::min(outer.left(), area.left() + area.width() - outer.width()));
+  const int top = std::max(area.top(), std::min(outer.top(), area.top() + area.height() - height));
+  return {left, top, outer.width(), height};
+}
+
+QRect TFramePlacement::FittedOnScreen(const QWidget* window, const QRect& outer) {
+  const QScreen* screen = QGuiApplication::screenAt(outer.center());
+  if (!screen) screen = window->screen() ? window->screen() : QGuiApplication::primaryScreen();
+  return screen ? FittedInto(outer, screen->availableGeometry()) : outer;
+}
+
 void TFramePlacement::Place() {
   placements_ = 0;
   exposed_ = false;

@@ -45,6 +45,12 @@ class TFramePlacement : public QObject {
   // A frame of the given size centred on the window's screen, never above or
   // left of the screen's corner.
   static QRect CentredOnScreen(const QWidget* window, QSize outer);
+  // The frame moved, and its height cut, until it lies within the area;
+  // left at the area's left edge when it is wider than the area.
+  static QRect FittedInto(const QRect& outer, const QRect& area);
+  // FittedInto the available area of the screen under the frame's centre,
+  // or of the window's screen when no screen is there.
+  static QRect FittedOnScreen(const QWidget* window, const QRect& outer);
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;

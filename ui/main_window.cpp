@@ -15,7 +15,11 @@
 
 #include "base/log_writer.h"
 #include "capture/ini_file.h"
+#include "capture/port_definition.h"
+#include "ui/about.h"
+#include "ui/capture_opener.h"
 #include "ui/frame_placement.h"
+#include "ui/job_settings_dialog.h"
 #include "ui/log_pane.h"
 #include "ui/message_box.h"
 #include "ui/options.h"
@@ -74,13 +78,18 @@ TForm1::TForm1(std::string settingsPath)
     : settingsPath_(std::move(settingsPath)), monitor_(*this, settingsPath_) {
   setWindowTitle("Tarnock Log");
   ApplyDesignFont(this);
+  ApplyProgramIcon(this);
   BuildPanes();
   BuildMenu();
+  BuildHelpMenu();
   resize(kDesignWidth, kDesignHeight);
   placement_ = new TFramePlacement(this, [this](const QMargins&) { return CentredPlacement(); });
   flushTimer_.setSingleShot(true);
   flushTimer_.setInterval(kPaneFlushDelayMs);
   connect(&flushTimer_, &QTimer::timeout, this, [this] { FlushPanes(); });
+  captionTimer_.setSingleShot(true);
+  captionTimer_.setInterval(0);
+  connect(&captionTimer_, &QTimer::timeout, this, [this] { ApplyCaption(); });
   Guarded([this] { monitor_.FormCreate(); });
 }
 
@@ -111,6 +120,7 @@ void TForm1::BuildPanes() {
   PortsMemo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   PortsMemo->setPlainText("PortsMemo");
   PortsMemo->setAccessibleName("Port log");
+  PortsMemo->setPlaceholderText(kNoPortsHint);
 
   MessageMemo = MakePane("MessageMemo", Splitter1);
   MessageMemo->setLineWrapMode(QPlainTextEdit::NoWrap);
@@ -122,6 +132,7 @@ void TForm1::BuildPanes() {
   Splitter1->addWidget(MessageMemo);
   portLog_ = std::make_unique<TLogPane>(PortsMemo);
   messageLog_ = std::make_unique<TLogPane>(MessageMemo);
+  new TCaptureOpener(MessageMemo);
   // Widening the window widens the message log; the port log keeps its width.
   Splitter1->setStretchFactor(0, 0);
   Splitter1->setStretchFactor(1, 1);
@@ -150,6 +161,56 @@ void TForm1::BuildMenu() {
   Close2 = Options1->addAction("Close");
   Close2->setObjectName("Close2");
   connect(Close2, &QAction::triggered, this, [this] { Close1Click(); });
+
+  BuildJobsMenu();
+}
+
+void TForm1::BuildJobsMenu() {
+  Jobs1 = menuBar()->addMenu("Jobs");
+  Jobs1->setObjectName("Jobs1");
+  JobSettings1 = Jobs1->addAction("Job Settings");
+  JobSettings1->setObjectName("JobSettings1");
+  connect(JobSettings1, &QAction::triggered, this, [this] { JobSettings1Click(); });
+  Jobs1->addSeparator();
+  connect(Jobs1, &QMenu::aboutToShow, this, [this] { Guarded([this] { ListCaptureFolders(); }); });
+}
+
+void TForm1::ListCaptureFolders() {
+  for (QAction* entry : folderEntries_) delete entry;
+  folderEntries_.clear();
+  std::vector<std::string> entries;
+  TIniFile(settingsPath_).ListEntries("Ports", entries);
+  for (const std::string& entry : entries) {
+    const std::size_t equals = entry.find('=');
+    if (equals == std::string::npos) continue;
+    const std::string folder = DecodePortDefinition(entry.substr(equals + 1)).Directory;
+    QString text = QString::fromStdString("Port " + entry.substr(0, equals) + ": " + folder);
+    // A "&" in a folder name is shown, not taken as an access key.
+    text.replace('&', "&&");
+    QAction* open = Jobs1->addAction(text);
+    open->setObjectName("CaptureFolder");
+    connect(open, &QAction::triggered, this,
+            [this, folder] { Guarded([this, &folder] { OpenCaptureFolder(this, folder); }); });
+    folderEntries_.push_back(open);
+  }
+}
+
+void TForm1::JobSettings1Click() {
+  Guarded([this] {
+    TJobSettingsDialog dialog(settingsPath_, this);
+    dialog.LoadSettings();
+    dialog.exec();
+  });
+}
+
+// Help is the last menu of the bar, right of every other, where desktops
+// keep it.
+void TForm1::BuildHelpMenu() {
+  Help1 = menuBar()->addMenu("Help");
+  Help1->setObjectName("Help1");
+  About1 = Help1->addAction("About Tarnock");
+  About1->setObjectName("About1");
+  connect(About1, &QAction::triggered, this, [this] { About1Click(); });
 }
 
 void TForm1::AttachPortList(TForm2* portList) { portList_ = portList; }
@@ -179,6 +240,16 @@ void TForm1::Close1Click() {
   closing_ = true;
   // quit() ends every running loop, a modal dialog's included.
   QCoreApplication::quit();
+}
+
+void TForm1::About1Click() {
+  Guarded([this] {
+    // Made afresh each time: the settings file it names is decided once, but
+    // the README may have been installed or removed meanwhile.
+    delete aboutBox_;
+    aboutBox_ = new TAboutBox(settingsPath_, this);
+    aboutBox_->open();
+  });
 }
 
 void TForm1::EndOnSignal() {
@@ -211,7 +282,8 @@ void TForm1::showEvent(QShowEvent* event) {
 }
 
 QRect TForm1::CentredPlacement() const {
-  return TFramePlacement::CentredOnScreen(this, QSize(kDesignWidth, outerHeight_));
+  return TFramePlacement::FittedOnScreen(
+      this, TFramePlacement::CentredOnScreen(this, QSize(kDesignWidth, outerHeight_)));
 }
 
 // The window manager restores the normal geometry itself when the state
@@ -224,12 +296,26 @@ void TForm1::changeEvent(QEvent* event) {
 
 void TForm1::ApplyPendingPlacement() {
   if (!IsNormalState()) return;
+  const bool pending = pendingHeight_ || pendingTop_ || pendingLeft_;
   if (pendingHeight_) SetOuterHeight(outerHeight_);
   if (pendingTop_ || pendingLeft_)
     placement_->MoveFrameTo({pendingLeft_.value_or(Left()), pendingTop_.value_or(Top())});
   pendingHeight_ = false;
   pendingTop_.reset();
   pendingLeft_.reset();
+  if (pending) KeepOnScreen();
+}
+
+// A stored placement may come from a larger screen or from another screen
+// layout; the operator could then not reach the bottom of the window, and the
+// next end would store the same placement again.
+void TForm1::KeepOnScreen() {
+  const QRect outer = placement_->Outer();
+  const QRect fitted = TFramePlacement::FittedOnScreen(this, outer);
+  if (fitted == outer) return;
+  outerHeight_ = fitted.height();
+  if (fitted.size() != outer.size()) placement_->ResizeFrameTo(fitted.size());
+  placement_->MoveFrameTo(fitted.topLeft());
 }
 
 // ---------------------------------------------------------------------------
@@ -267,8 +353,13 @@ void TForm1::FlushPanes() {
 }
 
 void TForm1::SetCaption(const std::string& caption) {
+  pendingCaption_ = caption;
+  if (!captionTimer_.isActive()) captionTimer_.start();
+}
+
+void TForm1::ApplyCaption() {
   // Setting the same caption again would still update the frame.
-  const QString text = QString::fromUtf8(caption);
+  const QString text = QString::fromUtf8(pendingCaption_);
   if (text != windowTitle()) setWindowTitle(text);
 }
 
@@ -313,6 +404,11 @@ void TForm1::SetHeight(int height) {
 
 void TForm1::SetOuterHeight(int height) {
   placement_->ResizeFrameTo({placement_->Outer().width(), height});
+}
+
+void TForm1::PlacementApplied() {
+  // A maximized or minimized window is fitted when it returns to normal.
+  if (IsNormalState()) KeepOnScreen();
 }
 
 bool TForm1::IsNormalState() const {

@@ -11,6 +11,7 @@
 #include "capture/monitor_window.h"
 
 class QAction;
+class TAboutBox;
 class QMenu;
 class QPlainTextEdit;
 class QShowEvent;
@@ -20,8 +21,8 @@ class TFramePlacement;
 class TLogPane;
 
 // The window that stays on screen while the program runs: the port log and
-// the message log side by side, the connection count in the caption, and the
-// Options menu. It is the face of the capture monitor, which lives inside it
+// the message log side by side, the connection count in the caption, the
+// Options menu and the Help menu. It is the face of the capture monitor, which lives inside it
 // from creation to destruction.
 class TForm1 : public QMainWindow, public TMonitorWindow {
   Q_OBJECT
@@ -36,6 +37,9 @@ class TForm1 : public QMainWindow, public TMonitorWindow {
   // burst of connections repaints the window at most twenty times a second
   // rather than once per line.
   static constexpr int kPaneFlushDelayMs = 50;
+  // Shown in the empty port log, which is empty after a start only when no
+  // port is defined. It is no line of the log and counts as none.
+  static constexpr const char* kNoPortsHint = "No ports yet: choose Options > Ports to add one";
 
   // Builds the window and starts the capture monitor on the settings file
   // beside the executable, so the listeners are open before any other window
@@ -58,6 +62,9 @@ class TForm1 : public QMainWindow, public TMonitorWindow {
   void Ports1Click();
   void DeleteFileifEmpty1Click();
   void Close1Click();
+  // Help > About Tarnock: opens the About box over the window and returns.
+  void About1Click();
+  void JobSettings1Click();
   // Close, asked for by a termination signal: an open box is closed, and a
   // failure during the end goes to standard error instead of a box.
   void EndOnSignal();
@@ -78,6 +85,7 @@ class TForm1 : public QMainWindow, public TMonitorWindow {
   void SetLeft(int left) override;
   void SetHeight(int height) override;
   bool IsNormalState() const override;
+  void PlacementApplied() override;
 
  protected:
   void showEvent(QShowEvent* event) override;
@@ -86,12 +94,21 @@ class TForm1 : public QMainWindow, public TMonitorWindow {
  private:
   void BuildPanes();
   void BuildMenu();
+  void BuildHelpMenu();
+  void BuildJobsMenu();
+  // The Jobs menu's folder entries, one per port, made afresh from the
+  // settings file each time the menu opens.
+  void ListCaptureFolders();
   void ScheduleFlush();
+  void ApplyCaption();
   // Centred on the screen with the design width and the outer height last
   // asked for.
   QRect CentredPlacement() const;
   void SetOuterHeight(int height);
   void ApplyPendingPlacement();
+  // Moves the frame, and cuts its height, until all of it is on the screen
+  // that shows it.
+  void KeepOnScreen();
   // Runs a handler body; a failure that escapes it goes to the general error
   // box, because nothing may cross the event loop.
   void Guarded(const std::function<void()>& body);
@@ -104,8 +121,18 @@ class TForm1 : public QMainWindow, public TMonitorWindow {
   QAction* Ports2 = nullptr;
   QAction* DeleteifEmpty1 = nullptr;
   QAction* Close2 = nullptr;
+  QMenu* Help1 = nullptr;
+  QAction* About1 = nullptr;
+  TAboutBox* aboutBox_ = nullptr;
+  QMenu* Jobs1 = nullptr;
+  QAction* JobSettings1 = nullptr;
+  QList<QAction*> folderEntries_;
   TForm2* portList_ = nullptr;
   QTimer flushTimer_;
+  // A burst of closes changes the count many times in one loop turn; only
+  // the last value is shown, once, at the end of the turn.
+  QTimer captionTimer_;
+  std::string pendingCaption_;
   std::unique_ptr<TLogPane> portLog_;
   std::unique_ptr<TLogPane> messageLog_;
   bool shownOnce_ = false;

@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "ui/frame_placement.h"
+#include "ui/window_style.h"
 
 namespace {
 
@@ -39,6 +40,7 @@ bool ShowReal(QWidget* parent, const TBoxRequest& request) {
                          QString::fromUtf8(request.Caption), QString::fromUtf8(request.Text),
                          confirm ? QMessageBox::Ok | QMessageBox::Cancel : QMessageBox::Ok, parent);
   box.setDefaultButton(QMessageBox::Ok);
+  ApplyProgramIcon(&box);
   return box.exec() == QMessageBox::Ok;
 }
 

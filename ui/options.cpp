@@ -68,6 +68,7 @@ TForm2::TForm2(std::string settingsPath, QWidget* parent)
   setWindowFlags(kFixedDialogFlags);
   setFixedSize(kClientWidth, kClientHeight);
   ApplyDesignFont(this);
+  ApplyProgramIcon(this);
   BuildControls();
   placement_ = new TFramePlacement(this, [this](const QMargins& frame) {
     return TFramePlacement::CentredOnScreen(this, size().grownBy(frame));

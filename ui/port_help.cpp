@@ -114,6 +114,7 @@ THelp1::THelp1(QWidget* parent) : QDialog(parent) {
   setWindowFlags(kFixedDialogFlags);
   setFixedSize(kClientWidth, kClientHeight);
   ApplyDesignFont(this);
+  ApplyProgramIcon(this);
   BuildControls();
   placement_ = new TFramePlacement(this, [this](const QMargins& frame) {
     return QRect(QPoint(kFirstLeft, kFirstTop), size().grownBy(frame));

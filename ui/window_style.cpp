@@ -2,6 +2,7 @@
 
 #include <QColor>
 #include <QFont>
+#include <QIcon>
 #include <QPalette>
 #include <QWidget>
 
@@ -10,6 +11,10 @@ void ApplyDesignFont(QWidget* window) {
   font.setStyleHint(QFont::SansSerif);
   window->setFont(font);
 }
+
+QIcon ProgramIcon() { return QIcon(":/icons/org.tarnock.Tarnock.svg"); }
+
+void ApplyProgramIcon(QWidget* window) { window->setWindowIcon(ProgramIcon()); }
 
 void ApplySilverPane(QWidget* pane) {
   QPalette palette = pane->palette();

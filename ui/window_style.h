@@ -2,11 +2,19 @@
 
 #include <Qt>
 
+class QIcon;
 class QWidget;
 
 // The 8-point sans-serif text that every window's control sizes and places
 // are made for.
 void ApplyDesignFont(QWidget* window);
+
+// The program's own icon, the same drawing as the desktop's menu entry, built
+// into the executable so that a copy run from anywhere still shows it.
+QIcon ProgramIcon();
+// Gives the window the program's icon. Each window carries it itself, so
+// that it does not depend on the application object it runs under.
+void ApplyProgramIcon(QWidget* window);
 
 // Dark text on a silver ground, whatever the desktop's colour theme: a
 // theme's light text on the silver ground could not be read.

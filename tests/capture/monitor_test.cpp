@@ -484,3 +484,142 @@ TEST_F(MonitorTest, ChunkToAVanishedFileIsLostAndTheNextOneTriesAgain) {
 }
 
 }  // namespace
+
+namespace {
+
+// Two jobs whose names render alike (as two jobs within one minute of
+// yyyymmdd-hhnn do), the second arriving while the first still sends, over
+// a file an earlier minute left. Overwrite never empties the open job's file,
+// and one file per job gives each job its own.
+struct TSharedNameCase {
+  const char* name;
+  const char* overwrite;
+  bool oneFilePerJob;
+  std::vector<std::pair<std::string, std::string>> files;  // name, content
+};
+
+class SharedNameTest : public MonitorTest, public testing::WithParamInterface<TSharedNameCase> {};
+
+TEST_P(SharedNameTest, NoByteOfAnOpenJobIsLost) {
+  const TSharedNameCase& c = GetParam();
+  WriteCapturePort(c.overwrite);
+  if (c.oneFilePerJob) TIniFile(IniPath()).WriteFlag("Jobs", "OneFilePerJob", true);
+  std::filesystem::create_directory(CaptureFolder());
+  WriteWholeFile(CapturePath(), "old;");
+  Start(false);
+  const int first = Connect();
+  ASSERT_TRUE(SendAll(first, "first-a;"));
+  ASSERT_TRUE(
+      WaitUntil([&] { return window_.MessageLines.size() == 1 && monitor_->SessionCount() == 1; }));
+  const auto stored = [&] {
+    std::size_t bytes = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(CaptureFolder()))
+      bytes += ReadWholeFile(entry.path().string()).size();
+    return bytes;
+  };
+  const std::size_t before = c.overwrite[0] == 'T' && !c.oneFilePerJob ? 8 : 12;
+  ASSERT_TRUE(WaitUntil([&] { return stored() == before; }));
+  const int second = Connect();
+  ASSERT_TRUE(SendAll(second, "second;"));
+  ASSERT_TRUE(WaitUntil([&] { return stored() == before + 7; }));
+  ASSERT_TRUE(SendAll(first, "first-b;"));
+  ASSERT_TRUE(WaitUntil([&] { return stored() == before + 15; }));
+  Finish(first);
+  Finish(second);
+  std::vector<std::pair<std::string, std::string>> found;
+  for (const auto& entry : std::filesystem::directory_iterator(CaptureFolder()))
+    found.emplace_back(entry.path().filename().string(), ReadWholeFile(entry.path().string()));
+  std::sort(found.begin(), found.end());
+  EXPECT_EQ(found, c.files);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Modes, SharedNameTest,
+    testing::Values(
+        TSharedNameCase{"Append", "F", false, {{"job.txt", "old;first-a;second;first-b;"}}},
+        TSharedNameCase{"Overwrite", "T", false, {{"job.txt", "first-a;second;first-b;"}}},
+        TSharedNameCase{
+            "AppendOneFilePerJob",
+            "F",
+            true,
+            {{"job-2.txt", "first-a;first-b;"}, {"job-3.txt", "second;"}, {"job.txt", "old;"}}},
+        TSharedNameCase{
+            "OverwriteOneFilePerJob",
+            "T",
+            true,
+            {{"job-2.txt", "first-a;first-b;"}, {"job-3.txt", "second;"}, {"job.txt", "old;"}}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// The same file reached through another spelling of its folder: a job that
+// overwrites appends to it while the other job is open, and an empty close
+// does not delete it under the other job.
+class OtherSpellingTest : public MonitorTest, public testing::WithParamInterface<const char*> {
+ protected:
+  std::string Spelling() const {
+    if (std::string(GetParam()) == "link") return Root() + "/link";
+    return CaptureFolder() + GetParam();
+  }
+};
+
+TEST_P(OtherSpellingTest, CountsAsTheSameFile) {
+  WriteCapturePort();
+  std::filesystem::create_directory(CaptureFolder());
+  std::filesystem::create_directory_symlink(CaptureFolder(), Root() + "/link");
+  Start(true);
+  const int first = Connect();
+  SendStored(first, "abc");
+  WritePortValue(Spelling() + ",'job',T,0,");
+  const int second = Connect();
+  EXPECT_EQ(ReadWholeFile(CapturePath()), "abc");
+  const int third = Connect();
+  SendStored(second, "de");
+  Finish(second);
+  Finish(third);
+  const auto lines = LinesFrom(3);
+  ASSERT_EQ(lines.size(), 4u) << testing::PrintToString(lines);
+  EXPECT_TRUE(HasPrefixThen(lines[2], "5 bytes written to " + Spelling() + "/job.txt")) << lines[2];
+  EXPECT_EQ(ReadWholeFile(CapturePath()), "abcde");
+  Finish(first);
+  EXPECT_EQ(ReadWholeFile(CapturePath()), "abcde");
+}
+
+INSTANTIATE_TEST_SUITE_P(Spellings, OtherSpellingTest, testing::Values("/.", "/../cap", "link"));
+
+TEST_F(MonitorTest, AnEmptyCloseKeepsAFileOpenUnderAnotherSpelling) {
+  WriteCapturePort();
+  Start(true);
+  const int first = Connect();
+  WritePortValue(CaptureFolder() + "/.,'job',F,0,");
+  Finish(Connect());
+  EXPECT_TRUE(std::filesystem::exists(CapturePath()));
+  const auto lines = LinesFrom(2);
+  ASSERT_EQ(lines.size(), 2u) << testing::PrintToString(lines);
+  EXPECT_TRUE(HasPrefixThen(lines[0], "0 bytes written to " + CaptureFolder() + "/./job.txt"));
+  Finish(first);
+  EXPECT_FALSE(std::filesystem::exists(CapturePath()));
+}
+
+struct TNamedFileCase {
+  const char* line;
+  const char* file;  // "" when the line names none
+};
+
+class CaptureFileNamedInTest : public testing::TestWithParam<TNamedFileCase> {};
+
+TEST_P(CaptureFileNamedInTest, FindsTheFileOfASizeLine) {
+  EXPECT_EQ(CaptureFileNamedIn(GetParam().line).value_or(""), GetParam().file);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lines, CaptureFileNamedInTest,
+    testing::Values(
+        TNamedFileCase{"08/12/26 14:30 - 5 bytes written to /tmp/c/a.txt", "/tmp/c/a.txt"},
+        TNamedFileCase{"08/12/26 14:30 - 0 bytes written to /x bytes written to y.txt",
+                       "/x bytes written to y.txt"},
+        TNamedFileCase{"08/12/26 14:30 - 4294967296 bytes written to /a b.txt", "/a b.txt"},
+        TNamedFileCase{"08/12/26 14:30 - Connected to: 127.0.0.1 on port 9100", ""},
+        TNamedFileCase{"08/12/26 14:30 - 5 bytes written to ", ""},
+        TNamedFileCase{"08/12/26 14:30 - x bytes written to /a.txt", ""},
+        TNamedFileCase{"08/12/26 14:30 - /a.txt deleted", ""}));
+
+}  // namespace

@@ -1,10 +1,15 @@
 #include "capture/session.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <filesystem>
+#include <memory>
+#include <vector>
 
 #include "base/exceptions.h"
+#include "support/fault_injection.h"
 #include "support/file_contents.h"
 #include "support/raised_message.h"
 #include "support/temp_folder.h"
@@ -102,6 +107,82 @@ TEST_F(SessionTest, SizeAndDeletionOfAVanishedFileFail) {
   std::filesystem::remove(session.FileName);
   EXPECT_EQ(RaisedInOutError([&] { session.CaptureSize(); }).second, "File not found");
   EXPECT_THROW(session.DeleteCapture(), EInOutError);
+}
+
+// With one file per job a job never writes into a file that exists or that
+// another session has open. Overwrite is on throughout: it must empty
+// nothing.
+struct TJobNameCase {
+  const char* name;
+  int existing;      // job.txt, job-2.txt, ... made before, holding "old"
+  bool plantAtOpen;  // another program makes job.txt right before the create
+  bool oneFilePerJob;
+  std::vector<const char*> expected;  // one file per session prepared
+};
+
+class JobFileNameTest : public SessionTest, public testing::WithParamInterface<TJobNameCase> {};
+
+std::string PlantedFile;
+
+TEST_P(JobFileNameTest, TakesTheFirstFreeName) {
+  const TJobNameCase& c = GetParam();
+  std::filesystem::create_directory(Root() + "/cap");
+  for (int i = 1; i <= c.existing; ++i)
+    WriteWholeFile(Root() + "/cap/job" + (i == 1 ? "" : "-" + std::to_string(i)) + ".txt", "old");
+  SetPortValue("@/cap,'job',T,0,");
+  if (c.oneFilePerJob)
+    WriteWholeFile(IniPath(), ReadWholeFile(IniPath()) + "[Jobs]\nOneFilePerJob=1\n");
+  PlantedFile = c.plantAtOpen ? Root() + "/cap/job.txt" : "";
+  // Another program takes the name at the last moment: right before the
+  // first exclusive create.
+  TFileCallStandIn<&TFileCalls::Open> plant([](const char* path, int flags, mode_t mode) {
+    if ((flags & O_EXCL) != 0 && PlantedFile == path) {
+      WriteWholeFile(PlantedFile, "planted");
+      PlantedFile.clear();
+    }
+    return RealFileCalls().Open(path, flags, mode);
+  });
+  std::vector<std::unique_ptr<TClient>> sessions;
+  for (const char* expected : c.expected) {
+    sessions.push_back(std::make_unique<TClient>(IniPath()));
+    ASSERT_EQ(RaisedMessage([&] { sessions.back()->PrepareCapture("9100"); }), "");
+    EXPECT_EQ(sessions.back()->FileName, Root() + "/cap/" + expected);
+  }
+  if (c.plantAtOpen) {
+    EXPECT_EQ(ReadWholeFile(Root() + "/cap/job.txt"), "planted");
+  }
+  if (c.oneFilePerJob && c.existing > 0) {
+    EXPECT_EQ(ReadWholeFile(Root() + "/cap/job.txt"), "old");
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, JobFileNameTest,
+    testing::Values(TJobNameCase{"FreeName", 0, false, true, {"job.txt"}},
+                    TJobNameCase{"TakenName", 1, false, true, {"job-2.txt"}},
+                    TJobNameCase{"ThreeTaken", 3, false, true, {"job-4.txt"}},
+                    TJobNameCase{"HeldByAnOpenSession", 0, false, true, {"job.txt", "job-2.txt"}},
+                    TJobNameCase{"PlantedBeforeTheCreate", 0, true, true, {"job-2.txt"}},
+                    TJobNameCase{"OffSharesTheName", 1, false, false, {"job.txt", "job.txt"}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Every name taken: the preparation fails with a message naming the range,
+// and the settings are still read (only the exclusive creates are refused).
+TEST_F(SessionTest, OneFilePerJobGivesUpAfterItsBound) {
+  SetPortValue("@/cap,'job',F,0,");
+  WriteWholeFile(IniPath(), ReadWholeFile(IniPath()) + "[Jobs]\nOneFilePerJob=1\n");
+  static int exclusiveCreates = 0;
+  exclusiveCreates = 0;
+  TFileCallStandIn<&TFileCalls::Open> taken([](const char* path, int flags, mode_t mode) {
+    if ((flags & O_EXCL) == 0) return RealFileCalls().Open(path, flags, mode);
+    ++exclusiveCreates;
+    errno = EEXIST;
+    return -1;
+  });
+  TClient session(IniPath());
+  EXPECT_EQ(RaisedMessage([&] { session.PrepareCapture("9100"); }),
+            "No free file name from " + Root() + "/cap/job.txt to " + Root() + "/cap/job-9999.txt");
+  EXPECT_EQ(exclusiveCreates, TClient::kMaxJobFileTries);
 }
 
 }  // namespace

@@ -40,6 +40,14 @@ QProcessEnvironment Offscreen() {
   return environment;
 }
 
+// A platform that no plugin provides, chosen the way a desktop file or a
+// shell profile would.
+QProcessEnvironment UnknownPlatform() {
+  QProcessEnvironment environment = WithoutDisplay();
+  environment.insert("QT_QPA_PLATFORM", "bogus;nothing");
+  return environment;
+}
+
 class CommandLineTest : public testing::Test {
  protected:
   void SetUp() override {
@@ -72,21 +80,37 @@ class CommandLineTest : public testing::Test {
   uint16_t port_ = 0;
 };
 
+constexpr const char* kPlatformNeedsName =
+    "tarnock: -platform needs the name of a platform, such as -platform offscreen; see tarnock "
+    "--help\n";
+// The list is the installed plugins'; offscreen and xcb are always among them.
+constexpr const char* kBogusPlatform =
+    "tarnock: platform \"bogus\" not found; available platforms: [a-z0-9, -]*offscreen[a-z0-9, "
+    "-]*xcb[a-z0-9, -]*\n";
+
 constexpr const char* kNoDisplay =
     "tarnock: no display; start it in a desktop session, or with -platform offscreen to capture "
     "without a window\n";
 
 // Arguments that end the program before anything listens: what it prints on
-// standard output and standard error, and its exit status. "<settings>" in an
-// expectation stands for the settings file's path.
+// standard output and standard error (regular expressions, matched in full),
+// and its exit status. "<settings>" in an expectation stands for the settings
+// file's path.
 struct TEarlyEndCase {
   const char* name;
   QStringList arguments;
   QProcessEnvironment (*environment)();
   int status;
-  const char* output;  // a regular expression, matched in full
+  const char* output;
   const char* error;
 };
+
+bool MatchesInFull(const std::string& pattern, const std::string& text) {
+  return QRegularExpression(QRegularExpression::anchoredPattern(pattern.c_str()),
+                            QRegularExpression::DotMatchesEverythingOption)
+      .match(QString::fromStdString(text))
+      .hasMatch();
+}
 
 void PrintTo(const TEarlyEndCase& c, std::ostream* out) { *out << c.name; }
 
@@ -102,12 +126,9 @@ TEST_P(EarlyEndTest, AnswersAndEndsWithoutListening) {
     output.replace(at, 10,
                    QRegularExpression::escape(program_.SettingsPath().c_str()).toStdString());
   const std::string printed = StandardOutput();
-  EXPECT_TRUE(QRegularExpression(QRegularExpression::anchoredPattern(output.c_str()),
-                                 QRegularExpression::DotMatchesEverythingOption)
-                  .match(QString::fromStdString(printed))
-                  .hasMatch())
-      << printed;
-  EXPECT_EQ(StandardError(), c.error);
+  EXPECT_TRUE(MatchesInFull(output, printed)) << printed;
+  const std::string complained = StandardError();
+  EXPECT_TRUE(MatchesInFull(c.error, complained)) << complained;
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -136,6 +157,39 @@ INSTANTIATE_TEST_SUITE_P(
                       2,
                       "",
                       "tarnock: unknown argument \"capture\"; see tarnock --help\n"},
+        TEarlyEndCase{"unknown_option_without_display",
+                      {"-reverse", "--bogus"},
+                      WithoutDisplay,
+                      2,
+                      "",
+                      "tarnock: unknown argument \"--bogus\"; see tarnock --help\n"},
+        TEarlyEndCase{"platform_without_name", {"-platform"}, Offscreen, 2, "", kPlatformNeedsName},
+        TEarlyEndCase{"platform_without_name_or_display",
+                      {"-platform"},
+                      WithoutDisplay,
+                      2,
+                      "",
+                      kPlatformNeedsName},
+        TEarlyEndCase{"platform_with_empty_name",
+                      {"-platform", "", "-style", "fusion"},
+                      Offscreen,
+                      2,
+                      "",
+                      kPlatformNeedsName},
+        TEarlyEndCase{"unknown_platform", {"-platform", "bogus"}, Offscreen, 2, "", kBogusPlatform},
+        TEarlyEndCase{"unknown_platform_without_display",
+                      {"--platform", "bogus"},
+                      WithoutDisplay,
+                      2,
+                      "",
+                      kBogusPlatform},
+        TEarlyEndCase{"unknown_platforms_in_the_environment",
+                      {},
+                      UnknownPlatform,
+                      2,
+                      "",
+                      "tarnock: platform \"bogus;nothing\" not found; available platforms: "
+                      "[a-z0-9, -]+\n"},
         TEarlyEndCase{"no_display", {}, WithoutDisplay, 1, "", kNoDisplay},
         TEarlyEndCase{"unreachable_display", {}, UnreachableDisplay, 1, "", kNoDisplay}),
     [](const testing::TestParamInfo<TEarlyEndCase>& info) { return info.param.name; });

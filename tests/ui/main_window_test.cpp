@@ -7,6 +7,8 @@
 #include <QApplication>
 #include <QDir>
 #include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QScreen>
 #include <QScrollBar>
@@ -18,15 +20,20 @@
 #include <regex>
 #include <vector>
 
+#include "base/paths.h"
 #include "capture/date_pattern.h"
 #include "capture/ini_file.h"
 #include "support/file_contents.h"
 #include "support/loopback.h"
 #include "support/temp_folder.h"
 #include "support/wait.h"
+#include "ui/about.h"
+#include "ui/add_port.h"
 #include "ui/log_pane.h"
 #include "ui/message_box.h"
 #include "ui/options.h"
+#include "ui/port_help.h"
+#include "ui/window_style.h"
 
 namespace {
 
@@ -128,8 +135,11 @@ TEST_F(MainWindowTest, OpensWithDesignCaptionSizeAndPanes) {
   QPlainTextEdit* messages = Pane(window, "MessageMemo");
   auto* splitter = window.findChild<QSplitter*>("Splitter1");
   ASSERT_TRUE(ports && messages && splitter);
-  // The start has already cleared the design text.
+  // The start has already cleared the design text. With no port defined the
+  // empty log shows what to do first, as a placeholder that is no line.
   EXPECT_EQ(Text(ports), "");
+  EXPECT_EQ(ports->placeholderText().toStdString(), TForm1::kNoPortsHint);
+  EXPECT_EQ(ports->document()->characterCount(), 1);
   EXPECT_TRUE(ports->isReadOnly() && messages->isReadOnly());
   EXPECT_TRUE(messages->textInteractionFlags() & Qt::TextSelectableByMouse);
   EXPECT_EQ(ports->lineWrapMode(), QPlainTextEdit::WidgetWidth);
@@ -265,6 +275,157 @@ TEST_F(MainWindowTest, RestartKeepsTheWindowStateAndPlacesTheNormalGeometry) {
     EXPECT_TRUE(WaitUntil([&] { return window.frameGeometry() == expected; }))
         << window.frameGeometry().x() << "," << window.frameGeometry().y() << " "
         << window.frameGeometry().width() << "x" << window.frameGeometry().height();
+  }
+}
+
+// A placement from a larger screen or another layout: the frame is moved,
+// and its height cut, until all of it is on the screen, and that is what the
+// end saves. At the first showing only the stored height counts, since the
+// window is centred. At a restart the placement saved by its stop counts,
+// such as one the operator dragged partly off the screen; and while the
+// window is maximized, the stored one counts once it is restored.
+TEST_F(MainWindowTest, PlacementIsKeptOnTheScreen) {
+  enum TWhen { FirstShowing, Restart, RestoredAfterRestart };
+  struct Case {
+    const char* name;
+    TWhen when;
+    int top, left, height;
+    QRect (*expected)(const QRect& screen);
+  };
+  const std::vector<Case> cases = {
+      {"taller than the screen", FirstShowing, 10, 10, 2000,
+       [](const QRect& s) { return QRect((s.width() - 490) / 2, 0, 490, s.height()); }},
+      {"taller and lower", Restart, 500, 20, 900,
+       [](const QRect& s) { return QRect(20, 0, 490, s.height()); }},
+      {"right of and below", Restart, 5000, 5000, 200,
+       [](const QRect& s) { return QRect(s.width() - 490, s.height() - 200, 490, 200); }},
+      {"above and left of", Restart, -300, -300, 200,
+       [](const QRect&) { return QRect(0, 0, 490, 200); }},
+      {"on the screen", Restart, 20, 30, 300, [](const QRect&) { return QRect(30, 20, 490, 300); }},
+      {"below, restored", RestoredAfterRestart, 5000, 40, 250,
+       [](const QRect& s) { return QRect(40, s.height() - 250, 490, 250); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string stored = "[Window]\nTop=" + std::to_string(c.top) +
+                               "\nLeft=" + std::to_string(c.left) +
+                               "\nHeight=" + std::to_string(c.height) + "\n";
+    WriteSettings(c.when == FirstShowing ? stored : "");
+    QRect expected;
+    {
+      TForm1 window(settingsPath_);
+      window.show();
+      ASSERT_TRUE(WaitUntil([&] { return window.isVisible(); }));
+      expected = c.expected(window.screen()->availableGeometry());
+      if (c.when == Restart) {
+        window.SetTop(c.top);
+        window.SetLeft(c.left);
+        window.SetHeight(c.height);
+        window.Monitor().Restart();
+      } else if (c.when == RestoredAfterRestart) {
+        window.showMaximized();
+        ASSERT_TRUE(WaitUntil([&] { return !window.IsNormalState(); }));
+        WriteSettings(stored);
+        window.Monitor().Restart();
+        window.showNormal();
+      }
+      EXPECT_TRUE(WaitUntil([&] { return window.frameGeometry() == expected; }))
+          << window.frameGeometry().x() << "," << window.frameGeometry().y() << " "
+          << window.frameGeometry().width() << "x" << window.frameGeometry().height();
+    }
+    EXPECT_EQ(Setting("Window", "Top"), std::to_string(expected.top()));
+    EXPECT_EQ(Setting("Window", "Left"), std::to_string(expected.left()));
+    EXPECT_EQ(Setting("Window", "Height"), std::to_string(expected.height()));
+  }
+}
+
+// Help is the last menu, right of any other, and its one entry opens the
+// About box over the window without waiting for it.
+TEST_F(MainWindowTest, HelpMenuShowsVersionLicenceSettingsFileAndReadme) {
+  TForm1 window(settingsPath_);
+  const QList<QAction*> menus = window.menuBar()->actions();
+  ASSERT_GE(menus.size(), 2);
+  EXPECT_EQ(menus.first()->menu()->objectName().toStdString(), "Options1");
+  QMenu* help = menus.last()->menu();
+  ASSERT_NE(help, nullptr);
+  EXPECT_EQ(help->objectName().toStdString(), "Help1");
+  EXPECT_EQ(help->title().toStdString(), "Help");
+  ASSERT_EQ(help->actions().size(), 1);
+  EXPECT_EQ(help->actions()[0]->text().toStdString(), "About Tarnock");
+
+  window.show();
+  for (int showing = 0; showing < 2; ++showing) {
+    SCOPED_TRACE(showing);
+    help->actions()[0]->trigger();
+    // The box of an earlier showing has gone.
+    ASSERT_EQ(window.findChildren<TAboutBox*>().size(), 1);
+    auto* about = window.findChild<TAboutBox*>("AboutBox");
+    ASSERT_TRUE(WaitUntil([&] { return about->isVisible(); }));
+    EXPECT_EQ(about->windowTitle().toStdString(), "About Tarnock");
+    const std::string text = about->Text();
+    for (const std::string& part :
+         {std::string("Tarnock ") + TARNOCK_VERSION + "\n", std::string("MIT License"),
+          "\nSettings file: " + settingsPath_ + "\n", std::string("\nREADME: ")}) {
+      EXPECT_NE(text.find(part), std::string::npos) << part << " in " << text;
+    }
+    about->accept();
+  }
+  EXPECT_TRUE(boxes_.empty());
+}
+
+// The About box names the README that is really there: the installed copy
+// beside the installed executable, or the source tree's above a build folder.
+TEST_F(MainWindowTest, ReadmeIsFoundBesideTheExecutable) {
+  struct Case {
+    const char* name;
+    const char* executable;
+    const char* readme;  // created; empty for none
+    const char* expected;
+  };
+  const std::vector<Case> cases = {
+      {"installed", "usr/bin/tarnock", "usr/share/doc/tarnock/README.md",
+       "usr/share/doc/tarnock/README.md"},
+      {"build folder", "source/build/tarnock", "source/README.md", "source/README.md"},
+      {"neither", "elsewhere/bin/tarnock", "", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    for (const char* file : {c.executable, c.readme}) {
+      if (!*file) continue;
+      QDir().mkpath(QString::fromStdString(DirectoryPart(folder_.FilePath(file))));
+      ASSERT_TRUE(WriteWholeFile(folder_.FilePath(file), ""));
+    }
+    EXPECT_EQ(ReadmePathFor(folder_.FilePath(c.executable)),
+              *c.expected ? folder_.FilePath(c.expected) : "");
+  }
+}
+
+// Every window, message boxes included, shows the program's own icon in its
+// title bar and the task bar, whatever the application object carries.
+TEST_F(MainWindowTest, EveryWindowCarriesTheProgramIcon) {
+  const QImage icon = ProgramIcon().pixmap(32, 32).toImage();
+  ASSERT_FALSE(icon.isNull()) << "the SVG icon engine is missing";
+  TForm1 window(settingsPath_);
+  TForm2 portList(settingsPath_);
+  TForm3 editor;
+  THelp1 help;
+  TAboutBox about(settingsPath_);
+  QImage boxIcon;
+  SetMessageBoxHandler({});
+  QTimer closer;
+  QObject::connect(&closer, &QTimer::timeout, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (!box || !box->isVisible()) return;
+    boxIcon = box->windowIcon().pixmap(32, 32).toImage();
+    box->accept();
+  });
+  closer.start(10);
+  ShowErrorBox(&window, "Please Enter all Data");
+  EXPECT_EQ(boxIcon, icon) << "message box";
+  for (const QWidget* shown :
+       std::initializer_list<const QWidget*>{&window, &portList, &editor, &help, &about}) {
+    SCOPED_TRACE(shown->metaObject()->className());
+    EXPECT_EQ(shown->windowIcon().pixmap(32, 32).toImage(), icon);
   }
 }
 
@@ -475,6 +636,22 @@ TEST_F(MainWindowTest, CaptionFollowsTheOpenConnections) {
                 fileB + " deleted",
                 "127.0.0.1 disconnected.",
             }));
+}
+
+// A burst of closes in one loop turn changes the count many times; the frame
+// gets only the last caption, once, when the turn ends.
+TEST_F(MainWindowTest, CaptionChangesOnceAtTheEndOfALoopTurn) {
+  TForm1 window(settingsPath_);
+  int changes = 0;
+  QObject::connect(&window, &QWidget::windowTitleChanged, [&] { ++changes; });
+  for (int open = 3; open > 0; --open)
+    window.SetCaption("Tarnock - Connections: " + std::to_string(open));
+  window.SetCaption("Tarnock - Listening");
+  EXPECT_EQ(window.windowTitle().toStdString(), "Tarnock Log");
+  ASSERT_TRUE(WaitUntil([&] { return changes > 0; }));
+  QCoreApplication::processEvents();
+  EXPECT_EQ(window.windowTitle().toStdString(), "Tarnock - Listening");
+  EXPECT_EQ(changes, 1);
 }
 
 TEST_F(MainWindowTest, PortsRestartsTheMonitorHoweverTheDialogCloses) {

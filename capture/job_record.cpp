@@ -1,0 +1,54 @@
+#include "capture/job_record.h"
+
+#include <cstdio>
+#include <ctime>
+
+namespace {
+
+std::string TwoDigits(long value) {
+  return std::string(1, static_cast<char>('0' + value / 10)) + static_cast<char>('0' + value % 10);
+}
+
+// "+01:00": the offset is what strftime's %z gives, with the colon ISO 8601
+// writes in its extended form.
+std::string UtcOffset(const std::tm& local) {
+  const long minutes = local.tm_gmtoff / 60;
+  const long magnitude = minutes < 0 ? -minutes : minutes;
+  return std::string(minutes < 0 ? "-" : "+") + TwoDigits(magnitude / 60) + ":" +
+         TwoDigits(magnitude % 60);
+}
+
+}  // namespace
+
+std::string FormatLocalIsoTime(std::chrono::system_clock::time_point when) {
+  using namespace std::chrono;
+  const std::time_t seconds = system_clock::to_time_t(floor<std::chrono::seconds>(when));
+  const auto millis = duration_cast<milliseconds>(when - floor<std::chrono::seconds>(when)).count();
+  std::tm local{};
+  localtime_r(&seconds, &local);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local);
+  char fraction[8];
+  std::snprintf(fraction, sizeof fraction, ".%03d", static_cast<int>(millis));
+  return std::string(text) + fraction + UtcOffset(local);
+}
+
+std::string TJobRecord::RelativeFileName() const {
+  if (!Folder.empty() && FileName.compare(0, Folder.size(), Folder) == 0)
+    return FileName.substr(Folder.size());
+  return FileName;
+}
+
+std::string TJobRecord::OutcomeText() const {
+  switch (Outcome) {
+    case TOutcome::Closed:
+      return "closed";
+    case TOutcome::Reset:
+      return "reset";
+    case TOutcome::DeletedEmpty:
+      return "deleted empty";
+    case TOutcome::Error:
+      break;
+  }
+  return "error: " + Failure;
+}

@@ -1,0 +1,224 @@
+#include "capture/job_index.h"
+
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <regex>
+#include <set>
+
+#include "capture/ini_file.h"
+#include "support/file_contents.h"
+#include "support/log_lines.h"
+#include "support/loopback.h"
+#include "support/monitor_fixture.h"
+#include "support/wait.h"
+
+namespace {
+
+// RFC 4180 fields of one CR LF line; quotes are undone.
+std::vector<std::string> CsvFields(const std::string& line) {
+  std::vector<std::string> fields(1);
+  bool quoted = false;
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    const char c = line[i];
+    if (quoted && c == '"' && i + 1 < line.size() && line[i + 1] == '"') {
+      fields.back() += '"';
+      ++i;
+    } else if (c == '"') {
+      quoted = !quoted;
+    } else if (c == ',' && !quoted) {
+      fields.emplace_back();
+    } else {
+      fields.back() += c;
+    }
+  }
+  return fields;
+}
+
+// The index's lines without their CR LF; a last line without one shows as
+// "<unfinished>" so that a torn write fails the comparison.
+std::vector<std::string> IndexLines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    const std::size_t end = text.find("\r\n", start);
+    if (end == std::string::npos) {
+      lines.push_back("<unfinished>" + text.substr(start));
+      break;
+    }
+    lines.push_back(text.substr(start, end - start));
+    start = end + 2;
+  }
+  return lines;
+}
+
+const std::regex kIsoTime(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d)");
+
+uint16_t LocalPortOf(int fd) {
+  sockaddr_in address{};
+  socklen_t length = sizeof address;
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+  return ntohs(address.sin_port);
+}
+
+class JobIndexTest : public MonitorFixture {
+ protected:
+  std::string IndexPath() const { return CaptureFolder() + "/jobs.csv"; }
+
+  void StartWithIndex(bool index, bool deleteIfEmpty = false) {
+    WriteCapturePort();
+    TIniFile settings(IniPath());
+    settings.WriteFlag("File", "DeleteIfEmpty", deleteIfEmpty);
+    if (index) settings.WriteFlag("Jobs", "JobIndex", true);
+    StartMonitor();
+  }
+
+  // Every index line after the header, split into its fields.
+  std::vector<std::vector<std::string>> IndexRows() const {
+    const auto lines = IndexLines(ReadWholeFile(IndexPath()));
+    EXPECT_FALSE(lines.empty());
+    if (lines.empty()) return {};
+    EXPECT_EQ(lines[0] + "\r\n", kJobIndexHeader);
+    std::vector<std::vector<std::string>> rows;
+    for (std::size_t i = 1; i < lines.size(); ++i) rows.push_back(CsvFields(lines[i]));
+    return rows;
+  }
+};
+
+struct TOutcomeCase {
+  const char* name;
+  const char* sent;
+  bool removeFileFirst;
+  bool reset;
+  bool deleteIfEmpty;
+  const char* bytes;
+  const char* outcome;
+};
+
+class JobOutcomeTest : public JobIndexTest, public testing::WithParamInterface<TOutcomeCase> {};
+
+TEST_P(JobOutcomeTest, OneLinePerJobWrittenOnceTheCaptureIsFinal) {
+  const TOutcomeCase& c = GetParam();
+  StartWithIndex(true, c.deleteIfEmpty);
+  const int peer = Connect();
+  const uint16_t peerPort = LocalPortOf(peer);
+  if (c.removeFileFirst) std::filesystem::remove(CapturePath());
+  if (*c.sent != '\0') {
+    const std::size_t lines = window_.MessageLines.size();
+    ASSERT_TRUE(SendAll(peer, c.sent));
+    ASSERT_TRUE(WaitUntil([&] {
+      return window_.MessageLines.size() > lines ||
+             ReadWholeFile(CapturePath()).size() == std::string(c.sent).size();
+    }));
+  }
+  if (c.reset) {
+    ResetConnection(peer);
+    peers_.erase(std::find(peers_.begin(), peers_.end(), peer));
+    ASSERT_TRUE(WaitUntil([&] { return monitor_->SessionCount() == 0; }));
+  } else {
+    Finish(peer);
+  }
+  const auto rows = IndexRows();
+  ASSERT_EQ(rows.size(), 1u);
+  const auto& row = rows[0];
+  ASSERT_EQ(row.size(), 8u) << testing::PrintToString(row);
+  EXPECT_TRUE(std::regex_match(row[0], kIsoTime)) << row[0];
+  EXPECT_TRUE(std::regex_match(row[1], kIsoTime)) << row[1];
+  EXPECT_LE(row[0], row[1]);
+  EXPECT_EQ(row[2], PortText());
+  EXPECT_EQ(row[3], "127.0.0.1");
+  EXPECT_EQ(row[4], std::to_string(peerPort));
+  EXPECT_EQ(row[5], c.bytes);
+  EXPECT_EQ(row[6], "job.txt");
+  EXPECT_EQ(row[7], c.outcome);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Outcomes, JobOutcomeTest,
+    testing::Values(TOutcomeCase{"Closed", "hello", false, false, false, "5", "closed"},
+                    TOutcomeCase{"Reset", "hello", false, true, false, "5", "reset"},
+                    TOutcomeCase{"EmptyKept", "", false, false, false, "0", "closed"},
+                    TOutcomeCase{"DeletedEmpty", "", false, false, true, "0", "deleted empty"},
+                    TOutcomeCase{"LostChunk", "lost", true, false, false, "",
+                                 "error: File not found"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(JobIndexTest, ConcurrentJobsLeaveOneWholeLineEach) {
+  StartWithIndex(true);
+  constexpr int kJobs = 40;
+  std::vector<int> peers;
+  for (int i = 0; i < kJobs; ++i) peers.push_back(Connect());
+  for (int i = 0; i < kJobs; ++i) ASSERT_TRUE(SendAll(peers[i], std::string(i + 1, 'x')));
+  for (int peer : peers) ::shutdown(peer, SHUT_WR);
+  ASSERT_TRUE(WaitUntil([&] { return monitor_->SessionCount() == 0; }));
+  const auto rows = IndexRows();
+  ASSERT_EQ(rows.size(), static_cast<std::size_t>(kJobs));
+  std::set<std::string> peerPorts;
+  for (const auto& row : rows) {
+    ASSERT_EQ(row.size(), 8u) << testing::PrintToString(row);
+    EXPECT_EQ(row[7], "closed");
+    peerPorts.insert(row[4]);
+  }
+  EXPECT_EQ(peerPorts.size(), static_cast<std::size_t>(kJobs));
+}
+
+TEST_F(JobIndexTest, OffWritesNoIndex) {
+  StartWithIndex(false);
+  const int peer = Connect();
+  ASSERT_TRUE(SendAll(peer, "hello"));
+  Finish(peer);
+  EXPECT_EQ(ReadWholeFile(CapturePath()), "hello");
+  EXPECT_FALSE(std::filesystem::exists(IndexPath()));
+}
+
+TEST_F(JobIndexTest, AFailedIndexWriteIsOneErrorLineAndLeavesTheCapture) {
+  StartWithIndex(true);
+  std::filesystem::create_directories(CaptureFolder());
+  std::filesystem::create_symlink(Root() + "/elsewhere.csv", IndexPath());
+  const int peer = Connect();
+  ASSERT_TRUE(SendAll(peer, "hello"));
+  Finish(peer);
+  const auto lines = LinesFrom(1);
+  ASSERT_EQ(lines.size(), 3u) << testing::PrintToString(lines);
+  EXPECT_TRUE(HasPrefixThen(lines[0], "5 bytes written to " + CapturePath())) << lines[0];
+  EXPECT_TRUE(HasPrefixThen(lines[1], "ERROR: Job index " + IndexPath() + ": File access denied"))
+      << lines[1];
+  EXPECT_TRUE(HasPrefixThen(lines[2], "127.0.0.1 disconnected.")) << lines[2];
+  EXPECT_EQ(ReadWholeFile(CapturePath()), "hello");
+  EXPECT_FALSE(std::filesystem::exists(Root() + "/elsewhere.csv"));
+}
+
+struct TQuotingCase {
+  const char* file;
+  const char* field;
+};
+
+class JobIndexQuotingTest : public testing::TestWithParam<TQuotingCase> {};
+
+TEST_P(JobIndexQuotingTest, QuotesAsRfc4180) {
+  TJobRecord record;
+  record.Port = "9100";
+  record.PeerAddress = "192.0.2.5";
+  record.PeerPort = 40000;
+  record.BytesStored = 12;
+  record.Folder = "/srv/cap/";
+  record.FileName = std::string("/srv/cap/") + GetParam().file;
+  const std::string line = JobIndexLine(record);
+  const std::string tail =
+      std::string(",9100,192.0.2.5,40000,12,") + GetParam().field + ",closed\r\n";
+  ASSERT_GE(line.size(), tail.size());
+  EXPECT_EQ(line.substr(line.size() - tail.size()), tail);
+}
+
+INSTANTIATE_TEST_SUITE_P(Names, JobIndexQuotingTest,
+                         testing::Values(TQuotingCase{"plain.txt", "plain.txt"},
+                                         TQuotingCase{"a,b.txt", "\"a,b.txt\""},
+                                         TQuotingCase{"say \"hi\".txt", "\"say \"\"hi\"\".txt\""},
+                                         TQuotingCase{"two\nlines.txt", "\"two\nlines.txt\""},
+                                         TQuotingCase{"sub/job.txt", "sub/job.txt"}));
+
+}  // namespace

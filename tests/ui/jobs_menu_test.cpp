@@ -1,0 +1,233 @@
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QDesktopServices>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTextBlock>
+#include <QTimer>
+#include <QUrl>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "capture/ini_file.h"
+#include "support/dialog_driver.h"
+#include "support/file_contents.h"
+#include "support/temp_folder.h"
+#include "ui/job_settings_dialog.h"
+#include "ui/main_window.h"
+
+// Takes the URLs the desktop would have opened.
+class TUrlRecorder : public QObject {
+  Q_OBJECT
+
+ public:
+  TUrlRecorder() { QDesktopServices::setUrlHandler("file", this, "Open"); }
+  ~TUrlRecorder() override { QDesktopServices::unsetUrlHandler("file"); }
+
+  std::vector<std::string> Paths;
+
+ public slots:
+  void Open(const QUrl& url) { Paths.push_back(url.toLocalFile().toStdString()); }
+};
+
+namespace {
+
+// Runs the step on the first modal widget or popup of the given type that
+// shows, from inside its own loop.
+template <typename Widget>
+void WhenShown(std::function<void(Widget&)> step) {
+  auto* timer = new QTimer;
+  QObject::connect(timer, &QTimer::timeout, [timer, step] {
+    QWidget* shown = QApplication::activePopupWidget();
+    if (shown == nullptr) shown = QApplication::activeModalWidget();
+    auto* widget = qobject_cast<Widget*>(shown);
+    if (widget == nullptr) return;
+    timer->stop();
+    timer->deleteLater();
+    step(*widget);
+  });
+  timer->start(5);
+}
+
+class JobsMenuTest : public testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(folder_.IsValid()); }
+
+  std::string Path(const std::string& relative) const { return folder_.FilePath(relative); }
+  std::string Settings() const { return Path("tarnock.ini"); }
+
+  static std::vector<std::string> Entries(QMenu* menu) {
+    std::vector<std::string> texts;
+    for (const QAction* action : menu->actions())
+      texts.push_back(action->isSeparator() ? "-" : action->text().toStdString());
+    return texts;
+  }
+
+  // The message log holding one line, with the text cursor in it.
+  static QPlainTextEdit* LogWithLine(TForm1& window, const std::string& line) {
+    window.AppendMessageLine(line);
+    window.FlushPanes();
+    auto* pane = window.findChild<QPlainTextEdit*>("MessageMemo");
+    QTextCursor cursor(pane->document()->lastBlock());
+    pane->setTextCursor(cursor);
+    return pane;
+  }
+
+  static QPoint LinePoint(QPlainTextEdit* pane) {
+    return pane->cursorRect(QTextCursor(pane->document()->lastBlock())).center() + QPoint(4, 0);
+  }
+
+  TTempFolder folder_;
+  TBoxRecorder boxes_;
+  TUrlRecorder urls_;
+};
+
+TEST_F(JobsMenuTest, JobsStandsBetweenOptionsAndHelpAndListsEachPortsFolder) {
+  WriteWholeFile(Settings(), "[Ports]\n9100=" + Path("front") +
+                                 ",yyyymmdd,F,0,\n9101=" + Path("a&b") + ",yyyymmdd,F,0,x\n");
+  std::filesystem::create_directory(Path("front"));
+  TForm1 window(Settings());
+  const QList<QAction*> menus = window.menuBar()->actions();
+  ASSERT_EQ(menus.size(), 3);
+  EXPECT_EQ(menus[0]->text().toStdString(), "Options");
+  EXPECT_EQ(menus[1]->text().toStdString(), "Jobs");
+  EXPECT_EQ(menus[2]->text().toStdString(), "Help");
+  auto* jobs = window.findChild<QMenu*>("Jobs1");
+  emit jobs->aboutToShow();
+  EXPECT_EQ(Entries(jobs),
+            (std::vector<std::string>{"Job Settings", "-", "Port 9100: " + Path("front"),
+                                      "Port 9101: " + Path("a&&b")}));
+  // Listed afresh at every opening.
+  WriteWholeFile(Settings(), "[Ports]\n9100=" + Path("front") + ",yyyymmdd,F,0,\n");
+  emit jobs->aboutToShow();
+  EXPECT_EQ(Entries(jobs).size(), 3u);
+
+  jobs->actions()[2]->trigger();
+  EXPECT_EQ(urls_.Paths, std::vector<std::string>{Path("front")});
+  std::filesystem::remove(Path("front"));
+  jobs->actions()[2]->trigger();
+  EXPECT_EQ(boxes_.Texts(), std::vector<std::string>{"Folder not found: " + Path("front")});
+}
+
+struct TDialogCase {
+  const char* name;
+  const char* before;  // the [Jobs] lines in the file, or "" for none
+  bool ok;
+  bool checkOneFilePerJob;
+  const char* oneFilePerJobAfter;  // "<absent>" when not written
+  const char* jobIndexAfter;
+};
+
+class JobSettingsDialogTest : public JobsMenuTest,
+                              public testing::WithParamInterface<TDialogCase> {};
+
+TEST_P(JobSettingsDialogTest, ShowsTheFileAndWritesOnlyOnOk) {
+  const TDialogCase& c = GetParam();
+  WriteWholeFile(Settings(), std::string("[File]\nDeleteIfEmpty=0\n") + c.before);
+  TForm1 window(Settings());
+  bool shown = false;
+  WhenShown<TJobSettingsDialog>([&](TJobSettingsDialog& dialog) {
+    shown = true;
+    auto* oneFile = dialog.findChild<QCheckBox*>("cbOneFilePerJob");
+    auto* index = dialog.findChild<QCheckBox*>("cbJobIndex");
+    EXPECT_EQ(dialog.windowTitle().toStdString(), "Job Settings");
+    EXPECT_EQ(oneFile->text().toStdString(), "One file per job");
+    EXPECT_EQ(index->text().toStdString(), "Job index");
+    EXPECT_EQ(index->isChecked(), std::string(c.before).find("JobIndex=1") != std::string::npos);
+    if (c.checkOneFilePerJob) oneFile->setChecked(true);
+    dialog.findChild<QPushButton*>(c.ok ? "btnOK" : "btnCancel")->click();
+  });
+  window.findChild<QAction*>("JobSettings1")->trigger();
+  EXPECT_TRUE(shown);
+  const TIniFile settings(Settings());
+  EXPECT_EQ(settings.ReadText("Jobs", "OneFilePerJob", "<absent>"), c.oneFilePerJobAfter);
+  EXPECT_EQ(settings.ReadText("Jobs", "JobIndex", "<absent>"), c.jobIndexAfter);
+  EXPECT_TRUE(boxes_.Boxes.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, JobSettingsDialogTest,
+    testing::Values(TDialogCase{"CancelWritesNothing", "", false, true, "<absent>", "<absent>"},
+                    TDialogCase{"OkWritesEveryOption", "", true, true, "1", "0"},
+                    TDialogCase{"OkKeepsWhatItShowed", "[Jobs]\nJobIndex=1\n", true, false, "0",
+                                "1"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(JobsMenuTest, DoubleClickOrEnterOnASizeLineOpensItsFile) {
+  WriteWholeFile(Path("a b.txt"), "x");
+  TForm1 window(Settings());
+  QPlainTextEdit* pane =
+      LogWithLine(window, "08/12/26 14:30 - 1 bytes written to " + Path("a b.txt"));
+  QTest::mouseDClick(pane->viewport(), Qt::LeftButton, {}, LinePoint(pane));
+  QTest::keyClick(pane, Qt::Key_Return);
+  EXPECT_EQ(urls_.Paths, (std::vector<std::string>{Path("a b.txt"), Path("a b.txt")}));
+
+  std::filesystem::remove(Path("a b.txt"));
+  QTest::keyClick(pane, Qt::Key_Enter);
+  EXPECT_EQ(boxes_.Texts(), std::vector<std::string>{"File not found: " + Path("a b.txt")});
+
+  // Any other line keeps the pane's own behaviour.
+  pane = LogWithLine(window, "08/12/26 14:31 - Connected to: 127.0.0.1 on port 9100");
+  QTest::mouseDClick(pane->viewport(), Qt::LeftButton, {}, LinePoint(pane));
+  QTest::keyClick(pane, Qt::Key_Return);
+  EXPECT_EQ(urls_.Paths.size(), 2u);
+  EXPECT_EQ(boxes_.Boxes.size(), 1u);
+}
+
+struct TMenuCase {
+  const char* entry;
+  bool opensFile;
+  bool opensFolder;
+  bool copies;
+};
+
+class CaptureMenuTest : public JobsMenuTest, public testing::WithParamInterface<TMenuCase> {};
+
+TEST_P(CaptureMenuTest, OffersOpenFileOpenFolderAndCopy) {
+  std::filesystem::create_directory(Path("cap"));
+  WriteWholeFile(Path("cap/job.txt"), "x");
+  TForm1 window(Settings());
+  QPlainTextEdit* pane =
+      LogWithLine(window, "08/12/26 14:30 - 1 bytes written to " + Path("cap/job.txt"));
+  QApplication::clipboard()->setText("before");
+  std::vector<std::string> offered;
+  WhenShown<QMenu>([&](QMenu& menu) {
+    offered = Entries(&menu);
+    for (QAction* action : menu.actions())
+      if (action->text() == GetParam().entry) action->trigger();
+    menu.close();
+  });
+  const QPoint point = LinePoint(pane);
+  QContextMenuEvent event(QContextMenuEvent::Mouse, point, pane->viewport()->mapToGlobal(point));
+  QApplication::sendEvent(pane->viewport(), &event);
+  EXPECT_EQ(offered, (std::vector<std::string>{"Open File", "Open Folder", "Copy"}));
+  std::vector<std::string> expected;
+  if (GetParam().opensFile) expected.push_back(Path("cap/job.txt"));
+  if (GetParam().opensFolder) expected.push_back(Path("cap/"));
+  EXPECT_EQ(urls_.Paths, expected);
+  EXPECT_EQ(QApplication::clipboard()->text().toStdString(),
+            GetParam().copies ? Path("cap/job.txt") : "before");
+}
+
+INSTANTIATE_TEST_SUITE_P(Entries, CaptureMenuTest,
+                         testing::Values(TMenuCase{"Open File", true, false, false},
+                                         TMenuCase{"Open Folder", false, true, false},
+                                         TMenuCase{"Copy", false, false, true}),
+                         [](const auto& info) {
+                           std::string name = info.param.entry;
+                           std::erase(name, ' ');
+                           return name;
+                         });
+
+}  // namespace
+
+#include "jobs_menu_test.moc"

@@ -1,0 +1,91 @@
+#include "ui/capture_opener.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QDesktopServices>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPlainTextEdit>
+#include <QTextBlock>
+#include <QUrl>
+#include <memory>
+
+#include "base/paths.h"
+#include "capture/monitor.h"
+#include "ui/message_box.h"
+
+namespace {
+
+std::string CaptureOfBlock(const QTextBlock& block) {
+  return CaptureFileNamedIn(block.text().toStdString()).value_or("");
+}
+
+void OpenPath(QWidget* parent, const std::string& path, bool present, const char* missing) {
+  if (!present) return ShowErrorBox(parent, missing + path);
+  QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(path)));
+}
+
+}  // namespace
+
+void OpenCaptureFile(QWidget* parent, const std::string& path) {
+  OpenPath(parent, path, FileIsPresent(path), "File not found: ");
+}
+
+void OpenCaptureFolder(QWidget* parent, const std::string& folder) {
+  OpenPath(parent, folder, DirectoryIsPresent(folder), "Folder not found: ");
+}
+
+TCaptureOpener::TCaptureOpener(QPlainTextEdit* pane)
+    : QObject(pane), pane_(pane), viewport_(pane->viewport()) {
+  pane_->installEventFilter(this);
+  viewport_->installEventFilter(this);
+}
+
+std::string TCaptureOpener::CaptureAtCursor() const {
+  return CaptureOfBlock(pane_->textCursor().block());
+}
+
+std::string TCaptureOpener::CaptureAt(const QPoint& point) const {
+  return CaptureOfBlock(pane_->cursorForPosition(point).block());
+}
+
+// Only the pointers are compared before the event's type is known: events
+// also arrive while the pane is being destroyed.
+bool TCaptureOpener::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::MouseButtonDblClick && watched == viewport_) {
+    const std::string file = CaptureAt(static_cast<QMouseEvent*>(event)->position().toPoint());
+    if (file.empty()) return false;
+    OpenCaptureFile(pane_->window(), file);
+    return true;
+  }
+  if (event->type() == QEvent::KeyPress && watched == pane_) {
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    if (key != Qt::Key_Return && key != Qt::Key_Enter) return false;
+    const std::string file = CaptureAtCursor();
+    if (file.empty()) return false;
+    OpenCaptureFile(pane_->window(), file);
+    return true;
+  }
+  if (event->type() == QEvent::ContextMenu && watched == viewport_) {
+    const QPoint point = static_cast<QContextMenuEvent*>(event)->pos();
+    if (CaptureAt(point).empty()) return false;
+    ShowMenu(point);
+    return true;
+  }
+  return false;
+}
+
+void TCaptureOpener::ShowMenu(const QPoint& point) {
+  const std::string file = CaptureAt(point);
+  QMenu menu(pane_);
+  menu.setObjectName("CaptureMenu");
+  QWidget* parent = pane_->window();
+  menu.addAction("Open File", [parent, file] { OpenCaptureFile(parent, file); });
+  menu.addAction("Open Folder", [parent, file] { OpenCaptureFolder(parent, DirectoryPart(file)); });
+  menu.addAction("Copy",
+                 [file] { QApplication::clipboard()->setText(QString::fromStdString(file)); });
+  menu.exec(viewport_->mapToGlobal(point));
+}
