@@ -438,7 +438,7 @@ storage_floor() {
 
 # ---------------------------------------------------------------- the run
 
-floor_names="1024-128-reopen 1024-1024-reopen 1024-1024-open 65536-65536-reopen 65536-65536-open"
+floor_names="1024-128-reopen 1024-1024-reopen 1024-1024-open 65536-65536-reopen 65536-65536-open 262144-262144-reopen"
 
 if selected 1; then
   echo "Scenario 1: one stream of $stream_mib MiB" >&2
