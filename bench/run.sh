@@ -390,12 +390,16 @@ close_tarnock() {
 many_streams_tarnock() {
   local folder=$work/streams-tarnock lines=() ports=() i port probe_port pids=() t0 t1
   for i in $(seq 1 "$stream_count"); do
+    # Nothing listens on the ports picked so far yet: a repeat must be
+    # caught here.
     port=$(free_port)
+    while [[ " ${ports[*]} " == *" $port "* ]]; do port=$(free_port); done
     ports+=("$port")
     lines+=("$port=$folder/s$i,'stream',T,0,s$i")
     mkdir -p "$folder/s$i"
   done
   probe_port=$(free_port)
+  while [[ " ${ports[*]} " == *" $probe_port "* ]]; do probe_port=$(free_port); done
   mkdir -p "$folder/probes"
   start_tarnock "$folder" "${lines[@]}" "$probe_port=$folder/probes,'probe',F,0,probes"
   t0=$(date +%s.%N)
