@@ -1,5 +1,6 @@
 #include "capture/session.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <utility>
 
@@ -84,7 +85,8 @@ void TClient::OpenFirstFreeName(const std::string& stem) {
 }
 
 void TClient::AppendChunk(TReceiveBuffer& buffer) {
-  const int received = Receive(buffer.data(), static_cast<int>(buffer.size()));
+  const int received =
+      Receive(buffer.data(), std::min(static_cast<int>(buffer.size()), ReadShare()));
   CaptureFile.OpenAppend();
   try {
     if (received > 0)

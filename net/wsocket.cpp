@@ -194,6 +194,10 @@ std::string TCustomWSocket::PeerAddr() {
   return PeerFrom(peer).address;
 }
 
+int TCustomWSocket::ReadShare() {
+  return DispatchIsCrowded() ? kCrowdedBytesPerReadNotification : kMaxBytesPerReadNotification;
+}
+
 int TCustomWSocket::PendingBytes() const {
   int pending = 0;
   if (handle_ < 0 || SocketCalls().PendingBytes(handle_, &pending) != 0) return 0;
@@ -642,7 +646,7 @@ void TCustomWSocket::DrainLoop(uint16_t error, bool takeEverything) {
       if (receiveCameUpShort_) return;
       uint32_t got = static_cast<uint32_t>(readCount_) - before;
       taken += got;
-      if (!takeEverything && taken >= static_cast<uint32_t>(kMaxBytesPerReadNotification)) return;
+      if (!takeEverything && taken >= static_cast<uint32_t>(ReadShare())) return;
       // A handler that reads nothing would keep the loop here for ever; the
       // next notification offers the bytes again, or the peer's end.
       if (got == 0) return PeekForPeerEnd();

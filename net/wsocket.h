@@ -33,6 +33,10 @@ enum TSocketState : uint8_t {
 // going back to the event loop, so a fast peer cannot starve the others. The
 // drain that precedes a close still takes everything.
 constexpr int kMaxBytesPerReadNotification = 256 * 1024;
+// What one read notification takes when many connections are ready at once:
+// a turn of the loop over all of them then costs no more than a few
+// milliseconds.
+constexpr int kCrowdedBytesPerReadNotification = 64 * 1024;
 
 // One accept notification takes at most this many waiting connections, each
 // with its own OnSessionAvailable, before going back to the event loop: a
@@ -118,6 +122,9 @@ class TCustomWSocket {
   const TPeerAddress& AcceptedPeer() const { return peer_; }
   // The handle the object owns; -1 when none.
   int Handle() const { return handle_; }
+  // The most one read notification takes now; a handler that receives no
+  // more than this keeps its notification within that cap.
+  static int ReadShare();
   // Bytes received by the platform and not yet taken; 0 without a handle or
   // when the platform cannot tell.
   int PendingBytes() const;
