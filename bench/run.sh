@@ -20,16 +20,18 @@ job_size=4096
 hold_levels=${BENCH_HOLD_LEVELS:-1000 5000 15000}
 hold_size=1024
 hold_rounds=${BENCH_HOLD_SECONDS:-10}
-only=${BENCH_ONLY:-1 2 3 4 5 6}
+only=${BENCH_ONLY:-1 2 3 4 5 6 7}
 close_count=${BENCH_CLOSE_COUNT:-15000}
+stream_count=${BENCH_STREAMS:-64}
+streams_mib=${BENCH_STREAMS_MIB:-16}
 probe_size=64
 stream_bytes=$((stream_mib * 1024 * 1024))
 clock_ticks=$(getconf CLK_TCK)
 
 for scenario in $only; do
   case $scenario in
-    [1-6]) ;;
-    *) echo "BENCH_ONLY takes scenario numbers 1 to 6, not '$scenario'" >&2; exit 2 ;;
+    [1-7]) ;;
+    *) echo "BENCH_ONLY takes scenario numbers 1 to 7, not '$scenario'" >&2; exit 2 ;;
   esac
 done
 for level in $hold_levels; do
@@ -386,6 +388,52 @@ close_tarnock() {
   rm -rf "$folder"
 }
 
+# ---------------------------------------------------------------- scenario 7
+
+# $stream_count streams at once, each to a port of its own, and a probe every
+# 20 ms to one more port: how long a new job waits behind the streams tells
+# the longest event-loop turn.
+many_streams_tarnock() {
+  local folder=$work/streams-tarnock lines=() ports=() i port probe_port pids=() t0 t1
+  for i in $(seq 1 "$stream_count"); do
+    # Nothing listens on the ports picked so far yet: a repeat must be
+    # caught here.
+    port=$(free_port)
+    while [[ " ${ports[*]} " == *" $port "* ]]; do port=$(free_port); done
+    ports+=("$port")
+    lines+=("$port=$folder/s$i,'stream',T,0,s$i")
+    mkdir -p "$folder/s$i"
+  done
+  probe_port=$(free_port)
+  while [[ " ${ports[*]} " == *" $probe_port "* ]]; do probe_port=$(free_port); done
+  mkdir -p "$folder/probes"
+  start_tarnock "$folder" "${lines[@]}" "$probe_port=$folder/probes,'probe',F,0,probes"
+  t0=$(date +%s.%N)
+  # Every sender is a process of its own, the probe's included, so the waits
+  # measured also hold the time the probe's sender waits for a core.
+  for i in $(seq 2 "$stream_count"); do
+    "$load" stream --port "${ports[$((i - 1))]}" --bytes $((streams_mib * 1048576)) \
+      --file "$folder/s$i/stream.txt" >"$folder/out$i" 2>&1 &
+    pids+=($!)
+  done
+  run_load "$folder/out1" stream --port "${ports[0]}" --bytes $((streams_mib * 1048576)) \
+    --file "$folder/s1/stream.txt" --probe-port "$probe_port" \
+    --probe-file "$folder/probes/probe.txt" --probe-size "$probe_size" --probe-interval-ms 20
+  for i in "${pids[@]}"; do wait "$i" || true; done
+  t1=$(date +%s.%N)
+  for i in $(seq 2 "$stream_count"); do
+    grep -q '^stream_checksum=' "$folder/out$i" || { checks_failed=1; echo "FAILED: stream $i" >&2; }
+  done
+  result[streams.mibs]=$(awk -v n="$stream_count" -v m="$streams_mib" -v a="$t0" -v b="$t1" \
+    'BEGIN { printf "%.1f", n * m / (b - a) }')
+  result[streams.count]=$(value "$folder/out1" probes)
+  result[streams.p50]=$(value "$folder/out1" probe_p50_ms)
+  result[streams.p99]=$(value "$folder/out1" probe_p99_ms)
+  result[streams.max]=$(value "$folder/out1" probe_max_ms)
+  stop_process "$tarnock_pid"
+  rm -rf "$folder"
+}
+
 # ------------------------------------------- what storage costs by itself
 
 storage_floor() {
@@ -400,7 +448,7 @@ storage_floor() {
 
 # ---------------------------------------------------------------- the run
 
-floor_names="1024-128-reopen 1024-1024-reopen 1024-1024-open 65536-65536-reopen 65536-65536-open"
+floor_names="1024-128-reopen 1024-1024-reopen 1024-1024-open 65536-65536-reopen 65536-65536-open 262144-262144-reopen"
 
 if selected 1; then
   echo "Scenario 1: one stream of $stream_mib MiB" >&2
@@ -433,6 +481,10 @@ if selected 6; then
     close_tarnock x
     stop_x_display
   fi
+fi
+if selected 7; then
+  echo "Scenario 7: $stream_count streams of $streams_mib MiB at once" >&2
+  many_streams_tarnock
 fi
 if selected 5; then
   echo "Scenario 5: storage alone, in the pieces the capture rules prescribe" >&2
@@ -488,6 +540,13 @@ probe_rows() {
   row "  (stream MiB/s meanwhile)" "tarnock" "$(number "${result[probe.mibs]:-}")" "" ""
 }
 
+streams_rows() {
+  row "7 $stream_count streams at once (ms)" "new job p50" "$(number "${result[streams.p50]:-}" 2)" "" ""
+  row "  (${result[streams.count]:-0} new jobs)" "new job p99" "$(number "${result[streams.p99]:-}" 2)" "" ""
+  row "" "new job max" "$(number "${result[streams.max]:-}" 2)" "" ""
+  row "  (all streams, MiB/s)" "tarnock" "$(number "${result[streams.mibs]:-}")" "" ""
+}
+
 floor_rows() {
   local name
   for name in $floor_names; do
@@ -535,6 +594,7 @@ selected 1 && stream_rows
 selected 2 && jobs_rows
 selected 3 && hold_rows
 selected 4 && probe_rows
+selected 7 && streams_rows
 selected 5 && floor_rows
 selected 6 && close_rows
 echo
@@ -583,6 +643,11 @@ probe_targets() {
   target "probe p99 while streaming (ms)" "$(number "${result[probe.p99]:-}" 2)" "<" 10
 }
 
+streams_targets() {
+  target "$stream_count streams: longest wait of a new job (ms)" \
+    "$(number "${result[streams.max]:-}" 2)" "<" 20
+}
+
 close_targets() {
   target "$close_count ending at once, offscreen (s)" "$(number "${result[close.offscreen.seconds]:-}" 3)" "<=" 0.3
 }
@@ -594,6 +659,7 @@ selected 2 && jobs_targets
 selected 3 && hold_targets
 selected 4 && probe_targets
 selected 6 && close_targets
+selected 7 && streams_targets
 
 if [ "$checks_failed" -ne 0 ]; then
   echo "A byte check failed or a run hit its bound (see above)." >&2

@@ -104,7 +104,10 @@ void TClient::AppendChunkWithinLimit(TReceiveBuffer& buffer) {
 }
 
 void TClient::StoreChunk(TReceiveBuffer& buffer, std::size_t most) {
-  const int received = Receive(buffer.data(), static_cast<int>(most));
+  // No more than the notification's share, so that many busy connections
+  // keep each turn of the loop short.
+  const int received = Receive(
+      buffer.data(), static_cast<int>(std::min(most, static_cast<std::size_t>(ReadShare()))));
   CaptureFile.OpenAppend();
   try {
     if (received > 0)

@@ -18,7 +18,7 @@
 // receive never takes more than this. It matches what one read notification
 // may take, so a fast peer costs one receive, one open, one write and one
 // close per notification.
-constexpr std::size_t kReceiveBufferSize = 64 * 1024;
+constexpr std::size_t kReceiveBufferSize = 256 * 1024;
 using TReceiveBuffer = std::array<char, kReceiveBufferSize>;
 
 // One accepted connection together with the file that receives its bytes.

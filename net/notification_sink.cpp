@@ -25,6 +25,7 @@ struct TSink {
   QSocketNotifier* notifier = nullptr;
   std::unordered_map<TWatchToken, TRegistration> registrations;
   uint64_t generation = 0;
+  bool crowded = false;
 };
 
 TSink gSink;
@@ -34,6 +35,7 @@ void DispatchReadyHandles() {
   epoll_event ready[kMaxReadyPerActivation];
   const int count = SocketCalls().EpollWait(gSink.set, ready, kMaxReadyPerActivation);
   const uint64_t generation = gSink.generation;
+  gSink.crowded = count > kCrowdedReadyCount;
   for (int i = 0; i < count; ++i) {
     // Looked up afresh for every handle: an earlier handler may have
     // destroyed any socket object, this one included.
@@ -74,6 +76,8 @@ int ChangeEvents(TWatchToken token, uint32_t events) {
 }
 
 }  // namespace
+
+bool DispatchIsCrowded() { return gSink.crowded; }
 
 TWatchToken WatchHandle(int handle, TCustomWSocket* owner) {
   if (gSink.set < 0 && !OpenSink()) return 0;

@@ -15,6 +15,13 @@ class TCustomWSocket;
 // stay ready (the set is level-triggered) and wake the loop again.
 constexpr int kMaxReadyPerActivation = 64;
 
+// A wake-up that finds more handles ready than this is crowded: each
+// connection then takes a smaller share, so that one turn over all of them
+// stays short.
+constexpr int kCrowdedReadyCount = 4;
+// Whether the wake-up being dispatched is crowded.
+bool DispatchIsCrowded();
+
 // Names one registration. Tokens are never reused, so a notification that was
 // collected for a handle that has since been closed, and whose number a new
 // socket now holds, cannot reach the new socket.

@@ -100,6 +100,7 @@ void TCustomWSocket::ResetStep() {
   protoNumber_ = IPPROTO_TCP;
   handle_ = -1;
   closeEventRaised_ = false;
+  peerEnded_ = false;
   readCount_ = 0;
   ChangeState(wsClosed);
 }
@@ -191,6 +192,10 @@ std::string TCustomWSocket::PeerAddr() {
     return "error";
   }
   return PeerFrom(peer).address;
+}
+
+int TCustomWSocket::ReadShare() {
+  return DispatchIsCrowded() ? kCrowdedBytesPerReadNotification : kMaxBytesPerReadNotification;
 }
 
 int TCustomWSocket::PendingBytes() const {
@@ -396,6 +401,7 @@ void TCustomWSocket::Dup(int handle, const TPeerAddress& peer) {
   handle_ = handle;
   peer_ = peer;
   closeEventRaised_ = false;
+  peerEnded_ = false;
   ApplyLinger(true);
   if (!*alive) return;
   if (SocketCalls().SetNonBlocking(handle_) != 0) {
@@ -430,8 +436,10 @@ int TCustomWSocket::Receive(void* buffer, int length) {
   if (count < 0) {
     receiveCameUpShort_ = IsWouldBlock(errno);
     lastError_ = CodeFromErrno();
+    if (!receiveCameUpShort_) NotePeerEnd(lastError_);
     return -1;
   }
+  if (count == 0 && size > 0) NotePeerEnd(0);
   receiveCameUpShort_ = static_cast<size_t>(count) < size;
   readCount_ =
       static_cast<int32_t>(static_cast<uint32_t>(readCount_) + static_cast<uint32_t>(count));
@@ -557,19 +565,26 @@ void TCustomWSocket::RegistrationChangeFailed(int platformErrno) {
   }
 }
 
+// A readable connection is always offered as a read: the receive itself
+// tells the peer's close (0 bytes) and its failure (an error) once every byte
+// before them has been taken, so no query of what is pending comes first.
 void TCustomWSocket::HandleReadiness(int handle) {
   if (handle != handle_) return;
-  if (state_ == wsListening) return HandleNotification(handle, kNotifyAccept, 0);
-  if (PendingBytes() > 0) return HandleNotification(handle, kNotifyRead, 0);
-  // Readable with nothing pending: the peer's close, its failure, or data
-  // already taken since the platform noticed it.
+  HandleNotification(handle, state_ == wsListening ? kNotifyAccept : kNotifyRead, 0);
+}
+
+// For a handler that took nothing: whether the peer has ended, without
+// taking a byte.
+void TCustomWSocket::PeekForPeerEnd() {
   char byte = 0;
-  const ssize_t count = RecvRetrying(handle, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
-  if (count > 0) return HandleNotification(handle, kNotifyRead, 0);
-  if (count == 0) return HandleNotification(handle, kNotifyClose, 0);
-  if (IsWouldBlock(errno)) return HandleNotification(handle, kNotifyRead, 0);
-  uint16_t code = static_cast<uint16_t>(WSocketErrorFromErrno(errno));
-  HandleNotification(handle, kNotifyClose, code);
+  const ssize_t count = RecvRetrying(handle_, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+  if (count == 0) NotePeerEnd(0);
+  if (count < 0 && !IsWouldBlock(errno)) NotePeerEnd(WSocketErrorFromErrno(errno));
+}
+
+void TCustomWSocket::NotePeerEnd(int code) {
+  peerEnded_ = true;
+  peerEndError_ = static_cast<uint16_t>(code);
 }
 
 void TCustomWSocket::HandleNotification(int handle, unsigned kinds, uint16_t error) {
@@ -579,13 +594,18 @@ void TCustomWSocket::HandleNotification(int handle, unsigned kinds, uint16_t err
     if ((kinds & kNotifyRead) && handle == handle_) {
       DrainLoop(error, false);
       if (!*alive) return;
+      if (peerEnded_) {
+        kinds |= kNotifyClose;
+        error = peerEndError_;
+      }
     }
     if ((kinds & kNotifyAccept) && handle == handle_) {
       AcceptNotification();
       if (!*alive) return;
     }
     if ((kinds & kNotifyClose) && handle == handle_) {
-      DrainLoop(0, true);
+      // A peer whose end a receive has seen has nothing left to offer.
+      if (!peerEnded_) DrainLoop(0, true);
       if (!*alive) return;
       if (handle != handle_) return;  // the handler closed it: its close event is raised
       if (!closeEventRaised_) {
@@ -626,16 +646,11 @@ void TCustomWSocket::DrainLoop(uint16_t error, bool takeEverything) {
       if (receiveCameUpShort_) return;
       uint32_t got = static_cast<uint32_t>(readCount_) - before;
       taken += got;
-      if (!takeEverything && taken >= static_cast<uint32_t>(kMaxBytesPerReadNotification)) return;
-      int pending = 0;
-      if (SocketCalls().PendingBytes(handle_, &pending) != 0) {
-        lastError_ = WSocketErrorFromErrno(errno);
-        return;
-      }
-      if (pending <= 0) return;
-      // A handler that reads nothing while bytes stay pending would keep the
-      // loop here for ever; the next notification offers the bytes again.
-      if (got == 0) return;
+      if (!takeEverything && taken >= static_cast<uint32_t>(ReadShare())) return;
+      // A handler that reads nothing would keep the loop here for ever; the
+      // next notification offers the bytes again, or the peer's end.
+      if (got == 0) return PeekForPeerEnd();
+      // A full receive: the next one tells whether more is pending.
     }
   } catch (...) {
     // An exception in a pass ends the loop here.

@@ -32,7 +32,11 @@ enum TSocketState : uint8_t {
 // One read notification hands at most this many bytes to OnDataAvailable before
 // going back to the event loop, so a fast peer cannot starve the others. The
 // drain that precedes a close still takes everything.
-constexpr int kMaxBytesPerReadNotification = 64 * 1024;
+constexpr int kMaxBytesPerReadNotification = 256 * 1024;
+// What one read notification takes when many connections are ready at once:
+// a turn of the loop over all of them then costs no more than a few
+// milliseconds.
+constexpr int kCrowdedBytesPerReadNotification = 64 * 1024;
 
 // One accept notification takes at most this many waiting connections, each
 // with its own OnSessionAvailable, before going back to the event loop: a
@@ -118,6 +122,9 @@ class TCustomWSocket {
   const TPeerAddress& AcceptedPeer() const { return peer_; }
   // The handle the object owns; -1 when none.
   int Handle() const { return handle_; }
+  // The most one read notification takes now; a handler that receives no
+  // more than this keeps its notification within that cap.
+  static int ReadShare();
   // Bytes received by the platform and not yet taken; 0 without a handle or
   // when the platform cannot tell.
   int PendingBytes() const;
@@ -200,6 +207,8 @@ class TCustomWSocket {
   void SocketErrorReport(int code, std::string_view functionName);
   void BackgroundException(const std::exception& e);
   void DrainLoop(uint16_t error, bool takeEverything);
+  void PeekForPeerEnd();
+  void NotePeerEnd(int code);
   // Linger on with 0 s (a close resets the connection) or off (a close is
   // graceful).
   void ApplyLinger(bool resetOnClose);
@@ -248,6 +257,10 @@ class TCustomWSocket {
   // The last Receive got less than it asked for (or nothing, would-block):
   // nothing was left pending at that moment.
   bool receiveCameUpShort_ = false;
+  // A receive has seen the peer's close (code 0) or failure: every byte
+  // before it has been taken.
+  bool peerEnded_ = false;
+  uint16_t peerEndError_ = 0;
   bool closeEventRaised_ = false;
   bool destroying_ = false;
   TSocketState state_ = wsClosed;

@@ -99,6 +99,64 @@ TEST_F(WSocketTest, BurstThenCloseArrivesWholeBeforeTheCloseEvent) {
   EXPECT_EQ(s.peerInClose, "127.0.0.1");
 }
 
+// One read notification takes until the cap is reached and then goes back to
+// the event loop, whatever the handler's receive size: the receive that
+// crosses the cap is the last one, and what is left waits for the next
+// notification, still ahead of the close.
+TEST_F(WSocketTest, OneReadNotificationStopsAtTheCap) {
+  struct TCase {
+    int receiveSize;
+    int expectedTaken;
+  };
+  constexpr int kCap = kMaxBytesPerReadNotification;
+  const TCase cases[] = {
+      {kCap, kCap},                                          // one receive fills the cap
+      {kCap / 4, kCap},                                      // the cap falls on a receive's end
+      {100 * 1000, (kCap / (100 * 1000) + 1) * 100 * 1000},  // the last receive straddles it
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.receiveSize);
+    TCustomWSocket listener;
+    listener.SetAddr("127.0.0.1");
+    listener.SetPort("0");
+    listener.Listen();
+    // Room for the whole burst on this side, so that all of it is pending.
+    const int room = 8 * kCap;
+    ::setsockopt(listener.Handle(), SOL_SOCKET, SO_RCVBUF, &room, sizeof room);
+    const int peer = ConnectLoopback(listener.LocalPortNumber());
+    ASSERT_GE(peer, 0);
+    const std::string bytes = std::string(3 * kCap, 'x');
+    ASSERT_TRUE(SendAll(peer, bytes));
+    ::close(peer);
+    // No event loop runs until the notification taken by hand below.
+    const int handle = ::accept(listener.Handle(), nullptr, nullptr);
+    ASSERT_GE(handle, 0);
+    TCustomWSocket session;
+    session.Dup(handle);
+    std::string received;
+    int closes = 0;
+    std::size_t receivedAtClose = 0;
+    session.OnDataAvailable = [&](TCustomWSocket* sender, uint16_t) {
+      std::string buffer(static_cast<std::size_t>(c.receiveSize), '\0');
+      const int got = sender->Receive(buffer.data(), c.receiveSize);
+      if (got > 0) received.append(buffer, 0, static_cast<std::size_t>(got));
+    };
+    session.OnSessionClosed = [&](TCustomWSocket*, uint16_t) {
+      ++closes;
+      receivedAtClose = received.size();
+    };
+    // Everything has arrived: one notification, taken by hand.
+    for (int tries = 0; tries < 5000 && session.PendingBytes() < 3 * kCap; ++tries)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ASSERT_EQ(session.PendingBytes(), 3 * kCap);
+    session.HandleNotification(session.Handle(), kNotifyRead, 0);
+    EXPECT_EQ(static_cast<int>(received.size()), c.expectedTaken);
+    EXPECT_EQ(closes, 0);
+    ASSERT_TRUE(WaitUntil([&] { return closes == 1; }));
+    EXPECT_EQ(receivedAtClose, bytes.size());
+  }
+}
+
 // Two connections are ready in the same wake-up; the first one's handler
 // destroys the other and gives its descriptor number to a new socket. The
 // readiness already collected for the destroyed one must not reach the new one.
