@@ -253,19 +253,23 @@ stream_peer() {
 
 # ---------------------------------------------------------------- scenario 2
 
+# $2 names the run; a run named tarnock-afterjob has every job start a
+# command that sleeps a second, which capturing must never wait for.
 jobs_tarnock() {
-  local clients=$1 folder=$work/jobs-tarnock-$1 port
+  local clients=$1 name=${2:-tarnock} folder=$work/jobs-${2:-tarnock}-$1 port
+  local options=${BENCH_JOB_OPTIONS:-}
+  [ "$name" = tarnock-afterjob ] && options="AfterJob=sleep 1${options:+;$options}"
   port=$(free_port)
   # Seconds are the finest the pattern language resolves; append mode lets
   # every job of one second share its file.
-  start_tarnock "$folder" "$port=$folder/captures,yyyymmdd-hhnnss,F,0,jobs"
+  BENCH_JOB_OPTIONS=$options start_tarnock "$folder" "$port=$folder/captures,yyyymmdd-hhnnss,F,0,jobs"
   mkdir -p "$folder/captures"
   run_load "$folder/out" jobs --port "$port" --count "$job_count" --size "$job_size" \
     --clients "$clients" --dir "$folder/captures"
-  result[jobs$clients.tarnock.rate]=$(value "$folder/out" connections_per_s)
-  result[jobs$clients.tarnock.connect99]=$(value "$folder/out" connect_p99_ms)
-  result[jobs$clients.tarnock.files]=$(value "$folder/out" jobs_files)
-  result[jobs$clients.tarnock.retried]=$(value "$folder/out" connects_retried)
+  result[jobs$clients.$name.rate]=$(value "$folder/out" connections_per_s)
+  result[jobs$clients.$name.connect99]=$(value "$folder/out" connect_p99_ms)
+  result[jobs$clients.$name.files]=$(value "$folder/out" jobs_files)
+  result[jobs$clients.$name.retried]=$(value "$folder/out" connects_retried)
   stop_process "$tarnock_pid"
   rm -rf "$folder"
 }
@@ -459,6 +463,7 @@ if selected 2; then
   echo "Scenario 2: $job_count jobs of $job_size bytes" >&2
   for clients in 1 8; do
     jobs_tarnock "$clients"
+    jobs_tarnock "$clients" tarnock-afterjob
     jobs_peer socat-dated "$clients"
     jobs_peer socat-append "$clients"
   done
@@ -516,6 +521,8 @@ jobs_rows() {
     row "2 $job_count jobs, $clients at a time (conn/s)" "tarnock" \
       "$(number "${result[jobs$clients.tarnock.rate]:-}")" "" \
       "$(ratio "${result[jobs$clients.tarnock.rate]:-}" "${result[jobs$clients.socat-dated.rate]:-}")"
+    row "  (after-job: sleep 1)" "tarnock" "$(number "${result[jobs$clients.tarnock-afterjob.rate]:-}")" "" \
+      "$(ratio "${result[jobs$clients.tarnock-afterjob.rate]:-}" "${result[jobs$clients.socat-dated.rate]:-}")"
     for peer in socat-dated socat-append; do
       row "" "$peer" "$(number "${result[jobs$clients.$peer.rate]:-}")" "" \
         "$(ratio "${result[jobs$clients.$peer.rate]:-}" "${result[jobs$clients.socat-dated.rate]:-}")"
@@ -628,6 +635,8 @@ jobs_targets() {
   target "short jobs, 1 client: tarnock / socat-dated" "$one_client" ">=" 20
   target "short jobs, 8 clients: tarnock / socat-dated" \
     "$(ratio "${result[jobs8.tarnock.rate]:-}" "${result[jobs8.socat-dated.rate]:-}" | tr -d x)" ">=" 3
+  target "short jobs, 1 client: with after-job command / without" \
+    "$(ratio "${result[jobs1.tarnock-afterjob.rate]:-}" "${result[jobs1.tarnock.rate]:-}" | tr -d x)" ">=" 0.9
 }
 
 hold_targets() {
