@@ -229,6 +229,29 @@ TEST_F(ProgramTest, AStandardErrorNobodyReadsNeverStopsTheCapture) {
   ::close(stalled[1]);
 }
 
+// A command still running after a job is left to finish when the program
+// ends, and the end does not wait for it.
+TEST_F(ProgramTest, AnAfterJobCommandStillRunningOutlivesTheEnd) {
+  const std::string pidFile = program_.Folder() + "/command.pid";
+  StartWithPort("[Jobs]\nAfterJob=echo $$ > " + pidFile + "; exec sleep 60\n");
+  const int connection = ConnectLoopback(port_);
+  ASSERT_GE(connection, 0);
+  ASSERT_TRUE(SendAll(connection, "job"));
+  ::close(connection);
+  std::string pid;
+  ASSERT_TRUE(WaitUntil(
+      [&] {
+        pid = ReadWholeFile(pidFile);
+        return !pid.empty() && pid.back() == '\n';
+      },
+      kProgramTimeoutMs));
+  EndWith(SIGTERM);
+  const pid_t command = static_cast<pid_t>(std::stol(pid));
+  EXPECT_EQ(::kill(command, 0), 0) << "the command ended with the program";
+  ::kill(-command, SIGKILL);
+  ::kill(command, SIGKILL);
+}
+
 // Standard error carries every pane line as it stands, one line per line,
 // and nothing else. "0" before the port names the same port again, which is
 // then busy.
