@@ -88,10 +88,17 @@ TJobSettingsDialog::TJobSettingsDialog(std::string settingsPath, QWidget* parent
   connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
   setWindowFlags(kFixedDialogFlags);
   setFixedWidth(kWidth);
-  setFixedHeight(sizeHint().height());
+  FitHeight();
 }
 
 TJobSettingsDialog::~TJobSettingsDialog() = default;
+
+// The wrapped explanations need as many lines as the fixed width leaves
+// them; the plain size hint assumes another width and clips them.
+void TJobSettingsDialog::FitHeight() {
+  const QLayout* box = layout();
+  setFixedHeight(box->hasHeightForWidth() ? box->totalHeightForWidth(kWidth) : sizeHint().height());
+}
 
 void TJobSettingsDialog::AddAfterJobField() {
   auto* title = new QLabel("After-job command:", this);
@@ -167,7 +174,7 @@ void TJobSettingsDialog::btnTryAfterJobClick() {
 void TJobSettingsDialog::ShowTryResult(const std::string& text) {
   lblTryResult->setText(QString::fromStdString(text));
   lblTryResult->show();
-  setFixedHeight(sizeHint().height());
+  FitHeight();
 }
 
 void TJobSettingsDialog::AddOption(QCheckBox*& box, const char* name, const char* title,

@@ -36,6 +36,7 @@ class TJobSettingsDialog : public QDialog {
   void btnTryAfterJobClick();
 
  private:
+  void FitHeight();
   void AddOption(QCheckBox*& box, const char* name, const char* title, const char* explanation);
   void AddExplanation(const char* explanation);
 
