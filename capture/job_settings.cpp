@@ -16,25 +16,30 @@ constexpr const char* kAllowedSenders = "AllowedSenders";
 constexpr const char* kMaxJobBytes = "MaxJobBytes";
 constexpr const char* kIdleSeconds = "IdleSeconds";
 constexpr const char* kDeleteAfterDays = "DeleteAfterDays";
-
-// A limit the file spells wrongly or below 1 is no limit: a typo must not
-// cut every job to nothing.
-int64_t ReadLimit(const TIniFile& settings, const char* key) {
-  const std::string text = TrimBlanks(settings.ReadText(kSection, key, ""));
-  int64_t value = 0;
-  const auto [end, failure] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (failure != std::errc() || end != text.data() + text.size() || value < 0) return 0;
-  return value;
-}
 constexpr const char* kAfterJob = "AfterJob";
 constexpr const char* kAfterJobParallel = "AfterJobParallel";
 constexpr const char* kAfterJobSeconds = "AfterJobSeconds";
 constexpr const char* kNotify = "Notify";
 
+// A limit the file spells wrongly is no limit: a typo must not cut every job
+// to nothing.
+int64_t ReadLimit(const TIniFile& settings, const char* key) {
+  return ParseJobLimit(settings.ReadText(kSection, key, "")).value_or(0);
+}
+
 // A limit below one would never run anything; it counts as one.
 int AtLeastOne(int value) { return value < 1 ? 1 : value; }
 
 }  // namespace
+
+std::optional<int64_t> ParseJobLimit(std::string_view text) {
+  const std::string trimmed = TrimBlanks(text);
+  int64_t value = 0;
+  const char* last = trimmed.data() + trimmed.size();
+  const auto [end, failure] = std::from_chars(trimmed.data(), last, value);
+  if (failure != std::errc() || end != last || value < 0) return std::nullopt;
+  return value;
+}
 
 TJobSettings TJobSettings::Read(const std::string& settingsPath) {
   const TIniFile settings(settingsPath);

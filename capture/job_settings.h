@@ -1,11 +1,17 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 
 // The [Jobs] section: options beyond plain capturing, each off by default, so
 // that a settings file without the section captures exactly as before. Read
 // afresh for every job, like the port definitions.
+// A size or a count as the [Jobs] section spells it: a whole decimal number,
+// 0 or more, blanks around it allowed; nothing for any other text.
+std::optional<int64_t> ParseJobLimit(std::string_view text);
+
 struct TJobSettings {
   // Every job gets a file of its own: a taken name gets "-2", "-3", ...
   bool OneFilePerJob = false;

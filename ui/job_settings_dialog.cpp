@@ -8,8 +8,8 @@
 #include <QSpinBox>
 #include <QTemporaryDir>
 #include <QVBoxLayout>
-#include <charconv>
 #include <exception>
+#include <optional>
 #include <utility>
 
 #include "base/text.h"
@@ -110,20 +110,13 @@ void TJobSettingsDialog::AddAfterJobField() {
   auto* row = new QHBoxLayout;
   row->addWidget(edAfterJob);
   row->addWidget(btnTryAfterJob);
-  auto* text = new QLabel(kAfterJobText, this);
-  text->setTextFormat(Qt::PlainText);
-  text->setWordWrap(true);
-  text->setContentsMargins(kExplanationIndent, 0, 0, 0);
-  lblTryResult = new QLabel(this);
+  lblTryResult = ExplanationLabel("");
   lblTryResult->setObjectName("lblTryResult");
-  lblTryResult->setTextFormat(Qt::PlainText);
-  lblTryResult->setWordWrap(true);
-  lblTryResult->setContentsMargins(kExplanationIndent, 0, 0, 0);
   lblTryResult->hide();
   auto* box = static_cast<QVBoxLayout*>(layout());
   box->addWidget(title);
   box->addLayout(row);
-  box->addWidget(text);
+  AddExplanation(kAfterJobText);
   box->addWidget(lblTryResult);
   connect(btnTryAfterJob, &QPushButton::clicked, this, [this] { btnTryAfterJobClick(); });
 }
@@ -246,11 +239,16 @@ void TJobSettingsDialog::AddField(QWidget* field, const char* name, const char* 
 }
 
 void TJobSettingsDialog::AddExplanation(const char* explanation) {
+  layout()->addWidget(ExplanationLabel(explanation));
+}
+
+// Plain, wrapped and indented under the option it explains.
+QLabel* TJobSettingsDialog::ExplanationLabel(const char* explanation) {
   auto* text = new QLabel(explanation, this);
   text->setTextFormat(Qt::PlainText);
   text->setWordWrap(true);
   text->setContentsMargins(kExplanationIndent, 0, 0, 0);
-  layout()->addWidget(text);
+  return text;
 }
 
 bool TJobSettingsDialog::ReadLimitFields(TJobSettings& jobs) {
@@ -262,15 +260,12 @@ bool TJobSettingsDialog::ReadLimitFields(TJobSettings& jobs) {
     return false;
   }
   const std::string size = TrimBlanks(eMaxJobBytes->text().toStdString());
-  jobs.MaxJobBytes = 0;
-  if (!size.empty()) {
-    const auto [end, failure] =
-        std::from_chars(size.data(), size.data() + size.size(), jobs.MaxJobBytes);
-    if (failure != std::errc() || end != size.data() + size.size() || jobs.MaxJobBytes < 0) {
-      ShowErrorBox(this, "'" + size + "' is not a size in bytes");
-      return false;
-    }
+  const std::optional<int64_t> limit = size.empty() ? 0 : ParseJobLimit(size);
+  if (!limit) {
+    ShowErrorBox(this, "'" + size + "' is not a size in bytes");
+    return false;
   }
+  jobs.MaxJobBytes = *limit;
   jobs.IdleSeconds = eIdleSeconds->value();
   jobs.DeleteAfterDays = cbDeleteAfterDays->isChecked();
   return true;

@@ -10,8 +10,6 @@ class QPushButton;
 class QSpinBox;
 struct TJobSettings;
 class QLabel;
-class QLineEdit;
-class QPushButton;
 class QTemporaryDir;
 class TAfterJobRun;
 
@@ -39,6 +37,7 @@ class TJobSettingsDialog : public QDialog {
   void FitHeight();
   void AddOption(QCheckBox*& box, const char* name, const char* title, const char* explanation);
   void AddExplanation(const char* explanation);
+  QLabel* ExplanationLabel(const char* explanation);
 
   std::string settingsPath_;
   QCheckBox* cbOneFilePerJob = nullptr;
