@@ -3,8 +3,8 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 
+#include "base/call_table.h"
 #include "base/text.h"
 
 namespace {
@@ -93,8 +93,8 @@ void TLogWriter::Run() {
 void TLogWriter::WriteOut(const std::string& text) const {
   std::size_t done = 0;
   while (done < text.size()) {
-    const ssize_t count = ::write(descriptor_, text.data() + done, text.size() - done);
-    if (count < 0 && errno == EINTR) continue;
+    const ssize_t count =
+        RetryOnEintr([&] { return ::write(descriptor_, text.data() + done, text.size() - done); });
     if (count <= 0) return;
     done += static_cast<std::size_t>(count);
   }

@@ -9,10 +9,7 @@ namespace {
 
 int RealOpen(const char* path, int flags, mode_t mode) { return ::open(path, flags, mode); }
 
-const TFileCalls kRealFileCalls = {
-    &RealOpen, &::read,   &::write,  &::close, &::fstat,    &::stat,
-    &::fsync,  &::rename, &::unlink, &::mkdir, &::readlink, &::access,
-};
+const TFileCalls kRealFileCalls = {TARNOCK_FILE_CALLS(TARNOCK_CALL_REAL)};
 
 }  // namespace
 
@@ -24,26 +21,17 @@ TFileCalls& FileCalls() {
 }
 
 int OpenRetrying(const char* path, int flags, mode_t mode) {
-  int handle;
-  do {
-    handle = FileCalls().Open(path, flags, mode);
-  } while (handle < 0 && errno == EINTR);
-  return handle;
+  return RetryOnEintr([&] { return FileCalls().Open(path, flags, mode); });
 }
 
 ssize_t ReadRetrying(int fd, void* data, size_t size) {
-  ssize_t got;
-  do {
-    got = FileCalls().Read(fd, data, size);
-  } while (got < 0 && errno == EINTR);
-  return got;
+  return RetryOnEintr([&] { return FileCalls().Read(fd, data, size); });
 }
 
 int WriteAll(int fd, const void* data, size_t size) {
   const char* next = static_cast<const char*>(data);
   while (size > 0) {
-    const ssize_t written = FileCalls().Write(fd, next, size);
-    if (written < 0 && errno == EINTR) continue;
+    const ssize_t written = RetryOnEintr([&] { return FileCalls().Write(fd, next, size); });
     if (written < 0) return -1;
     if (written == 0) {
       errno = ENOSPC;
@@ -56,11 +44,7 @@ int WriteAll(int fd, const void* data, size_t size) {
 }
 
 int SyncRetrying(int fd) {
-  int result;
-  do {
-    result = FileCalls().Sync(fd);
-  } while (result != 0 && errno == EINTR);
-  return result;
+  return RetryOnEintr([&] { return FileCalls().Sync(fd); });
 }
 
 int CloseOnce(int fd) {

@@ -5,24 +5,31 @@
 
 #include <cstddef>
 
+#include "base/call_table.h"
+
 // Every file platform call of DiskFile, the path operations and the settings
 // writer goes through this one process-wide table, so that a test can drive
 // any of them into failure. Each entry behaves like the POSIX call of the same
 // meaning: it returns -1 and sets errno on failure.
+#define TARNOCK_FILE_CALLS(CALL)                                                     \
+  CALL(Open, int, (const char* path, int flags, mode_t mode), RealOpen)              \
+  CALL(Read, ssize_t, (int fd, void* data, size_t size), ::read)                     \
+  CALL(Write, ssize_t, (int fd, const void* data, size_t size), ::write)             \
+  CALL(Close, int, (int fd), ::close)                                                \
+  CALL(FileStatus, int, (int fd, struct stat* status), ::fstat)                      \
+  CALL(PathStatus, int, (const char* path, struct stat* status), ::stat)             \
+  CALL(Sync, int, (int fd), ::fsync)                                                 \
+  CALL(Rename, int, (const char* from, const char* to), ::rename)                    \
+  CALL(Unlink, int, (const char* path), ::unlink)                                    \
+  CALL(MakeDirectory, int, (const char* path, mode_t mode), ::mkdir)                 \
+  CALL(ReadLink, ssize_t, (const char* path, char* buffer, size_t size), ::readlink) \
+  CALL(Access, int, (const char* path, int mode), ::access)
+
 struct TFileCalls {
-  int (*Open)(const char* path, int flags, mode_t mode);
-  ssize_t (*Read)(int fd, void* data, size_t size);
-  ssize_t (*Write)(int fd, const void* data, size_t size);
-  int (*Close)(int fd);
-  int (*FileStatus)(int fd, struct stat* status);            // fstat
-  int (*PathStatus)(const char* path, struct stat* status);  // stat
-  int (*Sync)(int fd);                                       // fsync
-  int (*Rename)(const char* from, const char* to);
-  int (*Unlink)(const char* path);
-  int (*MakeDirectory)(const char* path, mode_t mode);
-  ssize_t (*ReadLink)(const char* path, char* buffer, size_t size);
-  int (*Access)(const char* path, int mode);  // access
+  TARNOCK_FILE_CALLS(TARNOCK_CALL_ENTRY)
 };
+
+constexpr int kFileCallCount = 0 TARNOCK_FILE_CALLS(TARNOCK_CALL_COUNT);
 
 // The table in use; starts out as the real calls.
 TFileCalls& FileCalls();

@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <utility>
 
+#include "base/call_table.h"
 #include "base/log_writer.h"
 #include "base/text.h"
 
@@ -202,12 +203,11 @@ void TAfterJobRun::EndTooLong() {
 void TAfterJobRun::ReadOutput() {
   char chunk[4096];
   for (;;) {
-    const ssize_t got = ::read(outputHandle_, chunk, sizeof chunk);
+    const ssize_t got = RetryOnEintr([&] { return ::read(outputHandle_, chunk, sizeof chunk); });
     if (got > 0) {
       PassOn(std::string(chunk, static_cast<std::size_t>(got)));
       continue;
     }
-    if (got < 0 && errno == EINTR) continue;
     // End of output: whoever still holds the pipe has closed it.
     if (got == 0 && outputNotifier_ != nullptr) outputNotifier_->setEnabled(false);
     return;

@@ -30,14 +30,7 @@ int RealEpollWait(int set, epoll_event* events, int capacity) {
   return ::epoll_wait(set, events, capacity, 0);
 }
 
-const TSocketCalls kReal = {
-    ::socket,           ::bind,        ::listen,
-    RealAccept,         ::recv,        RealPendingBytes,
-    ::shutdown,         ::close,       ::setsockopt,
-    ::getsockopt,       ::getpeername, ::getsockname,
-    RealSetNonBlocking, RealOpenSpare, RealEpollCreate,
-    ::epoll_ctl,        RealEpollWait,
-};
+const TSocketCalls kReal = {TARNOCK_SOCKET_CALLS(TARNOCK_CALL_REAL)};
 
 TSocketCalls gCalls = kReal;
 
@@ -71,20 +64,18 @@ int AcceptRetrying(int listening, sockaddr_in* peer) {
     sockaddr_in address{};
     socklen_t length = sizeof address;
     sockaddr* into = peer != nullptr ? reinterpret_cast<sockaddr*>(&address) : nullptr;
-    const int fd = gCalls.Accept(listening, into, peer != nullptr ? &length : nullptr);
+    socklen_t* intoLength = peer != nullptr ? &length : nullptr;
+    const int fd = RetryOnEintr([&] { return gCalls.Accept(listening, into, intoLength); });
     if (fd >= 0) {
       if (peer != nullptr) *peer = address;
       return fd;
     }
-    if (errno != EINTR && !IsAbortedPeer(errno)) return -1;
+    if (!IsAbortedPeer(errno)) return -1;
   }
 }
 
 ssize_t RecvRetrying(int fd, void* buffer, size_t length, int flags) {
-  for (;;) {
-    const ssize_t count = gCalls.Recv(fd, buffer, length, flags);
-    if (count >= 0 || errno != EINTR) return count;
-  }
+  return RetryOnEintr([&] { return gCalls.Recv(fd, buffer, length, flags); });
 }
 
 int CloseSocketOnce(int fd) {

@@ -9,31 +9,40 @@
 #include <sys/socket.h>
 #include <sys/types.h>
 
+#include "base/call_table.h"
+
+// Each entry, given once: the table, its real calls and the test layer's
+// fault names are made from this list.
+#define TARNOCK_SOCKET_CALLS(CALL)                                                          \
+  CALL(Socket, int, (int domain, int type, int protocol), ::socket)                         \
+  CALL(Bind, int, (int fd, const sockaddr* addr, socklen_t length), ::bind)                 \
+  CALL(Listen, int, (int fd, int backlog), ::listen)                                        \
+  /* Accepts one pending connection as a non-blocking, close-on-exec handle. */             \
+  CALL(Accept, int, (int fd, sockaddr* addr, socklen_t* length), RealAccept)                \
+  CALL(Recv, ssize_t, (int fd, void* buffer, size_t length, int flags), ::recv)             \
+  /* Bytes pending on a connection (FIONREAD) into *count. */                               \
+  CALL(PendingBytes, int, (int fd, int* count), RealPendingBytes)                           \
+  CALL(Shutdown, int, (int fd, int how), ::shutdown)                                        \
+  CALL(Close, int, (int fd), ::close)                                                       \
+  CALL(SetSockOpt, int, (int fd, int level, int name, const void* value, socklen_t length), \
+       ::setsockopt)                                                                        \
+  CALL(GetPeerName, int, (int fd, sockaddr* addr, socklen_t* length), ::getpeername)        \
+  CALL(GetSockName, int, (int fd, sockaddr* addr, socklen_t* length), ::getsockname)        \
+  /* Makes a handle non-blocking and close-on-exec. */                                      \
+  CALL(SetNonBlocking, int, (int fd), RealSetNonBlocking)                                   \
+  /* Opens the spare descriptor kept for running out of descriptors. */                     \
+  CALL(OpenSpare, int, (), RealOpenSpare)                                                   \
+  /* The readiness set: a close-on-exec epoll set, a change of one handle's */              \
+  /* registration in it, and a collection of ready handles that never waits. */             \
+  CALL(EpollCreate, int, (), RealEpollCreate)                                               \
+  CALL(EpollCtl, int, (int set, int operation, int fd, epoll_event* event), ::epoll_ctl)    \
+  CALL(EpollWait, int, (int set, epoll_event* events, int capacity), RealEpollWait)
+
 struct TSocketCalls {
-  int (*Socket)(int domain, int type, int protocol);
-  int (*Bind)(int fd, const sockaddr* addr, socklen_t length);
-  int (*Listen)(int fd, int backlog);
-  // Accepts one pending connection as a non-blocking, close-on-exec handle.
-  int (*Accept)(int fd, sockaddr* addr, socklen_t* length);
-  ssize_t (*Recv)(int fd, void* buffer, size_t length, int flags);
-  // Bytes pending on a connection (FIONREAD) into *count.
-  int (*PendingBytes)(int fd, int* count);
-  int (*Shutdown)(int fd, int how);
-  int (*Close)(int fd);
-  int (*SetSockOpt)(int fd, int level, int name, const void* value, socklen_t length);
-  int (*GetSockOpt)(int fd, int level, int name, void* value, socklen_t* length);
-  int (*GetPeerName)(int fd, sockaddr* addr, socklen_t* length);
-  int (*GetSockName)(int fd, sockaddr* addr, socklen_t* length);
-  // Makes a handle non-blocking and close-on-exec.
-  int (*SetNonBlocking)(int fd);
-  // Opens the spare descriptor kept for running out of descriptors.
-  int (*OpenSpare)();
-  // The readiness set: a close-on-exec epoll set, a change of one handle's
-  // registration in it, and a collection of ready handles that never waits.
-  int (*EpollCreate)();
-  int (*EpollCtl)(int set, int operation, int fd, epoll_event* event);
-  int (*EpollWait)(int set, epoll_event* events, int capacity);
+  TARNOCK_SOCKET_CALLS(TARNOCK_CALL_ENTRY)
 };
+
+constexpr int kSocketCallCount = 0 TARNOCK_SOCKET_CALLS(TARNOCK_CALL_COUNT);
 
 // The table in force; starts out as the real calls. Tests change it only
 // for a scope (tests/support/fault_injection.h).

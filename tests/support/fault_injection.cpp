@@ -53,8 +53,10 @@ struct TMemberPointee<Pointee Class::*> {
   using Type = Pointee;
 };
 
-constexpr std::size_t kFileCallCount = 11;
-constexpr std::size_t kSocketCallCount = 17;
+// Every member of a table is an entry of its list, so the names above and the
+// table agree on each index.
+static_assert(sizeof(TFileCalls) == kFileCallCount * sizeof(TFileCalls::Close));
+static_assert(sizeof(TSocketCalls) == kSocketCallCount * sizeof(TSocketCalls::Close));
 
 std::array<TRule, kFileCallCount> gFileRules;
 std::array<TRule, kSocketCallCount> gSocketRules;
@@ -66,21 +68,25 @@ std::array<TSocketCalls, kSocketCallCount> gSavedSocketCalls;
 // The wrapper of one table entry. Close releases the descriptor before it
 // reports its failure, as Linux does; a shortened write hands the platform
 // only the first bytes.
-template <typename Table, auto Member, bool IsClose, bool IsWrite, std::size_t Index,
+template <typename Table, auto Member, std::size_t Index,
           typename Signature = typename TMemberPointee<decltype(Member)>::Type>
 struct TWrapper;
 
-template <typename Table, auto Member, bool IsClose, bool IsWrite, std::size_t Index, typename R,
-          typename... A>
-struct TWrapper<Table, Member, IsClose, IsWrite, Index, R (*)(A...)> {
+template <typename Table, auto Member, std::size_t Index, typename R, typename... A>
+struct TWrapper<Table, Member, Index, R (*)(A...)> {
+  static constexpr bool kIsFile = std::is_same_v<Table, TFileCalls>;
+  static constexpr bool kIsClose =
+      kIsFile ? Index == std::size_t(TFileCall::Close) : Index == std::size_t(TSocketCall::Close);
+  static constexpr bool kIsWrite = kIsFile && Index == std::size_t(TFileCall::Write);
+
   static TRule& Rule() {
-    if constexpr (std::is_same_v<Table, TFileCalls>)
+    if constexpr (kIsFile)
       return gFileRules[Index];
     else
       return gSocketRules[Index];
   }
   static const Table& Saved() {
-    if constexpr (std::is_same_v<Table, TFileCalls>)
+    if constexpr (kIsFile)
       return gSavedFileCalls[Index];
     else
       return gSavedSocketCalls[Index];
@@ -91,11 +97,11 @@ struct TWrapper<Table, Member, IsClose, IsWrite, Index, R (*)(A...)> {
       case TVerdict::Pass:
         break;
       case TVerdict::Fail:
-        if constexpr (IsClose) (Saved().*Member)(arguments...);
+        if constexpr (kIsClose) (Saved().*Member)(arguments...);
         errno = ErrorOf(rule);
         return R(-1);
       case TVerdict::Shorten:
-        if constexpr (IsWrite) return Shortened(rule.fault.shortWriteBytes, arguments...);
+        if constexpr (kIsWrite) return Shortened(rule.fault.shortWriteBytes, arguments...);
         break;
     }
     return (Saved().*Member)(arguments...);
@@ -110,60 +116,36 @@ struct TEntryOperations {
   void (*restore)();
 };
 
-template <auto Member, std::size_t Index, bool IsClose = false, bool IsWrite = false>
+template <auto Member, TFileCall Name>
 constexpr TEntryOperations FileEntry() {
-  using Wrapper = TWrapper<TFileCalls, Member, IsClose, IsWrite, Index>;
+  constexpr auto index = std::size_t(Name);
+  using Wrapper = TWrapper<TFileCalls, Member, index>;
   return {[] {
-            gSavedFileCalls[Index] = FileCalls();
+            gSavedFileCalls[index] = FileCalls();
             FileCalls().*Member = &Wrapper::Call;
           },
-          [] { FileCalls().*Member = gSavedFileCalls[Index].*Member; }};
+          [] { FileCalls().*Member = gSavedFileCalls[index].*Member; }};
 }
 
-template <auto Member, std::size_t Index, bool IsClose = false>
+template <auto Member, TSocketCall Name>
 constexpr TEntryOperations SocketEntry() {
-  using Wrapper = TWrapper<TSocketCalls, Member, IsClose, false, Index>;
+  constexpr auto index = std::size_t(Name);
+  using Wrapper = TWrapper<TSocketCalls, Member, index>;
   return {[] {
-            gSavedSocketCalls[Index] = SocketCalls();
+            gSavedSocketCalls[index] = SocketCalls();
             SocketCalls().*Member = &Wrapper::Call;
           },
-          [] { SocketCalls().*Member = gSavedSocketCalls[Index].*Member; }};
+          [] { SocketCalls().*Member = gSavedSocketCalls[index].*Member; }};
 }
 
-// In the order of TFileCall and TSocketCall.
-const TEntryOperations kFileEntries[kFileCallCount] = {
-    FileEntry<&TFileCalls::Open, 0>(),
-    FileEntry<&TFileCalls::Read, 1>(),
-    FileEntry<&TFileCalls::Write, 2, false, true>(),
-    FileEntry<&TFileCalls::Close, 3, true>(),
-    FileEntry<&TFileCalls::FileStatus, 4>(),
-    FileEntry<&TFileCalls::PathStatus, 5>(),
-    FileEntry<&TFileCalls::Sync, 6>(),
-    FileEntry<&TFileCalls::Rename, 7>(),
-    FileEntry<&TFileCalls::Unlink, 8>(),
-    FileEntry<&TFileCalls::MakeDirectory, 9>(),
-    FileEntry<&TFileCalls::ReadLink, 10>(),
-};
+#define TARNOCK_FILE_ENTRY(name, result, parameters, real) \
+  FileEntry<&TFileCalls::name, TFileCall::name>(),
+#define TARNOCK_SOCKET_ENTRY(name, result, parameters, real) \
+  SocketEntry<&TSocketCalls::name, TSocketCall::name>(),
 
+const TEntryOperations kFileEntries[kFileCallCount] = {TARNOCK_FILE_CALLS(TARNOCK_FILE_ENTRY)};
 const TEntryOperations kSocketEntries[kSocketCallCount] = {
-    SocketEntry<&TSocketCalls::Socket, 0>(),
-    SocketEntry<&TSocketCalls::Bind, 1>(),
-    SocketEntry<&TSocketCalls::Listen, 2>(),
-    SocketEntry<&TSocketCalls::Accept, 3>(),
-    SocketEntry<&TSocketCalls::Recv, 4>(),
-    SocketEntry<&TSocketCalls::PendingBytes, 5>(),
-    SocketEntry<&TSocketCalls::Shutdown, 6>(),
-    SocketEntry<&TSocketCalls::Close, 7, true>(),
-    SocketEntry<&TSocketCalls::SetSockOpt, 8>(),
-    SocketEntry<&TSocketCalls::GetSockOpt, 9>(),
-    SocketEntry<&TSocketCalls::GetPeerName, 10>(),
-    SocketEntry<&TSocketCalls::GetSockName, 11>(),
-    SocketEntry<&TSocketCalls::SetNonBlocking, 12>(),
-    SocketEntry<&TSocketCalls::OpenSpare, 13>(),
-    SocketEntry<&TSocketCalls::EpollCreate, 14>(),
-    SocketEntry<&TSocketCalls::EpollCtl, 15>(),
-    SocketEntry<&TSocketCalls::EpollWait, 16>(),
-};
+    TARNOCK_SOCKET_CALLS(TARNOCK_SOCKET_ENTRY)};
 
 std::size_t IndexOf(TFileCall call) { return static_cast<std::size_t>(call); }
 std::size_t IndexOf(TSocketCall call) { return static_cast<std::size_t>(call); }

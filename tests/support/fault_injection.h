@@ -13,39 +13,9 @@
 // destructor puts the table entry back as it found it. Faults on different
 // entries may live at the same time; one entry holds one fault at a time.
 
-enum class TFileCall {
-  Open,
-  Read,
-  Write,
-  Close,
-  FileStatus,
-  PathStatus,
-  Sync,
-  Rename,
-  Unlink,
-  MakeDirectory,
-  ReadLink,
-};
-
-enum class TSocketCall {
-  Socket,
-  Bind,
-  Listen,
-  Accept,
-  Recv,
-  PendingBytes,
-  Shutdown,
-  Close,
-  SetSockOpt,
-  GetSockOpt,
-  GetPeerName,
-  GetSockName,
-  SetNonBlocking,
-  OpenSpare,
-  EpollCreate,
-  EpollCtl,
-  EpollWait,
-};
+// One name per entry of each table, in the table's order.
+enum class TFileCall { TARNOCK_FILE_CALLS(TARNOCK_CALL_NAME) };
+enum class TSocketCall { TARNOCK_SOCKET_CALLS(TARNOCK_CALL_NAME) };
 
 // Which calls fail and how. Calls are counted from 1 from the moment the
 // fault is installed.
