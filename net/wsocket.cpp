@@ -6,6 +6,7 @@
 
 #include <QTimer>
 #include <cerrno>
+#include <utility>
 
 #include "base/text.h"
 #include "net/notification_sink.h"
@@ -85,7 +86,7 @@ TCustomWSocket::~TCustomWSocket() {
 int TCustomWSocket::LiveCount() { return gLiveCount; }
 
 // ---------------------------------------------------------------------------
-// Reset, state and failure reporting
+// Reset and failure reporting
 
 void TCustomWSocket::ResetStep() {
   sin_ = sockaddr_in{};
@@ -102,58 +103,20 @@ void TCustomWSocket::ResetStep() {
   closeEventRaised_ = false;
   peerEnded_ = false;
   readCount_ = 0;
-  ChangeState(wsClosed);
-}
-
-void TCustomWSocket::ChangeState(TSocketState newState) {
-  TSocketState oldState = state_;
-  state_ = newState;
-  TriggerChangeState(oldState, newState);
-}
-
-void TCustomWSocket::RaiseMessage(const std::string& message) {
-  if (OnError) {
-    TErrorEvent handler = OnError;
-    handler(this);
-    return;
-  }
-  throw ESocketException(message);
+  state_ = wsClosed;
 }
 
 void TCustomWSocket::SocketErrorReport(int code, std::string_view functionName) {
-  std::string message = SocketErrorMessage(code, functionName);
   if (code == WSAECONNRESET || code == WSAENOTCONN) {
     // The connection is gone: later notifications for it are dropped, and no
     // close event follows for it.
     Unwatch();
     if (handle_ >= 0) CloseSocketOnce(handle_);
     handle_ = -1;
-    auto alive = alive_;
-    ChangeState(wsClosed);
-    if (!*alive) return;
+    state_ = wsClosed;
   }
   lastError_ = code;
-  RaiseMessage(message);
-}
-
-void TCustomWSocket::BackgroundException(const std::exception& e) {
-  auto alive = alive_;
-  bool canClose = true;
-  if (OnBgException) {
-    try {
-      OnBgException(this, e, canClose);
-    } catch (...) {
-      // Goes no further than here.
-    }
-    if (!*alive) return;
-  }
-  if (canClose) {
-    try {
-      Abort();
-    } catch (...) {
-      // Goes no further than here.
-    }
-  }
+  throw ESocketException(SocketErrorMessage(code, functionName));
 }
 
 // ---------------------------------------------------------------------------
@@ -161,7 +124,7 @@ void TCustomWSocket::BackgroundException(const std::exception& e) {
 
 void TCustomWSocket::SetAddr(std::string_view value) {
   if (addrAssigned_ && value == addr_) return;
-  if (state_ != wsClosed) return RaiseMessage("Cannot change Addr if not closed");
+  if (state_ != wsClosed) throw ESocketException("Cannot change Addr if not closed");
   addr_ = TrimBlanks(value);
   addrAssigned_ = !addr_.empty();
   addrResolved_ = false;
@@ -169,7 +132,7 @@ void TCustomWSocket::SetAddr(std::string_view value) {
 
 void TCustomWSocket::SetPort(std::string_view value) {
   if (portAssigned_ && value == port_) return;
-  if (state_ != wsClosed) return RaiseMessage("Cannot change Port if not closed");
+  if (state_ != wsClosed) throw ESocketException("Cannot change Port if not closed");
   port_ = TrimBlanks(value);
   portAssigned_ = !port_.empty();
   portResolved_ = false;
@@ -177,7 +140,7 @@ void TCustomWSocket::SetPort(std::string_view value) {
 
 void TCustomWSocket::SetProto(std::string_view value) {
   if (protoAssigned_ && value == proto_) return;
-  if (state_ != wsClosed) return RaiseMessage("Cannot change Proto if not closed");
+  if (state_ != wsClosed) throw ESocketException("Cannot change Proto if not closed");
   proto_ = TrimBlanks(value);
   protoAssigned_ = !proto_.empty();
   protoResolved_ = false;
@@ -187,10 +150,8 @@ std::string TCustomWSocket::PeerAddr() {
   if (state_ != wsConnected) return "error";
   sockaddr_in peer{};
   socklen_t length = sizeof peer;
-  if (SocketCalls().GetPeerName(handle_, reinterpret_cast<sockaddr*>(&peer), &length) != 0) {
+  if (SocketCalls().GetPeerName(handle_, reinterpret_cast<sockaddr*>(&peer), &length) != 0)
     SocketErrorReport(CodeFromErrno(), "GetPeerName");
-    return "error";
-  }
   return PeerFrom(peer).address;
 }
 
@@ -219,22 +180,18 @@ uint16_t TCustomWSocket::LocalPortNumber() const {
 // Listening and accepting
 
 void TCustomWSocket::Listen() {
-  if (!PropertiesAssigned() || !ResolveListenAddress()) return;
-  const int fd = OpenBoundSocket();
-  if (fd >= 0) StartListening(fd);
+  RequireProperties();
+  ResolveListenAddress();
+  StartListening(OpenBoundSocket());
 }
 
-bool TCustomWSocket::PropertiesAssigned() {
-  const char* missing = !portAssigned_    ? "listen: port not assigned"
-                        : !protoAssigned_ ? "listen: protocol not assigned"
-                        : !addrAssigned_  ? "listen: address not assigned"
-                                          : nullptr;
-  if (missing == nullptr) return true;
-  SocketErrorReport(WSAEINVAL, missing);
-  return false;
+void TCustomWSocket::RequireProperties() {
+  if (!portAssigned_) SocketErrorReport(WSAEINVAL, "listen: port not assigned");
+  if (!protoAssigned_) SocketErrorReport(WSAEINVAL, "listen: protocol not assigned");
+  if (!addrAssigned_) SocketErrorReport(WSAEINVAL, "listen: address not assigned");
 }
 
-bool TCustomWSocket::ResolveListenAddress() {
+void TCustomWSocket::ResolveListenAddress() {
   try {
     if (!protoResolved_) {
       protoNumber_ = WSocketResolveProto(proto_);
@@ -249,10 +206,8 @@ bool TCustomWSocket::ResolveListenAddress() {
       sin_.sin_addr.s_addr = WSocketResolveHost(addr_);
       addrResolved_ = true;
     }
-    return true;
   } catch (const ESocketException& e) {
-    RaiseMessage("listen: " + e.Message());
-    return false;
+    throw ESocketException("listen: " + e.Message());
   }
 }
 
@@ -260,10 +215,7 @@ int TCustomWSocket::OpenBoundSocket() {
   TSocketCalls& calls = SocketCalls();
   TakeSpareDescriptor();
   const int fd = calls.Socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, protoNumber_);
-  if (fd < 0) {
-    SocketErrorReport(CodeFromErrno(), "socket");
-    return -1;
-  }
+  if (fd < 0) SocketErrorReport(CodeFromErrno(), "socket");
   // Rebinding over TIME_WAIT, as the system does elsewhere by default; a second
   // listener on the same port is still refused.
   int on = 1;
@@ -272,22 +224,18 @@ int TCustomWSocket::OpenBoundSocket() {
     const int code = CodeFromErrno();
     CloseSocketOnce(fd);
     SocketErrorReport(code, "Bind");
-    return -1;
   }
   return fd;
 }
 
 void TCustomWSocket::StartListening(int fd) {
   handle_ = fd;
-  auto alive = alive_;
-  ChangeState(wsBound);
-  if (!*alive) return;
+  state_ = wsBound;
   // The platform's largest queue: a burst of connections waits to be
   // taken instead of being refused or left to retry.
-  if (SocketCalls().Listen(fd, SOMAXCONN) != 0) return SocketErrorReport(CodeFromErrno(), "Listen");
-  ChangeState(wsListening);
-  if (!*alive) return;
-  if (!Watch()) return WatchFailed(kListenerRegistration);
+  if (SocketCalls().Listen(fd, SOMAXCONN) != 0) SocketErrorReport(CodeFromErrno(), "Listen");
+  state_ = wsListening;
+  if (!Watch()) WatchFailed(kListenerRegistration);
 }
 
 int TCustomWSocket::AcceptNext(int& platformErrno, TPeerAddress& peer) {
@@ -305,51 +253,45 @@ void TCustomWSocket::ShedPendingConnections() {
   TakeSpareDescriptor();
 }
 
-void TCustomWSocket::AcceptNotification() {
-  auto alive = alive_;
+// Each connection is taken before its event, so that peers that failed on the
+// way (ECONNABORTED and the like) are skipped without an event or an error.
+void TCustomWSocket::AcceptConnections() {
+  const std::shared_ptr<bool> alive = alive_;
   const int listening = handle_;
   for (int round = 0; round < kMaxAcceptsPerNotification; ++round) {
-    if (!TakeWaitingConnection()) return;
-    const bool failed = pendingAcceptError_ != 0;
-    RaiseSessionAvailable();
-    if (!*alive) return;
+    int platformErrno = 0;
+    const int fd = AcceptNext(platformErrno, pendingAcceptPeer_);
+    const bool failed = fd < 0;
+    if (!failed) {
+      pendingAccept_ = fd;
+    } else {
+      if (IsWouldBlock(platformErrno)) return;
+      // Whatever keeps accept failing would otherwise make the readable
+      // listener notify without pause. A pause the platform refuses is
+      // reported first, through an event of its own.
+      PauseWatching(kAcceptPauseMs);
+      if (!*alive) return;
+      pendingAcceptError_ = platformErrno;
+      pendingAcceptFunction_ = "Accept";
+    }
+    if (!OfferConnection()) return;
     // A failure has paused the listener; a handler may have closed it.
     if (failed || handle_ != listening || state_ != wsListening) return;
   }
 }
 
-// The connection is taken before the event so that peers that failed on the
-// way (ECONNABORTED and the like) are skipped without an event or an error.
-// Answers false when no connection waits.
-bool TCustomWSocket::TakeWaitingConnection() {
-  int platformErrno = 0;
-  const int fd = AcceptNext(platformErrno, pendingAcceptPeer_);
-  if (fd >= 0) {
-    pendingAccept_ = fd;
-    return true;
-  }
-  if (IsWouldBlock(platformErrno)) return false;
-  // Whatever keeps accept failing would otherwise make the readable listener
-  // notify without pause.
-  PauseWatching(kAcceptPauseMs);
-  pendingAcceptError_ = platformErrno;
-  pendingAcceptFunction_ = "Accept";
+// A connection the handler did not take is not left open, nor is a failure
+// it did not collect kept for a later Accept (when the handler fails,
+// Dispatch drops them).
+bool TCustomWSocket::OfferConnection() {
+  const std::shared_ptr<bool> alive = alive_;
+  // A copy, since the handler may destroy this object and the event with it.
+  if (TSessionEvent handler = OnSessionAvailable) handler(this, 0);
+  if (!*alive) return false;
+  DropUntakenConnection();
   return true;
 }
 
-void TCustomWSocket::RaiseSessionAvailable() {
-  auto alive = alive_;
-  try {
-    TriggerSessionAvailable(0);
-  } catch (...) {
-    if (*alive) DropUntakenConnection();
-    throw;
-  }
-  if (*alive) DropUntakenConnection();
-}
-
-// A connection the handler did not take is not left open, nor is a failure
-// it did not collect kept for a later Accept, even when the handler failed.
 void TCustomWSocket::DropUntakenConnection() {
   if (pendingAccept_ >= 0) CloseSocketOnce(pendingAccept_);
   pendingAccept_ = -1;
@@ -358,57 +300,41 @@ void TCustomWSocket::DropUntakenConnection() {
 }
 
 int TCustomWSocket::Accept() {
-  if (state_ != wsListening) {
-    SocketErrorReport(WSAEINVAL, "not a listening socket");
-    return -1;
-  }
+  if (state_ != wsListening) SocketErrorReport(WSAEINVAL, "not a listening socket");
   if (pendingAccept_ >= 0) {
-    const int fd = pendingAccept_;
-    pendingAccept_ = -1;
     peer_ = pendingAcceptPeer_;
-    return fd;
+    return std::exchange(pendingAccept_, -1);
   }
-  int platformErrno = pendingAcceptError_;
-  const std::string_view functionName = pendingAcceptFunction_;
-  pendingAcceptError_ = 0;
-  pendingAcceptFunction_ = "Accept";
+  int platformErrno = std::exchange(pendingAcceptError_, 0);
+  const std::string_view functionName = std::exchange(pendingAcceptFunction_, "Accept");
   if (platformErrno == 0) {
     const int fd = AcceptNext(platformErrno, peer_);
     if (fd >= 0) return fd;
   }
   SocketErrorReport(WSocketErrorFromErrno(platformErrno), functionName);
-  return -1;
 }
 
 // ---------------------------------------------------------------------------
 // Adopting, receiving and closing
 
 void TCustomWSocket::Dup(int handle, const TPeerAddress& peer) {
-  if (handle == 0 || handle == -1) {
-    return SocketErrorReport(WSAEINVAL, "Dup");
-  }
-  auto alive = alive_;
+  if (handle == 0 || handle == -1) SocketErrorReport(WSAEINVAL, "Dup");
   if (state_ != wsClosed) {
     Unwatch();
-    int old = handle_;
-    handle_ = -1;
-    if (old >= 0 && CloseSocketOnce(old) != 0) {
-      return SocketErrorReport(CodeFromErrno(), "Dup (closesocket)");
-    }
-    ChangeState(wsClosed);
-    if (!*alive) return;
+    const int old = std::exchange(handle_, -1);
+    if (old >= 0 && CloseSocketOnce(old) != 0)
+      SocketErrorReport(CodeFromErrno(), "Dup (closesocket)");
+    state_ = wsClosed;
   }
   handle_ = handle;
   peer_ = peer;
   closeEventRaised_ = false;
   peerEnded_ = false;
   ApplyLinger(true);
-  if (!*alive) return;
-  if (SocketCalls().SetNonBlocking(handle_) != 0) {
-    return SocketErrorReport(CodeFromErrno(), kSessionRegistration);
-  }
-  if (!Watch()) return WatchFailed(kSessionRegistration);
-  ChangeState(wsConnected);
+  if (SocketCalls().SetNonBlocking(handle_) != 0)
+    SocketErrorReport(CodeFromErrno(), kSessionRegistration);
+  if (!Watch()) WatchFailed(kSessionRegistration);
+  state_ = wsConnected;
 }
 
 // Without an event loop there is nothing to deliver notifications: the layer
@@ -418,12 +344,11 @@ void TCustomWSocket::WatchFailed(std::string_view functionName) {
 }
 
 void TCustomWSocket::ApplyLinger(bool resetOnClose) {
-  if (handle_ < 0) return RaiseMessage("Cannot set linger option at this time");
+  if (handle_ < 0) throw ESocketException("Cannot set linger option at this time");
   linger option{};
   option.l_onoff = resetOnClose ? 1 : 0;
-  if (SocketCalls().SetSockOpt(handle_, SOL_SOCKET, SO_LINGER, &option, sizeof option) != 0) {
+  if (SocketCalls().SetSockOpt(handle_, SOL_SOCKET, SO_LINGER, &option, sizeof option) != 0)
     SocketErrorReport(CodeFromErrno(), "setsockopt(SO_LINGER)");
-  }
 }
 
 int TCustomWSocket::Receive(void* buffer, int length) {
@@ -450,54 +375,40 @@ void TCustomWSocket::ShutDown(int how) {
   if (handle_ >= 0) SocketCalls().Shutdown(handle_, how);
 }
 
-void TCustomWSocket::Close() { CloseStep(true, 0); }
+void TCustomWSocket::Close() { CloseStep(true); }
 
 void TCustomWSocket::Abort() {
   if (state_ == wsConnected && protoNumber_ == IPPROTO_TCP) ApplyLinger(false);
-  CloseStep(false, 0);
+  CloseStep(false);
 }
 
-void TCustomWSocket::CloseStep(bool shut, uint16_t error) {
-  auto alive = alive_;
+void TCustomWSocket::CloseStep(bool shut) {
   if (handle_ < 0) {
-    if (state_ != wsClosed) {
-      ChangeState(wsClosed);
-      if (!*alive) return;
-      ResetStep();
-    }
+    if (state_ != wsClosed) ResetStep();
     return;
   }
   if (state_ == wsClosed) return;
   if (shut) ShutDown(1);
   Unwatch();
-  int fd = handle_;
-  handle_ = -1;
+  const int fd = std::exchange(handle_, -1);
   // A close that would have waited lingers on in the background: the handle
   // is gone all the same.
   if (CloseSocketOnce(fd) != 0 && !IsWouldBlock(errno))
-    return SocketErrorReport(CodeFromErrno(), "Disconnect (closesocket)");
-  ChangeState(wsClosed);
-  if (!*alive) return;
+    SocketErrorReport(CodeFromErrno(), "Disconnect (closesocket)");
+  state_ = wsClosed;
   if (!destroying_ && !closeEventRaised_) {
     closeEventRaised_ = true;
+    const std::shared_ptr<bool> alive = alive_;
     try {
-      TriggerSessionClosed(error);
+      if (TSessionEvent handler = OnSessionClosed) handler(this, 0);
     } catch (...) {
-      if (*alive) {
-        try {
-          ResetStep();
-        } catch (...) {
-        }
-      }
+      // Back to the caller of Close, the object reset all the same.
+      if (*alive) ResetStep();
       throw;
     }
     if (!*alive) return;
   }
-  try {
-    ResetStep();
-  } catch (...) {
-    // Discarded.
-  }
+  ResetStep();
 }
 
 // ---------------------------------------------------------------------------
@@ -519,22 +430,20 @@ void TCustomWSocket::Unwatch() {
 
 void TCustomWSocket::PauseWatching(int milliseconds) {
   if (watchToken_ == 0) return;
-  // A pause that does not go through leaves the listener notifying; the
-  // next failed accept pauses again, so only the report is needed here.
-  if (PauseHandle(watchToken_) != 0) RegistrationChangeFailed(errno);
   if (pauseTimer_ == nullptr) {
     pauseTimer_ = new QTimer();
     pauseTimer_->setSingleShot(true);
     QObject::connect(pauseTimer_, &QTimer::timeout, pauseTimer_, [this] {
-      // The report below may reach a handler that destroys this object, and
-      // with it the timer whose signal is running.
+      // The report of a failed resume may reach a handler that destroys this
+      // object, and with it the timer whose signal is running.
       inPauseTimeout_ = true;
-      auto alive = alive_;
-      ResumeWatching();
-      if (*alive) inPauseTimeout_ = false;
+      if (Dispatch(&TCustomWSocket::ResumeWatching)) inPauseTimeout_ = false;
     });
   }
   pauseTimer_->start(milliseconds);
+  // A pause that does not go through leaves the listener notifying; the
+  // next failed accept pauses again, so only the report is needed here.
+  if (PauseHandle(watchToken_) != 0) RegistrationChangeFailed(errno);
 }
 
 // A listener whose resume fails would never accept again: the resume is
@@ -558,19 +467,46 @@ void TCustomWSocket::RegistrationChangeFailed(int platformErrno) {
   if (pendingAccept_ >= 0) return;  // the waiting connection goes first
   pendingAcceptError_ = platformErrno;
   pendingAcceptFunction_ = kListenerRegistration;
+  OfferConnection();
+}
+
+bool TCustomWSocket::Dispatch(void (TCustomWSocket::*step)()) {
+  const std::shared_ptr<bool> alive = alive_;
   try {
-    RaiseSessionAvailable();
-  } catch (const std::exception& e) {
-    BackgroundException(e);
+    (this->*step)();
+  } catch (...) {
+    if (!*alive) return false;
+    DropUntakenConnection();
+    try {
+      Abort();
+    } catch (...) {
+      // Goes no further than here.
+    }
   }
+  return *alive;
+}
+
+void TCustomWSocket::HandleReadiness(int handle) {
+  if (handle < 0 || handle != handle_) return;
+  Dispatch(state_ == wsListening ? &TCustomWSocket::AcceptConnections
+                                 : &TCustomWSocket::ReadConnection);
 }
 
 // A readable connection is always offered as a read: the receive itself
 // tells the peer's close (0 bytes) and its failure (an error) once every byte
 // before them has been taken, so no query of what is pending comes first.
-void TCustomWSocket::HandleReadiness(int handle) {
-  if (handle != handle_) return;
-  HandleNotification(handle, state_ == wsListening ? kNotifyAccept : kNotifyRead, 0);
+// The close event follows only then, while the handle is still open.
+void TCustomWSocket::ReadConnection() {
+  const int handle = handle_;
+  if (!OfferPendingBytes()) return;
+  // A handler that closed the connection has had its close event.
+  if (!peerEnded_ || handle != handle_) return;
+  if (!std::exchange(closeEventRaised_, true)) {
+    const std::shared_ptr<bool> alive = alive_;
+    if (TSessionEvent handler = OnSessionClosed) handler(this, peerEndError_);
+    if (!*alive) return;
+  }
+  if (state_ != wsClosed) Close();
 }
 
 // For a handler that took nothing: whether the peer has ended, without
@@ -587,95 +523,46 @@ void TCustomWSocket::NotePeerEnd(int code) {
   peerEndError_ = static_cast<uint16_t>(code);
 }
 
-void TCustomWSocket::HandleNotification(int handle, unsigned kinds, uint16_t error) {
-  if (handle < 0 || handle != handle_) return;
-  auto alive = alive_;
-  try {
-    if ((kinds & kNotifyRead) && handle == handle_) {
-      DrainLoop(error, false);
-      if (!*alive) return;
-      if (peerEnded_) {
-        kinds |= kNotifyClose;
-        error = peerEndError_;
-      }
-    }
-    if ((kinds & kNotifyAccept) && handle == handle_) {
-      AcceptNotification();
-      if (!*alive) return;
-    }
-    if ((kinds & kNotifyClose) && handle == handle_) {
-      // A peer whose end a receive has seen has nothing left to offer.
-      if (!peerEnded_) DrainLoop(0, true);
-      if (!*alive) return;
-      if (handle != handle_) return;  // the handler closed it: its close event is raised
-      if (!closeEventRaised_) {
-        closeEventRaised_ = true;
-        TriggerSessionClosed(error);
-        if (!*alive) return;
-      }
-      if (state_ != wsClosed) Close();
-    }
-  } catch (const std::exception& e) {
-    if (*alive) BackgroundException(e);
-  } catch (...) {
-    if (*alive) BackgroundException(Exception("Unknown exception"));
-  }
-}
-
-void TCustomWSocket::DrainLoop(uint16_t error, bool takeEverything) {
-  auto alive = alive_;
+// Offers the pending bytes through OnDataAvailable until a receive comes up
+// short, the notification's share is taken or a handler takes nothing. A
+// connection without a handler has its bytes thrown away.
+bool TCustomWSocket::OfferPendingBytes() {
+  const std::shared_ptr<bool> alive = alive_;
   uint32_t taken = 0;
   try {
     for (;;) {
       lastError_ = 0;
       receiveCameUpShort_ = false;
-      uint32_t before = static_cast<uint32_t>(readCount_);
-      bool assigned = TriggerDataAvailable(error);
-      if (!*alive) return;
-      if (!assigned) {
+      const uint32_t before = static_cast<uint32_t>(readCount_);
+      // A copy, since the handler may destroy this object and the event with it.
+      if (TSessionEvent handler = OnDataAvailable) {
+        handler(this, 0);
+        if (!*alive) return false;
+      } else {
         char scratch[1024];
         if (Receive(scratch, sizeof scratch) < 0 && lastError_ == WSAEWOULDBLOCK) {
           lastError_ = 0;
-          return;
+          return true;
         }
       }
-      if (lastError_ != 0) return;
-      if (handle_ < 0) return;  // the handler closed the connection
+      if (lastError_ != 0) return true;
+      if (handle_ < 0) return true;  // the handler closed the connection
       // A receive that got less than it asked for has emptied the queue: no
       // need to ask the platform what is pending.
-      if (receiveCameUpShort_) return;
-      uint32_t got = static_cast<uint32_t>(readCount_) - before;
+      if (receiveCameUpShort_) return true;
+      const uint32_t got = static_cast<uint32_t>(readCount_) - before;
       taken += got;
-      if (!takeEverything && taken >= static_cast<uint32_t>(ReadShare())) return;
+      if (taken >= static_cast<uint32_t>(ReadShare())) return true;
       // A handler that reads nothing would keep the loop here for ever; the
       // next notification offers the bytes again, or the peer's end.
-      if (got == 0) return PeekForPeerEnd();
+      if (got == 0) {
+        PeekForPeerEnd();
+        return true;
+      }
       // A full receive: the next one tells whether more is pending.
     }
   } catch (...) {
-    // An exception in a pass ends the loop here.
+    // An exception from a handler ends the offering and goes no further.
   }
-}
-
-// ---------------------------------------------------------------------------
-// Raising the events
-
-void TCustomWSocket::TriggerSessionAvailable(uint16_t error) {
-  // A copy, since the handler may destroy this object and the event with it.
-  if (TSessionEvent handler = OnSessionAvailable) handler(this, error);
-}
-
-bool TCustomWSocket::TriggerDataAvailable(uint16_t error) {
-  if (!OnDataAvailable) return false;
-  TSessionEvent handler = OnDataAvailable;
-  handler(this, error);
-  return true;
-}
-
-void TCustomWSocket::TriggerSessionClosed(uint16_t error) {
-  if (TSessionEvent handler = OnSessionClosed) handler(this, error);
-}
-
-void TCustomWSocket::TriggerChangeState(TSocketState oldState, TSocketState newState) {
-  if (TChangeStateEvent handler = OnChangeState) handler(this, oldState, newState);
+  return *alive;
 }

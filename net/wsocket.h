@@ -2,13 +2,12 @@
 
 // The asynchronous TCP socket: an object that owns at most one non-blocking
 // socket handle, watches it through the notification sink on the UI thread's
-// event loop and turns each notification into an event. Listeners are TWSocket;
+// event loop and turns each readiness into an event. Listeners are TWSocket;
 // sessions derive from TCustomWSocket. Nothing here ever blocks or sends.
 
 #include <netinet/in.h>
 
 #include <cstdint>
-#include <exception>
 #include <functional>
 #include <memory>
 #include <string>
@@ -19,19 +18,17 @@
 class QTimer;
 
 enum TSocketState : uint8_t {
-  wsInvalidState,
-  wsOpened,
-  wsBound,
-  wsConnecting,
-  wsConnected,
-  wsAccepting,
+  wsInvalidState,  // never entered: "no state" for whoever records one
+  wsBound,         // Listen bound the handle; left at once unless listen fails
+  wsConnected,     // Dup adopted a connection
   wsListening,
   wsClosed
 };
 
 // One read notification hands at most this many bytes to OnDataAvailable before
 // going back to the event loop, so a fast peer cannot starve the others. The
-// drain that precedes a close still takes everything.
+// close still waits for every byte: it comes only once a receive has seen the
+// peer's end.
 constexpr int kMaxBytesPerReadNotification = 256 * 1024;
 // What one read notification takes when many connections are ready at once:
 // a turn of the loop over all of them then costs no more than a few
@@ -48,12 +45,6 @@ constexpr int kMaxAcceptsPerNotification = 32;
 // descriptors.
 constexpr int kAcceptPauseMs = 100;
 
-// Kinds a notification carries (the Windows Sockets FD_ bits). The layer
-// never sends nor connects out, so no other kind occurs.
-constexpr unsigned kNotifyRead = 1;
-constexpr unsigned kNotifyAccept = 8;
-constexpr unsigned kNotifyClose = 32;
-
 // A peer as accept reported it: dotted IPv4 address and port. Known from the
 // moment a connection is taken, so a peer that resets at once is still known.
 struct TPeerAddress {
@@ -65,12 +56,6 @@ class TCustomWSocket {
  public:
   // Sender and a Windows Sockets error code (0: none).
   using TSessionEvent = std::function<void(TCustomWSocket* sender, uint16_t error)>;
-  using TChangeStateEvent =
-      std::function<void(TCustomWSocket* sender, TSocketState oldState, TSocketState newState)>;
-  using TErrorEvent = std::function<void(TCustomWSocket* sender)>;
-  // canClose starts true; leave it true to have the object aborted.
-  using TBgExceptionEvent =
-      std::function<void(TCustomWSocket* sender, const std::exception& e, bool& canClose)>;
 
   // Closed, Proto "tcp"; counts one more live object.
   // Must be created on the UI thread (the thread of QCoreApplication).
@@ -82,21 +67,16 @@ class TCustomWSocket {
   TCustomWSocket(const TCustomWSocket&) = delete;
   TCustomWSocket& operator=(const TCustomWSocket&) = delete;
 
-  // Events. Raised only from the event loop's handling of a notification, or
-  // from Close (OnSessionClosed) and state changes (OnChangeState); never from
+  // Events. Raised only from the event loop (a readiness, the listener's pause
+  // timer), or from Close, Abort and destruction (OnSessionClosed); never from
   // inside Dup or Listen. A handler may Close and destroy the sender; the layer
   // then touches it no more. Exceptions escaping OnDataAvailable are discarded;
-  // from OnSessionAvailable/OnSessionClosed they abort the object (see
-  // OnBgException); from an OnSessionClosed raised by the caller's own Close they
-  // go back to that caller.
+  // from OnSessionAvailable, and from an OnSessionClosed the layer raised
+  // itself, they abort the object and go no further; from an OnSessionClosed
+  // raised by the caller's own Close or Abort they go back to that caller.
   TSessionEvent OnSessionAvailable;  // listener: a connection waits; call Accept
   TSessionEvent OnDataAvailable;     // bytes pending (or none: Receive says 10035 / 0)
   TSessionEvent OnSessionClosed;     // once per connection; State may already be wsClosed
-  TChangeStateEvent OnChangeState;   // after every State change, also when equal
-  // When assigned, a socket error report raises this instead of ESocketException
-  // and the failing operation goes on (Accept then returns -1).
-  TErrorEvent OnError;
-  TBgExceptionEvent OnBgException;
 
   // Addr, Port, Proto: stored trimmed; a changed text while not wsClosed raises
   // "Cannot change X if not closed" and keeps the old one; the same text again
@@ -169,49 +149,53 @@ class TCustomWSocket {
   void MarkDestroying() { destroying_ = true; }
 
   // Socket objects alive now. When it drops to 0 the layer releases its
-  // process-wide resources (the spare descriptor).
+  // process-wide resources (the spare descriptor, the notification sink).
   static int LiveCount();
 
-  // The notification sink's entry: one notification for handle with the given
-  // kinds (kNotify...) and error code. Ignored when handle is not the object's
-  // current handle. The event loop calls it; tests may call it directly.
-  void HandleNotification(int handle, unsigned kinds, uint16_t error);
   // The notification sink's entry when handle is ready to read: for a
-  // listener an accept, for a connection a read, or its close when nothing
-  // is pending and the peer has gone.
+  // listener an accept, for a connection a read, followed by its close once a
+  // receive has seen the peer's end. Ignored when handle is not the object's
+  // current handle. The event loop calls it; tests may call it directly.
   void HandleReadiness(int handle);
-
- protected:
-  // Raising of the events; overridable by descendants.
-  virtual void TriggerSessionAvailable(uint16_t error);
-  // Answers whether a handler is assigned.
-  virtual bool TriggerDataAvailable(uint16_t error);
-  virtual void TriggerSessionClosed(uint16_t error);
-  virtual void TriggerChangeState(TSocketState oldState, TSocketState newState);
 
  private:
   void ResetStep();
-  // The steps of Listen. The first two answer whether Listen goes on: a
-  // report returns to them when OnError is assigned.
-  bool PropertiesAssigned();
-  bool ResolveListenAddress();
-  // The bound handle, or -1 after reporting.
+  // Raises ESocketException for code (Windows Sockets numbering) in
+  // functionName; 10054/10057 first close the handle.
+  [[noreturn]] void SocketErrorReport(int code, std::string_view functionName);
+  [[noreturn]] void WatchFailed(std::string_view functionName);
+
+  // The steps of Listen; each raises what it reports.
+  void RequireProperties();
+  void ResolveListenAddress();
   int OpenBoundSocket();
   void StartListening(int fd);
-  void CloseStep(bool shut, uint16_t error);
-  void ChangeState(TSocketState newState);
-  // Raises message as ESocketException, or OnError when assigned (then returns).
-  void RaiseMessage(const std::string& message);
-  // Reports a socket error: code (Windows Sockets numbering) in functionName;
-  // 10054/10057 first close the handle.
-  void SocketErrorReport(int code, std::string_view functionName);
-  void BackgroundException(const std::exception& e);
-  void DrainLoop(uint16_t error, bool takeEverything);
-  void PeekForPeerEnd();
-  void NotePeerEnd(int code);
+
+  void CloseStep(bool shut);
   // Linger on with 0 s (a close resets the connection) or off (a close is
   // graceful).
   void ApplyLinger(bool resetOnClose);
+
+  // Runs step for the event loop and answers whether this object is still
+  // there. An exception escaping a handler aborts the object and goes no
+  // further: none may reach the event loop.
+  bool Dispatch(void (TCustomWSocket::*step)());
+  // The steps HandleReadiness dispatches.
+  void AcceptConnections();
+  void ReadConnection();
+  // Raise OnSessionAvailable (for what Accept is to hand out) and
+  // OnDataAvailable; each answers whether this object is still there.
+  bool OfferConnection();
+  bool OfferPendingBytes();
+  void DropUntakenConnection();
+  // One waiting connection, or -1 with the failure's errno in platformErrno.
+  // Running out of descriptors sheds what waits, so that those peers learn
+  // at once instead of waiting in the queue.
+  int AcceptNext(int& platformErrno, TPeerAddress& peer);
+  void ShedPendingConnections();
+  void PeekForPeerEnd();
+  void NotePeerEnd(int code);
+
   bool Watch();
   void Unwatch();
   void PauseWatching(int milliseconds);
@@ -219,17 +203,9 @@ class TCustomWSocket {
   // A pause or resume the platform refused: tried again on the pause timer,
   // and reported once, through Accept, until a change goes through again.
   void RegistrationChangeFailed(int platformErrno);
-  void WatchFailed(std::string_view functionName);
-  void AcceptNotification();
-  bool TakeWaitingConnection();
-  void RaiseSessionAvailable();
-  void DropUntakenConnection();
-  // One waiting connection, or -1 with the failure's errno in platformErrno.
-  // Running out of descriptors sheds what waits, so that those peers learn
-  // at once instead of waiting in the queue.
-  int AcceptNext(int& platformErrno, TPeerAddress& peer);
-  void ShedPendingConnections();
 
+  // False once this object is destroyed: whoever raised an event holds a copy
+  // and, when a handler destroyed the sender, touches it no more.
   std::shared_ptr<bool> alive_;
   int handle_ = -1;
   // Registration with the notification sink; 0 when not watched.
