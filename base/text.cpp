@@ -6,13 +6,15 @@
 
 bool IsBlank(char byte) { return static_cast<unsigned char>(byte) <= 0x20; }
 
-std::string TrimBlanks(std::string_view text) {
+std::string_view TrimBlanksView(std::string_view text) {
   std::size_t first = 0;
   std::size_t end = text.size();
   while (first < end && IsBlank(text[first])) ++first;
   while (end > first && IsBlank(text[end - 1])) --end;
-  return std::string(text.substr(first, end - first));
+  return text.substr(first, end - first);
 }
+
+std::string TrimBlanks(std::string_view text) { return std::string(TrimBlanksView(text)); }
 
 bool IsDecimalDigit(char byte) { return byte >= '0' && byte <= '9'; }
 

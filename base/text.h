@@ -9,6 +9,9 @@
 
 // The text without its leading and trailing blanks.
 std::string TrimBlanks(std::string_view text);
+// The same as a view into the text, for a reader that only looks at it (the
+// settings file classifies every line this way without copying it).
+std::string_view TrimBlanksView(std::string_view text);
 
 // True when the byte is a blank (0x00 to 0x20).
 bool IsBlank(char byte);

@@ -35,16 +35,8 @@ struct TDocument {
   std::string newline = "\n";  // the line end new lines get
 };
 
-std::string_view TrimmedView(std::string_view text) {
-  std::size_t first = 0;
-  std::size_t end = text.size();
-  while (first < end && IsBlank(text[first])) ++first;
-  while (end > first && IsBlank(text[end - 1])) --end;
-  return text.substr(first, end - first);
-}
-
 void ClassifyLine(TLine& line) {
-  const std::string_view trimmed = TrimmedView(line.text);
+  const std::string_view trimmed = TrimBlanksView(line.text);
   if (trimmed.empty() || trimmed[0] == ';' || trimmed[0] == '#') return;
   if (trimmed[0] == '[') {
     std::string_view inside = trimmed.substr(1);
@@ -52,16 +44,16 @@ void ClassifyLine(TLine& line) {
       inside = inside.substr(0, close);
     }
     line.kind = TLineKind::Header;
-    line.name = TrimmedView(inside);
+    line.name = TrimBlanksView(inside);
     return;
   }
   const std::size_t equals = trimmed.find('=');
   if (equals == std::string_view::npos) return;
-  const std::string_view key = TrimmedView(trimmed.substr(0, equals));
+  const std::string_view key = TrimBlanksView(trimmed.substr(0, equals));
   if (key.empty()) return;
   line.kind = TLineKind::Entry;
   line.name = key;
-  line.value = TrimmedView(trimmed.substr(equals + 1));
+  line.value = TrimBlanksView(trimmed.substr(equals + 1));
 }
 
 void SplitLines(TDocument& document) {
