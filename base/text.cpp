@@ -127,16 +127,20 @@ void DeleteRange(std::string& text, int index, int count) {
   text.erase(static_cast<std::size_t>(index - 1), static_cast<std::size_t>(removed));
 }
 
-namespace {
-char LowerAscii(char byte) {
-  return (byte >= 'A' && byte <= 'Z') ? static_cast<char>(byte + 32) : byte;
+char UpperAscii(char byte) {
+  return (byte >= 'a' && byte <= 'z') ? static_cast<char>(byte - 32) : byte;
 }
-}  // namespace
+
+std::string UpperAscii(std::string_view text) {
+  std::string upper(text);
+  for (char& byte : upper) byte = UpperAscii(byte);
+  return upper;
+}
 
 bool SameTextIgnoringCase(std::string_view left, std::string_view right) {
   if (left.size() != right.size()) return false;
   for (std::size_t i = 0; i < left.size(); ++i) {
-    if (LowerAscii(left[i]) != LowerAscii(right[i])) return false;
+    if (UpperAscii(left[i]) != UpperAscii(right[i])) return false;
   }
   return true;
 }

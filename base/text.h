@@ -51,5 +51,12 @@ std::string CopyRange(std::string_view text, int index, int count);
 // below 1 or past the end, or when count is 0 or negative.
 void DeleteRange(std::string& text, int index, int count);
 
+// "a" to "z" made "A" to "Z"; every other byte as it is. Names in the
+// settings file and letters in date patterns ignore the case of ASCII
+// letters only, whatever the locale, so that a file means the same on every
+// machine; this is the one place that folds them.
+char UpperAscii(char byte);
+std::string UpperAscii(std::string_view text);
+
 // ASCII letters compared without regard to case; other bytes exactly.
 bool SameTextIgnoringCase(std::string_view left, std::string_view right);

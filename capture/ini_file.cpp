@@ -260,16 +260,8 @@ void TIniFile::ListKeys(std::string_view section, std::vector<std::string>& keys
 
 namespace {
 
-std::string LowerAscii(std::string_view text) {
-  std::string lower(text);
-  for (char& byte : lower) {
-    if (byte >= 'A' && byte <= 'Z') byte = static_cast<char>(byte + 32);
-  }
-  return lower;
-}
-
 // The lines of the list that name a key (the part before their first "="),
-// by the key in lower case, first line first. A line without "=" names no key
+// by the key in upper case, first line first. A line without "=" names no key
 // and is never replaced or removed.
 std::unordered_map<std::string, std::deque<std::size_t>> ListLinesByKey(
     const std::vector<std::optional<std::string>>& lines) {
@@ -277,7 +269,7 @@ std::unordered_map<std::string, std::deque<std::size_t>> ListLinesByKey(
   for (std::size_t i = 0; i < lines.size(); ++i) {
     const std::size_t equals = lines[i]->find('=');
     if (equals != std::string::npos)
-      linesByKey[LowerAscii(lines[i]->substr(0, equals))].push_back(i);
+      linesByKey[UpperAscii(lines[i]->substr(0, equals))].push_back(i);
   }
   return linesByKey;
 }
@@ -293,16 +285,16 @@ void TIniFile::ListEntries(std::string_view section, std::vector<std::string>& e
   for (const TLine& line : document.lines) {
     if (!IsEntryOf(document, line, name)) continue;
     keys.push_back(line.name);
-    firstValue.try_emplace(LowerAscii(line.name), line.value);
+    firstValue.try_emplace(UpperAscii(line.name), line.value);
   }
   // Removed lines are marked and dropped at the end.
   std::vector<std::optional<std::string>> working(entries.begin(), entries.end());
   std::unordered_map<std::string, std::deque<std::size_t>> linesByName = ListLinesByKey(working);
   for (std::string_view key : keys) {
-    const std::string lower = LowerAscii(key);
-    std::string_view value = firstValue[lower];
+    const std::string folded = UpperAscii(key);
+    std::string_view value = firstValue[folded];
     value = value.substr(0, std::min(value.size(), kMaxTextLength));
-    std::deque<std::size_t>& found = linesByName[lower];
+    std::deque<std::size_t>& found = linesByName[folded];
     if (!value.empty()) {
       std::string line = std::string(key) + "=" + std::string(value);
       if (found.empty()) {

@@ -136,6 +136,8 @@ TEST(SameTextIgnoringCase, FoldsAsciiLettersOnly) {
   EXPECT_FALSE(SameTextIgnoringCase("\xc4", "\xe4"));
   EXPECT_TRUE(SameTextIgnoringCase("", ""));
   EXPECT_FALSE(SameTextIgnoringCase("@", "`"));
+  EXPECT_FALSE(SameTextIgnoringCase("[", "{"));
+  EXPECT_TRUE(SameTextIgnoringCase("az", "AZ"));
 }
 
 TEST(ParsePortNumber, TakesDecimalDigitsUpTo65535Only) {
