@@ -95,7 +95,7 @@ TDocument LoadDocument(const std::string& path, bool forWriting) {
   try {
     document.file = LoadWholeFile(path, kMaxSettingsSize);
   } catch (const EInOutError&) {
-    if (forWriting) throw Exception("Unable to write to " + path);
+    if (forWriting) throw UnableToWrite(path);
     throw;
   }
   SplitLines(document);
@@ -167,7 +167,7 @@ bool HasAny(std::string_view text, std::string_view bytes) {
 // be read back differently; such a write fails rather than corrupt the file.
 std::string CheckedSection(const std::string& path, std::string_view section) {
   std::string name = TrimBlanks(section);
-  if (name.empty() || HasAny(name, "]\r\n")) throw Exception("Unable to write to " + path);
+  if (name.empty() || HasAny(name, "]\r\n")) throw UnableToWrite(path);
   return name;
 }
 
@@ -175,7 +175,7 @@ std::string EntryLine(const std::string& path, std::string_view key, std::string
   const std::string name = TrimBlanks(key);
   if (name.empty() || HasAny(name, "=\r\n") || name[0] == '[' || name[0] == ';' || name[0] == '#' ||
       HasAny(value, "\r\n")) {
-    throw Exception("Unable to write to " + path);
+    throw UnableToWrite(path);
   }
   return name + "=" + std::string(value);
 }
