@@ -10,7 +10,6 @@
 #include <QSplitter>
 #include <QVBoxLayout>
 #include <algorithm>
-#include <exception>
 #include <utility>
 
 #include "base/log_writer.h"
@@ -261,17 +260,14 @@ void TForm1::EndOnSignal() {
 }
 
 void TForm1::Guarded(const std::function<void()>& body) {
-  try {
-    body();
-  } catch (const std::exception& failure) {
+  AtEventEdge(body, [this](const std::string& message) {
     // Nobody may be there to answer a box once a signal asked for the end:
     // a service has no screen, and a closed terminal no operator.
-    if (endedBySignal_) {
-      StandardErrorLog().Write(std::string(failure.what()) + "\n");
-    } else {
-      ShowGeneralErrorBox(isVisible() ? this : nullptr, failure.what());
-    }
-  }
+    if (endedBySignal_)
+      StandardErrorLog().Write(message + "\n");
+    else
+      ShowGeneralErrorBox(isVisible() ? this : nullptr, message);
+  });
 }
 
 void TForm1::showEvent(QShowEvent* event) {

@@ -8,7 +8,6 @@
 #include <QStyle>
 #include <QTableWidget>
 #include <algorithm>
-#include <exception>
 #include <utility>
 #include <vector>
 
@@ -41,17 +40,6 @@ QPushButton* MakeButton(QWidget* parent, const char* name, const char* caption, 
   // Enter on a focused button runs that button; anywhere else it runs OK.
   button->setAutoDefault(true);
   return button;
-}
-
-// A button handler is the edge of an event: a failure it lets escape is
-// shown in the general error box and the program goes on.
-template <typename Handler>
-void AtEventEdge(QWidget* owner, Handler handler) {
-  try {
-    handler();
-  } catch (const std::exception& failure) {
-    ShowGeneralErrorBox(owner, failure.what());
-  }
 }
 
 }  // namespace
