@@ -144,3 +144,35 @@ bool SameTextIgnoringCase(std::string_view left, std::string_view right) {
   }
   return true;
 }
+
+namespace {
+
+// The length of the line end the text starts with, 0 when it starts with none.
+std::size_t LineEndLength(std::string_view text, TLineEnds ends) {
+  if (text.starts_with("\r\n")) return 2;
+  if (text.starts_with('\n') || text.starts_with('\r')) return 1;
+  if (ends == TLineEnds::TextView &&
+      (text.starts_with("\u2029") || text.starts_with("\uFDD0") || text.starts_with("\uFDD1"))) {
+    return 3;
+  }
+  return 0;
+}
+
+}  // namespace
+
+std::vector<std::string_view> SplitLines(std::string_view text, TLineEnds ends) {
+  std::vector<std::string_view> lines;
+  std::size_t start = 0;
+  std::size_t index = 0;
+  while (index < text.size()) {
+    if (const std::size_t length = LineEndLength(text.substr(index), ends)) {
+      lines.push_back(text.substr(start, index - start));
+      index += length;
+      start = index;
+    } else {
+      ++index;
+    }
+  }
+  lines.push_back(text.substr(start));
+  return lines;
+}
