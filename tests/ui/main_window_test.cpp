@@ -184,6 +184,9 @@ TEST_F(MainWindowTest, DeleteIfEmptyToggleSavesTheFlagAndTwiceReturnsToTheStart)
   EXPECT_TRUE(boxes_.empty());
 }
 
+// The monitor's stop saves the placement only while the window is in its
+// normal state; a real window answers for each state, so the rule is tested
+// here, end to end, and not again against the fake window.
 TEST_F(MainWindowTest, ProgramEndSavesPlacementOnlyInTheNormalState) {
   struct Case {
     const char* name;
