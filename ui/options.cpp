@@ -171,8 +171,10 @@ void TForm2::ExchangeRows(int first, int second) {
     SelectRow(first);
 }
 
-// An exchange sort keeps equal port texts where they stand; std::string
-// compares bytes as unsigned values, shorter prefix first.
+// An exchange sort: each row in turn takes the smallest port text of the
+// rows from it down. It is not stable: rows with the same port text may
+// change places. std::string compares bytes as unsigned values, shorter
+// prefix first.
 void TForm2::SortRows() {
   const int rows = RowCount();
   for (int i = 1; i < rows; ++i)
