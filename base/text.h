@@ -63,12 +63,12 @@ std::string UpperAscii(std::string_view text);
 bool SameTextIgnoringCase(std::string_view left, std::string_view right);
 
 // Where a line ends. Every reader of the logs takes LF, CR LF (a socket
-// error carries one between its two parts) and a lone CR as one line end; a
-// lone CR must not reach a terminal, which would write the next line over
-// this one. The log panes' text view also starts a new line at U+2029 and
-// at the noncharacters U+FDD0 and U+FDD1, which it keeps for its own block
-// ends; whoever counts a pane's lines must split there too, or the pane
-// would outgrow its bound.
+// error carries one before the system's explanation) and a lone CR as one
+// line end; a lone CR must not reach a terminal, which would write the next
+// line over this one. The log panes' text view also starts a new line at
+// U+2029 and at the noncharacters U+FDD0 and U+FDD1, which it keeps for its
+// own block ends; whoever counts a pane's lines must split there too, or the
+// pane would outgrow its bound.
 enum class TLineEnds { Terminal, TextView };
 
 // The lines of UTF-8 text, split at each of the line ends: a text without
