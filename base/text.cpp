@@ -6,13 +6,15 @@
 
 bool IsBlank(char byte) { return static_cast<unsigned char>(byte) <= 0x20; }
 
-std::string TrimBlanks(std::string_view text) {
+std::string_view TrimBlanksView(std::string_view text) {
   std::size_t first = 0;
   std::size_t end = text.size();
   while (first < end && IsBlank(text[first])) ++first;
   while (end > first && IsBlank(text[end - 1])) --end;
-  return std::string(text.substr(first, end - first));
+  return text.substr(first, end - first);
 }
+
+std::string TrimBlanks(std::string_view text) { return std::string(TrimBlanksView(text)); }
 
 bool IsDecimalDigit(char byte) { return byte >= '0' && byte <= '9'; }
 
@@ -125,16 +127,52 @@ void DeleteRange(std::string& text, int index, int count) {
   text.erase(static_cast<std::size_t>(index - 1), static_cast<std::size_t>(removed));
 }
 
-namespace {
-char LowerAscii(char byte) {
-  return (byte >= 'A' && byte <= 'Z') ? static_cast<char>(byte + 32) : byte;
+char UpperAscii(char byte) {
+  return (byte >= 'a' && byte <= 'z') ? static_cast<char>(byte - 32) : byte;
 }
-}  // namespace
+
+std::string UpperAscii(std::string_view text) {
+  std::string upper(text);
+  for (char& byte : upper) byte = UpperAscii(byte);
+  return upper;
+}
 
 bool SameTextIgnoringCase(std::string_view left, std::string_view right) {
   if (left.size() != right.size()) return false;
   for (std::size_t i = 0; i < left.size(); ++i) {
-    if (LowerAscii(left[i]) != LowerAscii(right[i])) return false;
+    if (UpperAscii(left[i]) != UpperAscii(right[i])) return false;
   }
   return true;
+}
+
+namespace {
+
+// The length of the line end the text starts with, 0 when it starts with none.
+std::size_t LineEndLength(std::string_view text, TLineEnds ends) {
+  if (text.starts_with("\r\n")) return 2;
+  if (text.starts_with('\n') || text.starts_with('\r')) return 1;
+  if (ends == TLineEnds::TextView &&
+      (text.starts_with("\u2029") || text.starts_with("\uFDD0") || text.starts_with("\uFDD1"))) {
+    return 3;
+  }
+  return 0;
+}
+
+}  // namespace
+
+std::vector<std::string_view> SplitLines(std::string_view text, TLineEnds ends) {
+  std::vector<std::string_view> lines;
+  std::size_t start = 0;
+  std::size_t index = 0;
+  while (index < text.size()) {
+    if (const std::size_t length = LineEndLength(text.substr(index), ends)) {
+      lines.push_back(text.substr(start, index - start));
+      index += length;
+      start = index;
+    } else {
+      ++index;
+    }
+  }
+  lines.push_back(text.substr(start));
+  return lines;
 }

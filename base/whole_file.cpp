@@ -115,7 +115,7 @@ void ReplaceWholeFile(const std::string& path, std::string_view content, mode_t 
   const std::string target = FileBehindLinks(path);
   std::string temporary;
   const int handle = CreateTemporary(target, mode, temporary);
-  const Exception failure("Unable to write to " + path);
+  const Exception failure = UnableToWrite(path);
   if (handle < 0) throw failure;
   if (WriteSyncAndClose(handle, content) &&
       FileCalls().Rename(temporary.c_str(), target.c_str()) == 0) {
@@ -124,6 +124,8 @@ void ReplaceWholeFile(const std::string& path, std::string_view content, mode_t 
   FileCalls().Unlink(temporary.c_str());
   throw failure;
 }
+
+Exception UnableToWrite(const std::string& path) { return Exception("Unable to write to " + path); }
 
 void RemoveAbandonedTemporaries(const std::string& path) {
   const std::string target = FileBehindLinks(path);

@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "base/exceptions.h"
+
 // A small file read and replaced in one piece, as a settings file is.
 
 struct TWholeFile {
@@ -25,8 +27,14 @@ TWholeFile LoadWholeFile(const std::string& path, off_t maxSize);
 // the file is written, synced and renamed over it, so that a failure at any
 // point leaves the old file whole and no temporary behind. A symbolic link is
 // followed: the file at the end of its chain is replaced, in that file's
-// folder, and the link stays. Raises Exception "Unable to write to " + path.
+// folder, and the link stays. Raises UnableToWrite(path).
 void ReplaceWholeFile(const std::string& path, std::string_view content, mode_t mode);
+
+// Exception "Unable to write to " + path: the one failure every save of a
+// settings file raises, whatever stopped it (the replacement, a file it may
+// not overwrite blind, a text its format cannot hold), so the operator reads
+// the same message for each.
+Exception UnableToWrite(const std::string& path);
 
 // Removes the temporary files that replacements of the file at path left
 // behind when their process was killed in the middle (named after the file,

@@ -5,6 +5,7 @@
 #include <ctime>
 #include <iterator>
 
+#include "base/text.h"
 #include "capture/locale_formats.h"
 
 namespace {
@@ -31,16 +32,9 @@ int64_t DaysFromCivil(int64_t year, int64_t month, int64_t day) {
   return era * 146097 + dayOfEra - 719468;
 }
 
-char FoldToUpper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
-
-// True when text from at on begins with the word, ASCII case ignored; the
-// word is given in upper case.
-bool MatchesIgnoringCase(std::string_view text, size_t at, std::string_view upperWord) {
-  if (text.size() - at < upperWord.size()) return false;
-  for (size_t k = 0; k < upperWord.size(); ++k) {
-    if (FoldToUpper(text[at + k]) != upperWord[k]) return false;
-  }
-  return true;
+// True when text from at on begins with the word, ASCII case ignored.
+bool MatchesIgnoringCase(std::string_view text, size_t at, std::string_view word) {
+  return SameTextIgnoringCase(text.substr(at, word.size()), word);
 }
 
 // True when an am/pm marker ("AM/PM", "A/P" or "AMPM", any case) starts at at.
@@ -389,7 +383,7 @@ void TRenderer::RenderLevel(std::string_view pattern) {
   while (state.Next < pattern.size()) {
     char starter = pattern[state.Next];
     ++state.Next;
-    char token = FoldToUpper(starter);
+    char token = UpperAscii(starter);
     if (token >= 'A' && token <= 'Z') {
       if (token == 'M' && state.LastToken == 'H') token = 'N';
       state.LastToken = token;

@@ -35,16 +35,8 @@ struct TDocument {
   std::string newline = "\n";  // the line end new lines get
 };
 
-std::string_view TrimmedView(std::string_view text) {
-  std::size_t first = 0;
-  std::size_t end = text.size();
-  while (first < end && IsBlank(text[first])) ++first;
-  while (end > first && IsBlank(text[end - 1])) --end;
-  return text.substr(first, end - first);
-}
-
 void ClassifyLine(TLine& line) {
-  const std::string_view trimmed = TrimmedView(line.text);
+  const std::string_view trimmed = TrimBlanksView(line.text);
   if (trimmed.empty() || trimmed[0] == ';' || trimmed[0] == '#') return;
   if (trimmed[0] == '[') {
     std::string_view inside = trimmed.substr(1);
@@ -52,16 +44,16 @@ void ClassifyLine(TLine& line) {
       inside = inside.substr(0, close);
     }
     line.kind = TLineKind::Header;
-    line.name = TrimmedView(inside);
+    line.name = TrimBlanksView(inside);
     return;
   }
   const std::size_t equals = trimmed.find('=');
   if (equals == std::string_view::npos) return;
-  const std::string_view key = TrimmedView(trimmed.substr(0, equals));
+  const std::string_view key = TrimBlanksView(trimmed.substr(0, equals));
   if (key.empty()) return;
   line.kind = TLineKind::Entry;
   line.name = key;
-  line.value = TrimmedView(trimmed.substr(equals + 1));
+  line.value = TrimBlanksView(trimmed.substr(equals + 1));
 }
 
 void SplitLines(TDocument& document) {
@@ -103,7 +95,7 @@ TDocument LoadDocument(const std::string& path, bool forWriting) {
   try {
     document.file = LoadWholeFile(path, kMaxSettingsSize);
   } catch (const EInOutError&) {
-    if (forWriting) throw Exception("Unable to write to " + path);
+    if (forWriting) throw UnableToWrite(path);
     throw;
   }
   SplitLines(document);
@@ -175,7 +167,7 @@ bool HasAny(std::string_view text, std::string_view bytes) {
 // be read back differently; such a write fails rather than corrupt the file.
 std::string CheckedSection(const std::string& path, std::string_view section) {
   std::string name = TrimBlanks(section);
-  if (name.empty() || HasAny(name, "]\r\n")) throw Exception("Unable to write to " + path);
+  if (name.empty() || HasAny(name, "]\r\n")) throw UnableToWrite(path);
   return name;
 }
 
@@ -183,7 +175,7 @@ std::string EntryLine(const std::string& path, std::string_view key, std::string
   const std::string name = TrimBlanks(key);
   if (name.empty() || HasAny(name, "=\r\n") || name[0] == '[' || name[0] == ';' || name[0] == '#' ||
       HasAny(value, "\r\n")) {
-    throw Exception("Unable to write to " + path);
+    throw UnableToWrite(path);
   }
   return name + "=" + std::string(value);
 }
@@ -268,16 +260,8 @@ void TIniFile::ListKeys(std::string_view section, std::vector<std::string>& keys
 
 namespace {
 
-std::string LowerAscii(std::string_view text) {
-  std::string lower(text);
-  for (char& byte : lower) {
-    if (byte >= 'A' && byte <= 'Z') byte = static_cast<char>(byte + 32);
-  }
-  return lower;
-}
-
 // The lines of the list that name a key (the part before their first "="),
-// by the key in lower case, first line first. A line without "=" names no key
+// by the key in upper case, first line first. A line without "=" names no key
 // and is never replaced or removed.
 std::unordered_map<std::string, std::deque<std::size_t>> ListLinesByKey(
     const std::vector<std::optional<std::string>>& lines) {
@@ -285,7 +269,7 @@ std::unordered_map<std::string, std::deque<std::size_t>> ListLinesByKey(
   for (std::size_t i = 0; i < lines.size(); ++i) {
     const std::size_t equals = lines[i]->find('=');
     if (equals != std::string::npos)
-      linesByKey[LowerAscii(lines[i]->substr(0, equals))].push_back(i);
+      linesByKey[UpperAscii(lines[i]->substr(0, equals))].push_back(i);
   }
   return linesByKey;
 }
@@ -301,16 +285,16 @@ void TIniFile::ListEntries(std::string_view section, std::vector<std::string>& e
   for (const TLine& line : document.lines) {
     if (!IsEntryOf(document, line, name)) continue;
     keys.push_back(line.name);
-    firstValue.try_emplace(LowerAscii(line.name), line.value);
+    firstValue.try_emplace(UpperAscii(line.name), line.value);
   }
   // Removed lines are marked and dropped at the end.
   std::vector<std::optional<std::string>> working(entries.begin(), entries.end());
   std::unordered_map<std::string, std::deque<std::size_t>> linesByName = ListLinesByKey(working);
   for (std::string_view key : keys) {
-    const std::string lower = LowerAscii(key);
-    std::string_view value = firstValue[lower];
+    const std::string folded = UpperAscii(key);
+    std::string_view value = firstValue[folded];
     value = value.substr(0, std::min(value.size(), kMaxTextLength));
-    std::deque<std::size_t>& found = linesByName[lower];
+    std::deque<std::size_t>& found = linesByName[folded];
     if (!value.empty()) {
       std::string line = std::string(key) + "=" + std::string(value);
       if (found.empty()) {

@@ -36,8 +36,6 @@ constexpr int kFieldLeft = 72;
 // Keeps a label's last letter off its field's border.
 constexpr int kLabelGap = 4;
 
-std::string FromQt(const QString& text) { return text.toUtf8().toStdString(); }
-
 int PullIntoDaysRange(int value) { return std::clamp(value, kDaysMinimum, kDaysMaximum); }
 
 // A port the listener can really open: leading spaces, then decimal digits
@@ -112,7 +110,7 @@ TSpinEdit::TSpinEdit(QWidget* parent) : QSpinBox(parent) {
 }
 
 int TSpinEdit::Value() const {
-  return PullIntoDaysRange(ParseIntegerOr(FromQt(lineEdit()->text()), 0));
+  return PullIntoDaysRange(ParseIntegerOr(lineEdit()->text().toStdString(), 0));
 }
 
 void TSpinEdit::SetValue(int value) {
@@ -148,7 +146,7 @@ void TSpinEdit::keyPressEvent(QKeyEvent* event) {
 }
 
 int TSpinEdit::valueFromText(const QString& text) const {
-  return PullIntoDaysRange(ParseIntegerOr(FromQt(text), 0));
+  return PullIntoDaysRange(ParseIntegerOr(text.toStdString(), 0));
 }
 
 void TSpinEdit::focusOutEvent(QFocusEvent* event) {
@@ -250,12 +248,13 @@ void TForm3::BitBtn1Click() {
 }
 
 bool TForm3::Validate() {
-  const std::string port = TrimBlanks(FromQt(ePort->text()));
-  const std::string directory = TrimBlanks(FromQt(eDirectory->text()));
-  const std::string format = TrimBlanks(FromQt(eFormat->text()));
+  const std::string port = TrimBlanks(ePort->text().toStdString());
+  const std::string directory = TrimBlanks(eDirectory->text().toStdString());
+  const std::string format = TrimBlanks(eFormat->text().toStdString());
   if (port.empty() || directory.empty() || format.empty())
     return Fail("Please Enter all Data", nullptr);
-  if (!IsValidPortText(FromQt(ePort->text()))) return Fail("Please Enter a Valid Port", ePort);
+  if (!IsValidPortText(ePort->text().toStdString()))
+    return Fail("Please Enter a Valid Port", ePort);
   if (ContainsComma(eDirectory->text()))
     return Fail("\",\" is not allowed in the directory name", eDirectory);
   const std::string folder = IncludeSeparator(directory);

@@ -7,23 +7,11 @@
 #include <QTextCursor>
 #include <QTextDocumentFragment>
 #include <algorithm>
+#include <vector>
+
+#include "base/text.h"
 
 namespace {
-
-// The pane starts a new line at each of these, not only at a line feed; a
-// count that missed one would let a pane outgrow its bound.
-bool StartsNewBlock(QChar c) {
-  return c == QLatin1Char('\n') || c == QLatin1Char('\r') || c == QChar::ParagraphSeparator ||
-         c == QChar(0xFDD0) || c == QChar(0xFDD1);
-}
-
-QStringList PaneLines(const QString& text) {
-  QString normalized = text;
-  for (QChar& c : normalized) {
-    if (StartsNewBlock(c)) c = QLatin1Char('\n');
-  }
-  return normalized.split(QLatin1Char('\n'));
-}
 
 // What the reader is looking at: the selection and the scroll position,
 // to be put back after lines go from the top.
@@ -81,9 +69,9 @@ TLogPane::TLogPane(QPlainTextEdit* pane)
   lineCount_ = shownLines_;
 }
 
-void TLogPane::Append(const QString& text) {
-  const QStringList lines = PaneLines(text);
-  queued_.insert(queued_.end(), lines.begin(), lines.end());
+void TLogPane::Append(std::string_view text) {
+  const std::vector<std::string_view> lines = SplitLines(text, TLineEnds::TextView);
+  for (const std::string_view line : lines) queued_.push_back(QString::fromUtf8(line));
   lineCount_ += static_cast<int>(lines.size());
   if (lineCount_ > kMaxLines) CutFirst(lineCount_ - kMaxLines);
 }

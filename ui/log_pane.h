@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <deque>
+#include <string_view>
 
 class QPlainTextEdit;
 
@@ -19,8 +20,9 @@ class TLogPane {
 
   explicit TLogPane(QPlainTextEdit* pane);
 
-  // Appends text, one line per line feed in it.
-  void Append(const QString& text);
+  // Appends UTF-8 text, a line for each line the pane's text view shows
+  // (SplitLines with TLineEnds::TextView).
+  void Append(std::string_view text);
   // Cuts count lines from the top (all of them when count is larger).
   void CutFirst(int count);
   void Clear();

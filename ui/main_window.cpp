@@ -10,10 +10,11 @@
 #include <QSplitter>
 #include <QVBoxLayout>
 #include <algorithm>
-#include <exception>
+#include <string_view>
 #include <utility>
 
 #include "base/log_writer.h"
+#include "base/text.h"
 #include "capture/ini_file.h"
 #include "capture/port_definition.h"
 #include "ui/about.h"
@@ -27,32 +28,19 @@
 
 namespace {
 
-// A socket error message carries CR LF between its two parts; the pane shows
-// each part on a line of its own, as it does for a lone CR or LF.
-std::string WithLineFeeds(const std::string& line) {
-  std::string text;
-  text.reserve(line.size());
-  for (size_t i = 0; i < line.size(); ++i) {
-    if (line[i] == '\r') {
-      text += '\n';
-      if (i + 1 < line.size() && line[i + 1] == '\n') ++i;
-    } else {
-      text += line[i];
-    }
-  }
-  return text;
-}
-
 // Every pane line also goes to standard error, so that a terminal, the
-// journal or a redirect keeps the whole history that the panes cut. The
-// writing happens off this thread: a reader that stalls must not stop the
-// capturing.
-QString EchoedPaneText(const std::string& line) {
-  std::string text = WithLineFeeds(line);
-  text += '\n';
+// journal or a redirect keeps the whole history that the panes cut. There a
+// line ends at LF, CR LF and a lone CR only (TLineEnds::Terminal); the
+// characters that only the panes' text view starts a line at are text to a
+// terminal. The writing happens off this thread: a reader that stalls must
+// not stop the capturing.
+void EchoToStandardError(const std::string& line) {
+  std::string text;
+  for (const std::string_view part : SplitLines(line, TLineEnds::Terminal)) {
+    text += part;
+    text += '\n';
+  }
   StandardErrorLog().Write(text);
-  text.pop_back();
-  return QString::fromUtf8(text);
 }
 
 QPlainTextEdit* MakePane(const char* name, QWidget* parent) {
@@ -261,17 +249,14 @@ void TForm1::EndOnSignal() {
 }
 
 void TForm1::Guarded(const std::function<void()>& body) {
-  try {
-    body();
-  } catch (const std::exception& failure) {
+  AtEventEdge(body, [this](const std::string& message) {
     // Nobody may be there to answer a box once a signal asked for the end:
     // a service has no screen, and a closed terminal no operator.
-    if (endedBySignal_) {
-      StandardErrorLog().Write(std::string(failure.what()) + "\n");
-    } else {
-      ShowGeneralErrorBox(isVisible() ? this : nullptr, failure.what());
-    }
-  }
+    if (endedBySignal_)
+      StandardErrorLog().Write(message + "\n");
+    else
+      ShowGeneralErrorBox(isVisible() ? this : nullptr, message);
+  });
 }
 
 void TForm1::showEvent(QShowEvent* event) {
@@ -324,12 +309,14 @@ void TForm1::KeepOnScreen() {
 void TForm1::ClearPortLog() { portLog_->Clear(); }
 
 void TForm1::AppendPortLine(const std::string& line) {
-  portLog_->Append(EchoedPaneText(line));
+  EchoToStandardError(line);
+  portLog_->Append(line);
   ScheduleFlush();
 }
 
 void TForm1::AppendMessageLine(const std::string& line) {
-  messageLog_->Append(EchoedPaneText(line));
+  EchoToStandardError(line);
+  messageLog_->Append(line);
   ScheduleFlush();
 }
 

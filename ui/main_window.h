@@ -110,8 +110,9 @@ class TForm1 : public QMainWindow, public TMonitorWindow {
   // Moves the frame, and cuts its height, until all of it is on the screen
   // that shows it.
   void KeepOnScreen();
-  // Runs a handler body; a failure that escapes it goes to the general error
-  // box, because nothing may cross the event loop.
+  // Runs a handler body at the edge of its event (AtEventEdge). A failure
+  // that escapes it goes to the general error box, over the window while it
+  // is shown; once a signal asked for the end, to standard error instead.
   void Guarded(const std::function<void()>& body);
 
   std::string settingsPath_;

@@ -3,6 +3,7 @@
 #include <QMessageBox>
 #include <QString>
 #include <cctype>
+#include <exception>
 #include <filesystem>
 
 #include "ui/frame_placement.h"
@@ -64,6 +65,19 @@ void ShowGeneralErrorBox(QWidget* parent, const std::string& message) {
   std::string text = message;
   if (!text.empty() && static_cast<unsigned char>(text.back()) > '.') text += '.';
   Show(parent, TBoxKind::GeneralError, ApplicationTitle(), text);
+}
+
+void AtEventEdge(const std::function<void()>& body,
+                 const std::function<void(const std::string& message)>& report) {
+  try {
+    body();
+  } catch (const std::exception& failure) {
+    report(failure.what());
+  }
+}
+
+void AtEventEdge(QWidget* parent, const std::function<void()>& body) {
+  AtEventEdge(body, [parent](const std::string& message) { ShowGeneralErrorBox(parent, message); });
 }
 
 std::string ApplicationTitle() {

@@ -29,6 +29,15 @@ bool ConfirmBox(QWidget* parent, const std::string& text);
 // icon, OK.
 void ShowGeneralErrorBox(QWidget* parent, const std::string& message);
 
+// Runs the body of an event handler. Nothing may cross the event loop, so a
+// failure that escapes the body goes to report, with its message, and the
+// program goes on.
+void AtEventEdge(const std::function<void()>& body,
+                 const std::function<void(const std::string& message)>& report);
+
+// The same, the failure shown in the general error box over parent.
+void AtEventEdge(QWidget* parent, const std::function<void()>& body);
+
 // The executable's file name up to its first dot, every letter after the
 // first in lower case.
 std::string ApplicationTitle();

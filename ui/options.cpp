@@ -8,7 +8,6 @@
 #include <QStyle>
 #include <QTableWidget>
 #include <algorithm>
-#include <exception>
 #include <utility>
 #include <vector>
 
@@ -34,9 +33,6 @@ constexpr int kClientHeight = 340;
 constexpr int kStripTop = 299;
 constexpr int kButtonTop = kStripTop + 8;
 
-QString ToQt(const std::string& text) { return QString::fromUtf8(text); }
-std::string FromQt(const QString& text) { return text.toUtf8().toStdString(); }
-
 QPushButton* MakeButton(QWidget* parent, const char* name, const char* caption, int left) {
   auto* button = new QPushButton(QString::fromUtf8(caption), parent);
   button->setObjectName(name);
@@ -44,17 +40,6 @@ QPushButton* MakeButton(QWidget* parent, const char* name, const char* caption, 
   // Enter on a focused button runs that button; anywhere else it runs OK.
   button->setAutoDefault(true);
   return button;
-}
-
-// A button handler is the edge of an event: a failure it lets escape is
-// shown in the general error box and the program goes on.
-template <typename Handler>
-void AtEventEdge(QWidget* owner, Handler handler) {
-  try {
-    handler();
-  } catch (const std::exception& failure) {
-    ShowGeneralErrorBox(owner, failure.what());
-  }
 }
 
 }  // namespace
@@ -131,15 +116,15 @@ int TForm2::RowCount() const { return StringGrid1->rowCount() + 1; }
 std::string TForm2::Cell(int row, int column) const {
   if (row == 0) return kHeaders[column];
   const QTableWidgetItem* item = StringGrid1->item(row - 1, column);
-  return item ? FromQt(item->text()) : std::string();
+  return item ? item->text().toStdString() : std::string();
 }
 
 void TForm2::SetCell(int row, int column, const std::string& text) {
   QTableWidgetItem* item = StringGrid1->item(row - 1, column);
   if (item)
-    item->setText(ToQt(text));
+    item->setText(QString::fromStdString(text));
   else
-    StringGrid1->setItem(row - 1, column, new QTableWidgetItem(ToQt(text)));
+    StringGrid1->setItem(row - 1, column, new QTableWidgetItem(QString::fromStdString(text)));
 }
 
 int TForm2::SelectedRow() const {
@@ -186,8 +171,10 @@ void TForm2::ExchangeRows(int first, int second) {
     SelectRow(first);
 }
 
-// An exchange sort keeps equal port texts where they stand; std::string
-// compares bytes as unsigned values, shorter prefix first.
+// An exchange sort: each row in turn takes the smallest port text of the
+// rows from it down. It is not stable: rows with the same port text may
+// change places. std::string compares bytes as unsigned values, shorter
+// prefix first.
 void TForm2::SortRows() {
   const int rows = RowCount();
   for (int i = 1; i < rows; ++i)
@@ -231,8 +218,8 @@ int TForm2::FindPortRow(const std::string& port) const {
 }
 
 bool TForm2::PortisOK(bool editing) {
-  const std::string typed = FromQt(editor_->ePort->text());
-  const bool unchanged = editing && FromQt(editor_->OldPort->text()) == typed;
+  const std::string typed = editor_->ePort->text().toStdString();
+  const bool unchanged = editing && editor_->OldPort->text().toStdString() == typed;
   if (!unchanged && FindPortRow(TrimBlanks(typed)) != 0) {
     ShowErrorBox(this, "Port Already In Use");
     return false;
@@ -243,11 +230,11 @@ bool TForm2::PortisOK(bool editing) {
     target = RowCount() - 1;
   }
   SetCell(target, 0, typed);
-  SetCell(target, 1, FromQt(editor_->eDirectory->text()));
-  SetCell(target, 2, FromQt(editor_->eFormat->text()));
+  SetCell(target, 1, editor_->eDirectory->text().toStdString());
+  SetCell(target, 2, editor_->eFormat->text().toStdString());
   SetCell(target, 3, editor_->cbOverwrite->isChecked() ? "T" : "F");
   SetCell(target, 4, FormatInteger(editor_->seDays->Value()));
-  SetCell(target, 5, FromQt(editor_->eComment->text()));
+  SetCell(target, 5, editor_->eComment->text().toStdString());
   SelectRow(target);
   SortRows();
   return true;
@@ -279,15 +266,15 @@ void TForm2::btnEditClick() {
   AtEventEdge(this, [this] {
     const int row = SelectedRow();
     if (row < 1) return;
-    editor_->ePort->setText(ToQt(Cell(row, 0)));
+    editor_->ePort->setText(QString::fromStdString(Cell(row, 0)));
     editor_->OldPort->setText(editor_->ePort->text());
-    editor_->eDirectory->setText(ToQt(Cell(row, 1)));
-    editor_->eFormat->setText(ToQt(Cell(row, 2)));
+    editor_->eDirectory->setText(QString::fromStdString(Cell(row, 1)));
+    editor_->eFormat->setText(QString::fromStdString(Cell(row, 2)));
     editor_->cbOverwrite->setChecked(Cell(row, 3).starts_with('T'));
     // A Days cell that is no number (a hand-edited file) fails here, before
     // the editor opens.
     editor_->seDays->SetValue(ParseInteger(Cell(row, 4)));
-    editor_->eComment->setText(ToQt(Cell(row, 5)));
+    editor_->eComment->setText(QString::fromStdString(Cell(row, 5)));
     editor_->SetActiveControl(editor_->ePort);
     RunEditor(true);
   });

@@ -4,6 +4,9 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 #include "base/exceptions.h"
 #include "support/raised_message.h"
@@ -136,6 +139,44 @@ TEST(SameTextIgnoringCase, FoldsAsciiLettersOnly) {
   EXPECT_FALSE(SameTextIgnoringCase("\xc4", "\xe4"));
   EXPECT_TRUE(SameTextIgnoringCase("", ""));
   EXPECT_FALSE(SameTextIgnoringCase("@", "`"));
+  EXPECT_FALSE(SameTextIgnoringCase("[", "{"));
+  EXPECT_TRUE(SameTextIgnoringCase("az", "AZ"));
+}
+
+struct TSplitCase {
+  const char* name;
+  std::string text;
+  std::vector<std::string> terminal;  // TLineEnds::Terminal
+  std::vector<std::string> textView;  // TLineEnds::TextView
+};
+
+// A count that missed a line end of the panes' text view would let a pane
+// outgrow its bound; one that split elsewhere would cut lines still shown.
+TEST(SplitLines, EndsLinesWhereTheirReaderDoes) {
+  const std::vector<TSplitCase> cases = {
+      {"no line end", "abc", {"abc"}, {"abc"}},
+      {"empty text", "", {""}, {""}},
+      {"LF", "a\nb", {"a", "b"}, {"a", "b"}},
+      {"CR LF is one end", "a\r\nb", {"a", "b"}, {"a", "b"}},
+      {"lone CR", "a\rb", {"a", "b"}, {"a", "b"}},
+      {"CR before CR LF", "a\r\r\nb", {"a", "", "b"}, {"a", "", "b"}},
+      {"LF CR is two ends", "a\n\rb", {"a", "", "b"}, {"a", "", "b"}},
+      {"end at the end", "a\r\n", {"a", ""}, {"a", ""}},
+      {"U+2029", "a\u2029b", {"a\u2029b"}, {"a", "b"}},
+      {"U+FDD0", "a\uFDD0b", {"a\uFDD0b"}, {"a", "b"}},
+      {"U+FDD1 then CR", "a\uFDD1\rb", {"a\uFDD1", "b"}, {"a", "", "b"}},
+      {"U+2028 ends no block", "a\u2028b", {"a\u2028b"}, {"a\u2028b"}},
+      {"U+FDD2 is no end", "a\uFDD2b", {"a\uFDD2b"}, {"a\uFDD2b"}},
+      {"cut-off U+2029", "a\xE2\x80", {"a\xE2\x80"}, {"a\xE2\x80"}},
+  };
+  for (const TSplitCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    for (const auto& [ends, expected] :
+         {std::pair{TLineEnds::Terminal, c.terminal}, std::pair{TLineEnds::TextView, c.textView}}) {
+      const std::vector<std::string_view> lines = SplitLines(c.text, ends);
+      EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.end()), expected);
+    }
+  }
 }
 
 TEST(ParsePortNumber, TakesDecimalDigitsUpTo65535Only) {

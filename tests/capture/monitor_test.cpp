@@ -92,33 +92,6 @@ TEST_F(MonitorTest, StartReadsPlacementAndDeleteIfEmpty) {
   EXPECT_FALSE(window_.DeleteIfEmptyMark);
 }
 
-struct TStopPlacementCase {
-  bool normal;
-  const char* expectedTop;  // "" when nothing is written
-};
-
-class StopPlacementTest : public MonitorTest,
-                          public testing::WithParamInterface<TStopPlacementCase> {};
-
-TEST_P(StopPlacementTest, SavesOnlyInTheNormalState) {
-  Start();
-  window_.TopValue = 40;
-  window_.LeftValue = 50;
-  window_.HeightValue = 300;
-  window_.Normal = GetParam().normal;
-  monitor_->FormDestroy();
-  const TIniFile settings(IniPath());
-  EXPECT_EQ(settings.ReadText("Window", "Top", ""), GetParam().expectedTop);
-  if (GetParam().normal) {
-    EXPECT_EQ(settings.ReadText("Window", "Left", ""), "50");
-    EXPECT_EQ(settings.ReadText("Window", "Height", ""), "300");
-  }
-}
-
-INSTANTIATE_TEST_SUITE_P(States, StopPlacementTest,
-                         testing::Values(TStopPlacementCase{true, "40"},
-                                         TStopPlacementCase{false, ""}));
-
 TEST_F(MonitorTest, BusyPortIsReportedAndTheOthersListen) {
   const uint16_t busy = FreeLoopbackPort();
   const int occupier = OccupyPort(busy);

@@ -1,16 +1,20 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "base/text.h"
 #include "capture/monitor_window.h"
 
 // The window the capture monitor reports to, reduced to what tests look at:
 // the panes as lists of displayed lines and every caption ever set.
 class TFakeMonitorWindow : public TMonitorWindow {
  public:
-  std::vector<std::string> PortLines;
-  std::vector<std::string> MessageLines;  // as displayed: CR LF splits a line
+  std::vector<std::string> PortLines;  // one entry per line written, as written
+  // As the real pane shows them: split where its text view starts a line, so
+  // the monitor's count and cuts see what they would see in the window.
+  std::vector<std::string> MessageLines;
   std::vector<std::string> Captions;
   bool DeleteIfEmptyMark = false;
   int TopValue = 0, LeftValue = 0, HeightValue = 151;
@@ -22,12 +26,8 @@ class TFakeMonitorWindow : public TMonitorWindow {
   void AppendPortLine(const std::string& line) override { PortLines.push_back(line); }
 
   void AppendMessageLine(const std::string& line) override {
-    std::string::size_type start = 0;
-    for (auto end = line.find("\r\n"); end != std::string::npos; end = line.find("\r\n", start)) {
-      MessageLines.push_back(line.substr(start, end - start));
-      start = end + 2;
-    }
-    MessageLines.push_back(line.substr(start));
+    for (const std::string_view part : SplitLines(line, TLineEnds::TextView))
+      MessageLines.emplace_back(part);
   }
   int MessageLineCount() const override { return static_cast<int>(MessageLines.size()); }
   void DeleteFirstMessageLines(int count) override {

@@ -23,6 +23,7 @@
 #include "base/paths.h"
 #include "capture/date_pattern.h"
 #include "capture/ini_file.h"
+#include "support/fake_monitor_window.h"
 #include "support/file_contents.h"
 #include "support/loopback.h"
 #include "support/temp_folder.h"
@@ -183,6 +184,9 @@ TEST_F(MainWindowTest, DeleteIfEmptyToggleSavesTheFlagAndTwiceReturnsToTheStart)
   EXPECT_TRUE(boxes_.empty());
 }
 
+// The monitor's stop saves the placement only while the window is in its
+// normal state; a real window answers for each state, so the rule is tested
+// here, end to end, and not again against the fake window.
 TEST_F(MainWindowTest, ProgramEndSavesPlacementOnlyInTheNormalState) {
   struct Case {
     const char* name;
@@ -461,6 +465,9 @@ TEST_F(MainWindowTest, FailedSettingsWriteGoesToTheGeneralErrorBox) {
   EXPECT_EQ(boxes_[2].Text, expected.Text);
 }
 
+// The fake window of the monitor tests gets every line too: it must count
+// and cut as the real pane does, or those tests would miss a pane that
+// outgrows its bound.
 TEST_F(MainWindowTest, MessageLogCountsLinesAndCutsFromTheTop) {
   struct Case {
     const char* name;
@@ -472,6 +479,8 @@ TEST_F(MainWindowTest, MessageLogCountsLinesAndCutsFromTheTop) {
   const std::vector<Case> cases = {
       {"plain lines", {"a", "b", "c"}, 1, 3, "b\nc"},
       {"socket error holds CR LF", {"x", "ERROR: first\r\nsecond", "y"}, 2, 4, "second\ny"},
+      {"lone CR", {"x", "first\rsecond", "y"}, 2, 4, "second\ny"},
+      {"U+2029 in a path", {"x", "to /cap/a\u2029b.txt", "y"}, 2, 4, "b.txt\ny"},
       {"cut of everything", {"a", "b"}, 2, 2, ""},
       {"cut beyond the end", {"a"}, 5, 1, ""},
       {"no cut", {"a", "b"}, 0, 2, "a\nb"},
@@ -479,11 +488,23 @@ TEST_F(MainWindowTest, MessageLogCountsLinesAndCutsFromTheTop) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     TForm1 window(settingsPath_);
-    for (const std::string& line : c.appended) window.AppendMessageLine(line);
+    TFakeMonitorWindow fake;
+    for (const std::string& line : c.appended) {
+      window.AppendMessageLine(line);
+      fake.AppendMessageLine(line);
+    }
     EXPECT_EQ(window.MessageLineCount(), c.countBefore);
+    EXPECT_EQ(fake.MessageLineCount(), c.countBefore);
     window.DeleteFirstMessageLines(c.cut);
+    // The monitor never cuts more than there is; the fake need not cope.
+    fake.DeleteFirstMessageLines(std::min(c.cut, fake.MessageLineCount()));
     EXPECT_EQ(Text(Pane(window, "MessageMemo")), c.textAfter);
+    std::string fakeText;
+    for (std::size_t i = 0; i < fake.MessageLines.size(); ++i)
+      fakeText += (i == 0 ? "" : "\n") + fake.MessageLines[i];
+    EXPECT_EQ(fakeText, c.textAfter);
     EXPECT_EQ(window.MessageLineCount(), std::max(0, c.countBefore - c.cut));
+    EXPECT_EQ(fake.MessageLineCount(), window.MessageLineCount());
     // The count stays right for what comes after a cut.
     window.AppendMessageLine("z");
     EXPECT_EQ(window.MessageLineCount(), std::max(0, c.countBefore - c.cut) + 1);
