@@ -10,8 +10,7 @@
 
 // The text without its leading and trailing blanks.
 std::string TrimBlanks(std::string_view text);
-// The same as a view into the text, for a reader that only looks at it (the
-// settings file classifies every line this way without copying it).
+// The same, as a view into the text.
 std::string_view TrimBlanksView(std::string_view text);
 
 // True when the byte is a blank (0x00 to 0x20).
@@ -52,26 +51,20 @@ std::string CopyRange(std::string_view text, int index, int count);
 // below 1 or past the end, or when count is 0 or negative.
 void DeleteRange(std::string& text, int index, int count);
 
-// "a" to "z" made "A" to "Z"; every other byte as it is. Names in the
-// settings file and letters in date patterns ignore the case of ASCII
-// letters only, whatever the locale, so that a file means the same on every
-// machine; this is the one place that folds them.
+// "a" to "z" made "A" to "Z", every other byte as it is, whatever the locale:
+// a settings file or a date pattern means the same on every machine.
 char UpperAscii(char byte);
 std::string UpperAscii(std::string_view text);
 
 // ASCII letters compared without regard to case; other bytes exactly.
 bool SameTextIgnoringCase(std::string_view left, std::string_view right);
 
-// Where a line ends. Every reader of the logs takes LF, CR LF (a socket
-// error carries one before the system's explanation) and a lone CR as one
-// line end; a lone CR must not reach a terminal, which would write the next
-// line over this one. The log panes' text view also starts a new line at
-// U+2029 and at the noncharacters U+FDD0 and U+FDD1, which it keeps for its
-// own block ends; whoever counts a pane's lines must split there too, or the
-// pane would outgrow its bound.
+// Where a line ends: LF, CR LF and a lone CR everywhere (a lone CR must not
+// reach a terminal, which would write the next line over this one); a log
+// pane's text view also starts a block at U+2029, U+FDD0 and U+FDD1, so
+// whoever counts a pane's lines splits there too.
 enum class TLineEnds { Terminal, TextView };
 
-// The lines of UTF-8 text, split at each of the line ends: a text without
-// one is one line, an empty text is one empty line, and a line end at the
-// very end leaves an empty last line. The views point into the text.
+// The lines of UTF-8 text, as views into it: a text without a line end is one
+// line, and a line end at the very end leaves an empty last line.
 std::vector<std::string_view> SplitLines(std::string_view text, TLineEnds ends);

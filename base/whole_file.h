@@ -31,9 +31,7 @@ TWholeFile LoadWholeFile(const std::string& path, off_t maxSize);
 void ReplaceWholeFile(const std::string& path, std::string_view content, mode_t mode);
 
 // Exception "Unable to write to " + path: the one failure every save of a
-// settings file raises, whatever stopped it (the replacement, a file it may
-// not overwrite blind, a text its format cannot hold), so the operator reads
-// the same message for each.
+// settings file raises, whatever stopped it.
 Exception UnableToWrite(const std::string& path);
 
 // Removes the temporary files that replacements of the file at path left
