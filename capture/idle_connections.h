@@ -29,7 +29,6 @@ class TIdleConnections {
   void Forget(const TClient* session);
   // Takes the connections whose limit has run out by now out of the watch.
   std::vector<TClient*> TakeIdle(TClock::time_point now);
-  std::size_t Count() const { return places_.size(); }
 
  private:
   struct TEntry {

@@ -98,7 +98,6 @@ class TRetention {
   // under way begins again) and then every hour.
   void Start();
   void Stop();
-  bool Sweeping() const { return sweep_ != nullptr; }
 
  private:
   void BeginSweep();
