@@ -56,7 +56,7 @@ void ClassifyLine(TLine& line) {
   line.value = TrimBlanksView(trimmed.substr(equals + 1));
 }
 
-void SplitLines(TDocument& document) {
+void SplitIntoLines(TDocument& document) {
   std::string_view rest(document.file.content);
   bool newlineChosen = false;
   int section = -1;
@@ -98,7 +98,7 @@ TDocument LoadDocument(const std::string& path, bool forWriting) {
     if (forWriting) throw UnableToWrite(path);
     throw;
   }
-  SplitLines(document);
+  SplitIntoLines(document);
   return document;
 }
 
