@@ -43,6 +43,16 @@ void EchoToStandardError(const std::string& line) {
   StandardErrorLog().Write(text);
 }
 
+// A menu entry with its object name (tests and screen readers find it by
+// that) and the handler its click runs.
+template <typename Handler>
+QAction* AddMenuEntry(QMenu* menu, const QString& caption, const char* name, Handler handler) {
+  QAction* entry = menu->addAction(caption);
+  entry->setObjectName(name);
+  QObject::connect(entry, &QAction::triggered, menu, handler);
+  return entry;
+}
+
 QPlainTextEdit* MakePane(const char* name, QWidget* parent) {
   auto* pane = new QPlainTextEdit(parent);
   pane->setObjectName(name);
@@ -134,21 +144,16 @@ void TForm1::BuildMenu() {
   Options1 = menuBar()->addMenu("Options");
   Options1->setObjectName("Options1");
 
-  Ports2 = Options1->addAction("Ports");
-  Ports2->setObjectName("Ports2");
-  connect(Ports2, &QAction::triggered, this, [this] { Ports1Click(); });
+  Ports2 = AddMenuEntry(Options1, "Ports", "Ports2", [this] { Ports1Click(); });
 
-  DeleteifEmpty1 = Options1->addAction("Delete if Empty");
-  DeleteifEmpty1->setObjectName("DeleteifEmpty1");
+  DeleteifEmpty1 = AddMenuEntry(Options1, "Delete if Empty", "DeleteifEmpty1",
+                                [this] { DeleteFileifEmpty1Click(); });
   DeleteifEmpty1->setCheckable(true);
   DeleteifEmpty1->setChecked(true);
-  connect(DeleteifEmpty1, &QAction::triggered, this, [this] { DeleteFileifEmpty1Click(); });
 
   Options1->addSeparator();
 
-  Close2 = Options1->addAction("Close");
-  Close2->setObjectName("Close2");
-  connect(Close2, &QAction::triggered, this, [this] { Close1Click(); });
+  Close2 = AddMenuEntry(Options1, "Close", "Close2", [this] { Close1Click(); });
 
   BuildJobsMenu();
 }
@@ -156,9 +161,8 @@ void TForm1::BuildMenu() {
 void TForm1::BuildJobsMenu() {
   Jobs1 = menuBar()->addMenu("Jobs");
   Jobs1->setObjectName("Jobs1");
-  JobSettings1 = Jobs1->addAction("Job Settings");
-  JobSettings1->setObjectName("JobSettings1");
-  connect(JobSettings1, &QAction::triggered, this, [this] { JobSettings1Click(); });
+  JobSettings1 =
+      AddMenuEntry(Jobs1, "Job Settings", "JobSettings1", [this] { JobSettings1Click(); });
   Jobs1->addSeparator();
   connect(Jobs1, &QMenu::aboutToShow, this, [this] { Guarded([this] { ListCaptureFolders(); }); });
 }
@@ -175,11 +179,9 @@ void TForm1::ListCaptureFolders() {
     QString text = QString::fromStdString("Port " + entry.substr(0, equals) + ": " + folder);
     // A "&" in a folder name is shown, not taken as an access key.
     text.replace('&', "&&");
-    QAction* open = Jobs1->addAction(text);
-    open->setObjectName("CaptureFolder");
-    connect(open, &QAction::triggered, this,
-            [this, folder] { Guarded([this, &folder] { OpenCaptureFolder(this, folder); }); });
-    folderEntries_.push_back(open);
+    folderEntries_.push_back(AddMenuEntry(Jobs1, text, "CaptureFolder", [this, folder] {
+      Guarded([this, &folder] { OpenCaptureFolder(this, folder); });
+    }));
   }
 }
 
@@ -196,9 +198,7 @@ void TForm1::JobSettings1Click() {
 void TForm1::BuildHelpMenu() {
   Help1 = menuBar()->addMenu("Help");
   Help1->setObjectName("Help1");
-  About1 = Help1->addAction("About Tarnock");
-  About1->setObjectName("About1");
-  connect(About1, &QAction::triggered, this, [this] { About1Click(); });
+  About1 = AddMenuEntry(Help1, "About Tarnock", "About1", [this] { About1Click(); });
 }
 
 void TForm1::AttachPortList(TForm2* portList) { portList_ = portList; }
