@@ -26,8 +26,8 @@ constexpr const char* kVariablePrefix = "TARNOCK_";
 // Without a pidfd (an old kernel) the exit is looked for this often.
 constexpr int kReapPollMs = 50;
 
-std::string AbsoluteFileName(const TJobRecord& record) {
-  if (record.Outcome == TJobRecord::TOutcome::DeletedEmpty || record.FileName.empty()) return {};
+std::string AbsoluteFileName(const TJob& record) {
+  if (record.Outcome == TJob::TOutcome::DeletedEmpty || record.FileName.empty()) return {};
   std::error_code ignored;
   const std::filesystem::path absolute = std::filesystem::absolute(record.FileName, ignored);
   return absolute.empty() ? record.FileName : absolute.string();
@@ -109,7 +109,7 @@ std::vector<char*> Pointers(std::vector<std::string>& texts) {
 
 }  // namespace
 
-std::vector<std::string> AfterJobEnvironment(const TJobRecord& record) {
+std::vector<std::string> AfterJobEnvironment(const TJob& record) {
   std::vector<std::string> environment;
   for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
     if (std::strncmp(*entry, kVariablePrefix, std::strlen(kVariablePrefix)) != 0)
@@ -121,7 +121,7 @@ std::vector<std::string> AfterJobEnvironment(const TJobRecord& record) {
   environment.push_back(prefix + "PEER=" + record.PeerAddress);
   environment.push_back(prefix + "PEER_PORT=" + FormatInteger(record.PeerPort));
   environment.push_back(
-      prefix + "BYTES=" + (record.BytesStored < 0 ? "" : FormatInteger(record.BytesStored)));
+      prefix + "BYTES=" + (record.FileSize < 0 ? "" : FormatInteger(record.FileSize)));
   environment.push_back(prefix + "STARTED=" + FormatLocalIsoTime(record.Start));
   environment.push_back(prefix + "ENDED=" + FormatLocalIsoTime(record.End));
   environment.push_back(prefix + "OUTCOME=" + record.OutcomeText());
@@ -136,7 +136,7 @@ std::string DescribeWaitStatus(int status) {
 // ---------------------------------------------------------------------------
 // One run
 
-TAfterJobRun::TAfterJobRun(TJobRecord record, std::string commandLine, int seconds,
+TAfterJobRun::TAfterJobRun(TJob record, std::string commandLine, int seconds,
                            TOutputLine outputLine, TFinished finished)
     : record_(std::move(record)),
       commandLine_(std::move(commandLine)),
@@ -289,7 +289,7 @@ TAfterJobRunner::~TAfterJobRunner() {
   if (!notRun.empty()) StandardErrorLog().Write(notRun);
 }
 
-void TAfterJobRunner::Run(const TJobRecord& record, const std::string& commandLine, int parallel,
+void TAfterJobRunner::Run(const TJob& record, const std::string& commandLine, int parallel,
                           int seconds) {
   // The jobs that were here when their command ended are done with.
   std::erase_if(running_, [](const auto& run) { return run->Finished(); });

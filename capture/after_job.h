@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "capture/job_record.h"
+#include "capture/job.h"
 
 class QSocketNotifier;
 class QTimer;
@@ -20,7 +20,7 @@ class QTimer;
 // as TARNOCK_* variables (a variable of that name we inherited is replaced).
 // The job's facts travel only here, never in the command text, so nothing a
 // peer controls can ever become shell syntax.
-std::vector<std::string> AfterJobEnvironment(const TJobRecord& record);
+std::vector<std::string> AfterJobEnvironment(const TJob& record);
 
 // "exit status 3", "killed by signal 9": what became of a command, from its
 // wait status.
@@ -44,7 +44,7 @@ class TAfterJobRun : public QObject {
   using TOutputLine = std::function<void(const std::string& line)>;
   using TFinished = std::function<void(TAfterJobRun& run)>;
 
-  TAfterJobRun(TJobRecord record, std::string commandLine, int seconds, TOutputLine outputLine,
+  TAfterJobRun(TJob record, std::string commandLine, int seconds, TOutputLine outputLine,
                TFinished finished);
   // Leaves a command that still runs alone: it is neither killed nor
   // waited for.
@@ -53,7 +53,7 @@ class TAfterJobRun : public QObject {
   // False when the command could not be started; Failure() says why.
   bool Start();
 
-  const TJobRecord& Record() const { return record_; }
+  const TJob& Record() const { return record_; }
   // Empty when the command ended with exit status 0; otherwise one phrase
   // such as "exit status 3" or "cannot start: No such file or directory".
   const std::string& Failure() const { return failure_; }
@@ -67,7 +67,7 @@ class TAfterJobRun : public QObject {
   void EndTooLong();
   void Release();
 
-  TJobRecord record_;
+  TJob record_;
   std::string commandLine_;
   int seconds_;
   TOutputLine outputLine_;
@@ -104,14 +104,14 @@ class TAfterJobRunner {
   TAfterJobRunner(const TAfterJobRunner&) = delete;
   TAfterJobRunner& operator=(const TAfterJobRunner&) = delete;
 
-  void Run(const TJobRecord& record, const std::string& commandLine, int parallel, int seconds);
+  void Run(const TJob& record, const std::string& commandLine, int parallel, int seconds);
 
   std::size_t Running() const;
   std::size_t Waiting() const { return waiting_.size(); }
 
  private:
   struct TWaitingJob {
-    TJobRecord Record;
+    TJob Record;
     std::string CommandLine;
     int Seconds;
   };

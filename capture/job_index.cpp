@@ -48,14 +48,14 @@ void WriteOnce(int handle, const std::string& text, const std::string& path) {
 
 }  // namespace
 
-std::string JobIndexLine(const TJobRecord& record) {
+std::string JobIndexLine(const TJob& record) {
   const std::string fields[] = {
       FormatLocalIsoTime(record.Start),
       FormatLocalIsoTime(record.End),
       record.Port,
       record.PeerAddress,
       FormatInteger(record.PeerPort),
-      record.BytesStored < 0 ? std::string() : FormatInteger(record.BytesStored),
+      record.FileSize < 0 ? std::string() : FormatInteger(record.FileSize),
       record.RelativeFileName(),
       record.OutcomeText(),
   };
@@ -68,7 +68,7 @@ std::string JobIndexLine(const TJobRecord& record) {
   return line;
 }
 
-void AppendToJobIndex(const TJobRecord& record) {
+void AppendToJobIndex(const TJob& record) {
   const std::string path = record.Folder + kJobIndexName;
   const std::string line = JobIndexLine(record);
   // The one that creates the index writes its header and its own line in

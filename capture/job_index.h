@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "capture/job_record.h"
+#include "capture/job.h"
 
 // jobs.csv in a port's capture folder: one line per finished job, added
 // only once the capture file is final, so a script watching the folder can
@@ -12,10 +12,10 @@ constexpr const char* kJobIndexHeader =
     "start,end,port,peer address,peer port,bytes,file,outcome\r\n";
 
 // One line of the index, fields quoted as RFC 4180 does, ending in CR LF.
-std::string JobIndexLine(const TJobRecord& record);
+std::string JobIndexLine(const TJob& record);
 
 // Adds the record's line to jobs.csv in its folder, creating the file with
 // its header first. Each line goes out in one write on a file opened for
 // appending, so lines of two sessions or two programs never interleave; a
 // link in the index's place is refused. Raises EInOutError.
-void AppendToJobIndex(const TJobRecord& record);
+void AppendToJobIndex(const TJob& record);

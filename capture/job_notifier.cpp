@@ -32,16 +32,15 @@ std::string GroupThousands(int64_t value) {
 
 QString Text(const std::string& text) { return QString::fromStdString(text); }
 
-bool HasFile(const TJobRecord& record) {
-  return record.Outcome != TJobRecord::TOutcome::DeletedEmpty && !record.FileName.empty();
+bool HasFile(const TJob& record) {
+  return record.Outcome != TJob::TOutcome::DeletedEmpty && !record.FileName.empty();
 }
 
 }  // namespace
 
-std::string DescribeJobForNotification(const TJobRecord& record) {
+std::string DescribeJobForNotification(const TJob& record) {
   const std::string where = "from " + record.PeerAddress + " on port " + record.Port;
-  if (record.BytesStored < 0) return where;
-  return GroupThousands(record.BytesStored) + " bytes " + where;
+  return GroupThousands(record.Bytes) + " bytes " + where;
 }
 
 TJobNotifier::TJobNotifier(TOpen open, std::chrono::milliseconds interval)
@@ -57,7 +56,7 @@ TJobNotifier::~TJobNotifier() {
   if (bus_) QDBusConnection::disconnectFromBus(connectionName_);
 }
 
-void TJobNotifier::Notify(const TJobRecord& record) {
+void TJobNotifier::Notify(const TJob& record) {
   if (interval_.isActive()) {
     ++held_;
     lastHeld_ = record;
@@ -100,7 +99,7 @@ void TJobNotifier::SayUnavailable(const std::string& why) {
   StandardErrorLog().Write("Desktop notifications not shown: " + why + "\n");
 }
 
-void TJobNotifier::Send(const std::string& summary, const TJobRecord& last) {
+void TJobNotifier::Send(const std::string& summary, const TJob& last) {
   if (!Connected()) return;
   QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kInterface, "Notify");
   const QStringList actions = HasFile(last) ? QStringList{kOpenAction, "Open"} : QStringList{};

@@ -11,10 +11,10 @@
 #include <optional>
 #include <string>
 
-#include "capture/job_record.h"
+#include "capture/job.h"
 
 // "1,234 bytes from 10.0.0.5 on port 9100": a job in one line.
-std::string DescribeJobForNotification(const TJobRecord& record);
+std::string DescribeJobForNotification(const TJob& record);
 
 // One desktop notification per finished job through the desktop's
 // notification service on the session bus. A burst is merged: after a
@@ -35,7 +35,7 @@ class TJobNotifier : public QObject {
   TJobNotifier(const TJobNotifier&) = delete;
   TJobNotifier& operator=(const TJobNotifier&) = delete;
 
-  void Notify(const TJobRecord& record);
+  void Notify(const TJob& record);
 
  private Q_SLOTS:
   void ActionInvoked(uint id, const QString& action);
@@ -43,7 +43,7 @@ class TJobNotifier : public QObject {
 
  private:
   void IntervalEnded();
-  void Send(const std::string& summary, const TJobRecord& last);
+  void Send(const std::string& summary, const TJob& last);
   bool Connected();
   void SayUnavailable(const std::string& why);
 
@@ -51,7 +51,7 @@ class TJobNotifier : public QObject {
   QTimer interval_;
   // Jobs that came while the interval ran, and the last of them.
   int64_t held_ = 0;
-  std::optional<TJobRecord> lastHeld_;
+  std::optional<TJob> lastHeld_;
   QString connectionName_;
   std::optional<QDBusConnection> bus_;
   // The file each shown notification opens, by its id; bounded.

@@ -270,13 +270,13 @@ void TCaptureMonitor::StoreChunk(TClient& session) {
 
 void TCaptureMonitor::ClientSocketSessionClosed(TCustomWSocket* sender, uint16_t error) {
   TClient& session = static_cast<TClient&>(*sender);
-  TJobRecord record = StartJobRecord(session, error);
+  TJob record = StartJobRecord(session, error);
   try {
     ReportClose(session, record);
   } catch (const std::exception& failure) {
     AppendCloseError(failure);
-    if (record.Outcome != TJobRecord::TOutcome::Error) {
-      record.Outcome = TJobRecord::TOutcome::Error;
+    if (record.Outcome != TJob::TOutcome::Error) {
+      record.Outcome = TJob::TOutcome::Error;
       record.Failure = failure.what();
     }
   }
@@ -309,34 +309,34 @@ std::optional<std::string> TCaptureMonitor::Unrepeated(const std::string& where,
   return repeatedErrors_.Pass(where + '\n' + failure.what(), line, TRepeatedLines::TClock::now());
 }
 
-void TCaptureMonitor::ReportClose(TClient& session, TJobRecord& record) {
+void TCaptureMonitor::ReportClose(TClient& session, TJob& record) {
   const int64_t size = session.CaptureSize();
-  record.BytesStored = size;
+  record.FileSize = size;
   window_.AppendMessageLine(TimestampPrefix() + FormatInteger(size) + std::string(kSizeLineMark) +
                             session.FileName);
   if (size == 0 && ShouldDeleteEmptyCapture(session)) {
     session.DeleteCapture();
-    if (record.Outcome != TJobRecord::TOutcome::Error)
-      record.Outcome = TJobRecord::TOutcome::DeletedEmpty;
+    if (record.Outcome != TJob::TOutcome::Error)
+      record.Outcome = TJob::TOutcome::DeletedEmpty;
     window_.AppendMessageLine(TimestampPrefix() + session.FileName + " deleted");
   }
 }
 
 // What is known of the job before its close is handled; the close adds the
 // size and whether the file went.
-TJobRecord TCaptureMonitor::StartJobRecord(const TClient& session, uint16_t error) const {
-  TJobRecord record;
+TJob TCaptureMonitor::StartJobRecord(const TClient& session, uint16_t error) const {
+  TJob record;
   record.Start = session.StartedAt;
   record.Port = session.Port;
   record.PeerAddress = session.AcceptedPeer().address;
   record.PeerPort = session.AcceptedPeer().port;
-  record.BytesStored = -1;
+  record.Bytes = session.StoredBytes;
   record.Folder = session.Directory;
   record.FileName = session.FileName;
-  record.Outcome = error == 0 ? TJobRecord::TOutcome::Closed : TJobRecord::TOutcome::Reset;
-  if (session.Cut) record.Outcome = TJobRecord::TOutcome::Cut;
+  record.Outcome = error == 0 ? TJob::TOutcome::Closed : TJob::TOutcome::Reset;
+  if (session.Cut) record.Outcome = TJob::TOutcome::Cut;
   if (!session.Failure.empty()) {
-    record.Outcome = TJobRecord::TOutcome::Error;
+    record.Outcome = TJob::TOutcome::Error;
     record.Failure = session.Failure;
   }
   return record;
@@ -345,13 +345,13 @@ TJobRecord TCaptureMonitor::StartJobRecord(const TClient& session, uint16_t erro
 // The capture file is final here (size line written, any deletion done), so
 // whatever acts on finished jobs starts now. A failure of that never touches
 // the capture.
-void TCaptureMonitor::FinishJob(const TClient& session, TJobRecord& record) {
+void TCaptureMonitor::FinishJob(const TClient& session, TJob& record) {
   record.End = std::chrono::system_clock::now();
   if (session.Jobs.JobIndex) AddToJobIndex(record);
   ActOnFinishedJob(session.Jobs, record);
 }
 
-void TCaptureMonitor::AddToJobIndex(const TJobRecord& record) {
+void TCaptureMonitor::AddToJobIndex(const TJob& record) {
   try {
     AppendToJobIndex(record);
   } catch (const std::exception& failure) {
@@ -362,7 +362,7 @@ void TCaptureMonitor::AddToJobIndex(const TJobRecord& record) {
 
 // The index line is written by now, so a command or the operator that
 // looks at the index finds the job in it.
-void TCaptureMonitor::ActOnFinishedJob(const TJobSettings& jobs, const TJobRecord& record) {
+void TCaptureMonitor::ActOnFinishedJob(const TJobSettings& jobs, const TJob& record) {
   if (!jobs.AfterJob.empty()) {
     if (!afterJob_)
       afterJob_ = std::make_unique<TAfterJobRunner>([this](const std::string& text) {

@@ -14,7 +14,7 @@
 #include "capture/after_job.h"
 #include "capture/idle_connections.h"
 #include "capture/job_notifier.h"
-#include "capture/job_record.h"
+#include "capture/job.h"
 #include "capture/monitor_window.h"
 #include "capture/open_files.h"
 #include "capture/repeated_lines.h"
@@ -77,17 +77,17 @@ class TCaptureMonitor {
   void OpenListener(const std::string& portText);
   void TakeConnection(TWSocket& listener);
   void DropHalfMadeSession(TClient* session, int acceptedHandle);
-  void ReportClose(TClient& session, TJobRecord& record);
+  void ReportClose(TClient& session, TJob& record);
   void AppendCloseError(const std::exception& failure);
   // The line, or nothing when the same failure at the same place was shown
   // less than a second ago.
   std::optional<std::string> Unrepeated(const std::string& where, const std::string& line,
                                         const std::exception& failure);
-  TJobRecord StartJobRecord(const TClient& session, uint16_t error) const;
-  void FinishJob(const TClient& session, TJobRecord& record);
-  void AddToJobIndex(const TJobRecord& record);
+  TJob StartJobRecord(const TClient& session, uint16_t error) const;
+  void FinishJob(const TClient& session, TJob& record);
+  void AddToJobIndex(const TJob& record);
   // After-job command and notification, made at their first use.
-  void ActOnFinishedJob(const TJobSettings& jobs, const TJobRecord& record);
+  void ActOnFinishedJob(const TJobSettings& jobs, const TJob& record);
   void AddSession(std::unique_ptr<TClient> session);
   bool ShouldDeleteEmptyCapture(const TClient& session) const;
   void DeleteIfStillEmpty(TClient& session);

@@ -131,14 +131,15 @@ void TJobSettingsDialog::btnTryAfterJobClick() {
   }
   tryRun_.reset();
   tryFolder_ = std::make_unique<QTemporaryDir>();
-  TJobRecord sample;
+  TJob sample;
   sample.Start = sample.End = std::chrono::system_clock::now();
   sample.Port = "9100";
   sample.PeerAddress = "127.0.0.1";
   sample.PeerPort = 50000;
   sample.Folder = tryFolder_->path().toStdString() + "/";
   sample.FileName = sample.Folder + "sample.txt";
-  sample.BytesStored = static_cast<int64_t>(std::char_traits<char>::length(kSampleBytes));
+  sample.Bytes = static_cast<int64_t>(std::char_traits<char>::length(kSampleBytes));
+  sample.FileSize = sample.Bytes;
   try {
     ReplaceWholeFile(sample.FileName, kSampleBytes, 0644);
   } catch (const std::exception& failure) {

@@ -27,14 +27,14 @@ class AfterJobTest : public TempFolderTest {
  protected:
   std::string Folder() const { return root_ + "/cap/"; }
 
-  TJobRecord Job(const std::string& name, int peerPort = 50000) const {
-    TJobRecord record;
+  TJob Job(const std::string& name, int peerPort = 50000) const {
+    TJob record;
     record.Start = std::chrono::system_clock::time_point(std::chrono::milliseconds(1796725805123));
     record.End = record.Start + std::chrono::seconds(2);
     record.Port = "9100";
     record.PeerAddress = "10.0.0.5";
     record.PeerPort = static_cast<uint16_t>(peerPort);
-    record.BytesStored = 1234;
+    record.FileSize = 1234;
     record.Folder = Folder();
     record.FileName = Folder() + name;
     return record;
@@ -57,7 +57,7 @@ class AfterJobTest : public TempFolderTest {
 struct TRunCase {
   const char* name;
   const char* fileName;
-  TJobRecord::TOutcome outcome;
+  TJob::TOutcome outcome;
   bool folderMissing;
   const char* command;  // %R: the test's folder
   int seconds;
@@ -69,7 +69,7 @@ class AfterJobRunTest : public AfterJobTest, public testing::WithParamInterface<
 
 TEST_P(AfterJobRunTest, FactsOnlyInTheEnvironmentAndEachFailureReported) {
   const TRunCase& c = GetParam();
-  TJobRecord job = Job(c.fileName);
+  TJob job = Job(c.fileName);
   job.Outcome = c.outcome;
   if (c.folderMissing) job.Folder = job.FileName = root_ + "/gone/";
   runner_.Run(job, Command(c.command), 4, c.seconds);
@@ -95,26 +95,26 @@ constexpr const char* kEveryFact =
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, AfterJobRunTest,
-    testing::Values(TRunCase{"EveryVariable", "job.txt", TJobRecord::TOutcome::Closed, false,
+    testing::Values(TRunCase{"EveryVariable", "job.txt", TJob::TOutcome::Closed, false,
                              kEveryFact, 60,
                              "%F|9100|10.0.0.5|50000|1234|%S|%E|closed|%C|/dev/null|0 1 2 ", ""},
                     TRunCase{"ShellSyntaxInTheName", "a $(touch x) `touch y` 'q' \"d\"\n;z&.txt",
-                             TJobRecord::TOutcome::Closed, false,
+                             TJob::TOutcome::Closed, false,
                              "printf '%s' \"$TARNOCK_FILE\" > %R/seen", 60, "%F", ""},
                     TRunCase{"DeletedEmptyJobHasNoFile", "job.txt",
-                             TJobRecord::TOutcome::DeletedEmpty, false,
+                             TJob::TOutcome::DeletedEmpty, false,
                              "printf '%s|%s' \"$TARNOCK_FILE\" \"$TARNOCK_OUTCOME\" > %R/seen", 60,
                              "|deleted empty", ""},
-                    TRunCase{"FailingCommand", "job.txt", TJobRecord::TOutcome::Closed, false,
+                    TRunCase{"FailingCommand", "job.txt", TJob::TOutcome::Closed, false,
                              "echo ran > %R/seen; exit 3", 60, "ran\n",
                              "After-job command for %F: exit status 3"},
-                    TRunCase{"TooLongIsTerminated", "job.txt", TJobRecord::TOutcome::Closed, false,
+                    TRunCase{"TooLongIsTerminated", "job.txt", TJob::TOutcome::Closed, false,
                              "echo ran > %R/seen; sleep 60", 1, "ran\n",
                              "After-job command for %F: ran longer than 1 s, killed by signal 15"},
-                    TRunCase{"IgnoredTerminationIsKilled", "job.txt", TJobRecord::TOutcome::Closed,
+                    TRunCase{"IgnoredTerminationIsKilled", "job.txt", TJob::TOutcome::Closed,
                              false, "trap '' TERM; echo ran > %R/seen; sleep 60", 1, "ran\n",
                              "After-job command for %F: ran longer than 1 s, killed by signal 9"},
-                    TRunCase{"MissingFolderCannotStart", "job.txt", TJobRecord::TOutcome::Closed,
+                    TRunCase{"MissingFolderCannotStart", "job.txt", TJob::TOutcome::Closed,
                              true, "echo ran > %R/seen", 60, "",
                              "After-job command for %F: cannot start: No such file or directory"}),
     [](const auto& info) { return std::string(info.param.name); });

@@ -200,11 +200,11 @@ struct TQuotingCase {
 class JobIndexQuotingTest : public testing::TestWithParam<TQuotingCase> {};
 
 TEST_P(JobIndexQuotingTest, QuotesAsRfc4180) {
-  TJobRecord record;
+  TJob record;
   record.Port = "9100";
   record.PeerAddress = "192.0.2.5";
   record.PeerPort = 40000;
-  record.BytesStored = 12;
+  record.FileSize = 12;
   record.Folder = "/srv/cap/";
   record.FileName = std::string("/srv/cap/") + GetParam().file;
   const std::string line = JobIndexLine(record);

@@ -68,11 +68,11 @@ class JobNotifierTest : public testing::Test {
     serving_ = true;
   }
 
-  static TJobRecord Job(int64_t bytes, const std::string& file = "/cap/job.txt") {
-    TJobRecord record;
+  static TJob Job(int64_t bytes, const std::string& file = "/cap/job.txt") {
+    TJob record;
     record.Port = "9100";
     record.PeerAddress = "10.0.0.5";
-    record.BytesStored = bytes;
+    record.Bytes = bytes;
     record.FileName = file;
     return record;
   }
@@ -103,8 +103,8 @@ TEST_F(JobNotifierTest, OnePerJobABurstMergedIntoOne) {
 
   // After a quiet interval a single job is one notification again.
   ASSERT_TRUE(WaitUntil([&] { return false; }, 700) || true);
-  TJobRecord deleted = Job(0);
-  deleted.Outcome = TJobRecord::TOutcome::DeletedEmpty;
+  TJob deleted = Job(0);
+  deleted.Outcome = TJob::TOutcome::DeletedEmpty;
   notifier.Notify(deleted);
   ASSERT_TRUE(WaitUntil([&] { return recorder_.Calls.size() == 3; }));
   EXPECT_EQ(recorder_.Calls[2].Summary, "Job captured");

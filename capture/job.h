@@ -4,30 +4,37 @@
 #include <cstdint>
 #include <string>
 
-// What became of one finished job, made once when its close has been
-// handled (size line, any deletion), so that everything acting on finished
+#include "capture/job_settings.h"
+
+// One job's facts, from its accept to its close. The session owns it while
+// the connection lasts; once the close has been handled (size line, any
+// deletion) it is the finished-job record, so everything acting on finished
 // jobs tells the same story.
-struct TJobRecord {
-  enum class TOutcome { Closed, Reset, DeletedEmpty, Error, Cut };
+struct TJob {
+  enum class TOutcome { Closed, Reset, DeletedEmpty, Error, Cut, Ended };
 
   std::chrono::system_clock::time_point Start;
   std::chrono::system_clock::time_point End;
   std::string Port;
   std::string PeerAddress;
   uint16_t PeerPort = 0;
-  // -1 when the size could not be taken.
-  int64_t BytesStored = 0;
+  // The bytes this job stored, and the capture file's size at the close,
+  // which is more when jobs share the file (-1 when it could not be taken).
+  int64_t Bytes = 0;
+  int64_t FileSize = -1;
   // The port's capture folder with its separator, and the file's full path.
   std::string Folder;
   std::string FileName;
   TOutcome Outcome = TOutcome::Closed;
   // The first failure of the job when Outcome is Error.
   std::string Failure;
+  // The [Jobs] options in force when the job was accepted.
+  TJobSettings Options;
 
   // FileName without the folder in front, when it lies below it.
   std::string RelativeFileName() const;
-  // "closed", "reset", "deleted empty", "cut" (at the size limit) or
-  // "error: " and the failure.
+  // "closed", "reset", "deleted empty", "cut" (at the size limit), "ended"
+  // (still open when the program ended) or "error: " and the failure.
   std::string OutcomeText() const;
 };
 

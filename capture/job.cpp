@@ -1,4 +1,4 @@
-#include "capture/job_record.h"
+#include "capture/job.h"
 
 #include <cstdio>
 #include <ctime>
@@ -33,13 +33,13 @@ std::string FormatLocalIsoTime(std::chrono::system_clock::time_point when) {
   return std::string(text) + fraction + UtcOffset(local);
 }
 
-std::string TJobRecord::RelativeFileName() const {
+std::string TJob::RelativeFileName() const {
   if (!Folder.empty() && FileName.compare(0, Folder.size(), Folder) == 0)
     return FileName.substr(Folder.size());
   return FileName;
 }
 
-std::string TJobRecord::OutcomeText() const {
+std::string TJob::OutcomeText() const {
   switch (Outcome) {
     case TOutcome::Closed:
       return "closed";
@@ -49,6 +49,8 @@ std::string TJobRecord::OutcomeText() const {
       return "deleted empty";
     case TOutcome::Cut:
       return "cut";
+    case TOutcome::Ended:
+      return "ended";
     case TOutcome::Error:
       break;
   }
