@@ -120,8 +120,8 @@ std::vector<std::string> AfterJobEnvironment(const TJob& record) {
   environment.push_back(prefix + "PORT=" + record.Port);
   environment.push_back(prefix + "PEER=" + record.PeerAddress);
   environment.push_back(prefix + "PEER_PORT=" + FormatInteger(record.PeerPort));
-  environment.push_back(
-      prefix + "BYTES=" + (record.FileSize < 0 ? "" : FormatInteger(record.FileSize)));
+  environment.push_back(prefix +
+                        "BYTES=" + (record.FileSize < 0 ? "" : FormatInteger(record.FileSize)));
   environment.push_back(prefix + "STARTED=" + FormatLocalIsoTime(record.Start));
   environment.push_back(prefix + "ENDED=" + FormatLocalIsoTime(record.End));
   environment.push_back(prefix + "OUTCOME=" + record.OutcomeText());

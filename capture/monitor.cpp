@@ -316,8 +316,7 @@ void TCaptureMonitor::ReportClose(TClient& session, TJob& record) {
                             session.FileName);
   if (size == 0 && ShouldDeleteEmptyCapture(session)) {
     session.DeleteCapture();
-    if (record.Outcome != TJob::TOutcome::Error)
-      record.Outcome = TJob::TOutcome::DeletedEmpty;
+    if (record.Outcome != TJob::TOutcome::Error) record.Outcome = TJob::TOutcome::DeletedEmpty;
     window_.AppendMessageLine(TimestampPrefix() + session.FileName + " deleted");
   }
 }

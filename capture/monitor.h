@@ -13,8 +13,8 @@
 
 #include "capture/after_job.h"
 #include "capture/idle_connections.h"
-#include "capture/job_notifier.h"
 #include "capture/job.h"
+#include "capture/job_notifier.h"
 #include "capture/monitor_window.h"
 #include "capture/open_files.h"
 #include "capture/repeated_lines.h"
