@@ -7,7 +7,8 @@ TIdleConnections::TIdleConnections(TIdleHandler onIdle) : onIdle_(std::move(onId
   QObject::connect(&timer_, &QTimer::timeout, [this] { TimerFired(); });
 }
 
-void TIdleConnections::Watch(TClient* session, std::chrono::seconds limit, TClock::time_point now) {
+void TIdleConnections::Watch(TClient* session, std::chrono::milliseconds limit,
+                             TClock::time_point now) {
   Forget(session);
   TQueue& queue = queues_[limit];
   queue.push_back(TEntry{session, now});

@@ -23,7 +23,7 @@ class TIdleConnections {
   // The handler gets the connections found idle, which are no longer watched.
   explicit TIdleConnections(TIdleHandler onIdle);
 
-  void Watch(TClient* session, std::chrono::seconds limit, TClock::time_point now);
+  void Watch(TClient* session, std::chrono::milliseconds limit, TClock::time_point now);
   // Nothing for a connection that is not watched.
   void Heard(const TClient* session, TClock::time_point now);
   void Forget(const TClient* session);
@@ -37,7 +37,7 @@ class TIdleConnections {
   };
   using TQueue = std::list<TEntry>;
   struct TPlace {
-    std::chrono::seconds limit;
+    std::chrono::milliseconds limit;
     TQueue::iterator at;
   };
 
@@ -45,7 +45,7 @@ class TIdleConnections {
   void AimTimer(TClock::time_point now);
 
   TIdleHandler onIdle_;
-  std::map<std::chrono::seconds, TQueue> queues_;
+  std::map<std::chrono::milliseconds, TQueue> queues_;
   std::unordered_map<const TClient*, TPlace> places_;
   QTimer timer_;
   TClock::time_point aimedAt_{};

@@ -33,6 +33,19 @@ std::string FormatLocalIsoTime(std::chrono::system_clock::time_point when) {
   return std::string(text) + fraction + UtcOffset(local);
 }
 
+void TJob::Fail(const std::string& failure) {
+  if (Failure.empty()) Failure = failure;
+}
+
+void TJob::Settle(uint16_t closeError) {
+  if (!Failure.empty())
+    Outcome = TOutcome::Error;
+  else if (Cut)
+    Outcome = TOutcome::Cut;
+  else
+    Outcome = closeError == 0 ? TOutcome::Closed : TOutcome::Reset;
+}
+
 std::string TJob::RelativeFileName() const {
   if (!Folder.empty() && FileName.compare(0, Folder.size(), Folder) == 0)
     return FileName.substr(Folder.size());

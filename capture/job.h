@@ -26,10 +26,19 @@ struct TJob {
   std::string Folder;
   std::string FileName;
   TOutcome Outcome = TOutcome::Closed;
-  // The first failure of the job when Outcome is Error.
+  // A byte beyond the size limit arrived and was not stored.
+  bool Cut = false;
+  // The job's first failure (a lost chunk, a size that could not be taken);
+  // empty when none. It decides the outcome.
   std::string Failure;
   // The [Jobs] options in force when the job was accepted.
   TJobSettings Options;
+
+  // Keeps the first failure only.
+  void Fail(const std::string& failure);
+  // The outcome from how the connection ended (0 for the peer's close or
+  // ours), unless a failure or the size limit decided it.
+  void Settle(uint16_t closeError);
 
   // FileName without the folder in front, when it lies below it.
   std::string RelativeFileName() const;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <utility>
 
 #include "base/exceptions.h"
@@ -20,43 +21,35 @@ std::string CaptureFileStem(const TPortDefinition& definition, double acceptedAt
          FormatDatePattern(TrimBlanks(definition.FileFormat), acceptedAt);
 }
 
-// "<stem>.txt" for the first try, then "<stem>-2.txt", "<stem>-3.txt", ...
-std::string NumberedName(const std::string& stem, int attempt) {
-  std::string name = stem;
-  if (attempt > 1) {
-    name += '-';
-    name += FormatInteger(attempt);
-  }
-  name += ".txt";
-  return name;
-}
-
 }  // namespace
 
 TClient::TClient(std::string settingsPath) : settingsPath_(std::move(settingsPath)) {}
 
 void TClient::PrepareCapture(std::string_view portText, const TOpenFiles& openFiles) {
-  PrepareCapture(portText, openFiles, TJobSettings::Read(settingsPath_));
-}
-
-void TClient::PrepareCapture(std::string_view portText, const TOpenFiles& openFiles,
-                             const TJobSettings& jobs) {
   // Read at every connection, so an edit by another program applies to the
   // next connection without a restart.
   const std::string value = TIniFile(settingsPath_).ReadText("Ports", portText, "");
-  Jobs = jobs;
-  Port = std::string(portText);
-  const TPortDefinition definition = DecodePortDefinition(value);
+  TJobFileNames fileNames;
+  PrepareCapture(portText, value, TJobSettings::Read(settingsPath_), openFiles, fileNames);
+}
+
+void TClient::PrepareCapture(std::string_view portText, std::string_view definitionValue,
+                             const TJobSettings& options, const TOpenFiles& openFiles,
+                             TJobFileNames& fileNames) {
+  Job.Options = options;
+  Job.Port = std::string(portText);
+  Job.Start = std::chrono::system_clock::now();
+  const TPortDefinition definition = DecodePortDefinition(definitionValue);
   Days = static_cast<int16_t>(ParseInteger(definition.Days));
-  Directory = IncludeSeparator(definition.Directory);
+  Job.Folder = IncludeSeparator(definition.Directory);
   const std::string stem = CaptureFileStem(definition, CurrentLocalTime());
-  FileName = stem + ".txt";
+  Job.FileName = stem + ".txt";
   // A name the file layer refuses makes no folders either.
-  CaptureFile.Bind(FileName);
+  CaptureFile.Bind(Job.FileName);
   CaptureFile.RequireUsablePath();
-  CreateDirectoryChain(DirectoryPart(FileName));
-  if (Jobs.OneFilePerJob)
-    OpenFirstFreeName(stem);
+  CreateDirectoryChain(DirectoryPart(Job.FileName));
+  if (options.OneFilePerJob)
+    OpenFreshName(stem, fileNames);
   else
     OpenSharedName(definition.Overwrite(), openFiles);
   FileIdentity = CaptureFile.Identity();
@@ -64,9 +57,9 @@ void TClient::PrepareCapture(std::string_view portText, const TOpenFiles& openFi
 }
 
 void TClient::OpenSharedName(bool overwrite, const TOpenFiles& openFiles) {
-  const auto present = FileIdentityOf(FileName);
+  const auto present = FileIdentityOf(Job.FileName);
   const bool heldByAnotherJob = present && openFiles.Holders(*present) > 0;
-  if ((!overwrite && FileIsPresent(FileName)) || heldByAnotherJob)
+  if ((!overwrite && FileIsPresent(Job.FileName)) || heldByAnotherJob)
     CaptureFile.OpenAppend();
   else
     CaptureFile.OpenCreate();
@@ -74,33 +67,42 @@ void TClient::OpenSharedName(bool overwrite, const TOpenFiles& openFiles) {
 
 // Creating with O_EXCL is the test and the claim in one step: no other
 // session, and no other program sharing the folder, can get the same name.
-void TClient::OpenFirstFreeName(const std::string& stem) {
-  for (int attempt = 1; attempt <= kMaxJobFileTries; ++attempt) {
-    FileName = NumberedName(stem, attempt);
-    CaptureFile.Bind(FileName);
+void TClient::OpenFreshName(const std::string& stem, TJobFileNames& fileNames) {
+  const auto isTaken = [](const std::string& name) { return FileIsPresent(name); };
+  int64_t number = fileNames.NumberToTry(stem, isTaken);
+  const int64_t first = number;
+  for (int refused = 0; refused < kMaxRefusedNames; ++refused) {
+    Job.FileName = NumberedName(stem, number);
+    CaptureFile.Bind(Job.FileName);
     try {
       CaptureFile.OpenCreateNew();
+      fileNames.Claimed(stem, number);
       return;
     } catch (const EInOutError& failure) {
       if (failure.SystemError != EEXIST) throw;
     }
+    number = fileNames.NumberAfter(stem, number, isTaken);
   }
-  throw Exception("No free file name from " + NumberedName(stem, 1) + " to " +
-                  NumberedName(stem, kMaxJobFileTries));
+  throw Exception("No free file name from " + NumberedName(stem, first) + " to " + Job.FileName);
 }
 
-void TClient::AppendChunk(TReceiveBuffer& buffer) { StoreChunk(buffer, buffer.size()); }
-
-// Whatever size one receive may take, the limit is never passed: the
-// receive asks for no more than the room left, and the rest stays unread
-// until the close throws it away.
-void TClient::AppendChunkWithinLimit(TReceiveBuffer& buffer) {
-  if (Jobs.MaxJobBytes <= 0) return AppendChunk(buffer);
-  const int64_t room = Jobs.MaxJobBytes - StoredBytes;
-  if (room <= 0) return;
+void TClient::AppendChunk(TReceiveBuffer& buffer) {
+  const int64_t limit = Job.Options.MaxJobBytes;
+  if (limit <= 0) return StoreChunk(buffer, buffer.size());
+  // Whatever size one receive may take, the limit is never passed: the
+  // receive asks for no more than the room left.
+  const int64_t room = limit - Job.Bytes;
+  if (room <= 0) return TakeOverLimit(buffer);
   StoreChunk(buffer, static_cast<std::size_t>(
                          std::min<int64_t>(room, static_cast<int64_t>(buffer.size()))));
-  if (StoredBytes >= Jobs.MaxJobBytes) Cut = true;
+}
+
+// A job of exactly the limit is whole: only a byte beyond it cuts the job.
+// That byte is taken to find out and dropped; the peer's close reads as its
+// usual end of stream.
+void TClient::TakeOverLimit(TReceiveBuffer& buffer) {
+  if (Job.Cut) return;
+  if (Receive(buffer.data(), 1) > 0) Job.Cut = true;
 }
 
 void TClient::StoreChunk(TReceiveBuffer& buffer, std::size_t most) {
@@ -117,12 +119,12 @@ void TClient::StoreChunk(TReceiveBuffer& buffer, std::size_t most) {
     throw;
   }
   CaptureFile.CloseOut();
-  if (received > 0) StoredBytes += received;
+  if (received > 0) Job.Bytes += received;
 }
 
 int64_t TClient::CaptureSize() {
   DiskFile file;
-  file.Bind(FileName);
+  file.Bind(Job.FileName);
   file.OpenExisting();
   const int64_t size = file.SizeInBytes();
   file.CloseOut();

@@ -14,9 +14,9 @@
 
 #include "base/text.h"
 #include "base/whole_file.h"
-#include "capture/after_job.h"
 #include "capture/job_settings.h"
-#include "capture/sender_filter.h"
+#include "jobs/after_job.h"
+#include "jobs/sender_filter.h"
 #include "ui/message_box.h"
 #include "ui/window_style.h"
 

@@ -17,6 +17,7 @@
 #include "base/text.h"
 #include "capture/ini_file.h"
 #include "capture/port_definition.h"
+#include "jobs/job_feature_set.h"
 #include "ui/about.h"
 #include "ui/capture_opener.h"
 #include "ui/frame_placement.h"
@@ -73,7 +74,7 @@ QPlainTextEdit* MakePane(const char* name, QWidget* parent) {
 TForm1::TForm1() : TForm1(SettingsFilePath()) {}
 
 TForm1::TForm1(std::string settingsPath)
-    : settingsPath_(std::move(settingsPath)), monitor_(*this, settingsPath_) {
+    : settingsPath_(std::move(settingsPath)), monitor_(*this, settingsPath_, MakeJobFeatures) {
   setWindowTitle("Tarnock Log");
   ApplyDesignFont(this);
   ApplyProgramIcon(this);

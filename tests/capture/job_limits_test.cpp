@@ -4,7 +4,7 @@
 
 #include "capture/ini_file.h"
 #include "capture/monitor.h"
-#include "capture/sender_filter.h"
+#include "jobs/sender_filter.h"
 #include "support/file_contents.h"
 #include "support/log_lines.h"
 #include "support/loopback.h"
@@ -158,19 +158,28 @@ TEST_P(SizeLimitTest, KeepsExactlyTheLimitAndClosesTheConnection) {
 
 INSTANTIATE_TEST_SUITE_P(Table, SizeLimitTest,
                          testing::Values(TCutCase{10, 100},         // inside one receive
-                                         TCutCase{1, 1},            // reached exactly
+                                         TCutCase{1, 2},            // one byte beyond
                                          TCutCase{70000, 300000},   // past one receive
                                          TCutCase{65536, 65537}));  // at a receive's size
 
-TEST_F(JobLimitsTest, JobBelowTheLimitIsNotCut) {
+// Only a byte beyond the limit cuts a job: one of exactly the limit is whole.
+class UncutJobTest : public JobLimitsTest, public testing::WithParamInterface<const char*> {};
+
+TEST_P(UncutJobTest, EndsAsThePeerClosesIt) {
   WriteCapturePort();
-  WriteJobs("MaxJobBytes", "6");
+  WriteJobs("MaxJobBytes", "5");
+  TIniFile(IniPath()).WriteFlag("Jobs", "JobIndex", true);
   StartMonitor();
   const int peer = Connect();
-  SendStored(peer, "hello");
+  const std::string bytes = GetParam();
+  SendStored(peer, bytes);
   Finish(peer);
-  ExpectCloseReport(LinesFrom(1), 5, CapturePath());
+  ExpectCloseReport(LinesFrom(1), bytes.size(), CapturePath());
+  const std::string index = ReadWholeFile(CaptureFolder() + "/jobs.csv");
+  EXPECT_NE(index.find(",job.txt,closed"), std::string::npos) << index;
 }
+
+INSTANTIATE_TEST_SUITE_P(BelowAndAt, UncutJobTest, testing::Values("hell", "hello"));
 
 // ---------------------------------------------------------------------------
 // How long
@@ -179,9 +188,10 @@ TEST_F(JobLimitsTest, SilentConnectionIsClosedLikeAPeerClose) {
   WriteCapturePort();
   WriteJobs("IdleSeconds", "1");
   StartMonitor();
+  monitor_->SetIdleSecond(std::chrono::milliseconds(50));
   const int quiet = Connect();
   SendStored(quiet, "abc");
-  ASSERT_TRUE(WaitUntil([&] { return monitor_->SessionCount() == 0; }, 10000));
+  ASSERT_TRUE(WaitUntil([&] { return monitor_->SessionCount() == 0; }));
   const auto lines = LinesFrom(1);
   ASSERT_EQ(lines.size(), 3u) << testing::PrintToString(lines);
   EXPECT_TRUE(

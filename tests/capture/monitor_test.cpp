@@ -12,6 +12,8 @@
 #include <set>
 
 #include "capture/ini_file.h"
+#include "capture/size_line.h"
+#include "jobs/job_feature_set.h"
 #include "net/socket_calls.h"
 #include "net/socket_errors.h"
 #include "support/fault_injection.h"
@@ -83,7 +85,7 @@ TEST_F(MonitorTest, NoPortsOpensNothingAndLeavesTheCaption) {
 TEST_F(MonitorTest, StartReadsPlacementAndDeleteIfEmpty) {
   WriteWholeFile(IniPath(), "[Window]\nTop=0x20\nLeft=-5\n[File]\nDeleteIfEmpty=0\n");
   window_.HeightValue = 151;
-  monitor_ = std::make_unique<TCaptureMonitor>(window_, IniPath());
+  monitor_ = std::make_unique<TCaptureMonitor>(window_, IniPath(), MakeJobFeatures);
   window_.DeleteIfEmptyMark = true;
   monitor_->FormCreate();
   EXPECT_EQ(window_.TopValue, 32);

@@ -45,9 +45,9 @@ TEST_P(PrepareCaptureTest, NamesCreatesOrRefuses) {
   const std::string error = RaisedMessage([&] { session.PrepareCapture("9100"); });
   EXPECT_EQ(error, c.expectedError);
   if (*c.expectedError == '\0') {
-    EXPECT_EQ(session.FileName, Root() + c.expectedFile);
+    EXPECT_EQ(session.Job.FileName, Root() + c.expectedFile);
     EXPECT_EQ(session.Days, c.expectedDays);
-    EXPECT_TRUE(std::filesystem::is_regular_file(session.FileName));
+    EXPECT_TRUE(std::filesystem::is_regular_file(session.Job.FileName));
   } else {
     // A refused preparation leaves nothing behind, not even a directory.
     EXPECT_FALSE(std::filesystem::exists(Root() + "/cap"));
@@ -80,7 +80,7 @@ TEST_P(OverwriteTest, EmptiesOrKeepsAnExistingFile) {
   SetPortValue(std::string("@/cap,'job',") + GetParam().mark + ",0,");
   TClient session(IniPath());
   session.PrepareCapture("9100");
-  EXPECT_EQ(ReadWholeFile(session.FileName), GetParam().contentAfterPrepare);
+  EXPECT_EQ(ReadWholeFile(session.Job.FileName), GetParam().contentAfterPrepare);
 }
 
 INSTANTIATE_TEST_SUITE_P(Marks, OverwriteTest,
@@ -93,18 +93,18 @@ TEST_F(SessionTest, SizeIsSixtyFourBitAndAnEmptyFileCanBeDeleted) {
   session.PrepareCapture("9100");
   EXPECT_EQ(session.CaptureSize(), 0);
   // A sparse file of exactly 4 GiB must not read as empty.
-  std::filesystem::resize_file(session.FileName, int64_t{1} << 32);
+  std::filesystem::resize_file(session.Job.FileName, int64_t{1} << 32);
   EXPECT_EQ(session.CaptureSize(), int64_t{1} << 32);
-  std::filesystem::resize_file(session.FileName, 0);
+  std::filesystem::resize_file(session.Job.FileName, 0);
   session.DeleteCapture();
-  EXPECT_FALSE(std::filesystem::exists(session.FileName));
+  EXPECT_FALSE(std::filesystem::exists(session.Job.FileName));
 }
 
 TEST_F(SessionTest, SizeAndDeletionOfAVanishedFileFail) {
   SetPortValue("@/cap,'job',T,0,");
   TClient session(IniPath());
   session.PrepareCapture("9100");
-  std::filesystem::remove(session.FileName);
+  std::filesystem::remove(session.Job.FileName);
   EXPECT_EQ(RaisedInOutError([&] { session.CaptureSize(); }).second, "File not found");
   EXPECT_THROW(session.DeleteCapture(), EInOutError);
 }
@@ -146,7 +146,7 @@ TEST_P(JobFileNameTest, TakesTheFirstFreeName) {
   for (const char* expected : c.expected) {
     sessions.push_back(std::make_unique<TClient>(IniPath()));
     ASSERT_EQ(RaisedMessage([&] { sessions.back()->PrepareCapture("9100"); }), "");
-    EXPECT_EQ(sessions.back()->FileName, Root() + "/cap/" + expected);
+    EXPECT_EQ(sessions.back()->Job.FileName, Root() + "/cap/" + expected);
   }
   if (c.plantAtOpen) {
     EXPECT_EQ(ReadWholeFile(Root() + "/cap/job.txt"), "planted");
@@ -166,9 +166,10 @@ INSTANTIATE_TEST_SUITE_P(
                     TJobNameCase{"OffSharesTheName", 1, false, false, {"job.txt", "job.txt"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
-// Every name taken: the preparation fails with a message naming the range,
-// and the settings are still read (only the exclusive creates are refused).
-TEST_F(SessionTest, OneFilePerJobGivesUpAfterItsBound) {
+// Every name taken, one after another: the preparation gives up with a
+// message naming the range it tried, and the settings are still read (only
+// the exclusive creates are refused).
+TEST_F(SessionTest, OneFilePerJobGivesUpWhenEveryNameItTriesIsTaken) {
   SetPortValue("@/cap,'job',F,0,");
   WriteWholeFile(IniPath(), ReadWholeFile(IniPath()) + "[Jobs]\nOneFilePerJob=1\n");
   static int exclusiveCreates = 0;
@@ -181,8 +182,34 @@ TEST_F(SessionTest, OneFilePerJobGivesUpAfterItsBound) {
   });
   TClient session(IniPath());
   EXPECT_EQ(RaisedMessage([&] { session.PrepareCapture("9100"); }),
-            "No free file name from " + Root() + "/cap/job.txt to " + Root() + "/cap/job-9999.txt");
-  EXPECT_EQ(exclusiveCreates, TClient::kMaxJobFileTries);
+            "No free file name from " + Root() + "/cap/job.txt to " + Root() + "/cap/job-" +
+                std::to_string(TClient::kMaxRefusedNames) + ".txt");
+  EXPECT_EQ(exclusiveCreates, TClient::kMaxRefusedNames);
+}
+
+// The k-th job of one name costs one exclusive create, however many files
+// of that name there are: the first finds the end of the taken run by
+// probing, the others are remembered. Past 9,999 nothing changes.
+TEST_F(SessionTest, OneFilePerJobTriesOneNamePerJob) {
+  constexpr int kExisting = 10050, kJobs = 40;
+  std::filesystem::create_directory(Root() + "/cap");
+  for (int i = 1; i <= kExisting; ++i)
+    WriteWholeFile(Root() + "/cap/" + NumberedName("job", i), "");
+  TJobSettings options;
+  options.OneFilePerJob = true;
+  static int exclusiveCreates = 0;
+  exclusiveCreates = 0;
+  TFileCallStandIn<&TFileCalls::Open> counted([](const char* path, int flags, mode_t mode) {
+    exclusiveCreates += (flags & O_EXCL) != 0 ? 1 : 0;
+    return RealFileCalls().Open(path, flags, mode);
+  });
+  TJobFileNames fileNames;
+  for (int job = 1; job <= kJobs; ++job) {
+    TClient session(IniPath());
+    session.PrepareCapture("9100", Root() + "/cap,'job',F,0,", options, TOpenFiles(), fileNames);
+    ASSERT_EQ(session.Job.FileName, Root() + "/cap/" + NumberedName("job", kExisting + job));
+  }
+  EXPECT_EQ(exclusiveCreates, kJobs);
 }
 
 }  // namespace

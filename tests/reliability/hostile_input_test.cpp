@@ -128,7 +128,7 @@ TEST_P(SpoiledSettingsTest, FailsTheConnectionWithItsOwnMessage) {
   monitor_.reset();
   window_.PortLines.clear();
   if (!c.fifo) fault.emplace(TFileCall::Open, TFault{1, 0, c.openFault.error});
-  monitor_ = std::make_unique<TCaptureMonitor>(window_, IniPath());
+  monitor_ = std::make_unique<TCaptureMonitor>(window_, IniPath(), MakeJobFeatures);
   monitor_->FormCreate();
   fault.reset();
   ASSERT_EQ(window_.PortLines.size(), 1u);

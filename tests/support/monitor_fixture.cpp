@@ -59,7 +59,7 @@ void MonitorFixture::WritePorts(const std::vector<std::string>& lines) {
 }
 
 void MonitorFixture::StartMonitor() {
-  monitor_ = std::make_unique<TCaptureMonitor>(window_, IniPath());
+  monitor_ = std::make_unique<TCaptureMonitor>(window_, IniPath(), MakeJobFeatures);
   monitor_->FormCreate();
 }
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "capture/monitor.h"
+#include "jobs/job_feature_set.h"
 #include "support/fake_monitor_window.h"
 #include "support/temp_folder.h"
 

@@ -1,4 +1,4 @@
-#include "capture/after_job.h"
+#include "jobs/after_job.h"
 
 #include <gtest/gtest.h>
 

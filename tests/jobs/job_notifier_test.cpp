@@ -1,4 +1,4 @@
-#include "capture/job_notifier.h"
+#include "jobs/job_notifier.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "capture/retention.h"
+#include "jobs/retention.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

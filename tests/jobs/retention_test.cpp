@@ -1,4 +1,4 @@
-#include "capture/retention.h"
+#include "jobs/retention.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -11,6 +11,7 @@
 #include "capture/ini_file.h"
 #include "capture/monitor.h"
 #include "capture/open_files.h"
+#include "jobs/job_feature_set.h"
 #include "support/fake_monitor_window.h"
 #include "support/file_contents.h"
 #include "support/log_lines.h"
@@ -143,7 +144,7 @@ TEST_P(RetentionMonitorTest, StartSweepsWhenOnAndReportsEachDeletion) {
                                              ",'scan'/yyyymmdd,F," + GetParam().days + ",\n");
   TIniFile(root_ + "/tarnock.ini").WriteFlag("Jobs", "DeleteAfterDays", GetParam().on);
   TFakeMonitorWindow window;
-  TCaptureMonitor monitor(window, root_ + "/tarnock.ini");
+  TCaptureMonitor monitor(window, root_ + "/tarnock.ini", MakeJobFeatures);
   monitor.FormCreate();
   const bool sweeps = GetParam().on && std::string(GetParam().days) == "3";
   if (!sweeps) {

@@ -1,4 +1,4 @@
-#include "capture/job_index.h"
+#include "jobs/job_index.h"
 
 #include <gtest/gtest.h>
 #include <netinet/in.h>

@@ -1,4 +1,4 @@
-#include "capture/sender_filter.h"
+#include "jobs/sender_filter.h"
 
 #include "base/text.h"
 

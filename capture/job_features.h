@@ -1,0 +1,45 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "base/file_identity.h"
+#include "capture/job.h"
+
+// What the capture monitor offers the features that act on jobs: lines in
+// its message log and its way of opening a capture. The features live above
+// the capture core and reach the window only through here.
+class TJobHost {
+ public:
+  // A message log line, with the timestamp prefix in front.
+  virtual void JobLine(const std::string& text) = 0;
+  // "ERROR: " and the text in the message log. Lines of one key that a flood
+  // repeats are held back like the monitor's own failures.
+  virtual void JobFailure(const std::string& key, const std::string& text) = 0;
+  virtual void OpenCapture(const std::string& file) = 0;
+  // Whether an open session still writes into the file.
+  virtual bool FileInUse(const TFileIdentity& file) const = 0;
+
+ protected:
+  ~TJobHost() = default;
+};
+
+// The features beyond plain capturing, behind the one interface the monitor
+// calls. Without them the monitor captures as plainly as it always did.
+class TJobFeatures {
+ public:
+  virtual ~TJobFeatures() = default;
+  // Asked once per accepted connection, before any file or folder is made;
+  // a job it refuses is reset at once and never counts as a connection.
+  virtual bool Admits(const TJob& job) = 0;
+  // Once per job, when its capture file is final. A job still open when the
+  // program ends comes here too, with the outcome Ended.
+  virtual void Finished(const TJob& job) = 0;
+  // With the monitor's start and stop, for what works on its own time.
+  virtual void Start() = 0;
+  virtual void Stop() = 0;
+};
+
+using TJobFeaturesMaker =
+    std::function<std::unique_ptr<TJobFeatures>(TJobHost& host, const std::string& settingsPath)>;

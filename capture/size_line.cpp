@@ -1,0 +1,25 @@
+#include "capture/size_line.h"
+
+#include "base/text.h"
+
+namespace {
+
+constexpr std::string_view kSizeLineMark = " bytes written to ";
+
+}  // namespace
+
+std::string SizeLine(const std::string& prefix, int64_t size, const std::string& file) {
+  return prefix + FormatInteger(size) + std::string(kSizeLineMark) + file;
+}
+
+std::optional<std::string> CaptureFileNamedIn(std::string_view line) {
+  const std::size_t mark = line.find(kSizeLineMark);
+  if (mark == std::string_view::npos) return std::nullopt;
+  // The size stands right before the mark, after the timestamp prefix's "- ".
+  std::size_t digits = mark;
+  while (digits > 0 && line[digits - 1] >= '0' && line[digits - 1] <= '9') --digits;
+  if (digits == mark || digits < 2 || line.substr(digits - 2, 2) != "- ") return std::nullopt;
+  const std::string_view file = line.substr(mark + kSizeLineMark.size());
+  if (file.empty()) return std::nullopt;
+  return std::string(file);
+}

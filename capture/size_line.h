@@ -1,0 +1,14 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+// The message log line that closes a job's report: "<prefix>5 bytes written
+// to <file>". The window reads it back to open the capture it names.
+std::string SizeLine(const std::string& prefix, int64_t size, const std::string& file);
+
+// The capture file a message log line names, when it is a size line; none
+// for any other line.
+std::optional<std::string> CaptureFileNamedIn(std::string_view line);

@@ -1,0 +1,77 @@
+#include "jobs/job_feature_set.h"
+
+#include <cstring>
+#include <exception>
+#include <utility>
+
+#include "base/text.h"
+#include "jobs/after_job.h"
+#include "jobs/job_index.h"
+#include "jobs/job_notifier.h"
+#include "jobs/sender_filter.h"
+
+TJobFeatureSet::TJobFeatureSet(TJobHost& host, std::string settingsPath)
+    : host_(host),
+      retention_(
+          std::move(settingsPath), [this](const TFileIdentity& file) { return host_.FileInUse(file); },
+          [this](const std::string& path, int days, int platformErrno) {
+            ReportRetention(path, days, platformErrno);
+          }) {}
+
+TJobFeatureSet::~TJobFeatureSet() = default;
+
+bool TJobFeatureSet::Admits(const TJob& job) {
+  return TSenderFilter(job.Options.AllowedSenders).Allows(job.PeerAddress);
+}
+
+// The index line comes first, so a command or the operator that looks at
+// the index finds the job in it. A job the program's end cut short gets its
+// index line only: nothing is started while the program ends.
+void TJobFeatureSet::Finished(const TJob& job) {
+  if (job.Options.JobIndex) AddToIndex(job);
+  if (job.Outcome == TJob::TOutcome::Ended) return;
+  if (!job.Options.AfterJob.empty()) RunAfterJob(job);
+  if (job.Options.Notify) Notify(job);
+}
+
+void TJobFeatureSet::Start() { retention_.Start(); }
+
+void TJobFeatureSet::Stop() { retention_.Stop(); }
+
+void TJobFeatureSet::AddToIndex(const TJob& job) {
+  try {
+    AppendToJobIndex(job);
+  } catch (const std::exception& failure) {
+    const std::string index = job.Folder + kJobIndexName;
+    host_.JobFailure("index\n" + index + '\n' + failure.what(),
+                     "Job index " + index + ": " + failure.what());
+  }
+}
+
+void TJobFeatureSet::RunAfterJob(const TJob& job) {
+  if (!afterJob_)
+    afterJob_ = std::make_unique<TAfterJobRunner>(
+        [this](const std::string& text) { host_.JobFailure("after-job\n" + text, text); });
+  afterJob_->Run(job, job.Options.AfterJob, job.Options.AfterJobParallel,
+                 job.Options.AfterJobSeconds);
+}
+
+void TJobFeatureSet::Notify(const TJob& job) {
+  if (!notifier_)
+    notifier_ =
+        std::make_unique<TJobNotifier>([this](const std::string& file) { host_.OpenCapture(file); });
+  notifier_->Notify(job);
+}
+
+void TJobFeatureSet::ReportRetention(const std::string& path, int days, int platformErrno) {
+  if (platformErrno == 0)
+    host_.JobLine(path + " deleted, older than " + FormatInteger(days) +
+                  (days == 1 ? " day" : " days"));
+  else
+    host_.JobFailure("retention\n" + std::to_string(platformErrno),
+                     "Unable to delete " + path + ": " + std::strerror(platformErrno));
+}
+
+std::unique_ptr<TJobFeatures> MakeJobFeatures(TJobHost& host, const std::string& settingsPath) {
+  return std::make_unique<TJobFeatureSet>(host, settingsPath);
+}

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "capture/job_features.h"
+#include "jobs/retention.h"
+
+class TAfterJobRunner;
+class TJobNotifier;
+
+// Every feature that acts on jobs, behind the one interface the monitor
+// calls: who may send, the index line, the after-job command and the
+// notification of a finished job, and the deletion of old captures. Each
+// works only when its option is on for the job at hand.
+class TJobFeatureSet : public TJobFeatures {
+ public:
+  TJobFeatureSet(TJobHost& host, std::string settingsPath);
+  ~TJobFeatureSet() override;
+
+  bool Admits(const TJob& job) override;
+  void Finished(const TJob& job) override;
+  void Start() override;
+  void Stop() override;
+
+ private:
+  void AddToIndex(const TJob& job);
+  void RunAfterJob(const TJob& job);
+  void Notify(const TJob& job);
+  void ReportRetention(const std::string& path, int days, int platformErrno);
+
+  TJobHost& host_;
+  TRetention retention_;
+  // Made at their first use: most runs never need them.
+  std::unique_ptr<TAfterJobRunner> afterJob_;
+  std::unique_ptr<TJobNotifier> notifier_;
+};
+
+// What the program's windows give the monitor.
+std::unique_ptr<TJobFeatures> MakeJobFeatures(TJobHost& host, const std::string& settingsPath);
