@@ -15,6 +15,7 @@
 #include <cstring>
 #include <fstream>
 #include <sstream>
+#include <string_view>
 
 namespace bench {
 namespace {
@@ -149,6 +150,12 @@ int64_t FileSize(const std::string& path) {
   return ::stat(path.c_str(), &info) == 0 ? static_cast<int64_t>(info.st_size) : -1;
 }
 
+bool IsCaptureName(const std::string& name) {
+  constexpr std::string_view kSuffix = ".txt";
+  return name.size() > kSuffix.size() &&
+         name.compare(name.size() - kSuffix.size(), kSuffix.size(), kSuffix) == 0;
+}
+
 int64_t FolderBytes(const std::string& folder) {
   DIR* dir = ::opendir(folder.c_str());
   if (dir == nullptr) return -1;
@@ -156,7 +163,8 @@ int64_t FolderBytes(const std::string& folder) {
   const int dir_fd = ::dirfd(dir);
   while (const dirent* entry = ::readdir(dir)) {
     struct stat info {};
-    if (::fstatat(dir_fd, entry->d_name, &info, 0) == 0 && S_ISREG(info.st_mode))
+    if (IsCaptureName(entry->d_name) && ::fstatat(dir_fd, entry->d_name, &info, 0) == 0 &&
+        S_ISREG(info.st_mode))
       total += info.st_size;
   }
   ::closedir(dir);
@@ -190,6 +198,13 @@ int64_t OpenHandlesOf(pid_t pid) {
     if (entry->d_name[0] != '.') ++count;
   ::closedir(dir);
   return count;
+}
+
+double CpuSecondsOf(pid_t pid) {
+  clockid_t clock{};
+  timespec used{};
+  if (::clock_getcpuclockid(pid, &clock) != 0 || ::clock_gettime(clock, &used) != 0) return -1;
+  return static_cast<double>(used.tv_sec) + static_cast<double>(used.tv_nsec) * 1e-9;
 }
 
 int64_t CpuTicksOf(pid_t pid) {

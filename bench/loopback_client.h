@@ -56,11 +56,18 @@ int WatchFolder(const std::string& folder);
 void DrainWatch(int fd);
 
 int64_t FileSize(const std::string& path);  // -1 when missing
+// Every capture's name ends in ".txt"; a capture folder may also hold the
+// index of finished jobs (jobs.csv), whose bytes are no job's.
+bool IsCaptureName(const std::string& name);
+// The bytes of the capture files in the folder.
 int64_t FolderBytes(const std::string& folder);
 int64_t ResidentKibOf(pid_t pid);
 int64_t OpenHandlesOf(pid_t pid);
 // User plus system time the process has used, in clock ticks.
 int64_t CpuTicksOf(pid_t pid);
+// The same in seconds, to the nanosecond, threads that have ended included;
+// -1 when the process is gone.
+double CpuSecondsOf(pid_t pid);
 // False once the process has ended, even while it waits to be reaped.
 bool ProcessRunning(pid_t pid);
 // Both ends of every connection live on this machine, so each side needs
