@@ -339,11 +339,9 @@ class TJobsRun {
         size_(static_cast<size_t>(options.Number("size"))),
         folder_(options.Text("dir")),
         slots_(static_cast<size_t>(options.Number("clients"))),
-        pid_(static_cast<pid_t>(options.Number("pid", 0))),
         deadline_(NowSeconds() + static_cast<double>(options.Number("timeout-s", 300))) {}
 
   int Run() {
-    const double server_cpu = ServerCpuSeconds();
     const double started = NowSeconds();
     for (size_t slot = 0; slot < slots_.size(); ++slot) StartJob(slot);
     while (finished_ < jobs_) {
@@ -356,9 +354,11 @@ class TJobsRun {
     const double seconds = completed - started;
     Report("seconds", seconds);
     Report("connections_per_s", jobs_ / seconds);
-    // The server's CPU over the same span: the other processes on a busy
-    // machine disturb it less than the wall clock.
-    if (pid_ != 0) Report("server_cpu_seconds", ServerCpuSeconds() - server_cpu);
+    // A job runs from its connect until the server has closed it. With one
+    // client at a time, the median job is the steadier figure on a busy
+    // machine: a stall for another process lengthens a few jobs, not the
+    // middle one.
+    Report("job_p50_ms", Percentile(job_ms_, 0.50));
     Report("connect_p50_ms", Percentile(connect_ms_, 0.50));
     Report("connect_p99_ms", Percentile(connect_ms_, 0.99));
     Report("connect_max_ms", Percentile(connect_ms_, 1.0));
@@ -371,14 +371,6 @@ class TJobsRun {
   }
 
  private:
-  double ServerCpuSeconds() const {
-    if (pid_ == 0) return 0;
-    const double seconds = CpuSecondsOf(pid_);
-    if (seconds < 0)
-      throw TBenchError("cannot read the CPU clock of process " + std::to_string(pid_));
-    return seconds;
-  }
-
   int Fail(const std::string& problem) {
     Report("jobs_finished", static_cast<long long>(finished_));
     Report("problem", problem);
@@ -424,6 +416,7 @@ class TJobsRun {
         loop_.Remove(slot.fd);
         CloseHandle(slot.fd);
         slot.fd = -1;
+        job_ms_.push_back((NowSeconds() - slot.started) * 1000);
         ++finished_;
         StartJob(index);
         return;
@@ -438,10 +431,9 @@ class TJobsRun {
   size_t size_;
   std::string folder_;
   std::vector<TJobSlot> slots_;
-  pid_t pid_;
   double deadline_;
   uint32_t next_job_ = 0, finished_ = 0;
-  std::vector<double> connect_ms_;
+  std::vector<double> connect_ms_, job_ms_;
 };
 
 // ---- many connections held open, each sending one block per interval ----
@@ -725,7 +717,6 @@ int Usage() {
       "usage: tarnock_load stream --port P --bytes N --file F [--probe-port Q --probe-file G\n"
       "                           --probe-size 64 --probe-interval-ms 100] [--timeout-s T]\n"
       "       tarnock_load jobs --port P --count N --size S --clients C --dir D [--timeout-s T]\n"
-      "                         [--pid PID]\n"
       "       tarnock_load hold --port P --count N --size S --rounds R --interval-ms I --dir D\n"
       "                         --pid PID [--ahead 4] [--timeout-s T] [--settle-before-close 0|1]\n"
       "                         [--probe-port Q --probe-file G"

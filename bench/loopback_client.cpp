@@ -200,13 +200,6 @@ int64_t OpenHandlesOf(pid_t pid) {
   return count;
 }
 
-double CpuSecondsOf(pid_t pid) {
-  clockid_t clock{};
-  timespec used{};
-  if (::clock_getcpuclockid(pid, &clock) != 0 || ::clock_gettime(clock, &used) != 0) return -1;
-  return static_cast<double>(used.tv_sec) + static_cast<double>(used.tv_nsec) * 1e-9;
-}
-
 int64_t CpuTicksOf(pid_t pid) {
   std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
   std::string line;

@@ -65,9 +65,6 @@ int64_t ResidentKibOf(pid_t pid);
 int64_t OpenHandlesOf(pid_t pid);
 // User plus system time the process has used, in clock ticks.
 int64_t CpuTicksOf(pid_t pid);
-// The same in seconds, to the nanosecond, threads that have ended included;
-// -1 when the process is gone.
-double CpuSecondsOf(pid_t pid);
 // False once the process has ended, even while it waits to be reaped.
 bool ProcessRunning(pid_t pid);
 // Both ends of every connection live on this machine, so each side needs
