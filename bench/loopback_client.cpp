@@ -15,6 +15,7 @@
 #include <cstring>
 #include <fstream>
 #include <sstream>
+#include <string_view>
 
 namespace bench {
 namespace {
@@ -149,6 +150,12 @@ int64_t FileSize(const std::string& path) {
   return ::stat(path.c_str(), &info) == 0 ? static_cast<int64_t>(info.st_size) : -1;
 }
 
+bool IsCaptureName(const std::string& name) {
+  constexpr std::string_view kSuffix = ".txt";
+  return name.size() > kSuffix.size() &&
+         name.compare(name.size() - kSuffix.size(), kSuffix.size(), kSuffix) == 0;
+}
+
 int64_t FolderBytes(const std::string& folder) {
   DIR* dir = ::opendir(folder.c_str());
   if (dir == nullptr) return -1;
@@ -156,7 +163,8 @@ int64_t FolderBytes(const std::string& folder) {
   const int dir_fd = ::dirfd(dir);
   while (const dirent* entry = ::readdir(dir)) {
     struct stat info {};
-    if (::fstatat(dir_fd, entry->d_name, &info, 0) == 0 && S_ISREG(info.st_mode))
+    if (IsCaptureName(entry->d_name) && ::fstatat(dir_fd, entry->d_name, &info, 0) == 0 &&
+        S_ISREG(info.st_mode))
       total += info.st_size;
   }
   ::closedir(dir);

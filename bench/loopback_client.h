@@ -56,6 +56,10 @@ int WatchFolder(const std::string& folder);
 void DrainWatch(int fd);
 
 int64_t FileSize(const std::string& path);  // -1 when missing
+// Every capture's name ends in ".txt"; a capture folder may also hold the
+// index of finished jobs (jobs.csv), whose bytes are no job's.
+bool IsCaptureName(const std::string& name);
+// The bytes of the capture files in the folder.
 int64_t FolderBytes(const std::string& folder);
 int64_t ResidentKibOf(pid_t pid);
 int64_t OpenHandlesOf(pid_t pid);

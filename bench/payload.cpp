@@ -9,6 +9,8 @@
 #include <cstring>
 #include <memory>
 
+#include "loopback_client.h"
+
 namespace bench {
 namespace {
 
@@ -81,11 +83,13 @@ bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& out) {
   return ReadFully(*file, out.data(), out.size()) == out.size();
 }
 
-std::vector<std::string> RegularFilesIn(const std::string& folder) {
+// The capture files only: the folder may also hold the index of finished jobs.
+std::vector<std::string> CaptureFilesIn(const std::string& folder) {
   std::vector<std::string> paths;
   DIR* dir = ::opendir(folder.c_str());
   if (dir == nullptr) return paths;
   while (const dirent* entry = ::readdir(dir)) {
+    if (!IsCaptureName(entry->d_name)) continue;
     const std::string path = folder + "/" + entry->d_name;
     struct stat info {};
     if (::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode)) paths.push_back(path);
@@ -225,7 +229,7 @@ TCheckResult CheckBlockFolder(const std::string& folder, uint32_t jobs, uint32_t
     }
   std::vector<bool> seen(size_t{jobs} * sequences, false);
   std::vector<uint8_t> content;
-  for (const std::string& path : RegularFilesIn(folder)) {
+  for (const std::string& path : CaptureFilesIn(folder)) {
     if (!ReadWholeFile(path, content)) return Failed(result, "cannot read " + path);
     ++result.files;
     result.bytes += content.size();

@@ -59,8 +59,9 @@ struct TCheckResult {
 // The file must hold exactly `size` bytes of the stream.
 TCheckResult CheckStreamFile(const std::string& path, uint64_t size, const TStreamPattern& pattern);
 
-// Every regular file in the folder must be a whole number of blocks, and every
-// block (job 0..jobs-1, sequence 0..sequences-1) must appear exactly once.
+// Every capture file in the folder (IsCaptureName) must be a whole number of
+// blocks, and every block (job 0..jobs-1, sequence 0..sequences-1) must
+// appear exactly once; other files (jobs.csv) are no capture's.
 TCheckResult CheckBlockFolder(const std::string& folder, uint32_t jobs, uint32_t sequences,
                               size_t block_size);
 

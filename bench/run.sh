@@ -9,6 +9,8 @@
 # Sizes can be shrunk for a quick try, and a hot path re-measured alone, e.g.
 #   BENCH_STREAM_MIB=64 BENCH_JOBS=500 BENCH_HOLD_LEVELS="200 1000" bench/run.sh
 #   BENCH_ONLY="3" BENCH_HOLD_LEVELS="1000" bench/run.sh
+# and the job options measured on an older build and this one in one run:
+#   BENCH_ONLY=8 BENCH_BASELINE_BUILD_DIR=/path/to/older/release/build bench/run.sh
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -20,18 +22,24 @@ job_size=4096
 hold_levels=${BENCH_HOLD_LEVELS:-1000 5000 15000}
 hold_size=1024
 hold_rounds=${BENCH_HOLD_SECONDS:-10}
-only=${BENCH_ONLY:-1 2 3 4 5 6 7}
+only=${BENCH_ONLY:-1 2 3 4 5 6 7 8}
 close_count=${BENCH_CLOSE_COUNT:-15000}
 stream_count=${BENCH_STREAMS:-64}
 streams_mib=${BENCH_STREAMS_MIB:-16}
 probe_size=64
+option_jobs=${BENCH_OPTION_JOBS:-1500}
+option_job_bytes=${BENCH_OPTION_JOB_BYTES:-100}
+option_clients=${BENCH_OPTION_CLIENTS:-1}
+option_rounds=${BENCH_OPTION_ROUNDS:-3}
+option_warm_jobs=100
+baseline_dir=${BENCH_BASELINE_BUILD_DIR:-}
 stream_bytes=$((stream_mib * 1024 * 1024))
 clock_ticks=$(getconf CLK_TCK)
 
 for scenario in $only; do
   case $scenario in
-    [1-7]) ;;
-    *) echo "BENCH_ONLY takes scenario numbers 1 to 7, not '$scenario'" >&2; exit 2 ;;
+    [1-8]) ;;
+    *) echo "BENCH_ONLY takes scenario numbers 1 to 8, not '$scenario'" >&2; exit 2 ;;
   esac
 done
 for level in $hold_levels; do
@@ -40,6 +48,17 @@ done
 # The targets for held connections speak of the largest level.
 hold_top=$(tr ' ' '\n' <<<"$hold_levels" | sort -n | tail -1)
 [[ $close_count =~ ^[1-9][0-9]*$ ]] || { echo "BENCH_CLOSE_COUNT takes a connection count, not '$close_count'" >&2; exit 2; }
+for knob in BENCH_OPTION_JOBS:$option_jobs BENCH_OPTION_CLIENTS:$option_clients \
+  BENCH_OPTION_ROUNDS:$option_rounds; do
+  [[ ${knob#*:} =~ ^[1-9][0-9]*$ ]] || { echo "${knob%%:*} takes a whole number above 0, not '${knob#*:}'" >&2; exit 2; }
+done
+# Every job is one self-describing block, which starts with a 12-byte header.
+[[ $option_job_bytes =~ ^[1-9][0-9]*$ ]] && [ "$option_job_bytes" -ge 12 ] ||
+  { echo "BENCH_OPTION_JOB_BYTES takes a byte count of at least 12, not '$option_job_bytes'" >&2; exit 2; }
+if [ -n "$baseline_dir" ] && [ ! -x "$baseline_dir/tarnock" ]; then
+  echo "BENCH_BASELINE_BUILD_DIR holds no tarnock to run: $baseline_dir/tarnock" >&2
+  exit 2
+fi
 
 selected() {
   [[ " $(echo $only) " == *" $1 "* ]]
@@ -149,12 +168,13 @@ cpu_ticks() {
 }
 
 # Starts Tarnock in its own folder with a settings file of "port=definition"
-# lines; sets tarnock_pid.
+# lines; sets tarnock_pid. The binary comes from tarnock_build when that is
+# set (an older build to compare with), else from this tree's build.
 start_tarnock() {
   local folder=$1 line
   shift
   mkdir -p "$folder/app"
-  cp "$build_dir/tarnock" "$folder/app/tarnock"
+  cp "${tarnock_build:-$build_dir}/tarnock" "$folder/app/tarnock"
   {
     echo "[Ports]"
     for line in "$@"; do echo "$line"; done
@@ -438,6 +458,126 @@ many_streams_tarnock() {
   rm -rf "$folder"
 }
 
+# ---------------------------------------------------------------- scenario 8
+
+# The rows of scenario 8: each job option alone, then all of them together,
+# against none. Every value is one that never triggers here: the senders are
+# 127.0.0.1, no job comes near the size limit, and none stays idle a minute.
+option_rows="off one-file index senders all"
+declare -A option_lines=(
+  [off]=""
+  [one-file]="OneFilePerJob=1"
+  [index]="JobIndex=1"
+  [senders]="AllowedSenders=127.0.0.0/8"
+  [all]="OneFilePerJob=1;JobIndex=1;AllowedSenders=127.0.0.0/8;MaxJobBytes=1000000;IdleSeconds=60"
+)
+declare -A option_titles=(
+  [off]="off" [one-file]="OneFilePerJob=1" [index]="JobIndex=1"
+  [senders]="AllowedSenders=127.0.0.0/8" [all]="all together"
+)
+
+# The builds scenario 8 compares: this tree's, and the baseline when given.
+option_builds() {
+  if [ -n "$baseline_dir" ]; then echo "before after"; else echo "after"; fi
+}
+
+# One run of row $1 on build $2 (before or after) in round $3: a fresh
+# Tarnock and a fresh folder, so no run inherits another's files.
+options_tarnock() {
+  local name=$1 which=$2 round=$3 folder=$work/options-$1-$2-$3 port warm_port build=$build_dir median_ms
+  local lines=${option_lines[$1]}
+  [ "$which" = before ] && build=$baseline_dir
+  port=$(free_port)
+  warm_port=$(free_port)
+  while [ "$warm_port" = "$port" ]; do warm_port=$(free_port); done
+  BENCH_JOB_OPTIONS=$lines tarnock_build=$build \
+    start_tarnock "$folder" "$port=$folder/captures,yyyymmdd-hhnnss,F,0,options" \
+    "$warm_port=$folder/warm,yyyymmdd-hhnnss,F,0,warm"
+  mkdir -p "$folder/captures" "$folder/warm"
+  # What a fresh process does once (the first log lines lay out text, the
+  # first file opens its folder) is paid on a port of its own first; with a
+  # run of a fraction of a second it would otherwise be a sizeable share.
+  run_load "$folder/warm-out" jobs --port "$warm_port" --count "$option_warm_jobs" \
+    --size "$option_job_bytes" --clients "$option_clients" --dir "$folder/warm"
+  run_load "$folder/out" jobs --port "$port" --count "$option_jobs" --size "$option_job_bytes" \
+    --clients "$option_clients" --dir "$folder/captures"
+  result[options.$which.$name.$round]=$(value "$folder/out" connections_per_s)
+  # The median job in microseconds, and the jobs a second at its pace, whose
+  # shares read like those of jobs/s. On a busy machine it moves far less
+  # than the total: a stall for another process lengthens a few jobs, and
+  # the total by all of them, but not the middle job.
+  median_ms=$(value "$folder/out" job_p50_ms)
+  result[options.$which.$name.$round.p50]=$(awk -v m="$median_ms" 'BEGIN { if (m != "") printf "%.3f", m * 1000 }')
+  result[options.$which.$name.$round.p50rate]=$(awk -v m="$median_ms" 'BEGIN { if (m + 0 > 0) printf "%.3f", 1000 / m }')
+  stop_process "$tarnock_pid"
+  check_options_took_effect "$folder" "$lines" "$which $name round $round"
+  rm -rf "$folder"
+}
+
+# A row measures nothing if its options were not read: one file per job
+# means a file per job, and the index holds its header and a line per job.
+check_options_took_effect() {
+  local folder=$1 lines=$2 what=$3 files index_lines
+  files=$(value "$folder/out" jobs_files)
+  if [[ ";$lines;" == *";OneFilePerJob=1;"* ]] && [ "$files" != "$option_jobs" ]; then
+    checks_failed=1
+    echo "FAILED: scenario 8 $what: $files capture files for $option_jobs jobs" >&2
+  fi
+  [[ ";$lines;" == *";JobIndex=1;"* ]] || return 0
+  index_lines=$(wc -l <"$folder/captures/jobs.csv" 2>/dev/null || echo 0)
+  if [ "$index_lines" != $((option_jobs + 1)) ]; then
+    checks_failed=1
+    echo "FAILED: scenario 8 $what: jobs.csv has $index_lines lines for $option_jobs jobs" >&2
+  fi
+}
+
+# Round r runs every row in turn, so each row's share of "off" compares runs
+# seconds apart; with a baseline, both builds run each row back to
+# back, the first of the two alternating between rounds.
+options_rounds() {
+  local round name which builds
+  for round in $(seq 1 "$option_rounds"); do
+    builds=$(option_builds)
+    [ $((round % 2)) -eq 0 ] && builds=$(tr ' ' '\n' <<<"$builds" | tac | tr '\n' ' ')
+    for name in $option_rows; do
+      for which in $builds; do options_tarnock "$name" "$which" "$round"; done
+    done
+  done
+}
+
+median() {
+  tr ' ' '\n' <<<"$*" | grep -v '^$' | sort -g | awk '{ v[NR] = $1 }
+    END { if (NR == 0) print ""; else if (NR % 2) print v[(NR + 1) / 2];
+          else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
+}
+
+# Per-round quotients of result keys: $1 and $2 are key patterns with R for
+# the round, e.g. options.after.index.R over options.after.off.R.
+round_quotients() {
+  local round a b
+  for round in $(seq 1 "$option_rounds"); do
+    a=${result[${1//R/$round}]:-}
+    b=${result[${2//R/$round}]:-}
+    awk -v a="$a" -v b="$b" 'BEGIN { if (a != "" && b != "" && b + 0 != 0) printf "%.4f ", a / b }'
+  done
+}
+
+times() {
+  awk -v a="$1" 'BEGIN { if (a == "") print "-"; else printf "%.2fx", a }'
+}
+
+# Median of figure $3 (empty: jobs/s; .p50: the median job; .p50rate: jobs/s
+# at its pace) of row $2 on build $1, and of its share of "off" in the same
+# round.
+options_median() {
+  local round values=()
+  for round in $(seq 1 "$option_rounds"); do values+=("${result[options.$1.$2.$round$3]:-}"); done
+  median "${values[@]}"
+}
+options_share() {
+  median "$(round_quotients "options.$1.$2.R${3:-}" "options.$1.off.R${3:-}")"
+}
+
 # ------------------------------------------- what storage costs by itself
 
 storage_floor() {
@@ -490,6 +630,10 @@ fi
 if selected 7; then
   echo "Scenario 7: $stream_count streams of $streams_mib MiB at once" >&2
   many_streams_tarnock
+fi
+if selected 8; then
+  echo "Scenario 8: job options, $option_rounds rounds of $option_jobs jobs per row and build ($(option_builds))" >&2
+  options_rounds
 fi
 if selected 5; then
   echo "Scenario 5: storage alone, in the pieces the capture rules prescribe" >&2
@@ -569,8 +713,38 @@ close_rows() {
     "$(number "${result[close.offscreen.cpu]:-}" 2) / $(number "${result[close.x.cpu]:-}" 2)" "" ""
 }
 
+# Scenario 8 has its own columns: per build a figure and its share of "off".
+# $1 is the figure's key suffix (empty: jobs/s, .p50: the median job), $2
+# its unit, $3 the suffix whose shares are shown.
+options_block() {
+  local suffix=$1 unit=$2 share_suffix=$3 name which line
+  line=$(printf '%-28s' "Options on")
+  for which in $(option_builds); do line+=$(printf ' %16s %7s' "$which $unit" "vs off"); done
+  [ -n "$baseline_dir" ] && line+=$(printf ' %13s' "after/before")
+  echo "$line"
+  for name in $option_rows; do
+    line=$(printf '%-28s' "${option_titles[$name]}")
+    for which in $(option_builds); do
+      line+=$(printf ' %16s %7s' "$(number "$(options_median "$which" "$name" "$suffix")")" \
+        "$(times "$(options_share "$which" "$name" "$share_suffix")")")
+    done
+    [ -n "$baseline_dir" ] && line+=$(printf ' %13s' "$(times "$(median "$(round_quotients \
+      "options.after.$name.R$share_suffix" "options.before.$name.R$share_suffix")")")")
+    echo "$line"
+  done
+}
+
+options_table() {
+  echo
+  echo "8 job options: $option_jobs jobs of $option_job_bytes bytes, $option_clients at a time;" \
+    "medians of $option_rounds rounds; a share of off compares runs of the same round"
+  options_block "" "jobs/s" ""
+  echo "  the median job, from connect until Tarnock closed it (share of off: off's over the row's):"
+  options_block .p50 "job us" .p50rate
+}
+
 details() {
-  local parts=() level text
+  local parts=() level text name which suffix
   if selected 2; then
     text="scenario 2 connects that waited for a SYN retry (1 / 8 clients):"
     text+=" tarnock ${result[jobs1.tarnock.retried]:-?} / ${result[jobs8.tarnock.retried]:-?},"
@@ -587,6 +761,21 @@ details() {
     done
   fi
   if selected 4; then parts+=("scenario 4 probe max ${result[probe.max]:-?} ms"); fi
+  if selected 8; then
+    parts+=("scenario 8 all together: ${option_lines[all]//;/, }")
+    for which in $(option_builds); do
+      for suffix in "" .p50rate; do
+        text="scenario 8 shares of off per round ($which, $([ -n "$suffix" ] && echo median job || echo jobs/s)):"
+        for name in $option_rows; do
+          [ "$name" = off ] && continue
+          text+=" ${option_titles[$name]%%=*} $(round_quotients "options.$which.$name.R$suffix" \
+            "options.$which.off.R$suffix" |
+            awk '{ for (i = 1; i <= NF; i++) printf "%s%.2f", (i > 1 ? "/" : ""), $i }'),"
+        done
+        parts+=("${text%,}")
+      done
+    done
+  fi
   if [ ${#parts[@]} -eq 0 ]; then return; fi
   text=$(printf '%s; ' "${parts[@]}")
   echo "Details: ${text%; }"
@@ -596,7 +785,8 @@ echo
 echo "Tarnock capture benchmark, $(date -u '+%Y-%m-%d %H:%M UTC')"
 echo "Machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), $(awk '/MemTotal/ { printf "%.0f GiB", $2 / 1048576 }' /proc/meminfo), Linux $(uname -r)"
 echo
-row "Scenario" "Tool" "Figure" "CPU s/GiB" "vs socat"
+# Scenario 8 prints a table of its own below.
+[[ " $(echo $only) " =~ \ [1-7]\  ]] && row "Scenario" "Tool" "Figure" "CPU s/GiB" "vs socat"
 selected 1 && stream_rows
 selected 2 && jobs_rows
 selected 3 && hold_rows
@@ -604,6 +794,7 @@ selected 4 && probe_rows
 selected 7 && streams_rows
 selected 5 && floor_rows
 selected 6 && close_rows
+selected 8 && options_table
 echo
 details
 
@@ -657,6 +848,17 @@ streams_targets() {
     "$(number "${result[streams.max]:-}" 2)" "<" 20
 }
 
+options_targets() {
+  local name title bound
+  for name in $option_rows; do
+    [ "$name" = off ] && continue
+    if [ "$name" = all ]; then title="all together"; bound=0.9
+    else title="${option_titles[$name]} alone"; bound=0.95; fi
+    target "job options: $title / off" "$(number "$(options_share after "$name")" 2)" ">=" "$bound"
+    target "  the same by the median job" "$(number "$(options_share after "$name" .p50rate)" 2)" ">=" "$bound"
+  done
+}
+
 close_targets() {
   target "$close_count ending at once, offscreen (s)" "$(number "${result[close.offscreen.seconds]:-}" 3)" "<=" 0.3
 }
@@ -669,6 +871,7 @@ selected 3 && hold_targets
 selected 4 && probe_targets
 selected 6 && close_targets
 selected 7 && streams_targets
+selected 8 && options_targets
 
 if [ "$checks_failed" -ne 0 ]; then
   echo "A byte check failed or a run hit its bound (see above)." >&2
