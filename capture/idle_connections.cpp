@@ -2,9 +2,16 @@
 
 #include <utility>
 
+#include "capture/session.h"
+
 TIdleConnections::TIdleConnections(TIdleHandler onIdle) : onIdle_(std::move(onIdle)) {
   timer_.setSingleShot(true);
   QObject::connect(&timer_, &QTimer::timeout, [this] { TimerFired(); });
+}
+
+void TIdleConnections::Watch(TClient& session, TClock::time_point now) {
+  if (const int32_t seconds = session.Job.Options.IdleSeconds; seconds > 0)
+    Watch(&session, seconds * second_, now);
 }
 
 void TIdleConnections::Watch(TClient* session, std::chrono::milliseconds limit,
@@ -49,7 +56,13 @@ std::vector<TClient*> TIdleConnections::TakeIdle(TClock::time_point now) {
 }
 
 void TIdleConnections::TimerFired() {
-  const std::vector<TClient*> idle = TakeIdle(TClock::now());
+  std::vector<TClient*> idle = TakeIdle(TClock::now());
+  // Bytes that arrived while the timer was due: the peer was not silent.
+  std::erase_if(idle, [this](TClient* session) {
+    if (session->PendingBytes() <= 0) return false;
+    Watch(*session, TClock::now());
+    return true;
+  });
   if (!idle.empty()) onIdle_(idle);
   // The fronts heard from since the timer was aimed are due later now.
   AimTimer(TClock::now());

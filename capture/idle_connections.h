@@ -23,7 +23,11 @@ class TIdleConnections {
   // The handler gets the connections found idle, which are no longer watched.
   explicit TIdleConnections(TIdleHandler onIdle);
 
-  void Watch(TClient* session, std::chrono::milliseconds limit, TClock::time_point now);
+  // How long one second of a limit lasts: a second, unless a test cannot
+  // wait that long.
+  void SetSecond(std::chrono::milliseconds length) { second_ = length; }
+  // Watches the session when its job has an idle limit.
+  void Watch(TClient& session, TClock::time_point now);
   // Nothing for a connection that is not watched.
   void Heard(const TClient* session, TClock::time_point now);
   void Forget(const TClient* session);
@@ -41,10 +45,12 @@ class TIdleConnections {
     TQueue::iterator at;
   };
 
+  void Watch(TClient* session, std::chrono::milliseconds limit, TClock::time_point now);
   void TimerFired();
   void AimTimer(TClock::time_point now);
 
   TIdleHandler onIdle_;
+  std::chrono::milliseconds second_{1000};
   std::map<std::chrono::milliseconds, TQueue> queues_;
   std::unordered_map<const TClient*, TPlace> places_;
   QTimer timer_;

@@ -7,25 +7,17 @@
 #include <utility>
 
 #include "base/text.h"
-#include "capture/date_pattern.h"
+#include "capture/idle_connections.h"
 #include "capture/ini_file.h"
-#include "capture/size_line.h"
+#include "capture/job_file_names.h"
+#include "capture/log_lines.h"
+#include "capture/window_settings.h"
 #include "net/socket_calls.h"
 #include "net/wsocket.h"
 
 namespace {
 
 constexpr int kMessageLogLimit = 500;
-
-// Begins every log line except the listening lines and the chunk errors;
-// taken anew for every line.
-std::string TimestampPrefix() {
-  return FormatDatePattern("dd/mm/yy hh:nn", CurrentLocalTime()) + " - ";
-}
-
-std::string ErrorLine(const std::exception& failure) {
-  return std::string("ERROR: ") + failure.what();
-}
 
 }  // namespace
 
@@ -34,7 +26,12 @@ TCaptureMonitor::TCaptureMonitor(TMonitorWindow& window, TJobFeaturesMaker makeF
 
 TCaptureMonitor::TCaptureMonitor(TMonitorWindow& window, std::string settingsPath,
                                  TJobFeaturesMaker makeFeatures)
-    : window_(window), settingsPath_(std::move(settingsPath)) {
+    : window_(window),
+      settingsPath_(std::move(settingsPath)),
+      listeners_(window_, [this](TWSocket& listener) { SrvSocketSessionAvailable(&listener, 0); }),
+      idle_(std::make_unique<TIdleConnections>(
+          [this](const std::vector<TClient*>& idle) { CloseIdle(idle); })),
+      jobFileNames_(std::make_unique<TJobFileNames>()) {
   if (makeFeatures) features_ = makeFeatures(*this, settingsPath_);
 }
 
@@ -44,13 +41,12 @@ TCaptureMonitor::~TCaptureMonitor() {
     EndWithProgram(*session);
     sessions_.Remove(session);
   }
-  listeners_.clear();
 }
 
 void TCaptureMonitor::MarkDestroying() {
   destroying_ = true;
   sessions_.ForEach([](TClient& session) { session.MarkDestroying(); });
-  for (auto& listener : listeners_) listener->MarkDestroying();
+  listeners_.MarkDestroying();
 }
 
 void TCaptureMonitor::Restart() {
@@ -64,7 +60,7 @@ void TCaptureMonitor::Restart() {
 void TCaptureMonitor::FormCreate() {
   window_.ClearPortLog();
   try {
-    ReadPlacement();
+    ReadWindowSettings(settingsPath_, window_);
     // Both lists are empty here: the stop before a start empties them, and
     // clearing them here could destroy a session inside its own list.
     CreateServerSockets();
@@ -80,56 +76,22 @@ void TCaptureMonitor::ReportStartFailure(const std::string& message) {
   window_.AppendPortLine(TimestampPrefix() + "ERROR: " + message);
 }
 
-void TCaptureMonitor::ReadPlacement() {
-  const TIniFile settings(settingsPath_);
-  window_.SetTop(settings.ReadNumber("Window", "Top", 10));
-  window_.SetLeft(settings.ReadNumber("Window", "Left", 10));
-  window_.SetHeight(settings.ReadNumber("Window", "Height", window_.Height()));
-  window_.PlacementApplied();
-  window_.SetDeleteIfEmpty(settings.ReadFlag("File", "DeleteIfEmpty", true));
-}
-
 void TCaptureMonitor::CreateServerSockets() {
   std::vector<std::string> entries;
   TIniFile(settingsPath_).ListEntries("Ports", entries);
+  std::vector<std::string> ports;
   for (const std::string& entry : entries) {
-    if (TrimBlanks(entry).empty()) continue;
-    OpenListener(entry.substr(0, entry.find('=')));
+    if (!TrimBlanks(entry).empty()) ports.push_back(entry.substr(0, entry.find('=')));
   }
-}
-
-void TCaptureMonitor::OpenListener(const std::string& portText) {
-  auto listener = std::make_unique<TWSocket>();
-  listener->SetAddr("0.0.0.0");
-  listener->SetProto("tcp");
-  listener->SetPort(portText);
-  listener->OnSessionAvailable = [this](TCustomWSocket* sender, uint16_t error) {
-    SrvSocketSessionAvailable(sender, error);
-  };
-  try {
-    listener->Listen();
-    window_.AppendPortLine("Listening on port " + listener->Port());
-  } catch (...) {
-    // Whatever the reason, the operator sees the port as busy; the others
-    // are opened all the same.
-    window_.AppendPortLine(TimestampPrefix() + "ERROR: Port " + listener->Port() + " is busy");
-  }
-  listeners_.push_back(std::move(listener));
+  listeners_.Open(ports);
 }
 
 void TCaptureMonitor::FormDestroy() {
   if (features_) features_->Stop();
   // A failed write raises out of the stop on purpose: the window shows it.
-  if (window_.IsNormalState()) SavePlacement();
+  if (window_.IsNormalState()) SavePlacement(settingsPath_, window_);
   CloseSessions();
-  CloseListeners();
-}
-
-void TCaptureMonitor::SavePlacement() {
-  TIniFile settings(settingsPath_);
-  settings.WriteNumber("Window", "Top", window_.Top());
-  settings.WriteNumber("Window", "Left", window_.Left());
-  settings.WriteNumber("Window", "Height", window_.Height());
+  listeners_.CloseAll();
 }
 
 void TCaptureMonitor::CloseSessions() {
@@ -158,11 +120,6 @@ void TCaptureMonitor::ReceivePending(TClient& session) {
   }
 }
 
-void TCaptureMonitor::CloseListeners() {
-  for (auto& listener : listeners_) listener->Close();
-  listeners_.clear();
-}
-
 // ---------------------------------------------------------------------------
 // Socket handlers
 
@@ -188,7 +145,7 @@ void TCaptureMonitor::TakeConnection(TWSocket& listener) {
     session->OnDataAvailable = [this](TCustomWSocket* sender, uint16_t error) {
       ClientSocketDataAvailable(sender, error);
     };
-    WatchIdle(*session);
+    idle_->Watch(*session, TIdleConnections::TClock::now());
     // The address accept reported: a peer that has already reset, its bytes
     // still queued, fails a peer-name query but is captured all the same.
     window_.AppendMessageLine(TimestampPrefix() + "Connected to: " + session->Job.PeerAddress +
@@ -231,7 +188,7 @@ void TCaptureMonitor::PrepareSession(TClient& session, TJob job) {
   session.Job = std::move(job);
   session.PrepareCapture(session.Job.Port,
                          TIniFile(settingsPath_).ReadText("Ports", session.Job.Port, ""), options,
-                         sessions_.OpenFiles(), jobFileNames_);
+                         sessions_.OpenFiles(), *jobFileNames_);
   sessions_.Hold(session);
 }
 
@@ -251,7 +208,7 @@ void TCaptureMonitor::DropHalfMadeSession(TClient* session, int acceptedHandle) 
   }
   session->OnSessionClosed = nullptr;
   session->OnDataAvailable = nullptr;
-  idle_.Forget(session);
+  idle_->Forget(session);
   sessions_.Remove(session).reset();
 }
 
@@ -265,7 +222,7 @@ void TCaptureMonitor::ClientSocketDataAvailable(TCustomWSocket* sender, uint16_t
 void TCaptureMonitor::StoreChunk(TClient& session) {
   TJob& job = session.Job;
   try {
-    if (job.Options.IdleSeconds > 0) idle_.Heard(&session, TIdleConnections::TClock::now());
+    if (job.Options.IdleSeconds > 0) idle_->Heard(&session, TIdleConnections::TClock::now());
     const bool cutBefore = job.Cut;
     session.AppendChunk(*receiveBuffer_);
     if (job.Cut && !cutBefore)
@@ -284,7 +241,7 @@ void TCaptureMonitor::ClientSocketSessionClosed(TCustomWSocket* sender, uint16_t
   try {
     ReportClose(session);
   } catch (const std::exception& failure) {
-    ReportFailure(TPane::Message, "close", TimestampPrefix() + ErrorLine(failure), failure.what());
+    ReportCloseFailure(failure);
     job.Fail(failure.what());
     job.Settle(error);
   }
@@ -299,7 +256,7 @@ void TCaptureMonitor::ClientSocketSessionClosed(TCustomWSocket* sender, uint16_t
     // A peer that reset the connection fails the peer-name query of the
     // disconnect line. Its session goes all the same: kept, it would count in
     // every caption until the next stop.
-    ReportFailure(TPane::Message, "close", TimestampPrefix() + ErrorLine(failure), failure.what());
+    ReportCloseFailure(failure);
     RemoveSession(session);
   }
 }
@@ -330,7 +287,7 @@ void TCaptureMonitor::Disconnect(TClient& session) {
 // Destroys the session, also from inside its own OnSessionClosed: the socket
 // layer touches it no more afterwards.
 void TCaptureMonitor::RemoveSession(TClient& session) {
-  idle_.Forget(&session);
+  idle_->Forget(&session);
   std::unique_ptr<TClient> owned = sessions_.Remove(&session);
   if (!owned) return;
   owned->ShutDown(2);
@@ -349,21 +306,13 @@ void TCaptureMonitor::CloseOnOurSide(TClient& session) {
   ClientSocketSessionClosed(&session, 0);
 }
 
-void TCaptureMonitor::WatchIdle(TClient& session) {
-  if (const int32_t seconds = session.Job.Options.IdleSeconds; seconds > 0)
-    idle_.Watch(&session, seconds * idleSecond_, TIdleConnections::TClock::now());
-}
+void TCaptureMonitor::SetIdleSecond(std::chrono::milliseconds length) { idle_->SetSecond(length); }
 
 void TCaptureMonitor::CloseIdle(const std::vector<TClient*>& idle) {
   for (TClient* session : idle) {
     // Closing one session never ends another, but the list is checked all
     // the same rather than trusted.
     if (!sessions_.Contains(session)) continue;
-    // Bytes that arrived while the timer was due: the peer was not silent.
-    if (session->PendingBytes() > 0) {
-      WatchIdle(*session);
-      continue;
-    }
     const int32_t limit = session->Job.Options.IdleSeconds;
     window_.AppendMessageLine(TimestampPrefix() + session->Job.PeerAddress + " on port " +
                               session->Job.Port + " sent nothing for " + FormatInteger(limit) +
@@ -375,16 +324,9 @@ void TCaptureMonitor::CloseIdle(const std::vector<TClient*>& idle) {
 // A job the program's end cuts short keeps its file as it is and still gets
 // its index line, with an outcome that says why it has no close.
 void TCaptureMonitor::EndWithProgram(TClient& session) {
-  TJob& job = session.Job;
   if (!features_ || !session.FileIdentity) return;
-  try {
-    job.FileSize = session.CaptureSize();
-  } catch (const std::exception& failure) {
-    job.Fail(failure.what());
-  }
-  job.Outcome = job.Failure.empty() ? TJob::TOutcome::Ended : TJob::TOutcome::Error;
-  job.End = std::chrono::system_clock::now();
-  features_->Finished(job);
+  session.SettleAtProgramEnd();
+  features_->Finished(session.Job);
 }
 
 void TCaptureMonitor::ShowConnectionCount() {
@@ -408,6 +350,10 @@ void TCaptureMonitor::ReportFailure(TPane pane, const std::string& where, const 
     window_.AppendPortLine(*shown);
   else
     window_.AppendMessageLine(*shown);
+}
+
+void TCaptureMonitor::ReportCloseFailure(const std::exception& failure) {
+  ReportFailure(TPane::Message, "close", TimestampPrefix() + ErrorLine(failure), failure.what());
 }
 
 // ---------------------------------------------------------------------------

@@ -7,15 +7,16 @@
 #include <string>
 #include <vector>
 
-#include "capture/idle_connections.h"
 #include "capture/job_features.h"
-#include "capture/job_file_names.h"
+#include "capture/listeners.h"
 #include "capture/monitor_window.h"
 #include "capture/repeated_lines.h"
 #include "capture/session.h"
 #include "capture/session_list.h"
 
 class TCustomWSocket;
+class TIdleConnections;
+class TJobFileNames;
 class TWSocket;
 
 // The capture service behind the main window: opens one listener per port
@@ -56,10 +57,10 @@ class TCaptureMonitor : private TJobHost {
 
   // How long one second of an idle limit lasts: a second, unless a test
   // cannot wait that long.
-  void SetIdleSecond(std::chrono::milliseconds length) { idleSecond_ = length; }
+  void SetIdleSecond(std::chrono::milliseconds length);
 
   int SessionCount() const { return sessions_.Count(); }
-  int ListenerCount() const { return static_cast<int>(listeners_.size()); }
+  int ListenerCount() const { return listeners_.Count(); }
 
   // The socket handlers. Each catches every failure at its edge and turns it
   // into a log line; the error code of the event is not looked at.
@@ -70,10 +71,7 @@ class TCaptureMonitor : private TJobHost {
  private:
   enum class TPane { Port, Message };
 
-  void ReadPlacement();
-  void SavePlacement();
   void CreateServerSockets();
-  void OpenListener(const std::string& portText);
   void TakeConnection(TWSocket& listener);
   TJob StartJob(TWSocket& listener) const;
   void RefuseSender(const TJob& job, int acceptedHandle);
@@ -83,13 +81,11 @@ class TCaptureMonitor : private TJobHost {
   void ReportClose(TClient& session);
   void Disconnect(TClient& session);
   void CloseOnOurSide(TClient& session);
-  void WatchIdle(TClient& session);
   void CloseIdle(const std::vector<TClient*>& idle);
   void EndWithProgram(TClient& session);
   bool ShouldDeleteEmptyCapture(const TClient& session) const;
   void ReceivePending(TClient& session);
   void CloseSessions();
-  void CloseListeners();
   void RemoveSession(TClient& session);
   void ShowConnectionCount();
   void CutMessageLog();
@@ -97,6 +93,7 @@ class TCaptureMonitor : private TJobHost {
   // at one place is shown once a second, with a count.
   void ReportFailure(TPane pane, const std::string& where, const std::string& line,
                      const std::string& cause);
+  void ReportCloseFailure(const std::exception& failure);
 
   // What the job features may do.
   void JobLine(const std::string& text) override;
@@ -109,11 +106,10 @@ class TCaptureMonitor : private TJobHost {
   bool destroying_ = false;
   // One buffer for every session: handlers never overlap.
   std::unique_ptr<TReceiveBuffer> receiveBuffer_ = std::make_unique<TReceiveBuffer>();
-  std::vector<std::unique_ptr<TWSocket>> listeners_;
+  TListeners listeners_;
   TSessionList sessions_;
-  TJobFileNames jobFileNames_;
   TRepeatedLines repeatedErrors_;
-  std::chrono::milliseconds idleSecond_{1000};
-  TIdleConnections idle_{[this](const std::vector<TClient*>& idle) { CloseIdle(idle); }};
+  std::unique_ptr<TIdleConnections> idle_;
+  std::unique_ptr<TJobFileNames> jobFileNames_;
   std::unique_ptr<TJobFeatures> features_;
 };

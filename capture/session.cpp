@@ -122,6 +122,16 @@ void TClient::StoreChunk(TReceiveBuffer& buffer, std::size_t most) {
   if (received > 0) Job.Bytes += received;
 }
 
+void TClient::SettleAtProgramEnd() {
+  try {
+    Job.FileSize = CaptureSize();
+  } catch (const std::exception& failure) {
+    Job.Fail(failure.what());
+  }
+  Job.Outcome = Job.Failure.empty() ? TJob::TOutcome::Ended : TJob::TOutcome::Error;
+  Job.End = std::chrono::system_clock::now();
+}
+
 int64_t TClient::CaptureSize() {
   DiskFile file;
   file.Bind(Job.FileName);

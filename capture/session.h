@@ -69,6 +69,9 @@ class TClient : public TCustomWSocket {
   // A failed receive stores nothing; the file is opened and closed all the
   // same. Raises the I/O failures of the file.
   void AppendChunk(TReceiveBuffer& buffer);
+  // The program ends with the job still open: its file's size as it stands,
+  // and the outcome Ended unless a failure decided it.
+  void SettleAtProgramEnd();
   // The capture file's current size in bytes.
   int64_t CaptureSize();
   // Deletes the capture file.

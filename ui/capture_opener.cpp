@@ -14,7 +14,7 @@
 #include <memory>
 
 #include "base/paths.h"
-#include "capture/size_line.h"
+#include "capture/log_lines.h"
 #include "ui/message_box.h"
 
 namespace {

@@ -12,7 +12,7 @@
 #include <set>
 
 #include "capture/ini_file.h"
-#include "capture/size_line.h"
+#include "capture/log_lines.h"
 #include "jobs/job_feature_set.h"
 #include "net/socket_calls.h"
 #include "net/socket_errors.h"

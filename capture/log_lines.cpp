@@ -1,12 +1,21 @@
-#include "capture/size_line.h"
+#include "capture/log_lines.h"
 
 #include "base/text.h"
+#include "capture/date_pattern.h"
 
 namespace {
 
 constexpr std::string_view kSizeLineMark = " bytes written to ";
 
 }  // namespace
+
+std::string TimestampPrefix() {
+  return FormatDatePattern("dd/mm/yy hh:nn", CurrentLocalTime()) + " - ";
+}
+
+std::string ErrorLine(const std::exception& failure) {
+  return std::string("ERROR: ") + failure.what();
+}
 
 std::string SizeLine(const std::string& prefix, int64_t size, const std::string& file) {
   return prefix + FormatInteger(size) + std::string(kSizeLineMark) + file;

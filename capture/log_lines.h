@@ -1,9 +1,17 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
 #include <optional>
 #include <string>
 #include <string_view>
+
+// "08/12/26 14:30 - ": begins every log line except the listening lines
+// and the chunk errors; taken anew for every line.
+std::string TimestampPrefix();
+
+// "ERROR: " and the failure's message.
+std::string ErrorLine(const std::exception& failure);
 
 // The message log line that closes a job's report: "<prefix>5 bytes written
 // to <file>". The window reads it back to open the capture it names.

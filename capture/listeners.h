@@ -1,0 +1,35 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "capture/monitor_window.h"
+
+class TWSocket;
+
+// The monitor's listeners: one per port, all addresses, each reported in
+// the port log as it opens.
+class TListeners {
+ public:
+  using TSessionAvailable = std::function<void(TWSocket& listener)>;
+
+  TListeners(TMonitorWindow& window, TSessionAvailable sessionAvailable);
+  ~TListeners();
+  TListeners(const TListeners&) = delete;
+  TListeners& operator=(const TListeners&) = delete;
+
+  // Opens one listener per port text. A port that cannot be opened, for
+  // whatever reason, is reported busy; the others are opened all the same.
+  void Open(const std::vector<std::string>& portTexts);
+  void CloseAll();
+  // From now on closing one raises no events.
+  void MarkDestroying();
+  int Count() const { return static_cast<int>(listeners_.size()); }
+
+ private:
+  TMonitorWindow& window_;
+  TSessionAvailable sessionAvailable_;
+  std::vector<std::unique_ptr<TWSocket>> listeners_;
+};
