@@ -9,9 +9,9 @@
 
 // Every file platform call of DiskFile, the path operations, the settings
 // writer and the sweep of old captures goes through this one process-wide
-// table, so that a test can drive
-// any of them into failure. Each entry behaves like the POSIX call of the same
-// meaning: it returns -1 and sets errno on failure.
+// table, so that a test can drive any of them into failure. Each entry
+// behaves like the POSIX call of the same meaning: it returns -1 and sets
+// errno on failure.
 #define TARNOCK_FILE_CALLS(CALL)                                                                 \
   CALL(Open, int, (const char* path, int flags, mode_t mode), RealOpen)                          \
   CALL(Read, ssize_t, (int fd, void* data, size_t size), ::read)                                 \
