@@ -1,5 +1,6 @@
 #include "base/system_calls.h"
 
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
@@ -8,6 +9,8 @@
 namespace {
 
 int RealOpen(const char* path, int flags, mode_t mode) { return ::open(path, flags, mode); }
+// Never creates, so it needs no mode.
+int RealOpenAt(int folder, const char* name, int flags) { return ::openat(folder, name, flags); }
 
 const TFileCalls kRealFileCalls = {TARNOCK_FILE_CALLS(TARNOCK_CALL_REAL)};
 
@@ -41,6 +44,10 @@ int WriteAll(int fd, const void* data, size_t size) {
     size -= static_cast<size_t>(written);
   }
   return 0;
+}
+
+int OpenAtRetrying(int folder, const char* name, int flags) {
+  return RetryOnEintr([&] { return FileCalls().OpenAt(folder, name, flags); });
 }
 
 int SyncRetrying(int fd) {

@@ -7,23 +7,28 @@
 
 #include "base/call_table.h"
 
-// Every file platform call of DiskFile, the path operations and the settings
-// writer goes through this one process-wide table, so that a test can drive
-// any of them into failure. Each entry behaves like the POSIX call of the same
-// meaning: it returns -1 and sets errno on failure.
-#define TARNOCK_FILE_CALLS(CALL)                                                     \
-  CALL(Open, int, (const char* path, int flags, mode_t mode), RealOpen)              \
-  CALL(Read, ssize_t, (int fd, void* data, size_t size), ::read)                     \
-  CALL(Write, ssize_t, (int fd, const void* data, size_t size), ::write)             \
-  CALL(Close, int, (int fd), ::close)                                                \
-  CALL(FileStatus, int, (int fd, struct stat* status), ::fstat)                      \
-  CALL(PathStatus, int, (const char* path, struct stat* status), ::stat)             \
-  CALL(Sync, int, (int fd), ::fsync)                                                 \
-  CALL(Rename, int, (const char* from, const char* to), ::rename)                    \
-  CALL(Unlink, int, (const char* path), ::unlink)                                    \
-  CALL(MakeDirectory, int, (const char* path, mode_t mode), ::mkdir)                 \
-  CALL(ReadLink, ssize_t, (const char* path, char* buffer, size_t size), ::readlink) \
-  CALL(Access, int, (const char* path, int mode), ::access)
+// Every file platform call of DiskFile, the path operations, the settings
+// writer and the sweep of old captures goes through this one process-wide
+// table, so that a test can drive any of them into failure. Each entry
+// behaves like the POSIX call of the same meaning: it returns -1 and sets
+// errno on failure.
+#define TARNOCK_FILE_CALLS(CALL)                                                                 \
+  CALL(Open, int, (const char* path, int flags, mode_t mode), RealOpen)                          \
+  CALL(Read, ssize_t, (int fd, void* data, size_t size), ::read)                                 \
+  CALL(Write, ssize_t, (int fd, const void* data, size_t size), ::write)                         \
+  CALL(Close, int, (int fd), ::close)                                                            \
+  CALL(FileStatus, int, (int fd, struct stat* status), ::fstat)                                  \
+  CALL(PathStatus, int, (const char* path, struct stat* status), ::stat)                         \
+  CALL(Sync, int, (int fd), ::fsync)                                                             \
+  CALL(Rename, int, (const char* from, const char* to), ::rename)                                \
+  CALL(Unlink, int, (const char* path), ::unlink)                                                \
+  CALL(MakeDirectory, int, (const char* path, mode_t mode), ::mkdir)                             \
+  CALL(ReadLink, ssize_t, (const char* path, char* buffer, size_t size), ::readlink)             \
+  CALL(Access, int, (const char* path, int mode), ::access)                                      \
+  CALL(OpenAt, int, (int folder, const char* name, int flags), RealOpenAt)                       \
+  CALL(StatusAt, int, (int folder, const char* name, struct stat* status, int flags), ::fstatat) \
+  CALL(UnlinkAt, int, (int folder, const char* name, int flags), ::unlinkat)                     \
+  CALL(ReadFolder, ssize_t, (int folder, void* entries, size_t size), ::getdents64)
 
 struct TFileCalls {
   TARNOCK_FILE_CALLS(TARNOCK_CALL_ENTRY)
@@ -49,6 +54,8 @@ ssize_t ReadRetrying(int fd, void* data, size_t size);
 // write. A write that takes nothing fails with ENOSPC, since it would never
 // end otherwise.
 int WriteAll(int fd, const void* data, size_t size);
+// OpenAt, retried while interrupted.
+int OpenAtRetrying(int folder, const char* name, int flags);
 // Sync, retried while interrupted.
 int SyncRetrying(int fd);
 // Close, never retried: the handle is gone whatever close returned, and a

@@ -29,11 +29,19 @@ struct TLine {
   int section = -1;        // index of the header line above, -1 before any
 };
 
-struct TDocument {
+}  // namespace
+
+// The file's text and its lines, which point into it; made once and never
+// moved, so the lines stay valid for as long as anyone holds the document.
+struct TIniDocument {
   TWholeFile file;
   std::vector<TLine> lines;
   std::string newline = "\n";  // the line end new lines get
 };
+
+namespace {
+
+using TDocument = TIniDocument;
 
 void ClassifyLine(TLine& line) {
   const std::string_view trimmed = TrimBlanksView(line.text);
@@ -90,15 +98,15 @@ constexpr off_t kMaxSettingsSize = 16 << 20;
 // The file as it stands; a missing file is an empty document. A reader
 // reports why a file that exists cannot be read; a writer only that it
 // cannot write, since it must not replace what it cannot see.
-TDocument LoadDocument(const std::string& path, bool forWriting) {
-  TDocument document;
+std::shared_ptr<const TDocument> LoadDocument(const std::string& path, bool forWriting) {
+  auto document = std::make_shared<TDocument>();
   try {
-    document.file = LoadWholeFile(path, kMaxSettingsSize);
+    document->file = LoadWholeFile(path, kMaxSettingsSize);
   } catch (const EInOutError&) {
     if (forWriting) throw UnableToWrite(path);
     throw;
   }
-  SplitIntoLines(document);
+  SplitIntoLines(*document);
   return document;
 }
 
@@ -191,74 +199,20 @@ int FirstHeader(const TDocument& document, std::string_view section) {
   return -1;
 }
 
-}  // namespace
-
-std::string TIniFile::ReadText(std::string_view section, std::string_view key,
-                               std::string_view defaultText) const {
-  const TDocument document = LoadDocument(path_, false);
-  const TLine* entry = FindEntry(document, TrimBlanks(section), TrimBlanks(key));
-  const std::string_view text = entry ? entry->value : defaultText;
-  return std::string(text.substr(0, std::min(text.size(), kMaxTextLength)));
-}
-
-int32_t TIniFile::ReadNumber(std::string_view section, std::string_view key,
-                             int32_t defaultValue) const {
-  std::string text = ReadText(section, key, "");
-  if (text.size() > 2 && (text.starts_with("0x") || text.starts_with("0X"))) {
-    text.replace(0, 2, "$");
+// Each key once, in the order keys first appear; a key given twice keeps
+// its last value.
+TIniEntries WithoutRepeatedKeys(const TIniEntries& entries) {
+  TIniEntries result;
+  std::unordered_map<std::string, std::size_t> byKey;
+  for (const auto& [key, value] : entries) {
+    const auto [found, added] = byKey.try_emplace(UpperAscii(TrimBlanks(key)), result.size());
+    if (added)
+      result.emplace_back(key, value);
+    else
+      result[found->second].second = value;
   }
-  return ParseIntegerOr(text, defaultValue);
+  return result;
 }
-
-bool TIniFile::ReadFlag(std::string_view section, std::string_view key, bool defaultValue) const {
-  return ReadNumber(section, key, defaultValue ? 1 : 0) != 0;
-}
-
-void TIniFile::WriteText(std::string_view section, std::string_view key, std::string_view value) {
-  const std::string sectionName = CheckedSection(path_, section);
-  const std::string line = EntryLine(path_, key, value);
-  const std::string keyName = TrimBlanks(key);
-  const TDocument document = LoadDocument(path_, true);
-  TEdit edit(document);
-  int lastEntry = -1;
-  const int header = FirstHeader(document, sectionName);
-  for (std::size_t i = 0; i < document.lines.size(); ++i) {
-    const TLine& current = document.lines[i];
-    if (!IsEntryOf(document, current, sectionName)) continue;
-    if (SameTextIgnoringCase(current.name, keyName)) {
-      edit.replace[i] = line;
-      Commit(path_, document, edit);
-      return;
-    }
-    if (current.section == header) lastEntry = static_cast<int>(i);
-  }
-  if (header < 0) {
-    edit.append.push_back("[" + sectionName + "]");
-    edit.append.push_back(line);
-  } else {
-    edit.insertAfter[static_cast<std::size_t>(lastEntry >= 0 ? lastEntry : header)].push_back(line);
-  }
-  Commit(path_, document, edit);
-}
-
-void TIniFile::WriteNumber(std::string_view section, std::string_view key, int32_t value) {
-  WriteText(section, key, FormatInteger(value));
-}
-
-void TIniFile::WriteFlag(std::string_view section, std::string_view key, bool value) {
-  WriteText(section, key, value ? "1" : "0");
-}
-
-void TIniFile::ListKeys(std::string_view section, std::vector<std::string>& keys) const {
-  keys.clear();
-  const TDocument document = LoadDocument(path_, false);
-  const std::string name = TrimBlanks(section);
-  for (const TLine& line : document.lines) {
-    if (IsEntryOf(document, line, name)) keys.emplace_back(line.name);
-  }
-}
-
-namespace {
 
 // The lines of the list that name a key (the part before their first "="),
 // by the key in upper case, first line first. A line without "=" names no key
@@ -274,10 +228,52 @@ std::unordered_map<std::string, std::deque<std::size_t>> ListLinesByKey(
   return linesByKey;
 }
 
+std::shared_ptr<const TDocument> EmptyDocument() {
+  static const auto empty = std::make_shared<const TDocument>();
+  return empty;
+}
+
 }  // namespace
 
-void TIniFile::ListEntries(std::string_view section, std::vector<std::string>& entries) const {
-  const TDocument document = LoadDocument(path_, false);
+// ---------------------------------------------------------------------------
+// Reading: one parse, every rule in one place
+
+TIniSnapshot::TIniSnapshot() : document_(EmptyDocument()) {}
+
+TIniSnapshot::TIniSnapshot(std::shared_ptr<const TIniDocument> document)
+    : document_(std::move(document)) {}
+
+std::string TIniSnapshot::ReadText(std::string_view section, std::string_view key,
+                                   std::string_view defaultText) const {
+  const TLine* entry = FindEntry(*document_, TrimBlanks(section), TrimBlanks(key));
+  const std::string_view text = entry ? entry->value : defaultText;
+  return std::string(text.substr(0, std::min(text.size(), kMaxTextLength)));
+}
+
+int32_t TIniSnapshot::ReadNumber(std::string_view section, std::string_view key,
+                                 int32_t defaultValue) const {
+  std::string text = ReadText(section, key, "");
+  if (text.size() > 2 && (text.starts_with("0x") || text.starts_with("0X"))) {
+    text.replace(0, 2, "$");
+  }
+  return ParseIntegerOr(text, defaultValue);
+}
+
+bool TIniSnapshot::ReadFlag(std::string_view section, std::string_view key,
+                            bool defaultValue) const {
+  return ReadNumber(section, key, defaultValue ? 1 : 0) != 0;
+}
+
+void TIniSnapshot::ListKeys(std::string_view section, std::vector<std::string>& keys) const {
+  keys.clear();
+  const std::string name = TrimBlanks(section);
+  for (const TLine& line : document_->lines) {
+    if (IsEntryOf(*document_, line, name)) keys.emplace_back(line.name);
+  }
+}
+
+void TIniSnapshot::ListEntries(std::string_view section, std::vector<std::string>& entries) const {
+  const TDocument& document = *document_;
   const std::string name = TrimBlanks(section);
   // The value read for a key is that of its first entry.
   std::unordered_map<std::string, std::string_view> firstValue;
@@ -314,9 +310,84 @@ void TIniFile::ListEntries(std::string_view section, std::vector<std::string>& e
   }
 }
 
+TIniSnapshot TIniFile::Load() const { return TIniSnapshot(LoadDocument(path_, false)); }
+
+std::string TIniFile::ReadText(std::string_view section, std::string_view key,
+                               std::string_view defaultText) const {
+  return Load().ReadText(section, key, defaultText);
+}
+
+int32_t TIniFile::ReadNumber(std::string_view section, std::string_view key,
+                             int32_t defaultValue) const {
+  return Load().ReadNumber(section, key, defaultValue);
+}
+
+bool TIniFile::ReadFlag(std::string_view section, std::string_view key, bool defaultValue) const {
+  return Load().ReadFlag(section, key, defaultValue);
+}
+
+void TIniFile::ListKeys(std::string_view section, std::vector<std::string>& keys) const {
+  Load().ListKeys(section, keys);
+}
+
+void TIniFile::ListEntries(std::string_view section, std::vector<std::string>& entries) const {
+  Load().ListEntries(section, entries);
+}
+
+// ---------------------------------------------------------------------------
+// Writing: the file read afresh, changed, and replaced in one step
+
+void TIniFile::WriteText(std::string_view section, std::string_view key, std::string_view value) {
+  WriteTexts(section, {{std::string(key), std::string(value)}});
+}
+
+void TIniFile::WriteNumber(std::string_view section, std::string_view key, int32_t value) {
+  WriteText(section, key, FormatInteger(value));
+}
+
+void TIniFile::WriteFlag(std::string_view section, std::string_view key, bool value) {
+  WriteText(section, key, value ? "1" : "0");
+}
+
+void TIniFile::WriteTexts(std::string_view section, const TIniEntries& entries) {
+  if (entries.empty()) return;
+  const std::string sectionName = CheckedSection(path_, section);
+  const TIniEntries distinct = WithoutRepeatedKeys(entries);
+  std::vector<std::string> lines;
+  for (const auto& [key, value] : distinct) lines.push_back(EntryLine(path_, key, value));
+  const std::shared_ptr<const TDocument> loaded = LoadDocument(path_, true);
+  const TDocument& document = *loaded;
+  TEdit edit(document);
+  const int header = FirstHeader(document, sectionName);
+  // Where a key new to the section goes: below the last entry of the
+  // section's first occurrence, or right below its header.
+  int lastEntry = header;
+  for (std::size_t i = 0; i < document.lines.size(); ++i) {
+    const TLine& line = document.lines[i];
+    if (IsEntryOf(document, line, sectionName) && line.section == header)
+      lastEntry = static_cast<int>(i);
+  }
+  std::vector<std::string> added;
+  for (std::size_t k = 0; k < distinct.size(); ++k) {
+    const TLine* entry = FindEntry(document, sectionName, TrimBlanks(distinct[k].first));
+    if (entry)
+      edit.replace[static_cast<std::size_t>(entry - document.lines.data())] = lines[k];
+    else
+      added.push_back(lines[k]);
+  }
+  if (header < 0) {
+    if (!added.empty()) edit.append.push_back("[" + sectionName + "]");
+    edit.append.insert(edit.append.end(), added.begin(), added.end());
+  } else {
+    edit.insertAfter[static_cast<std::size_t>(lastEntry)] = added;
+  }
+  Commit(path_, document, edit);
+}
+
 void TIniFile::DropSection(std::string_view section) {
   const std::string name = TrimBlanks(section);
-  const TDocument document = LoadDocument(path_, true);
+  const std::shared_ptr<const TDocument> loaded = LoadDocument(path_, true);
+  const TDocument& document = *loaded;
   if (FirstHeader(document, name) < 0) return;  // nothing to remove, nothing written
   TEdit edit(document);
   for (std::size_t i = 0; i < document.lines.size(); ++i) {
@@ -325,8 +396,7 @@ void TIniFile::DropSection(std::string_view section) {
   Commit(path_, document, edit);
 }
 
-void TIniFile::ReplaceSection(std::string_view section,
-                              const std::vector<std::pair<std::string, std::string>>& entries) {
+void TIniFile::ReplaceSection(std::string_view section, const TIniEntries& entries) {
   if (entries.empty()) {
     DropSection(section);
     return;
@@ -334,7 +404,8 @@ void TIniFile::ReplaceSection(std::string_view section,
   const std::string name = CheckedSection(path_, section);
   std::vector<std::string> lines;
   for (const auto& [key, value] : entries) lines.push_back(EntryLine(path_, key, value));
-  const TDocument document = LoadDocument(path_, true);
+  const std::shared_ptr<const TDocument> loaded = LoadDocument(path_, true);
+  const TDocument& document = *loaded;
   TEdit edit(document);
   const int header = FirstHeader(document, name);
   if (header < 0) {

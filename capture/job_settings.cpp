@@ -23,8 +23,14 @@ constexpr const char* kNotify = "Notify";
 
 // A limit the file spells wrongly is no limit: a typo must not cut every job
 // to nothing.
-int64_t ReadLimit(const TIniFile& settings, const char* key) {
+int64_t ReadLimit(const TIniSnapshot& settings, const char* key) {
   return ParseJobLimit(settings.ReadText(kSection, key, "")).value_or(0);
+}
+
+// A time limit goes to a timer in milliseconds: beyond kMaxTimerSeconds it
+// would overflow there, and a timer cannot wait longer anyway.
+int32_t AtMostTimerSeconds(int64_t seconds) {
+  return static_cast<int32_t>(std::min<int64_t>(seconds, TJobSettings::kMaxTimerSeconds));
 }
 
 // A limit below one would never run anything; it counts as one.
@@ -41,35 +47,43 @@ std::optional<int64_t> ParseJobLimit(std::string_view text) {
   return value;
 }
 
-TJobSettings TJobSettings::Read(const std::string& settingsPath) {
-  const TIniFile settings(settingsPath);
+TJobSettings TJobSettings::Read(const TIniSnapshot& settings) {
   TJobSettings jobs;
   jobs.OneFilePerJob = settings.ReadFlag(kSection, kOneFilePerJob, false);
   jobs.JobIndex = settings.ReadFlag(kSection, kJobIndex, false);
 
   jobs.AllowedSenders = TrimBlanks(settings.ReadText(kSection, kAllowedSenders, ""));
   jobs.MaxJobBytes = ReadLimit(settings, kMaxJobBytes);
-  jobs.IdleSeconds =
-      static_cast<int32_t>(std::min<int64_t>(ReadLimit(settings, kIdleSeconds), kMaxIdleSeconds));
+  jobs.IdleSeconds = AtMostTimerSeconds(ReadLimit(settings, kIdleSeconds));
   jobs.DeleteAfterDays = settings.ReadFlag(kSection, kDeleteAfterDays, false);
   jobs.AfterJob = settings.ReadText(kSection, kAfterJob, "");
   jobs.AfterJobParallel = AtLeastOne(settings.ReadNumber(kSection, kAfterJobParallel, 4));
-  jobs.AfterJobSeconds = AtLeastOne(settings.ReadNumber(kSection, kAfterJobSeconds, 600));
+  jobs.AfterJobSeconds =
+      AtMostTimerSeconds(AtLeastOne(settings.ReadNumber(kSection, kAfterJobSeconds, 600)));
   jobs.Notify = settings.ReadFlag(kSection, kNotify, false);
   return jobs;
 }
 
-void TJobSettings::Write(const std::string& settingsPath) const {
-  TIniFile settings(settingsPath);
-  settings.WriteFlag(kSection, kOneFilePerJob, OneFilePerJob);
-  settings.WriteFlag(kSection, kJobIndex, JobIndex);
+TJobSettings TJobSettings::Read(const std::string& settingsPath) {
+  return Read(TIniFile(settingsPath).Load());
+}
 
-  settings.WriteText(kSection, kAllowedSenders, AllowedSenders);
-  settings.WriteText(kSection, kMaxJobBytes, FormatInteger(MaxJobBytes));
-  settings.WriteNumber(kSection, kIdleSeconds, IdleSeconds);
-  settings.WriteFlag(kSection, kDeleteAfterDays, DeleteAfterDays);
-  settings.WriteText(kSection, kAfterJob, AfterJob);
-  settings.WriteNumber(kSection, kAfterJobParallel, AfterJobParallel);
-  settings.WriteNumber(kSection, kAfterJobSeconds, AfterJobSeconds);
-  settings.WriteFlag(kSection, kNotify, Notify);
+namespace {
+
+std::string Flag(bool value) { return value ? "1" : "0"; }
+
+}  // namespace
+
+void TJobSettings::Write(const std::string& settingsPath) const {
+  TIniFile(settingsPath)
+      .WriteTexts(kSection, {{kOneFilePerJob, Flag(OneFilePerJob)},
+                             {kJobIndex, Flag(JobIndex)},
+                             {kAllowedSenders, AllowedSenders},
+                             {kMaxJobBytes, FormatInteger(MaxJobBytes)},
+                             {kIdleSeconds, FormatInteger(IdleSeconds)},
+                             {kDeleteAfterDays, Flag(DeleteAfterDays)},
+                             {kAfterJob, AfterJob},
+                             {kAfterJobParallel, FormatInteger(AfterJobParallel)},
+                             {kAfterJobSeconds, FormatInteger(AfterJobSeconds)},
+                             {kNotify, Flag(Notify)}});
 }

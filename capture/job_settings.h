@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+class TIniSnapshot;
+
 // The [Jobs] section: options beyond plain capturing, each off by default, so
 // that a settings file without the section captures exactly as before. Read
 // afresh for every job, like the port definitions.
@@ -27,8 +29,11 @@ struct TJobSettings {
   int32_t IdleSeconds = 0;
   // Captures older than their port's Days are deleted.
   bool DeleteAfterDays = false;
-  // Longer idle limits are read as this: 24 days, what one timer can wait.
-  static constexpr int32_t kMaxIdleSeconds = 24 * 24 * 3600;
+  // Every time limit is read as at most this: 24 days, what one timer can
+  // wait, and few enough that the limit in milliseconds fits an int32_t.
+  static constexpr int32_t kMaxTimerSeconds = 24 * 24 * 3600;
+  // The idle limit's bound, by the name the Job Settings dialog uses.
+  static constexpr int32_t kMaxIdleSeconds = kMaxTimerSeconds;
   // After-job command: a /bin/sh command line run once per finished job, the
   // job's facts in its environment; empty runs nothing. At most
   // AfterJobParallel run at once, each for at most AfterJobSeconds.
@@ -38,7 +43,13 @@ struct TJobSettings {
   // One desktop notification per finished job, bursts merged.
   bool Notify = false;
 
+  // The [Jobs] keys of one loaded settings file; what the file spells wrongly
+  // reads as the default, what lies out of range as the nearest bound.
+  static TJobSettings Read(const TIniSnapshot& settings);
+  // Read from the file as it is now.
   static TJobSettings Read(const std::string& settingsPath);
-  // Raises "Unable to write to %s" like every other settings write.
+  // Sets every [Jobs] key in one atomic write that keeps every other line:
+  // a failure leaves the file as it was. Raises "Unable to write to %s" like
+  // every other settings write.
   void Write(const std::string& settingsPath) const;
 };

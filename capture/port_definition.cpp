@@ -1,6 +1,7 @@
 #include "capture/port_definition.h"
 
 #include "base/text.h"
+#include "capture/ini_file.h"
 
 namespace {
 
@@ -31,4 +32,20 @@ TPortDefinition DecodePortDefinition(std::string_view value) {
 std::string EncodePortDefinition(const TPortDefinition& definition) {
   return definition.Directory + "," + definition.FileFormat + "," + definition.OverwriteMark + "," +
          definition.Days + "," + definition.Comments;
+}
+
+// The listing starts empty, so its lines come from the file's keys alone:
+// each has its key, which holds no "=", then "=" and the value.
+std::vector<TPortEntry> PortEntries(const TIniSnapshot& settings) {
+  std::vector<std::string> lines;
+  settings.ListEntries(kPortsSection, lines);
+  std::vector<TPortEntry> ports;
+  ports.reserve(lines.size());
+  for (const std::string& line : lines) {
+    const std::size_t equals = line.find('=');
+    if (equals == std::string::npos) continue;
+    ports.push_back(TPortEntry{line.substr(0, equals),
+                               DecodePortDefinition(std::string_view(line).substr(equals + 1))});
+  }
+  return ports;
 }

@@ -1,14 +1,17 @@
 #include "jobs/retention.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <exception>
 #include <utility>
 
 #include "base/paths.h"
+#include "base/system_calls.h"
 #include "base/text.h"
 #include "capture/ini_file.h"
 #include "capture/job_settings.h"
@@ -21,6 +24,9 @@ constexpr std::time_t kSecondsPerDay = 86400;
 // Entries handled between two looks at the clock.
 constexpr int kEntriesPerClockLook = 16;
 
+// The entries one read of a folder takes at most.
+constexpr std::size_t kFolderReadSize = 8192;
+
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 // Nothing, or "-" and the number one file per job adds, then ".txt".
@@ -32,6 +38,11 @@ bool IsCaptureEnding(std::string_view rest) {
     rest.remove_prefix(digits);
   }
   return rest == kCaptureExtension;
+}
+
+// Last changed more than days ago.
+bool OlderThan(const struct stat& status, int days, std::time_t now) {
+  return status.st_mtim.tv_sec < now - static_cast<std::time_t>(days) * kSecondsPerDay;
 }
 
 }  // namespace
@@ -72,23 +83,11 @@ bool TCaptureNames::MatchesFrom(std::size_t piece, std::string_view rest) const 
          MatchesFrom(piece + 1, rest.substr(expected.Text.size()));
 }
 
-std::vector<TRetainedPort> RetainedPorts(const std::string& settingsPath) {
-  const TIniFile settings(settingsPath);
-  std::vector<std::string> entries;
-  settings.ListEntries("Ports", entries);
+std::vector<TRetainedPort> RetainedPorts(const TIniSnapshot& settings) {
   std::vector<TRetainedPort> ports;
-  for (const std::string& entry : entries) {
-    const std::size_t equals = entry.find('=');
-    if (equals == std::string::npos) continue;
-    const TPortDefinition definition = DecodePortDefinition(entry.substr(equals + 1));
-    int days = 0;
-    try {
-      days = ParseInteger(definition.Days);
-    } catch (const std::exception&) {
-      continue;
-    }
-    if (days <= 0) continue;
-    ports.push_back(TRetainedPort{IncludeSeparator(definition.Directory), days,
+  for (const auto& [port, definition] : PortEntries(settings)) {
+    ports.push_back(TRetainedPort{IncludeSeparator(definition.Directory),
+                                  ParseIntegerOr(definition.Days, 0),
                                   TCaptureNames(definition.FileFormat)});
   }
   return ports;
@@ -100,38 +99,58 @@ std::vector<TRetainedPort> RetainedPorts(const std::string& settingsPath) {
 TRetentionSweep::TRetentionSweep(std::vector<TRetainedPort> ports, std::time_t now, TInUse inUse,
                                  TDeleted deleted)
     : ports_(std::move(ports)), now_(now), inUse_(std::move(inUse)), deleted_(std::move(deleted)) {
+  // A port without a folder writes into the working folder.
+  for (const TRetainedPort& port : ports_)
+    portFolders_.push_back(FileIdentityOf(port.Folder.empty() ? "." : port.Folder));
   OpenPort();
 }
 
 TRetentionSweep::~TRetentionSweep() { CloseFolders(); }
 
 void TRetentionSweep::CloseFolders() {
-  for (TFolder& folder : folders_) closedir(folder.listing);
+  for (TFolder& folder : folders_) CloseOnce(folder.handle);
   folders_.clear();
 }
 
-// Opens the next port's folder that can be opened; a missing one has
-// nothing to delete.
+// Opens the folder of the next port that deletes anything and can be
+// opened; a missing one has nothing to delete.
 void TRetentionSweep::OpenPort() {
   for (; port_ < ports_.size() && folders_.empty(); ++port_) {
-    if (ports_[port_].Folder.empty()) continue;
-    Enter(AT_FDCWD, ports_[port_].Folder.c_str(), "", 0);
+    if (ports_[port_].Days <= 0 || ports_[port_].Folder.empty()) continue;
+    Enter(AT_FDCWD, ports_[port_].Folder.c_str(), "");
     if (!folders_.empty()) return;
   }
 }
 
 // The port's own folder may be a link the operator chose; below it, no link
 // is followed (O_NOFOLLOW on every open).
-void TRetentionSweep::Enter(int parent, const char* name, std::string relative, int depth) {
-  const int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | (depth > 0 ? O_NOFOLLOW : 0);
-  const int handle = openat(parent, name, flags);
+void TRetentionSweep::Enter(int parent, const char* name, std::string relative) {
+  const int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | (folders_.empty() ? 0 : O_NOFOLLOW);
+  const int handle = OpenAtRetrying(parent, name, flags);
   if (handle < 0) return;
-  DIR* listing = fdopendir(handle);
-  if (listing == nullptr) {
-    close(handle);
+  struct stat status {};
+  if (FileCalls().FileStatus(handle, &status) != 0) {
+    CloseOnce(handle);
     return;
   }
-  folders_.push_back(TFolder{listing, std::move(relative), depth});
+  folders_.push_back(TFolder{handle, IdentityOfStatus(status), std::move(relative),
+                             std::vector<char>(kFolderReadSize)});
+}
+
+// The name of the folder's next entry; nullptr at its end, and when it can
+// be read no further.
+const char* TRetentionSweep::NextName(TFolder& folder) {
+  if (folder.next >= folder.end) {
+    const ssize_t got = RetryOnEintr([&] {
+      return FileCalls().ReadFolder(folder.handle, folder.entries.data(), kFolderReadSize);
+    });
+    if (got <= 0) return nullptr;
+    folder.next = 0;
+    folder.end = static_cast<std::size_t>(got);
+  }
+  const auto* entry = reinterpret_cast<const dirent64*>(folder.entries.data() + folder.next);
+  folder.next += entry->d_reclen;
+  return entry->d_name;
 }
 
 bool TRetentionSweep::Step(std::chrono::steady_clock::time_point deadline) {
@@ -141,11 +160,9 @@ bool TRetentionSweep::Step(std::chrono::steady_clock::time_point deadline) {
       sinceClockLook = 0;
       if (std::chrono::steady_clock::now() >= deadline) return false;
     }
-    const TFolder folder = folders_.back();
-    errno = 0;
-    const dirent* entry = readdir(folder.listing);
+    const char* entry = NextName(folders_.back());
     if (entry == nullptr) {
-      closedir(folder.listing);
+      CloseOnce(folders_.back().handle);
       folders_.pop_back();
       if (folders_.empty()) {
         ++port_;
@@ -153,32 +170,53 @@ bool TRetentionSweep::Step(std::chrono::steady_clock::time_point deadline) {
       }
       continue;
     }
-    const std::string_view name = entry->d_name;
+    // A copy: entering a folder below adds to the walk's folders.
+    const std::string name = entry;
     if (name == "." || name == "..") continue;
-    Consider(folder, entry->d_name);
+    Consider(folders_.size() - 1, name);
   }
   return true;
 }
 
-void TRetentionSweep::Consider(const TFolder& folder, const char* name) {
+void TRetentionSweep::Consider(std::size_t level, const std::string& name) {
   const TRetainedPort& port = ports_[port_];
+  const TFolder& folder = folders_[level];
   const std::string relative = folder.relative + name;
-  const int parent = dirfd(folder.listing);
   // Only names of the right shape cost a status call; in a folder of the
   // pattern's own, anything may be a folder to enter.
-  const bool deepest = folder.depth == port.Names.FolderDepth();
+  const bool deepest = level == static_cast<std::size_t>(port.Names.FolderDepth());
   if (deepest && !port.Names.Matches(relative)) return;
   struct stat status {};
-  if (fstatat(parent, name, &status, AT_SYMLINK_NOFOLLOW) != 0) return;
+  if (FileCalls().StatusAt(folder.handle, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) return;
   if (S_ISDIR(status.st_mode)) {
-    if (!deepest) Enter(parent, name, relative + '/', folder.depth + 1);
+    if (!deepest) Enter(folder.handle, name.c_str(), relative + '/');
     return;
   }
   if (!deepest || !S_ISREG(status.st_mode)) return;
-  if (status.st_mtim.tv_sec >= now_ - static_cast<std::time_t>(port.Days) * kSecondsPerDay) return;
+  // Younger than this port's Days, it is younger than the largest Days too.
+  if (!OlderThan(status, port.Days, now_)) return;
+  const int days = DaysToKeep(level, relative);
+  if (days <= 0 || !OlderThan(status, days, now_)) return;
   if (inUse_(IdentityOfStatus(status))) return;
-  const int result = unlinkat(parent, name, 0);
-  deleted_(port.Folder + relative, port.Days, result == 0 ? 0 : errno);
+  const int result = FileCalls().UnlinkAt(folder.handle, name.c_str(), 0);
+  deleted_(port.Folder + relative, days, result == 0 ? 0 : errno);
+}
+
+// The largest Days of the ports whose folder holds the capture at their
+// format's depth and whose format names it; 0 when one of them keeps its
+// captures. The walk's folders give the capture's folders above it, by
+// identity, up to the swept port's own.
+int TRetentionSweep::DaysToKeep(std::size_t level, std::string_view relative) const {
+  int most = 0;
+  for (std::size_t i = 0; i < ports_.size(); ++i) {
+    const auto depth = static_cast<std::size_t>(ports_[i].Names.FolderDepth());
+    if (depth > level || portFolders_[i] != folders_[level - depth].identity) continue;
+    const std::size_t above = folders_[level - depth].relative.size();
+    if (!ports_[i].Names.Matches(relative.substr(above))) continue;
+    if (ports_[i].Days <= 0) return 0;
+    most = std::max(most, ports_[i].Days);
+  }
+  return most;
 }
 
 // ---------------------------------------------------------------------------
@@ -214,9 +252,12 @@ void TRetention::BeginSweep() {
   slice_.stop();
   sweep_.reset();
   try {
-    if (!TJobSettings::Read(settingsPath_).DeleteAfterDays) return;
-    std::vector<TRetainedPort> ports = RetainedPorts(settingsPath_);
-    if (ports.empty()) return;
+    const TIniSnapshot settings = TIniFile(settingsPath_).Load();
+    if (!TJobSettings::Read(settings).DeleteAfterDays) return;
+    std::vector<TRetainedPort> ports = RetainedPorts(settings);
+    if (std::none_of(ports.begin(), ports.end(),
+                     [](const TRetainedPort& port) { return port.Days > 0; }))
+      return;
     sweep_ =
         std::make_unique<TRetentionSweep>(std::move(ports), std::time(nullptr), inUse_, deleted_);
   } catch (const std::exception&) {

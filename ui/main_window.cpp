@@ -171,13 +171,9 @@ void TForm1::BuildJobsMenu() {
 void TForm1::ListCaptureFolders() {
   for (QAction* entry : folderEntries_) delete entry;
   folderEntries_.clear();
-  std::vector<std::string> entries;
-  TIniFile(settingsPath_).ListEntries("Ports", entries);
-  for (const std::string& entry : entries) {
-    const std::size_t equals = entry.find('=');
-    if (equals == std::string::npos) continue;
-    const std::string folder = DecodePortDefinition(entry.substr(equals + 1)).Directory;
-    QString text = QString::fromStdString("Port " + entry.substr(0, equals) + ": " + folder);
+  for (const TPortEntry& port : PortEntries(TIniFile(settingsPath_).Load())) {
+    const std::string folder = port.Definition.Directory;
+    QString text = QString::fromStdString("Port " + port.Port + ": " + folder);
     // A "&" in a folder name is shown, not taken as an access key.
     text.replace('&', "&&");
     folderEntries_.push_back(AddMenuEntry(Jobs1, text, "CaptureFolder", [this, folder] {

@@ -22,7 +22,6 @@
 
 namespace {
 
-constexpr const char* kPortsSection = "Ports";
 constexpr int kColumnCount = 6;
 constexpr const char* kHeaders[kColumnCount] = {"Port",      "Directory", "File Format",
                                                 "Overwrite", "Days",      "Comments"};
@@ -137,15 +136,12 @@ void TForm2::SelectRow(int row) {
 }
 
 void TForm2::CreateRows() {
-  std::vector<std::string> entries;
-  TIniFile(settingsPath_).ListEntries(kPortsSection, entries);
+  const std::vector<TPortEntry> ports = PortEntries(TIniFile(settingsPath_).Load());
   StringGrid1->setRowCount(0);
-  StringGrid1->setRowCount(static_cast<int>(entries.size()));
+  StringGrid1->setRowCount(static_cast<int>(ports.size()));
   int row = 1;
-  for (const std::string& entry : entries) {
-    const size_t equals = entry.find('=');
-    const TPortDefinition definition = DecodePortDefinition(entry.substr(equals + 1));
-    SetCell(row, 0, entry.substr(0, equals));
+  for (const auto& [port, definition] : ports) {
+    SetCell(row, 0, port);
     SetCell(row, 1, definition.Directory);
     SetCell(row, 2, definition.FileFormat);
     SetCell(row, 3, definition.OverwriteMark);

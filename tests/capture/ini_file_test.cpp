@@ -264,6 +264,57 @@ TEST_F(IniFileTest, EmptyValueIsWrittenAndNotListed) {
   EXPECT_EQ(keys, (TStrings{"9100"}));
 }
 
+// Several keys set in one write: each replaces its first entry where it
+// stands, keys new to the section follow its last entry, and every other
+// line (unknown keys, comments, other sections) stays as it was.
+struct TWriteTextsCase {
+  const char* name;
+  std::string before;
+  TIniEntries entries;
+  std::string after;
+};
+
+class WriteTextsTest : public IniFileTest, public testing::WithParamInterface<TWriteTextsCase> {};
+
+TEST_P(WriteTextsTest, SetsEveryKeyInOneWrite) {
+  WriteWholeFile(path_, GetParam().before);
+  TFileFault renames(TFileCall::Rename, TFault{1, 1, 0});
+  Ini().WriteTexts("Jobs", GetParam().entries);
+  EXPECT_EQ(ReadWholeFile(path_), GetParam().after);
+  EXPECT_EQ(renames.Calls(), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, WriteTextsTest,
+    testing::Values(
+        TWriteTextsCase{"KeepsUnknownKeysAndComments",
+                        "; mine\n[jobs]\nJobIndex=0\n; why\nMyOwnKey=7\nnotify = 1\n[Ports]\n1=a\n",
+                        {{"JobIndex", "1"}, {"Notify", "0"}, {"AfterJob", "x"}, {"B", ""}},
+                        "; mine\n[jobs]\nJobIndex=1\n; why\nMyOwnKey=7\nNotify=0\nAfterJob=x\nB=\n"
+                        "[Ports]\n1=a\n"},
+        TWriteTextsCase{"NewKeysFollowTheFirstOccurrence",
+                        "[Jobs]\nA=1\n\n[X]\n[Jobs]\nB=2\n",
+                        {{"B", "3"}, {"C", "4"}},
+                        "[Jobs]\nA=1\nC=4\n\n[X]\n[Jobs]\nB=3\n"},
+        TWriteTextsCase{"KeyGivenTwiceKeepsItsLastValue",
+                        "[X]\r\n",
+                        {{"A", "1"}, {"a", "2"}},
+                        "[X]\r\n[Jobs]\r\nA=2\r\n"}),
+    [](const testing::TestParamInfo<TWriteTextsCase>& info) {
+      return std::string(info.param.name);
+    });
+
+// A snapshot answers every read as the file stood at its load.
+TEST_F(IniFileTest, SnapshotIsTheFileAsItWasLoaded) {
+  WriteWholeFile(path_, "[Ports]\n9100=/a,f,F,0,\n");
+  const TIniSnapshot snapshot = Ini().Load();
+  WriteWholeFile(path_, "[Ports]\n");
+  const TIniSnapshot copy = snapshot;
+  EXPECT_EQ(copy.ReadText("ports", " 9100 ", ""), "/a,f,F,0,");
+  EXPECT_EQ(Ini().ReadText("Ports", "9100", "gone"), "gone");
+  EXPECT_EQ(TIniSnapshot().ReadText("Ports", "9100", "none"), "none");
+}
+
 TEST_F(IniFileTest, DropSectionRemovesItWithAllItsLines) {
   WriteWholeFile(
       path_,

@@ -3,6 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
+#include <vector>
+
+#include "capture/ini_file.h"
+#include "support/file_contents.h"
+#include "support/temp_folder.h"
 
 namespace {
 
@@ -61,6 +67,20 @@ TEST(EncodePortDefinition, CommentsSurviveARoundTrip) {
   EXPECT_EQ(back.OverwriteMark, d.OverwriteMark);
   EXPECT_EQ(back.Days, d.Days);
   EXPECT_EQ(back.Comments, d.Comments);
+}
+
+// The ports every part of the program sees (the listeners, the port list,
+// the capture folders of the Jobs menu, the sweep of old captures): each key
+// once with its first value, a line without "=" or an empty value no port.
+TEST(PortEntries, ListsEachPortOnce) {
+  TTempFolder folder;
+  const std::string path = folder.FilePath("tarnock.ini");
+  WriteWholeFile(path, "[Ports]\nipp=/a=x,f,F,0,\n9100\n9102=\n9101=/b,f,F,0,\nIPP=/c,f,F,0,\n");
+  std::vector<std::pair<std::string, std::string>> listed;
+  for (const TPortEntry& entry : PortEntries(TIniFile(path).Load()))
+    listed.emplace_back(entry.Port, entry.Definition.Directory);
+  EXPECT_EQ(listed,
+            (std::vector<std::pair<std::string, std::string>>{{"IPP", "/a=x"}, {"9101", "/b"}}));
 }
 
 }  // namespace

@@ -5,14 +5,18 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <set>
+#include <utility>
+#include <vector>
 
 #include "capture/ini_file.h"
 #include "capture/monitor.h"
 #include "capture/open_files.h"
 #include "jobs/job_feature_set.h"
 #include "support/fake_monitor_window.h"
+#include "support/fault_injection.h"
 #include "support/file_contents.h"
 #include "support/log_lines.h"
 #include "support/temp_folder.h"
@@ -129,6 +133,146 @@ TEST_F(RetentionTest, SweepDeletesOnlyOldCapturesNoSessionHolds) {
   EXPECT_EQ(deleted, (std::set<std::string>{Folder() + "scan/20261201.txt",
                                             Folder() + "scan/20261202-2.txt"}));
 }
+
+// A capture goes only when every port whose folder and format name it would
+// delete it. Folders are below the test folder; "cap" is also reached as
+// "link" (a symbolic link to it) and as "cap/./".
+struct TPortSetCase {
+  const char* name;
+  std::vector<std::string> ports;  // folder,format,overwrite,days,
+  std::string capture;             // below cap/
+  double age;                      // days
+  int deletedWithDays;             // 0: kept
+};
+
+class RetentionPortSetTest : public RetentionTest,
+                             public testing::WithParamInterface<TPortSetCase> {};
+
+TEST_P(RetentionPortSetTest, DeletesOnlyWhatEveryMatchingPortWouldDelete) {
+  const TPortSetCase& c = GetParam();
+  std::filesystem::create_directories(Folder());
+  std::filesystem::create_directories(root_ + "/other");
+  std::filesystem::create_symlink(Folder(), root_ + "/link");
+  Make(c.capture, c.age);
+  std::string settings = "[Ports]\n";
+  for (std::size_t i = 0; i < c.ports.size(); ++i)
+    settings += std::to_string(9100 + i) + "=" + root_ + "/" + c.ports[i] + "\n";
+  WriteWholeFile(root_ + "/tarnock.ini", settings);
+  std::vector<int> deletedWithDays;
+  TRetentionSweep sweep(
+      RetainedPorts(TIniFile(root_ + "/tarnock.ini").Load()), std::time(nullptr),
+      [](const TFileIdentity&) { return false; },
+      [&](const std::string&, int days, int) { deletedWithDays.push_back(days); });
+  while (!sweep.Step(std::chrono::steady_clock::now() + std::chrono::seconds(10))) {
+  }
+  EXPECT_EQ(Exists(c.capture), c.deletedWithDays == 0);
+  EXPECT_EQ(deletedWithDays,
+            c.deletedWithDays ? std::vector<int>{c.deletedWithDays} : std::vector<int>{});
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, RetentionPortSetTest,
+                         testing::Values(
+                             // "-12" is an hour to one port and a job number to the other.
+                             TPortSetCase{"HourOfAnotherPortIsKept",
+                                          {"cap,yyyymmdd,F,2,", "cap,yyyymmdd-hh,F,30,"},
+                                          "20240101-12.txt",
+                                          10,
+                                          0},
+                             TPortSetCase{"HourOfAnotherPortGoesAfterItsDays",
+                                          {"cap,yyyymmdd,F,2,", "cap,yyyymmdd-hh,F,30,"},
+                                          "20240101-12.txt",
+                                          40,
+                                          30},
+                             TPortSetCase{"OwnCaptureOnlyOnePortNames",
+                                          {"cap,yyyymmdd,F,2,", "cap,yyyymmdd-hh,F,30,"},
+                                          "20240101-2.txt",
+                                          10,
+                                          2},
+                             TPortSetCase{"SameFolderAndFormatLongerDaysKeeps",
+                                          {"cap,yyyymmdd,F,2,", "cap,yyyymmdd,F,30,"},
+                                          "20240101.txt",
+                                          10,
+                                          0},
+                             TPortSetCase{"SameFolderAndFormatLongerDaysPassed",
+                                          {"cap,yyyymmdd,F,30,", "cap,yyyymmdd,F,2,"},
+                                          "20240101.txt",
+                                          40,
+                                          30},
+                             TPortSetCase{"PortWithDaysZeroKeeps",
+                                          {"cap,yyyymmdd,F,2,", "cap,yyyymmdd,F,0,"},
+                                          "20240101.txt",
+                                          10,
+                                          0},
+                             TPortSetCase{"PortWithDaysNoNumberKeeps",
+                                          {"cap,yyyymmdd,F,2,", "cap,yyyymmdd,F,x,"},
+                                          "20240101.txt",
+                                          10,
+                                          0},
+                             TPortSetCase{"FolderThroughALinkKeeps",
+                                          {"cap,yyyymmdd,F,2,", "link,yyyymmdd,F,0,"},
+                                          "20240101.txt",
+                                          10,
+                                          0},
+                             TPortSetCase{"FolderSpelledOtherwiseKeeps",
+                                          {"cap/./,yyyymmdd,F,2,", "cap,yyyymmdd,F,0,"},
+                                          "20240101.txt",
+                                          10,
+                                          0},
+                             TPortSetCase{"PortOfASubfolderKeeps",
+                                          {"cap,'scan'/yyyymmdd,F,2,", "cap/scan,yyyymmdd,F,0,"},
+                                          "scan/20240101.txt",
+                                          10,
+                                          0},
+                             TPortSetCase{"PortOfAnotherFolderHasNoSay",
+                                          {"cap,yyyymmdd,F,2,", "other,yyyymmdd,F,0,"},
+                                          "20240101.txt",
+                                          10,
+                                          2}),
+                         [](const testing::TestParamInfo<TPortSetCase>& info) {
+                           return std::string(info.param.name);
+                         });
+
+// A platform call of the sweep that fails: a deletion the platform refuses
+// is reported with its errno, anything else ends that part of the walk, and
+// the sweep always gets to its end.
+struct TSweepFaultCase {
+  const char* name;
+  TFileCall call;
+  int reportedErrno;  // 0: nothing is reported
+};
+
+class RetentionFaultTest : public RetentionTest,
+                           public testing::WithParamInterface<TSweepFaultCase> {};
+
+TEST_P(RetentionFaultTest, FailedCallDeletesNothingAndEnds) {
+  Make("20240101.txt", 10);
+  std::vector<int> reported;
+  TFileFault fault(GetParam().call, TFault{1, 0, EACCES});
+  TRetentionSweep sweep(
+      {TRetainedPort{Folder(), 2, TCaptureNames("yyyymmdd")}}, std::time(nullptr),
+      [](const TFileIdentity&) { return false; },
+      [&](const std::string& path, int days, int platformErrno) {
+        EXPECT_EQ(path, Folder() + "20240101.txt");
+        EXPECT_EQ(days, 2);
+        reported.push_back(platformErrno);
+      });
+  while (!sweep.Step(std::chrono::steady_clock::now() + std::chrono::seconds(10))) {
+  }
+  EXPECT_GE(fault.Injected(), 1);
+  EXPECT_TRUE(Exists("20240101.txt"));
+  EXPECT_EQ(reported, GetParam().reportedErrno ? std::vector<int>{GetParam().reportedErrno}
+                                               : std::vector<int>{});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, RetentionFaultTest,
+    testing::Values(TSweepFaultCase{"DeleteRefused", TFileCall::UnlinkAt, EACCES},
+                    TSweepFaultCase{"FolderUnopenable", TFileCall::OpenAt, 0},
+                    TSweepFaultCase{"FolderUnreadable", TFileCall::ReadFolder, 0},
+                    TSweepFaultCase{"StatusRefused", TFileCall::StatusAt, 0}),
+    [](const testing::TestParamInfo<TSweepFaultCase>& info) {
+      return std::string(info.param.name);
+    });
 
 struct TMonitorSweepCase {
   bool on;

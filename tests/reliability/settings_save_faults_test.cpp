@@ -11,6 +11,7 @@
 
 #include "base/exceptions.h"
 #include "capture/ini_file.h"
+#include "capture/job_settings.h"
 #include "reliability/capture_fixture.h"
 #include "support/fault_injection.h"
 #include "support/raised_message.h"
@@ -73,6 +74,38 @@ TEST_P(SaveFaultTest, FailedSaveLeavesTheOldFileWhole) {
 
 INSTANTIATE_TEST_SUITE_P(Faults, SaveFaultTest, testing::ValuesIn(kSaveFaults),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// The [Jobs] save sets ten keys. Whichever call of it fails, the file holds
+// either the old settings or every new one, never a part.
+TEST_F(SettingsSaveTest, JobsSaveIsAllOrNothing) {
+  TJobSettings jobs;
+  jobs.OneFilePerJob = true;
+  jobs.JobIndex = true;
+  jobs.IdleSeconds = 9;
+  jobs.AfterJob = "true";
+  int failures = 0;
+  for (const TFileCall call :
+       {TFileCall::Open, TFileCall::Write, TFileCall::Sync, TFileCall::Rename}) {
+    for (int failing = 1; failing <= 4; ++failing) {
+      WriteWholeFile(Path(), kOriginal);
+      std::string message;
+      {
+        TFileFault fault(call, TFault{failing, 0, EIO});
+        message = RaisedMessage([&] { jobs.Write(Path()); });
+      }
+      const std::string after = ReadWholeFile(Path());
+      if (message.empty()) {
+        EXPECT_EQ(TJobSettings::Read(Path()).AfterJob, "true") << int(call) << " " << failing;
+      } else {
+        ++failures;
+        EXPECT_EQ(message, "Unable to write to " + Path());
+        EXPECT_EQ(after, kOriginal) << int(call) << " from call " << failing;
+      }
+      EXPECT_EQ(Strays(), std::vector<std::string>{});
+    }
+  }
+  EXPECT_GE(failures, 4);
+}
 
 // What another program does to the settings file while a save is on its way
 // (after the old file was read, before the new one takes its place).
