@@ -81,4 +81,15 @@ INSTANTIATE_TEST_SUITE_P(
                              TAction::CloseDialog, ""}),
     [](const auto& info) { return std::string(info.param.name); });
 
+TEST_F(AfterJobTryTest, NoTemporaryFolderIsAFailureShownAtOnce) {
+  const QByteArray temporary = qgetenv("TMPDIR");
+  WriteWholeFile(root_ + "/file", "");
+  qputenv("TMPDIR", QByteArray::fromStdString(root_ + "/file"));
+  dialog_->findChild<QLineEdit*>("edAfterJob")->setText("true");
+  button_->click();
+  qputenv("TMPDIR", temporary);
+  EXPECT_EQ(Shown(), "Failed: cannot make a temporary folder: Not a directory");
+  EXPECT_EQ(Button(), "Try");
+}
+
 }  // namespace
