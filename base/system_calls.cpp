@@ -3,7 +3,10 @@
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <stdio.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -11,6 +14,30 @@ namespace {
 int RealOpen(const char* path, int flags, mode_t mode) { return ::open(path, flags, mode); }
 // Never creates, so it needs no mode.
 int RealOpenAt(int folder, const char* name, int flags) { return ::openat(folder, name, flags); }
+
+int RealControl(int fd, int command, int argument) { return ::fcntl(fd, command, argument); }
+
+// posix_spawn answers its error instead of setting errno; the table's entries
+// all answer -1 and errno.
+int RealSpawn(pid_t* pid, const TSpawnRequest* request) {
+  const int error = ::posix_spawn(pid, request->Path, request->Actions, request->Attributes,
+                                  request->Arguments, request->Environment);
+  if (error == 0) return 0;
+  errno = error;
+  return -1;
+}
+
+// A handle that becomes readable when the process ends, close-on-exec from
+// birth; ENOSYS on a kernel without one.
+int RealOpenPidHandle(pid_t pid) {
+#ifdef SYS_pidfd_open
+  return static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+#else
+  (void)pid;
+  errno = ENOSYS;
+  return -1;
+#endif
+}
 
 const TFileCalls kRealFileCalls = {TARNOCK_FILE_CALLS(TARNOCK_CALL_REAL)};
 

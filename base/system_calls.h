@@ -1,5 +1,6 @@
 #pragma once
 
+#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 
@@ -7,11 +8,21 @@
 
 #include "base/call_table.h"
 
+// What posix_spawn is given besides the place for the new process's id.
+struct TSpawnRequest {
+  const char* Path;
+  const posix_spawn_file_actions_t* Actions;
+  const posix_spawnattr_t* Attributes;
+  char* const* Arguments;
+  char* const* Environment;
+};
+
 // Every file platform call of DiskFile, the path operations, the settings
-// writer and the sweep of old captures goes through this one process-wide
-// table, so that a test can drive any of them into failure. Each entry
-// behaves like the POSIX call of the same meaning: it returns -1 and sets
-// errno on failure.
+// writer and the sweep of old captures, and every process call of the
+// after-job command, goes through this one process-wide table, so that a
+// test can drive any of them into failure. Each entry behaves like the POSIX
+// call of the same meaning: it returns -1 and sets errno on failure (Spawn
+// too, unlike posix_spawn itself).
 #define TARNOCK_FILE_CALLS(CALL)                                                                 \
   CALL(Open, int, (const char* path, int flags, mode_t mode), RealOpen)                          \
   CALL(Read, ssize_t, (int fd, void* data, size_t size), ::read)                                 \
@@ -28,7 +39,13 @@
   CALL(OpenAt, int, (int folder, const char* name, int flags), RealOpenAt)                       \
   CALL(StatusAt, int, (int folder, const char* name, struct stat* status, int flags), ::fstatat) \
   CALL(UnlinkAt, int, (int folder, const char* name, int flags), ::unlinkat)                     \
-  CALL(ReadFolder, ssize_t, (int folder, void* entries, size_t size), ::getdents64)
+  CALL(ReadFolder, ssize_t, (int folder, void* entries, size_t size), ::getdents64)              \
+  CALL(Control, int, (int fd, int command, int argument), RealControl)                           \
+  CALL(MakePipe, int, (int* handles, int flags), ::pipe2)                                        \
+  CALL(Spawn, int, (pid_t * pid, const TSpawnRequest* request), RealSpawn)                       \
+  CALL(OpenPidHandle, int, (pid_t pid), RealOpenPidHandle)                                       \
+  CALL(Signal, int, (pid_t pid, int signalNumber), ::kill)                                       \
+  CALL(WaitForChild, pid_t, (pid_t pid, int* status, int options), ::waitpid)
 
 struct TFileCalls {
   TARNOCK_FILE_CALLS(TARNOCK_CALL_ENTRY)

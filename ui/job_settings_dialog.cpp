@@ -6,17 +6,15 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSpinBox>
-#include <QTemporaryDir>
 #include <QVBoxLayout>
 #include <exception>
 #include <optional>
 #include <utility>
 
 #include "base/text.h"
-#include "base/whole_file.h"
 #include "capture/job_settings.h"
-#include "jobs/after_job.h"
 #include "jobs/sender_filter.h"
+#include "ui/after_job_try.h"
 #include "ui/message_box.h"
 #include "ui/window_style.h"
 
@@ -56,8 +54,6 @@ constexpr const char* kAfterJobText =
 constexpr const char* kNotifyText =
     "Every finished job shows a desktop notification with an Open button; "
     "a burst shows one notification with the number of jobs.";
-constexpr const char* kSampleBytes = "Sample job\n";
-constexpr int kTryResultLines = 8;
 
 }  // namespace
 
@@ -91,7 +87,7 @@ TJobSettingsDialog::TJobSettingsDialog(std::string settingsPath, QWidget* parent
   FitHeight();
 }
 
-TJobSettingsDialog::~TJobSettingsDialog() = default;
+TJobSettingsDialog::~TJobSettingsDialog() { AbandonTry(); }
 
 // The wrapped explanations need as many lines as the fixed width leaves
 // them; the plain size hint assumes another width and clips them.
@@ -121,48 +117,40 @@ void TJobSettingsDialog::AddAfterJobField() {
   connect(btnTryAfterJob, &QPushButton::clicked, this, [this] { btnTryAfterJobClick(); });
 }
 
-// The sample job is a small file of its own in a temporary folder, so that
-// a command that moves or deletes its file harms no capture.
+// One command at a time: while it runs, the button stops it.
 void TJobSettingsDialog::btnTryAfterJobClick() {
+  if (try_ != nullptr && try_->Running()) {
+    try_->Stop();
+    ShowTryResult("Stopping ...");
+    return;
+  }
   const std::string command = edAfterJob->text().toStdString();
   if (command.empty()) {
     ShowTryResult("No command to try.");
     return;
   }
-  tryRun_.reset();
-  tryFolder_ = std::make_unique<QTemporaryDir>();
-  TJob sample;
-  sample.Start = sample.End = std::chrono::system_clock::now();
-  sample.Port = "9100";
-  sample.PeerAddress = "127.0.0.1";
-  sample.PeerPort = 50000;
-  sample.Folder = tryFolder_->path().toStdString() + "/";
-  sample.FileName = sample.Folder + "sample.txt";
-  sample.Bytes = static_cast<int64_t>(std::char_traits<char>::length(kSampleBytes));
-  sample.FileSize = sample.Bytes;
-  try {
-    ReplaceWholeFile(sample.FileName, kSampleBytes, 0644);
-  } catch (const std::exception& failure) {
-    ShowTryResult(failure.what());
-    return;
-  }
-  tryOutput_.clear();
-  int lines = 0;
-  tryRun_ = std::make_unique<TAfterJobRun>(
-      sample, command, TJobSettings::Read(settingsPath_).AfterJobSeconds,
-      [this, lines](const std::string& line) mutable {
-        if (++lines <= kTryResultLines) tryOutput_ += "\n" + line;
-      },
-      [this](TAfterJobRun& run) {
-        ShowTryResult((run.Failure().empty() ? std::string("Ran: exit status 0")
-                                             : "Failed: " + run.Failure()) +
-                      tryOutput_);
-      });
-  if (!tryRun_->Start()) {
-    ShowTryResult("Failed: " + tryRun_->Failure());
-    return;
-  }
-  ShowTryResult("Running on " + sample.FileName + " ...");
+  try_ = std::make_unique<TAfterJobTry>(
+      command, TAfterJobLimits::FromSeconds(TJobSettings::Read(settingsPath_).AfterJobSeconds),
+      [this](const std::string& result) { TryEnded(result); });
+  ShowTryResult(try_->Start());
+  if (try_->Running()) btnTryAfterJob->setText("Stop");
+}
+
+void TJobSettingsDialog::TryEnded(const std::string& result) {
+  btnTryAfterJob->setText("Try");
+  ShowTryResult(result);
+}
+
+void TJobSettingsDialog::done(int result) {
+  AbandonTry();
+  QDialog::done(result);
+}
+
+// The command is stopped and reaped, and its folder removed, without the
+// dialog.
+void TJobSettingsDialog::AbandonTry() {
+  TAfterJobTry::Abandon(std::move(try_));
+  btnTryAfterJob->setText("Try");
 }
 
 void TJobSettingsDialog::ShowTryResult(const std::string& text) {

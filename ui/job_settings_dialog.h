@@ -10,8 +10,7 @@ class QPushButton;
 class QSpinBox;
 struct TJobSettings;
 class QLabel;
-class QTemporaryDir;
-class TAfterJobRun;
+class TAfterJobTry;
 
 // One place for every [Jobs] option, each with a short explanation beside
 // it. It shows what the settings file holds when it opens and writes the
@@ -30,8 +29,11 @@ class TJobSettingsDialog : public QDialog {
   // entry or size that does not parse, in an error box that names it.
   void btnOKClick();
   // Runs the after-job command in the field once on a sample job and shows
-  // what became of it below the field.
+  // what became of it below the field. While it runs the button reads Stop
+  // and stops it.
   void btnTryAfterJobClick();
+  // Closing the dialog stops a command that Try still runs.
+  void done(int result) override;
 
  private:
   void FitHeight();
@@ -53,12 +55,12 @@ class TJobSettingsDialog : public QDialog {
   QCheckBox* cbDeleteAfterDays = nullptr;
   void AddAfterJobField();
   void ShowTryResult(const std::string& text);
+  void TryEnded(const std::string& result);
+  void AbandonTry();
   QLineEdit* edAfterJob = nullptr;
   QPushButton* btnTryAfterJob = nullptr;
   QLabel* lblTryResult = nullptr;
-  std::unique_ptr<QTemporaryDir> tryFolder_;
-  std::unique_ptr<TAfterJobRun> tryRun_;
-  std::string tryOutput_;
+  std::unique_ptr<TAfterJobTry> try_;
   QCheckBox* cbNotify = nullptr;
 
   QPushButton* btnOK = nullptr;

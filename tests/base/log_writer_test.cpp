@@ -5,9 +5,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <functional>
 #include <regex>
 #include <sstream>
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -46,32 +48,61 @@ TEST_F(LogWriterTest, LinesArriveWholeAndInOrder) {
   EXPECT_EQ(writer.DroppedLines(), 0);
 }
 
-// A reader that stops reading: writing never waits, what does not fit is
-// dropped and counted, and once lines fit again one line says how many went
-// missing, where they went missing.
-TEST_F(LogWriterTest, AStalledReaderDropsLinesAndSaysSoWhereTheyWent) {
-  // The pipe is full before the writer starts: its thread blocks at once.
-  const std::string filler(4096, 'f');
-  ASSERT_EQ(::write(pipe_[1], filler.data(), filler.size()), 4096);
-  ::fcntl(pipe_[1], F_SETFL, 0);  // the writer's own writes block, as on a real pipe
+bool WaitFor(const std::function<bool()>& condition) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
+}
+
+struct TDropCase {
+  const char* name;
+  // The reader takes nothing until the lines have come (its pipe is full),
+  // or it could take them all but they come faster than the writer writes.
+  bool readerStalled;
+  // The descriptor was made non-blocking by another program sharing it.
+  bool nonBlocking;
+  const char* cause;
+};
+
+class LogWriterDropTest : public LogWriterTest, public testing::WithParamInterface<TDropCase> {};
+
+// Writing never waits; what does not fit is dropped and counted, and once
+// lines fit again (or the log is drained) one line says how many went
+// missing, where they went missing, and why.
+TEST_P(LogWriterDropTest, DroppedLinesAreCountedWhereTheyWentWithTheirCause) {
+  const TDropCase& c = GetParam();
+  std::string filler;
+  if (c.readerStalled) {
+    // The pipe is full before the writer starts: its thread blocks at once.
+    filler.assign(4096, 'f');
+    ASSERT_EQ(::write(pipe_[1], filler.data(), filler.size()), 4096);
+  }
+  if (!c.nonBlocking) ::fcntl(pipe_[1], F_SETFL, 0);
   constexpr int kLines = 100;
   {
-    TLogWriter writer(pipe_[1], 256);
+    // A stall counts at once, so the test need not wait for the stall time.
+    TLogWriter writer(
+        pipe_[1], 256,
+        c.readerStalled ? std::chrono::milliseconds(0) : TLogWriter::kDefaultStallTime);
+    writer.Write("kept first\n");
+    if (c.readerStalled) {
+      ASSERT_TRUE(WaitFor([&] { return writer.Stalled(); }));
+    }
     for (int i = 0; i < kLines; ++i) writer.Write("kept " + std::to_string(i % 10) + "\n");
-    EXPECT_FALSE(writer.Drain(std::chrono::milliseconds(50)));
     const int64_t dropped = writer.DroppedLines();
     EXPECT_GT(dropped, 0);
     std::string all = ReadAvailable(pipe_[0]);
     ASSERT_TRUE(writer.Drain(std::chrono::seconds(10)));
+    all += ReadAvailable(pipe_[0]);
     writer.Write("after\n");
     ASSERT_TRUE(writer.Drain(std::chrono::seconds(10)));
     all += ReadAvailable(pipe_[0]);
     ASSERT_EQ(all.substr(0, filler.size()), filler);
     const std::string rest = all.substr(filler.size());
-    // Every line is either written or counted in a notice that stands where
-    // it went missing.
-    const std::regex notice(
-        "tarnock: (\\d+) log lines dropped here: standard error was not being read");
+    const std::regex notice(std::string("tarnock: (\\d+) log lines dropped here: ") + c.cause);
     int64_t kept = 0, noticed = 0;
     std::string line, last;
     for (std::istringstream lines(rest); std::getline(lines, line); last = line) {
@@ -82,9 +113,18 @@ TEST_F(LogWriterTest, AStalledReaderDropsLinesAndSaysSoWhereTheyWent) {
         ++kept;
     }
     EXPECT_EQ(last, "after");
-    EXPECT_EQ(noticed, dropped);
-    EXPECT_EQ(kept + noticed, kLines) << rest;
+    EXPECT_EQ(noticed, dropped) << rest;
+    EXPECT_EQ(kept + noticed, kLines + 1) << rest;
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, LogWriterDropTest,
+    testing::Values(TDropCase{"ReaderStalled", true, false, "standard error was not being read"},
+                    TDropCase{"NonBlockingReaderStalled", true, true,
+                              "standard error was not being read"},
+                    TDropCase{"LinesFasterThanTheWriter", false, false,
+                              "they came faster than standard error took them"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
