@@ -20,6 +20,7 @@
   CALL(PathStatus, int, (const char* path, struct stat* status), ::stat)             \
   CALL(Sync, int, (int fd), ::fsync)                                                 \
   CALL(Rename, int, (const char* from, const char* to), ::rename)                    \
+  CALL(Link, int, (const char* from, const char* to), ::link)                        \
   CALL(Unlink, int, (const char* path), ::unlink)                                    \
   CALL(MakeDirectory, int, (const char* path, mode_t mode), ::mkdir)                 \
   CALL(ReadLink, ssize_t, (const char* path, char* buffer, size_t size), ::readlink) \

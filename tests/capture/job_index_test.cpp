@@ -1,20 +1,26 @@
 #include "capture/job_index.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
+#include <latch>
 #include <regex>
 #include <set>
+#include <thread>
 
 #include "capture/ini_file.h"
+#include "support/fault_injection.h"
 #include "support/file_contents.h"
 #include "support/log_lines.h"
 #include "support/loopback.h"
 #include "support/monitor_fixture.h"
+#include "support/temp_folder.h"
 #include "support/wait.h"
 
 namespace {
@@ -175,21 +181,140 @@ TEST_F(JobIndexTest, OffWritesNoIndex) {
   EXPECT_FALSE(std::filesystem::exists(IndexPath()));
 }
 
-TEST_F(JobIndexTest, AFailedIndexWriteIsOneErrorLineAndLeavesTheCapture) {
+// What stands in the index's place: each is refused, named in one line,
+// and never written into; the capture is untouched.
+struct TInTheWayCase {
+  const char* name;
+  // Answers a descriptor that reads what the index got, or -1.
+  int (*plant)(const std::string& index, const std::string& root);
+  const char* failure;
+};
+
+class JobIndexInTheWayTest : public JobIndexTest,
+                             public testing::WithParamInterface<TInTheWayCase> {};
+
+TEST_P(JobIndexInTheWayTest, IsOneErrorLineAndLeavesTheCapture) {
   StartWithIndex(true);
   std::filesystem::create_directories(CaptureFolder());
-  std::filesystem::create_symlink(Root() + "/elsewhere.csv", IndexPath());
+  const int reader = GetParam().plant(IndexPath(), Root());
   const int peer = Connect();
   ASSERT_TRUE(SendAll(peer, "hello"));
   Finish(peer);
   const auto lines = LinesFrom(1);
   ASSERT_EQ(lines.size(), 3u) << testing::PrintToString(lines);
   EXPECT_TRUE(HasPrefixThen(lines[0], "5 bytes written to " + CapturePath())) << lines[0];
-  EXPECT_TRUE(HasPrefixThen(lines[1], "ERROR: Job index " + IndexPath() + ": File access denied"))
+  EXPECT_TRUE(
+      HasPrefixThen(lines[1], "ERROR: Job index " + IndexPath() + ": " + GetParam().failure))
       << lines[1];
   EXPECT_TRUE(HasPrefixThen(lines[2], "127.0.0.1 disconnected.")) << lines[2];
   EXPECT_EQ(ReadWholeFile(CapturePath()), "hello");
   EXPECT_FALSE(std::filesystem::exists(Root() + "/elsewhere.csv"));
+  if (reader < 0) return;
+  char byte;
+  EXPECT_LE(::read(reader, &byte, 1), 0);
+  ::close(reader);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Entries, JobIndexInTheWayTest,
+    testing::Values(TInTheWayCase{"Link",
+                                  [](const std::string& index, const std::string& root) {
+                                    std::filesystem::create_symlink(root + "/elsewhere.csv", index);
+                                    return -1;
+                                  },
+                                  "File access denied"},
+                    TInTheWayCase{"FifoNobodyReads",
+                                  [](const std::string& index, const std::string&) {
+                                    EXPECT_EQ(::mkfifo(index.c_str(), 0600), 0);
+                                    return -1;
+                                  },
+                                  "Not a regular file"},
+                    TInTheWayCase{"FifoWithAReader",
+                                  [](const std::string& index, const std::string&) {
+                                    EXPECT_EQ(::mkfifo(index.c_str(), 0600), 0);
+                                    return ::open(index.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+                                  },
+                                  "Not a regular file"},
+                    TInTheWayCase{"Folder",
+                                  [](const std::string& index, const std::string&) {
+                                    std::filesystem::create_directory(index);
+                                    return -1;
+                                  },
+                                  "Not a regular file"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Two writers find no index; the second acts at the worst moment, while the
+// first is writing the header (a TFileCallHook on the first write). The
+// index still starts with its header, and holds both lines.
+TEST(JobIndexCreationTest, ASecondWriterNeverGetsInBeforeTheHeader) {
+  TTempFolder folder;
+  struct TWriters {
+    TJob first, second;
+  } writers;
+  for (TJob* record : {&writers.first, &writers.second}) {
+    record->Port = record == &writers.first ? "1" : "2";
+    record->Folder = folder.Path() + "/";
+    record->FileName = record->Folder + "job.txt";
+  }
+  {
+    TFileCallHook racing(
+        TFileCall::Write,
+        [](void* context) { AppendToJobIndex(static_cast<TWriters*>(context)->second); }, &writers);
+    AppendToJobIndex(writers.first);
+    ASSERT_TRUE(racing.Ran());
+  }
+  const auto lines = IndexLines(ReadWholeFile(folder.Path() + "/jobs.csv"));
+  ASSERT_EQ(lines.size(), 3u) << testing::PrintToString(lines);
+  EXPECT_EQ(lines[0] + "\r\n", kJobIndexHeader);
+  EXPECT_EQ(lines[1] + "\r\n", JobIndexLine(writers.second));
+  EXPECT_EQ(lines[2] + "\r\n", JobIndexLine(writers.first));
+  // Nothing is left beside the index.
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.Path()), {}), 1);
+}
+
+// A file system without hard links refuses the link (EPERM): the index is
+// made by an exclusive create instead, and no temporary file is left.
+TEST(JobIndexCreationTest, WithoutHardLinksTheIndexIsStillMade) {
+  TTempFolder folder;
+  TJob record;
+  record.Folder = folder.Path() + "/";
+  {
+    TFileFault noLinks(TFileCall::Link, TFault{1, 0, EPERM});
+    AppendToJobIndex(record);
+    AppendToJobIndex(record);
+    EXPECT_EQ(noLinks.Calls(), 1);
+  }
+  EXPECT_EQ(ReadWholeFile(folder.Path() + "/jobs.csv"),
+            kJobIndexHeader + JobIndexLine(record) + JobIndexLine(record));
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.Path()), {}), 1);
+}
+
+// Many threads making one index at once, in fresh folders: each index has
+// exactly one header, first, and every line.
+TEST(JobIndexCreationTest, ThreadsRacingForOneIndexLeaveOneHeader) {
+  constexpr int kRounds = 20;
+  constexpr int kThreads = 8;
+  TTempFolder root;
+  for (int round = 0; round < kRounds; ++round) {
+    const std::string folder = root.Path() + "/" + std::to_string(round) + "/";
+    std::filesystem::create_directory(folder);
+    std::latch start(kThreads);
+    std::vector<std::thread> threads;
+    for (int i = 0; i < kThreads; ++i) {
+      threads.emplace_back([&, i] {
+        TJob record;
+        record.Port = std::to_string(i);
+        record.Folder = folder;
+        start.arrive_and_wait();
+        AppendToJobIndex(record);
+      });
+    }
+    for (std::thread& thread : threads) thread.join();
+    const auto lines = IndexLines(ReadWholeFile(folder + "jobs.csv"));
+    ASSERT_EQ(lines.size(), static_cast<std::size_t>(kThreads + 1)) << round;
+    ASSERT_EQ(lines[0] + "\r\n", kJobIndexHeader) << round;
+    for (std::size_t i = 1; i < lines.size(); ++i) EXPECT_NE(lines[i] + "\r\n", kJobIndexHeader);
+  }
 }
 
 struct TQuotingCase {
