@@ -67,13 +67,26 @@ TRepeatedLines::TDue TRepeatedLines::TakeHeld(TEntry& entry, TClock::time_point 
   return due;
 }
 
-void TRepeatedLines::Flush(TClock::time_point now) {
-  // Shown only after the walk: a show may offer a line of its own.
+std::vector<TRepeatedLines::TDue> TRepeatedLines::TakeDue(TClock::time_point now, bool all) {
   std::vector<TDue> due;
   for (auto& [key, entry] : entries_) {
-    if (entry.show && now - entry.shownAt >= interval_) due.push_back(TakeHeld(entry, now));
+    if (entry.show && (all || now - entry.shownAt >= interval_))
+      due.push_back(TakeHeld(entry, now));
   }
+  return due;
+}
+
+// The lines are shown only after the walk: a show may offer a line of its
+// own.
+void TRepeatedLines::Flush(TClock::time_point now) {
+  const std::vector<TDue> due = TakeDue(now, false);
   AimTimer(now);
+  for (const TDue& held : due) held.show(held.line);
+}
+
+void TRepeatedLines::FlushAll() {
+  const std::vector<TDue> due = TakeDue(now_(), true);
+  timer_.stop();
   for (const TDue& held : due) held.show(held.line);
 }
 
@@ -102,11 +115,8 @@ void TRepeatedLines::ForgetQuietKeys(TClock::time_point now) {
   if (entries_.size() < kMaxKeys) return;
   // Every key still counts lines from the last interval: they are shown
   // early rather than lost, and then forgotten, rather than memory grown.
-  std::vector<TDue> due;
-  for (auto& [key, entry] : entries_) {
-    if (entry.show) due.push_back(TakeHeld(entry, now));
-  }
+  const std::vector<TDue> due = TakeDue(now, true);
   entries_.clear();
-  AimTimer(now);
+  timer_.stop();
   for (const TDue& held : due) held.show(held.line);
 }

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 // Holds back error lines that a flood of peers repeats: a line whose key
 // (its text, port and cause) was shown less than an interval ago is only
@@ -45,6 +46,9 @@ class TRepeatedLines {
   // Shows the lines Offer holds back for every key whose interval has run
   // out by now. The timer calls it; an owner may call it too.
   void Flush(TClock::time_point now);
+  // Shows every line Offer holds back now, whatever its interval: at the
+  // end, so that the counts of the last second are not lost.
+  void FlushAll();
 
  private:
   struct TEntry {
@@ -63,6 +67,8 @@ class TRepeatedLines {
   std::optional<std::string> Admit(const std::string& key, const std::string& line,
                                    TClock::time_point now, const TShow& show);
   TDue TakeHeld(TEntry& entry, TClock::time_point now);
+  // Takes the held lines whose interval has run out, or all of them.
+  std::vector<TDue> TakeDue(TClock::time_point now, bool all);
   // Aims the timer at the earliest key that holds a line for Offer.
   void AimTimer(TClock::time_point now);
   void AimAt(TClock::time_point due, TClock::time_point now);

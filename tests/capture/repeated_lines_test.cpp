@@ -57,7 +57,8 @@ TEST(RepeatedLinesTest, ManyDistinctKeysAreAllShownWithinTheBound) {
 
 struct TOfferStep {
   const char* key;
-  // The line offered; nullptr flushes instead.
+  // The line offered; nullptr flushes instead (every key's lines when the
+  // key is "*").
   const char* line;
   std::chrono::milliseconds at;
   std::vector<std::string> shown;
@@ -80,6 +81,9 @@ TEST(RepeatedLinesTest, HeldLinesAreShownWhenTheIntervalRunsOut) {
       // The failure comes back before the flush: counted with the new line.
       {"a", "a6", 4600ms, {"a6 (and 1 more)"}},
       {"", nullptr, 9000ms, {}},
+      {"a", "a7", 9000ms, {"a7"}},
+      {"a", "a8", 9100ms, {}},
+      {"*", nullptr, 9200ms, {"a8"}},  // at the end: everything held, now
   };
   TRepeatedLines::TClock::time_point now{};
   TRepeatedLines lines(TRepeatedLines::kInterval, [&] { return now; });
@@ -88,7 +92,9 @@ TEST(RepeatedLinesTest, HeldLinesAreShownWhenTheIntervalRunsOut) {
   for (const TOfferStep& step : steps) {
     now = TRepeatedLines::TClock::time_point{} + step.at;
     shown.clear();
-    if (step.line == nullptr)
+    if (step.line == nullptr && std::string(step.key) == "*")
+      lines.FlushAll();
+    else if (step.line == nullptr)
       lines.Flush(now);
     else
       lines.Offer(step.key, step.line, show);
