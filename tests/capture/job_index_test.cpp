@@ -9,10 +9,8 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <latch>
 #include <regex>
 #include <set>
-#include <thread>
 
 #include "capture/ini_file.h"
 #include "support/fault_injection.h"
@@ -287,34 +285,6 @@ TEST(JobIndexCreationTest, WithoutHardLinksTheIndexIsStillMade) {
   EXPECT_EQ(ReadWholeFile(folder.Path() + "/jobs.csv"),
             kJobIndexHeader + JobIndexLine(record) + JobIndexLine(record));
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.Path()), {}), 1);
-}
-
-// Many threads making one index at once, in fresh folders: each index has
-// exactly one header, first, and every line.
-TEST(JobIndexCreationTest, ThreadsRacingForOneIndexLeaveOneHeader) {
-  constexpr int kRounds = 20;
-  constexpr int kThreads = 8;
-  TTempFolder root;
-  for (int round = 0; round < kRounds; ++round) {
-    const std::string folder = root.Path() + "/" + std::to_string(round) + "/";
-    std::filesystem::create_directory(folder);
-    std::latch start(kThreads);
-    std::vector<std::thread> threads;
-    for (int i = 0; i < kThreads; ++i) {
-      threads.emplace_back([&, i] {
-        TJob record;
-        record.Port = std::to_string(i);
-        record.Folder = folder;
-        start.arrive_and_wait();
-        AppendToJobIndex(record);
-      });
-    }
-    for (std::thread& thread : threads) thread.join();
-    const auto lines = IndexLines(ReadWholeFile(folder + "jobs.csv"));
-    ASSERT_EQ(lines.size(), static_cast<std::size_t>(kThreads + 1)) << round;
-    ASSERT_EQ(lines[0] + "\r\n", kJobIndexHeader) << round;
-    for (std::size_t i = 1; i < lines.size(); ++i) EXPECT_NE(lines[i] + "\r\n", kJobIndexHeader);
-  }
 }
 
 struct TQuotingCase {
