@@ -181,20 +181,34 @@ TEST_F(JobIndexTest, OffWritesNoIndex) {
 
 // What stands in the index's place: each is refused, named in one line,
 // and never written into; the capture is untouched.
+enum class TInTheWay { Link, Fifo, FifoWithAReader, Folder };
+
 struct TInTheWayCase {
   const char* name;
-  // Answers a descriptor that reads what the index got, or -1.
-  int (*plant)(const std::string& index, const std::string& root);
+  TInTheWay planted;
   const char* failure;
 };
 
 class JobIndexInTheWayTest : public JobIndexTest,
-                             public testing::WithParamInterface<TInTheWayCase> {};
+                             public testing::WithParamInterface<TInTheWayCase> {
+ protected:
+  // Answers a descriptor that reads what a FIFO got, or -1.
+  int Plant(TInTheWay planted) {
+    const std::string index = IndexPath();
+    if (planted == TInTheWay::Link)
+      std::filesystem::create_symlink(Root() + "/elsewhere.csv", index);
+    if (planted == TInTheWay::Folder) std::filesystem::create_directory(index);
+    if (planted != TInTheWay::Fifo && planted != TInTheWay::FifoWithAReader) return -1;
+    EXPECT_EQ(::mkfifo(index.c_str(), 0600), 0);
+    if (planted == TInTheWay::Fifo) return -1;
+    return ::open(index.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  }
+};
 
 TEST_P(JobIndexInTheWayTest, IsOneErrorLineAndLeavesTheCapture) {
   StartWithIndex(true);
   std::filesystem::create_directories(CaptureFolder());
-  const int reader = GetParam().plant(IndexPath(), Root());
+  const int reader = Plant(GetParam().planted);
   const int peer = Connect();
   ASSERT_TRUE(SendAll(peer, "hello"));
   Finish(peer);
@@ -215,30 +229,11 @@ TEST_P(JobIndexInTheWayTest, IsOneErrorLineAndLeavesTheCapture) {
 
 INSTANTIATE_TEST_SUITE_P(
     Entries, JobIndexInTheWayTest,
-    testing::Values(TInTheWayCase{"Link",
-                                  [](const std::string& index, const std::string& root) {
-                                    std::filesystem::create_symlink(root + "/elsewhere.csv", index);
-                                    return -1;
-                                  },
-                                  "File access denied"},
-                    TInTheWayCase{"FifoNobodyReads",
-                                  [](const std::string& index, const std::string&) {
-                                    EXPECT_EQ(::mkfifo(index.c_str(), 0600), 0);
-                                    return -1;
-                                  },
+    testing::Values(TInTheWayCase{"Link", TInTheWay::Link, "File access denied"},
+                    TInTheWayCase{"Fifo", TInTheWay::Fifo, "Not a regular file"},
+                    TInTheWayCase{"FifoWithAReader", TInTheWay::FifoWithAReader,
                                   "Not a regular file"},
-                    TInTheWayCase{"FifoWithAReader",
-                                  [](const std::string& index, const std::string&) {
-                                    EXPECT_EQ(::mkfifo(index.c_str(), 0600), 0);
-                                    return ::open(index.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-                                  },
-                                  "Not a regular file"},
-                    TInTheWayCase{"Folder",
-                                  [](const std::string& index, const std::string&) {
-                                    std::filesystem::create_directory(index);
-                                    return -1;
-                                  },
-                                  "Not a regular file"}),
+                    TInTheWayCase{"Folder", TInTheWay::Folder, "Not a regular file"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // Two writers find no index; the second acts at the worst moment, while the
