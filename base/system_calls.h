@@ -33,6 +33,7 @@ struct TSpawnRequest {
   CALL(Sync, int, (int fd), ::fsync)                                                             \
   CALL(Rename, int, (const char* from, const char* to), ::rename)                                \
   CALL(Unlink, int, (const char* path), ::unlink)                                                \
+  CALL(Link, int, (const char* from, const char* to), ::link)                                    \
   CALL(MakeDirectory, int, (const char* path, mode_t mode), ::mkdir)                             \
   CALL(ReadLink, ssize_t, (const char* path, char* buffer, size_t size), ::readlink)             \
   CALL(Access, int, (const char* path, int mode), ::access)                                      \

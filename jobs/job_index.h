@@ -14,8 +14,12 @@ constexpr const char* kJobIndexHeader =
 // One line of the index, fields quoted as RFC 4180 does, ending in CR LF.
 std::string JobIndexLine(const TJob& record);
 
-// Adds the record's line to jobs.csv in its folder, creating the file with
-// its header first. Each line goes out in one write on a file opened for
-// appending, so lines of two sessions or two programs never interleave; a
-// link in the index's place is refused. Raises EInOutError.
+// Adds the record's line to jobs.csv in its folder. Each line goes out in
+// one write on a file opened for appending, so lines of two sessions or two
+// programs never interleave. A missing index is made whole, header and this
+// line together, under a temporary name and then linked into place, so no
+// reader, and no other copy of the program, ever finds it empty or without
+// its header. A link in the index's place is refused ("File access
+// denied"), and so is anything else that is not a regular file ("Not a
+// regular file"); a FIFO never holds the program up. Raises EInOutError.
 void AppendToJobIndex(const TJob& record);

@@ -6,6 +6,7 @@
 #include <QStringList>
 #include <QVariantMap>
 #include <atomic>
+#include <cstdlib>
 #include <utility>
 
 #include "base/log_writer.h"
@@ -36,77 +37,142 @@ bool HasFile(const TJob& record) {
   return record.Outcome != TJob::TOutcome::DeletedEmpty && !record.FileName.empty();
 }
 
-}  // namespace
-
-std::string DescribeJobForNotification(const TJob& record) {
-  const std::string where = "from " + record.PeerAddress + " on port " + record.Port;
-  return GroupThousands(record.Bytes) + " bytes " + where;
+std::string Origin(const TJob& record) {
+  return "from " + record.PeerAddress + " on port " + record.Port;
 }
 
-TJobNotifier::TJobNotifier(TOpen open, std::chrono::milliseconds interval)
-    : open_(std::move(open)) {
+}  // namespace
+
+void TJobBatch::Add(const TJob& record) {
+  ++Jobs;
+  Bytes += record.Bytes;
+  Last = record;
+}
+
+void TJobBatch::Add(const TJobBatch& other) {
+  if (other.Jobs == 0) return;
+  Jobs += other.Jobs;
+  Bytes += other.Bytes;
+  Last = other.Last;
+}
+
+std::string DescribeJobForNotification(const TJob& record) {
+  return GroupThousands(record.Bytes) + " bytes " + Origin(record);
+}
+
+std::string NotificationSummary(const TJobBatch& batch) {
+  if (batch.Jobs == 1) return "Job captured";
+  return GroupThousands(batch.Jobs) + " jobs captured";
+}
+
+// The last job alone has a file to open, so the body names it and no other.
+std::string NotificationBody(const TJobBatch& batch) {
+  if (batch.Jobs == 1) return DescribeJobForNotification(batch.Last);
+  return GroupThousands(batch.Bytes) + " bytes in all, the last " + Origin(batch.Last);
+}
+
+TJobNotifier::TJobNotifier(TOpen open, TJobNotifierOptions options)
+    : open_(std::move(open)), options_(std::move(options)) {
   static std::atomic<int> made{0};
   connectionName_ = QString("tarnock-notifications-%1").arg(++made);
   interval_.setSingleShot(true);
-  interval_.setInterval(interval);
+  interval_.setInterval(options_.Interval);
   connect(&interval_, &QTimer::timeout, this, [this] { IntervalEnded(); });
 }
 
-TJobNotifier::~TJobNotifier() {
-  if (bus_) QDBusConnection::disconnectFromBus(connectionName_);
-}
+TJobNotifier::~TJobNotifier() = default;
 
 void TJobNotifier::Notify(const TJob& record) {
   if (interval_.isActive()) {
-    ++held_;
-    lastHeld_ = record;
+    held_.Add(record);
     return;
   }
-  Send("Job captured", record);
+  TJobBatch one;
+  one.Add(record);
+  Send(one);
   interval_.start();
 }
 
 void TJobNotifier::IntervalEnded() {
-  if (held_ == 0) return;
-  const std::string summary =
-      held_ == 1 ? std::string("Job captured") : GroupThousands(held_) + " jobs captured";
-  Send(summary, *lastHeld_);
-  held_ = 0;
-  lastHeld_.reset();
+  if (held_.Jobs == 0) return;
+  Send(held_);
+  held_ = TJobBatch{};
   interval_.start();
 }
 
-// The session bus is reached on first use, on a connection of our own, so
-// that a bus that is not there costs one attempt.
-bool TJobNotifier::Connected() {
-  if (!bus_) {
-    bus_ = QDBusConnection::connectToBus(QDBusConnection::SessionBus, connectionName_);
-    if (bus_->isConnected()) {
-      bus_->connect(QString(), kPath, kInterface, "ActionInvoked", this,
-                    SLOT(ActionInvoked(uint, QString)));
-      bus_->connect(QString(), kPath, kInterface, "NotificationClosed", this,
-                    SLOT(NotificationClosed(uint, uint)));
-    }
+void TJobNotifier::Send(const TJobBatch& batch) {
+  switch (state_) {
+    case TBusState::Connected:
+      Call(batch);
+      return;
+    case TBusState::Unavailable:
+      return;
+    case TBusState::Connecting:
+      waiting_.Add(batch);
+      return;
+    case TBusState::NotTried:
+      waiting_.Add(batch);
+      StartConnecting();
+      return;
   }
-  if (bus_->isConnected()) return true;
-  SayUnavailable("no session bus");
-  return false;
+}
+
+// Only an address taken from the environment is ever used, so the D-Bus
+// library never looks for (or starts) a session bus of its own.
+void TJobNotifier::StartConnecting() {
+  const TSessionBusChoice choice =
+      ChooseSessionBus(std::getenv("DBUS_SESSION_BUS_ADDRESS"), std::getenv("XDG_RUNTIME_DIR"));
+  if (!choice.Bus) {
+    BusReached(nullptr, choice.Failure);
+    return;
+  }
+  state_ = TBusState::Connecting;
+  connector_ = std::make_unique<TSessionBusConnector>(connectionName_, options_.BusAnswerTimeout);
+  // The signals are hooked up on the connecting thread, as that waits on the
+  // library's own thread.
+  connector_->Start(
+      *choice.Bus,
+      [this](QDBusConnection& bus) {
+        bus.connect(QString(), kPath, kInterface, "ActionInvoked", this,
+                    SLOT(ActionInvoked(uint, QString)));
+        bus.connect(QString(), kPath, kInterface, "NotificationClosed", this,
+                    SLOT(NotificationClosed(uint, uint)));
+      },
+      [this](const QDBusConnection* bus, const std::string& failure) { BusReached(bus, failure); });
+}
+
+void TJobNotifier::BusReached(const QDBusConnection* bus, const std::string& failure) {
+  const TJobBatch waiting = waiting_;
+  waiting_ = TJobBatch{};
+  if (bus == nullptr) {
+    state_ = TBusState::Unavailable;
+    SayUnavailable(failure);
+    return;
+  }
+  bus_ = *bus;
+  state_ = TBusState::Connected;
+  if (waiting.Jobs > 0) Call(waiting);
 }
 
 void TJobNotifier::SayUnavailable(const std::string& why) {
   if (unavailableSaid_) return;
   unavailableSaid_ = true;
-  StandardErrorLog().Write("Desktop notifications not shown: " + why + "\n");
+  const std::string line = "Desktop notifications not shown: " + why;
+  if (options_.Say)
+    options_.Say(line);
+  else
+    StandardErrorLog().Write(line + "\n");
 }
 
-void TJobNotifier::Send(const std::string& summary, const TJob& last) {
-  if (!Connected()) return;
+void TJobNotifier::Call(const TJobBatch& batch) {
   QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kInterface, "Notify");
-  const QStringList actions = HasFile(last) ? QStringList{kOpenAction, "Open"} : QStringList{};
-  call << QString("Tarnock") << uint(0) << QString("org.tarnock.Tarnock") << Text(summary)
-       << Text(DescribeJobForNotification(last)) << actions << QVariantMap{} << int(-1);
+  const bool hasFile = HasFile(batch.Last);
+  const QStringList actions = hasFile ? QStringList{kOpenAction, "Open"} : QStringList{};
+  call << QString("Tarnock") << uint(0) << QString("org.tarnock.Tarnock")
+       << Text(NotificationSummary(batch)) << Text(NotificationBody(batch)) << actions
+       << QVariantMap{} << int(-1);
   auto* watcher = new QDBusPendingCallWatcher(bus_->asyncCall(call), this);
-  const std::string file = HasFile(last) ? last.FileName : std::string();
+  const std::string file = hasFile ? batch.Last.FileName : std::string();
   connect(watcher, &QDBusPendingCallWatcher::finished, this,
           [this, file](QDBusPendingCallWatcher* finished) {
             finished->deleteLater();

@@ -5,6 +5,7 @@
 // the real calls; each reports failure as the platform does (-1 and errno).
 
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/epoll.h>
 #include <sys/socket.h>
 #include <sys/types.h>
@@ -19,7 +20,11 @@
   CALL(Listen, int, (int fd, int backlog), ::listen)                                        \
   /* Accepts one pending connection as a non-blocking, close-on-exec handle. */             \
   CALL(Accept, int, (int fd, sockaddr* addr, socklen_t* length), RealAccept)                \
+  CALL(Connect, int, (int fd, const sockaddr* addr, socklen_t length), ::connect)           \
+  CALL(Send, ssize_t, (int fd, const void* buffer, size_t length, int flags), ::send)       \
   CALL(Recv, ssize_t, (int fd, void* buffer, size_t length, int flags), ::recv)             \
+  /* Waits for readiness of a few handles, at most timeoutMs. */                            \
+  CALL(Poll, int, (pollfd * fds, nfds_t count, int timeoutMs), ::poll)                      \
   /* Bytes pending on a connection (FIONREAD) into *count. */                               \
   CALL(PendingBytes, int, (int fd, int* count), RealPendingBytes)                           \
   CALL(Shutdown, int, (int fd, int how), ::shutdown)                                        \

@@ -1,8 +1,10 @@
 #include "jobs/job_index.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -11,10 +13,12 @@
 #include <set>
 
 #include "capture/ini_file.h"
+#include "support/fault_injection.h"
 #include "support/file_contents.h"
 #include "support/log_lines.h"
 #include "support/loopback.h"
 #include "support/monitor_fixture.h"
+#include "support/temp_folder.h"
 #include "support/wait.h"
 
 namespace {
@@ -175,21 +179,107 @@ TEST_F(JobIndexTest, OffWritesNoIndex) {
   EXPECT_FALSE(std::filesystem::exists(IndexPath()));
 }
 
-TEST_F(JobIndexTest, AFailedIndexWriteIsOneErrorLineAndLeavesTheCapture) {
+// What stands in the index's place: each is refused, named in one line,
+// and never written into; the capture is untouched.
+enum class TInTheWay { Link, Fifo, FifoWithAReader, Folder };
+
+struct TInTheWayCase {
+  const char* name;
+  TInTheWay planted;
+  const char* failure;
+};
+
+class JobIndexInTheWayTest : public JobIndexTest,
+                             public testing::WithParamInterface<TInTheWayCase> {
+ protected:
+  // Answers a descriptor that reads what a FIFO got, or -1.
+  int Plant(TInTheWay planted) {
+    const std::string index = IndexPath();
+    if (planted == TInTheWay::Link)
+      std::filesystem::create_symlink(Root() + "/elsewhere.csv", index);
+    if (planted == TInTheWay::Folder) std::filesystem::create_directory(index);
+    if (planted != TInTheWay::Fifo && planted != TInTheWay::FifoWithAReader) return -1;
+    EXPECT_EQ(::mkfifo(index.c_str(), 0600), 0);
+    if (planted == TInTheWay::Fifo) return -1;
+    return ::open(index.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  }
+};
+
+TEST_P(JobIndexInTheWayTest, IsOneErrorLineAndLeavesTheCapture) {
   StartWithIndex(true);
   std::filesystem::create_directories(CaptureFolder());
-  std::filesystem::create_symlink(Root() + "/elsewhere.csv", IndexPath());
+  const int reader = Plant(GetParam().planted);
   const int peer = Connect();
   ASSERT_TRUE(SendAll(peer, "hello"));
   Finish(peer);
   const auto lines = LinesFrom(1);
   ASSERT_EQ(lines.size(), 3u) << testing::PrintToString(lines);
   EXPECT_TRUE(HasPrefixThen(lines[0], "5 bytes written to " + CapturePath())) << lines[0];
-  EXPECT_TRUE(HasPrefixThen(lines[1], "ERROR: Job index " + IndexPath() + ": File access denied"))
+  EXPECT_TRUE(
+      HasPrefixThen(lines[1], "ERROR: Job index " + IndexPath() + ": " + GetParam().failure))
       << lines[1];
   EXPECT_TRUE(HasPrefixThen(lines[2], "127.0.0.1 disconnected.")) << lines[2];
   EXPECT_EQ(ReadWholeFile(CapturePath()), "hello");
   EXPECT_FALSE(std::filesystem::exists(Root() + "/elsewhere.csv"));
+  if (reader < 0) return;
+  char byte;
+  EXPECT_LE(::read(reader, &byte, 1), 0);
+  ::close(reader);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Entries, JobIndexInTheWayTest,
+    testing::Values(TInTheWayCase{"Link", TInTheWay::Link, "File access denied"},
+                    TInTheWayCase{"Fifo", TInTheWay::Fifo, "Not a regular file"},
+                    TInTheWayCase{"FifoWithAReader", TInTheWay::FifoWithAReader,
+                                  "Not a regular file"},
+                    TInTheWayCase{"Folder", TInTheWay::Folder, "Not a regular file"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Two writers find no index; the second acts at the worst moment, while the
+// first is writing the header (a TFileCallHook on the first write). The
+// index still starts with its header, and holds both lines.
+TEST(JobIndexCreationTest, ASecondWriterNeverGetsInBeforeTheHeader) {
+  TTempFolder folder;
+  struct TWriters {
+    TJob first, second;
+  } writers;
+  for (TJob* record : {&writers.first, &writers.second}) {
+    record->Port = record == &writers.first ? "1" : "2";
+    record->Folder = folder.Path() + "/";
+    record->FileName = record->Folder + "job.txt";
+  }
+  {
+    TFileCallHook racing(
+        TFileCall::Write,
+        [](void* context) { AppendToJobIndex(static_cast<TWriters*>(context)->second); }, &writers);
+    AppendToJobIndex(writers.first);
+    ASSERT_TRUE(racing.Ran());
+  }
+  const auto lines = IndexLines(ReadWholeFile(folder.Path() + "/jobs.csv"));
+  ASSERT_EQ(lines.size(), 3u) << testing::PrintToString(lines);
+  EXPECT_EQ(lines[0] + "\r\n", kJobIndexHeader);
+  EXPECT_EQ(lines[1] + "\r\n", JobIndexLine(writers.second));
+  EXPECT_EQ(lines[2] + "\r\n", JobIndexLine(writers.first));
+  // Nothing is left beside the index.
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.Path()), {}), 1);
+}
+
+// A file system without hard links refuses the link (EPERM): the index is
+// made by an exclusive create instead, and no temporary file is left.
+TEST(JobIndexCreationTest, WithoutHardLinksTheIndexIsStillMade) {
+  TTempFolder folder;
+  TJob record;
+  record.Folder = folder.Path() + "/";
+  {
+    TFileFault noLinks(TFileCall::Link, TFault{1, 0, EPERM});
+    AppendToJobIndex(record);
+    AppendToJobIndex(record);
+    EXPECT_EQ(noLinks.Calls(), 1);
+  }
+  EXPECT_EQ(ReadWholeFile(folder.Path() + "/jobs.csv"),
+            kJobIndexHeader + JobIndexLine(record) + JobIndexLine(record));
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.Path()), {}), 1);
 }
 
 struct TQuotingCase {

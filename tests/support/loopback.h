@@ -21,3 +21,7 @@ bool PeerClosed(int fd);
 // How many descriptors this process holds open, the one reading the list
 // included: a leak check compares two counts.
 int OpenDescriptorCount();
+
+// A Unix socket listening at path that never accepts: a peer connects at
+// once and is never spoken to, as with a hung or stopped bus. -1 on failure.
+int ListenOnUnixPath(const std::string& path);
