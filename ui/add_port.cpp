@@ -156,13 +156,11 @@ void TSpinEdit::focusOutEvent(QFocusEvent* event) {
 }
 
 TForm3::TForm3(QWidget* parent) : QDialog(parent) {
-  setObjectName("Form3");
-  setWindowTitle("Add/Edit Port");
-  setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                 Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint);
+  // A window of its own, which can be resized, minimized and maximized.
+  SetUpDialog(this, "Form3", "Add/Edit Port",
+              Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                  Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint);
   resize(kOuterWidth, kOuterHeight);
-  ApplyDesignFont(this);
-  ApplyProgramIcon(this);
   BuildControls();
   // The outer size and place are the design's, whatever the frame takes.
   placement_ = new TFramePlacement(this, [](const QMargins&) {

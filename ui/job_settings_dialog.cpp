@@ -63,9 +63,7 @@ constexpr int kTryResultLines = 8;
 
 TJobSettingsDialog::TJobSettingsDialog(std::string settingsPath, QWidget* parent)
     : QDialog(parent), settingsPath_(std::move(settingsPath)) {
-  setObjectName("JobSettings");
-  setWindowTitle("Job Settings");
-  ApplyDesignFont(this);
+  SetUpDialog(this, "JobSettings", "Job Settings");
   auto* layout = new QVBoxLayout(this);
   AddOption(cbOneFilePerJob, "cbOneFilePerJob", "One file per job", kOneFilePerJobText);
   AddOption(cbJobIndex, "cbJobIndex", "Job index", kJobIndexText);
@@ -86,7 +84,6 @@ TJobSettingsDialog::TJobSettingsDialog(std::string settingsPath, QWidget* parent
   layout->addLayout(buttons);
   connect(btnOK, &QPushButton::clicked, this, [this] { btnOKClick(); });
   connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
-  setWindowFlags(kFixedDialogFlags);
   setFixedWidth(kWidth);
   FitHeight();
 }
