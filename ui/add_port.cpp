@@ -242,7 +242,10 @@ bool TForm3::Fail(const char* message, QWidget* focus) {
 }
 
 void TForm3::BitBtn1Click() {
-  if (Validate()) accept();
+  // It runs inside the editor's own loop, which a failure must not cross.
+  AtEventEdge(this, [this] {
+    if (Validate()) accept();
+  });
 }
 
 bool TForm3::Validate() {

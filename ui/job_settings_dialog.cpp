@@ -189,11 +189,19 @@ void TJobSettingsDialog::LoadSettings() {
   cbNotify->setChecked(jobs.Notify);
 }
 
+// A failure to read or write the file leaves the dialog open, so what the
+// operator entered is not lost; the edge shows it in the general error box.
 void TJobSettingsDialog::btnOKClick() {
+  AtEventEdge(this, [this] {
+    if (SaveSettings()) accept();
+  });
+}
+
+bool TJobSettingsDialog::SaveSettings() {
   TJobSettings jobs;
   jobs.OneFilePerJob = cbOneFilePerJob->isChecked();
   jobs.JobIndex = cbJobIndex->isChecked();
-  if (!ReadLimitFields(jobs)) return;
+  if (!ReadLimitFields(jobs)) return false;
 
   jobs.AfterJob = edAfterJob->text().toStdString();
   jobs.Notify = cbNotify->isChecked();
@@ -201,13 +209,8 @@ void TJobSettingsDialog::btnOKClick() {
   const TJobSettings kept = TJobSettings::Read(settingsPath_);
   jobs.AfterJobParallel = kept.AfterJobParallel;
   jobs.AfterJobSeconds = kept.AfterJobSeconds;
-  try {
-    jobs.Write(settingsPath_);
-  } catch (const std::exception& failure) {
-    ShowGeneralErrorBox(this, failure.what());
-    return;
-  }
-  accept();
+  jobs.Write(settingsPath_);
+  return true;
 }
 
 // ---------------------------------------------------------------------------
