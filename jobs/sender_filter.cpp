@@ -1,8 +1,14 @@
 #include "jobs/sender_filter.h"
 
 #include "base/text.h"
+#include "net/ipv4_text.h"
 
 namespace {
+
+// The plain dotted form and nothing more: entries come trimmed, a peer's
+// address as the platform prints it, and "010" means 10 as an operator who
+// pads a group means it.
+constexpr TIPv4TextRules kAddressRules{};
 
 // A decimal number of one to maxDigits digits, nothing else.
 std::optional<uint32_t> ParseSmallNumber(std::string_view text, std::size_t maxDigits) {
@@ -16,19 +22,6 @@ std::optional<uint32_t> ParseSmallNumber(std::string_view text, std::size_t maxD
 }
 
 }  // namespace
-
-std::optional<uint32_t> ParseIPv4Address(std::string_view text) {
-  uint32_t address = 0;
-  for (int part = 0; part < 4; ++part) {
-    const std::size_t dot = part < 3 ? text.find('.') : text.size();
-    if (dot == std::string_view::npos) return std::nullopt;
-    const auto value = ParseSmallNumber(text.substr(0, dot), 3);
-    if (!value || *value > 255) return std::nullopt;
-    address = (address << 8) | *value;
-    text.remove_prefix(part < 3 ? dot + 1 : dot);
-  }
-  return address;
-}
 
 TSenderFilter::TSenderFilter(std::string_view list) {
   while (true) {
@@ -48,7 +41,7 @@ TSenderFilter::TSenderFilter(std::string_view list) {
 
 std::optional<TSenderFilter::TBlock> TSenderFilter::ParseEntry(std::string_view entry) {
   const std::size_t slash = entry.find('/');
-  const auto address = ParseIPv4Address(entry.substr(0, slash));
+  const auto address = ParseIPv4Text(entry.substr(0, slash), kAddressRules);
   if (!address) return std::nullopt;
   uint32_t prefix = 32;
   if (slash != std::string_view::npos) {
@@ -63,7 +56,7 @@ std::optional<TSenderFilter::TBlock> TSenderFilter::ParseEntry(std::string_view 
 
 bool TSenderFilter::Allows(std::string_view peerAddress) const {
   if (open_) return true;
-  const auto address = ParseIPv4Address(peerAddress);
+  const auto address = ParseIPv4Text(peerAddress, kAddressRules);
   if (!address) return false;
   for (const TBlock& block : blocks_)
     if ((*address & block.mask) == block.network) return true;

@@ -6,10 +6,6 @@
 #include <string_view>
 #include <vector>
 
-// An IPv4 address in host order from its dotted form: four decimal parts of
-// one to three digits, each at most 255; none for anything else.
-std::optional<uint32_t> ParseIPv4Address(std::string_view text);
-
 // Which peers may send: a comma-separated list of addresses ("10.0.0.7") and
 // blocks ("192.168.1.0/24"). Blanks around entries are ignored, and so are
 // empty entries.

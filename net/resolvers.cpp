@@ -4,14 +4,24 @@
 #include <netdb.h>
 #include <netinet/in.h>
 
+#include <optional>
 #include <string>
 #include <utility>
 
 #include "base/text.h"
+#include "net/ipv4_text.h"
 
 namespace {
 
 [[noreturn]] void Raise(std::string message) { throw ESocketException(std::move(message)); }
+
+// What makes a host text an address rather than a name: the dotted form with
+// spaces around and any number of leading zeros, read in decimal.
+constexpr TIPv4TextRules kDottedForm{.SpacesAround = true, .MaxGroupDigits = 0};
+// How such a text is then read: as the C library reads an address, so a
+// leading zero makes a group octal, and one such as "09" is no address.
+constexpr TIPv4TextRules kCLibraryReading{
+    .SpacesAround = true, .MaxGroupDigits = 0, .LeadingZeroOctal = true};
 
 }  // namespace
 
@@ -24,30 +34,7 @@ int32_t LeadingNumber(std::string_view text) {
   return static_cast<int32_t>(value);
 }
 
-bool IsDottedAddress(std::string_view text) {
-  size_t i = 0;
-  while (i < text.size() && text[i] == ' ') ++i;
-  if (i < text.size() && text[i] == '.') return false;
-  int dots = 0;
-  uint32_t group = 0;
-  for (; i < text.size(); ++i) {
-    char c = text[i];
-    if (c == '.') {
-      ++dots;
-      if (dots > 3 || group > 255) return false;
-      if (i + 1 >= text.size() || !IsDecimalDigit(text[i + 1])) return false;
-      group = 0;
-    } else if (IsDecimalDigit(c)) {
-      group = group * 10u + uint32_t(c - '0');
-      if (group > 0xFFFFFFu) group = 0xFFFFFFu;  // stays above 255 without overflowing
-    } else {
-      while (i < text.size() && text[i] == ' ') ++i;
-      if (i < text.size()) return false;
-      break;
-    }
-  }
-  return dots == 3 && group <= 255;
-}
+bool IsDottedAddress(std::string_view text) { return ParseIPv4Text(text, kDottedForm).has_value(); }
 
 int WSocketResolveProto(std::string_view proto) {
   if (proto.empty() || proto.size() >= 32) Raise("WSocketResolveProto: Invalid Protocol.");
@@ -80,15 +67,12 @@ uint16_t WSocketResolvePort(std::string_view port, std::string_view proto) {
 uint32_t WSocketResolveHost(std::string_view host) {
   if (host.empty() || host.size() > 256)
     Raise("WSocketResolveHost: '" + std::string(host) + "' Invalid Hostname.");
-  std::string trimmed = TrimBlanks(host);
   if (IsDottedAddress(host)) {
-    in_addr_t address = ::inet_addr(trimmed.c_str());
-    if (address == INADDR_NONE) {
-      if (trimmed == "255.255.255.255") return INADDR_NONE;
-      Raise("WSocketResolveHost: '" + std::string(host) + "' Invalid IP address.");
-    }
-    return address;
+    const std::optional<uint32_t> address = ParseIPv4Text(host, kCLibraryReading);
+    if (!address) Raise("WSocketResolveHost: '" + std::string(host) + "' Invalid IP address.");
+    return htonl(*address);
   }
+  const std::string trimmed = TrimBlanks(host);
   addrinfo hints{};
   hints.ai_family = AF_INET;
   addrinfo* result = nullptr;

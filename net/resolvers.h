@@ -17,7 +17,7 @@
 int32_t LeadingNumber(std::string_view text);
 
 // Four dot-separated decimal groups, each at most 255, leading spaces and
-// trailing spaces allowed.
+// trailing spaces allowed (ParseIPv4Text's dotted form).
 bool IsDottedAddress(std::string_view text);
 
 // Protocol text to protocol number ("tcp" 6, "udp" 17 even without a protocol
@@ -30,5 +30,6 @@ int WSocketResolveProto(std::string_view proto);
 uint16_t WSocketResolvePort(std::string_view port, std::string_view proto);
 
 // Host text to IPv4 address in network byte order; dotted texts convert without
-// a look-up. Raises ESocketException with the resolver's message.
+// a look-up, a group with a leading zero in octal. Raises ESocketException with
+// the resolver's message.
 uint32_t WSocketResolveHost(std::string_view host);

@@ -167,6 +167,12 @@ int TCustomWSocket::PendingBytes() const {
 
 void TCustomWSocket::CloseAccepted(int handle) { CloseSocketOnce(handle); }
 
+void TCustomWSocket::ResetAccepted(int handle) {
+  const linger reset{.l_onoff = 1, .l_linger = 0};
+  SocketCalls().SetSockOpt(handle, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+  CloseAccepted(handle);
+}
+
 uint16_t TCustomWSocket::LocalPortNumber() const {
   if (handle_ < 0) return 0;
   sockaddr_in local{};

@@ -123,6 +123,10 @@ class TCustomWSocket {
   int Accept();
   // Closes a handle that Accept handed out and no socket object adopted.
   static void CloseAccepted(int handle);
+  // The same, but the peer sees a reset (linger on with 0 s) rather than an
+  // orderly end: a peer turned away must not take it for a finished job.
+  // When the linger option can't be set the handle is closed all the same.
+  static void ResetAccepted(int handle);
   // Adopts a connected handle (closing any handle held, without events), sets
   // it to be reset when closed (linger on with 0 s) and watches it: State
   // becomes wsConnected. Handle 0 or -1 raises "Dup" with 10022. Events for it

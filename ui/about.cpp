@@ -36,11 +36,7 @@ std::string ReadmePathFor(const std::string& executable) {
 }
 
 TAboutBox::TAboutBox(const std::string& settingsPath, QWidget* parent) : QDialog(parent) {
-  setObjectName("AboutBox");
-  setWindowTitle("About Tarnock");
-  setWindowFlags(kFixedDialogFlags);
-  ApplyDesignFont(this);
-  ApplyProgramIcon(this);
+  SetUpDialog(this, "AboutBox", "About Tarnock");
 
   const std::string text = std::string("Tarnock ") + TARNOCK_VERSION +
                            "\n\n"

@@ -156,13 +156,11 @@ void TSpinEdit::focusOutEvent(QFocusEvent* event) {
 }
 
 TForm3::TForm3(QWidget* parent) : QDialog(parent) {
-  setObjectName("Form3");
-  setWindowTitle("Add/Edit Port");
-  setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                 Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint);
+  // A window of its own, which can be resized, minimized and maximized.
+  SetUpDialog(this, "Form3", "Add/Edit Port",
+              Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                  Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint);
   resize(kOuterWidth, kOuterHeight);
-  ApplyDesignFont(this);
-  ApplyProgramIcon(this);
   BuildControls();
   // The outer size and place are the design's, whatever the frame takes.
   placement_ = new TFramePlacement(this, [](const QMargins&) {
@@ -244,7 +242,10 @@ bool TForm3::Fail(const char* message, QWidget* focus) {
 }
 
 void TForm3::BitBtn1Click() {
-  if (Validate()) accept();
+  // It runs inside the editor's own loop, which a failure must not cross.
+  AtEventEdge(this, [this] {
+    if (Validate()) accept();
+  });
 }
 
 bool TForm3::Validate() {

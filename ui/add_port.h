@@ -49,7 +49,8 @@ class TForm3 : public QDialog {
   explicit TForm3(QWidget* parent = nullptr);
 
   // The OK handler: either shows an error box and leaves the dialog open with
-  // the focus where the operator has to correct, or accepts.
+  // the focus where the operator has to correct, or accepts. A failure it
+  // did not foresee shows the general error box, the dialog left open.
   void BitBtn1Click();
 
   // The control that has the focus when the dialog is shown next.

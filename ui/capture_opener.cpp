@@ -28,6 +28,13 @@ void OpenPath(QWidget* parent, const std::string& path, bool present, const char
   QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(path)));
 }
 
+// The pane's double click, Enter and menu entries are event handlers of
+// their own, outside the main window's.
+void OpenAtEventEdge(QWidget* parent, const std::string& path,
+                     void (*open)(QWidget*, const std::string&)) {
+  AtEventEdge(parent, [parent, &path, open] { open(parent, path); });
+}
+
 }  // namespace
 
 void OpenCaptureFile(QWidget* parent, const std::string& path) {
@@ -58,7 +65,7 @@ bool TCaptureOpener::eventFilter(QObject* watched, QEvent* event) {
   if (event->type() == QEvent::MouseButtonDblClick && watched == viewport_) {
     const std::string file = CaptureAt(static_cast<QMouseEvent*>(event)->position().toPoint());
     if (file.empty()) return false;
-    OpenCaptureFile(pane_->window(), file);
+    OpenAtEventEdge(pane_->window(), file, OpenCaptureFile);
     return true;
   }
   if (event->type() == QEvent::KeyPress && watched == pane_) {
@@ -66,7 +73,7 @@ bool TCaptureOpener::eventFilter(QObject* watched, QEvent* event) {
     if (key != Qt::Key_Return && key != Qt::Key_Enter) return false;
     const std::string file = CaptureAtCursor();
     if (file.empty()) return false;
-    OpenCaptureFile(pane_->window(), file);
+    OpenAtEventEdge(pane_->window(), file, OpenCaptureFile);
     return true;
   }
   if (event->type() == QEvent::ContextMenu && watched == viewport_) {
@@ -83,8 +90,10 @@ void TCaptureOpener::ShowMenu(const QPoint& point) {
   QMenu menu(pane_);
   menu.setObjectName("CaptureMenu");
   QWidget* parent = pane_->window();
-  menu.addAction("Open File", [parent, file] { OpenCaptureFile(parent, file); });
-  menu.addAction("Open Folder", [parent, file] { OpenCaptureFolder(parent, DirectoryPart(file)); });
+  menu.addAction("Open File", [parent, file] { OpenAtEventEdge(parent, file, OpenCaptureFile); });
+  menu.addAction("Open Folder", [parent, file] {
+    OpenAtEventEdge(parent, DirectoryPart(file), OpenCaptureFolder);
+  });
   menu.addAction("Copy",
                  [file] { QApplication::clipboard()->setText(QString::fromStdString(file)); });
   menu.exec(viewport_->mapToGlobal(point));

@@ -59,9 +59,7 @@ constexpr const char* kNotifyText =
 
 TJobSettingsDialog::TJobSettingsDialog(std::string settingsPath, QWidget* parent)
     : QDialog(parent), settingsPath_(std::move(settingsPath)) {
-  setObjectName("JobSettings");
-  setWindowTitle("Job Settings");
-  ApplyDesignFont(this);
+  SetUpDialog(this, "JobSettings", "Job Settings");
   auto* layout = new QVBoxLayout(this);
   AddOption(cbOneFilePerJob, "cbOneFilePerJob", "One file per job", kOneFilePerJobText);
   AddOption(cbJobIndex, "cbJobIndex", "Job index", kJobIndexText);
@@ -82,7 +80,6 @@ TJobSettingsDialog::TJobSettingsDialog(std::string settingsPath, QWidget* parent
   layout->addLayout(buttons);
   connect(btnOK, &QPushButton::clicked, this, [this] { btnOKClick(); });
   connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
-  setWindowFlags(kFixedDialogFlags);
   setFixedWidth(kWidth);
   FitHeight();
 }
@@ -180,11 +177,19 @@ void TJobSettingsDialog::LoadSettings() {
   cbNotify->setChecked(jobs.Notify);
 }
 
+// A failure to read or write the file leaves the dialog open, so what the
+// operator entered is not lost; the edge shows it in the general error box.
 void TJobSettingsDialog::btnOKClick() {
+  AtEventEdge(this, [this] {
+    if (SaveSettings()) accept();
+  });
+}
+
+bool TJobSettingsDialog::SaveSettings() {
   TJobSettings jobs;
   jobs.OneFilePerJob = cbOneFilePerJob->isChecked();
   jobs.JobIndex = cbJobIndex->isChecked();
-  if (!ReadLimitFields(jobs)) return;
+  if (!ReadLimitFields(jobs)) return false;
 
   jobs.AfterJob = edAfterJob->text().toStdString();
   jobs.Notify = cbNotify->isChecked();
@@ -192,13 +197,8 @@ void TJobSettingsDialog::btnOKClick() {
   const TJobSettings kept = TJobSettings::Read(settingsPath_);
   jobs.AfterJobParallel = kept.AfterJobParallel;
   jobs.AfterJobSeconds = kept.AfterJobSeconds;
-  try {
-    jobs.Write(settingsPath_);
-  } catch (const std::exception& failure) {
-    ShowGeneralErrorBox(this, failure.what());
-    return;
-  }
-  accept();
+  jobs.Write(settingsPath_);
+  return true;
 }
 
 // ---------------------------------------------------------------------------

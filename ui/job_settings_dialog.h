@@ -24,9 +24,10 @@ class TJobSettingsDialog : public QDialog {
 
   // Reads the options afresh from the settings file into the boxes.
   void LoadSettings();
-  // Writes the boxes to the settings file and closes; a failed write shows
-  // the general error box and leaves the dialog open, and so does a sender
-  // entry or size that does not parse, in an error box that names it.
+  // Writes the boxes to the settings file and closes; a file that cannot be
+  // read or written shows the general error box and leaves the dialog open,
+  // and so does a sender entry or size that does not parse, in an error box
+  // that names it. Nothing escapes it.
   void btnOKClick();
   // Runs the after-job command in the field once on a sample job and shows
   // what became of it below the field. While it runs the button reads Stop
@@ -37,6 +38,9 @@ class TJobSettingsDialog : public QDialog {
 
  private:
   void FitHeight();
+  // False, after an error box, when a field does not parse; raises when the
+  // file cannot be read or written.
+  bool SaveSettings();
   void AddOption(QCheckBox*& box, const char* name, const char* title, const char* explanation);
   void AddExplanation(const char* explanation);
   QLabel* ExplanationLabel(const char* explanation);

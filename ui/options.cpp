@@ -47,12 +47,8 @@ TForm2::TForm2(QWidget* parent) : TForm2(SettingsFilePath(), parent) {}
 
 TForm2::TForm2(std::string settingsPath, QWidget* parent)
     : QDialog(parent), settingsPath_(std::move(settingsPath)) {
-  setObjectName("Form2");
-  setWindowTitle("Ports");
-  setWindowFlags(kFixedDialogFlags);
+  SetUpDialog(this, "Form2", "Ports");
   setFixedSize(kClientWidth, kClientHeight);
-  ApplyDesignFont(this);
-  ApplyProgramIcon(this);
   BuildControls();
   placement_ = new TFramePlacement(this, [this](const QMargins& frame) {
     return TFramePlacement::CentredOnScreen(this, size().grownBy(frame));

@@ -109,12 +109,8 @@ QString HelpText() {
 }  // namespace
 
 THelp1::THelp1(QWidget* parent) : QDialog(parent) {
-  setObjectName("Help1");
-  setWindowTitle("Port Definition Help");
-  setWindowFlags(kFixedDialogFlags);
+  SetUpDialog(this, "Help1", "Port Definition Help");
   setFixedSize(kClientWidth, kClientHeight);
-  ApplyDesignFont(this);
-  ApplyProgramIcon(this);
   BuildControls();
   placement_ = new TFramePlacement(this, [this](const QMargins& frame) {
     return QRect(QPoint(kFirstLeft, kFirstTop), size().grownBy(frame));

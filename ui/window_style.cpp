@@ -1,6 +1,7 @@
 #include "ui/window_style.h"
 
 #include <QColor>
+#include <QDialog>
 #include <QFont>
 #include <QIcon>
 #include <QPalette>
@@ -21,4 +22,12 @@ void ApplySilverPane(QWidget* pane) {
   palette.setColor(QPalette::Base, QColor(0xC0, 0xC0, 0xC0));
   palette.setColor(QPalette::Text, Qt::black);
   pane->setPalette(palette);
+}
+
+void SetUpDialog(QDialog* dialog, const char* name, const char* title, Qt::WindowFlags frame) {
+  dialog->setObjectName(name);
+  dialog->setWindowTitle(QString::fromUtf8(title));
+  dialog->setWindowFlags(frame);
+  ApplyDesignFont(dialog);
+  ApplyProgramIcon(dialog);
 }

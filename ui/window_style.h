@@ -2,6 +2,7 @@
 
 #include <Qt>
 
+class QDialog;
 class QIcon;
 class QWidget;
 
@@ -24,3 +25,9 @@ void ApplySilverPane(QWidget* pane);
 inline constexpr Qt::WindowFlags kFixedDialogFlags =
     Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
     Qt::MSWindowsFixedSizeDialogHint;
+
+// What every dialog sets up alike: its object name (tests and screen readers
+// find it by that), its title, its frame (by default one that can't be
+// resized), the design font and the program's icon.
+void SetUpDialog(QDialog* dialog, const char* name, const char* title,
+                 Qt::WindowFlags frame = kFixedDialogFlags);

@@ -44,16 +44,20 @@ INSTANTIATE_TEST_SUITE_P(
         // good entry takes nothing from it.
         TSenderCase{"10.0.0", "10.0.0.0", false},
         TSenderCase{"10.0.0.300, 127.0.0.1", "127.0.0.1", true},
-        TSenderCase{"127.0.0.1", "not an address", false}));
+        TSenderCase{"127.0.0.1", "not an address", false},
+        // Groups are decimal, a leading zero too; the peer's text is taken
+        // as it comes.
+        TSenderCase{"010.0.0.7", "10.0.0.7", true}, TSenderCase{"010.0.0.7", "8.0.0.7", false},
+        TSenderCase{"10.0.0.7", " 10.0.0.7", false}));
 
 TEST(SenderFilterMalformedTest, NamesEveryEntryThatIsNoAddressOrBlock) {
   const TSenderFilter filter(
       "10.0.0.1, 10.0.0, 1.2.3.4.5, 256.0.0.1, 10.0.0.0/33, 10.0.0.0/, /8, 1.2.3.4/-1, "
-      "0001.2.3.4, host.example, 10.0.0.0/24, 10.0.0.0/8x");
-  EXPECT_EQ(
-      filter.Malformed(),
-      (std::vector<std::string>{"10.0.0", "1.2.3.4.5", "256.0.0.1", "10.0.0.0/33", "10.0.0.0/",
-                                "/8", "1.2.3.4/-1", "0001.2.3.4", "host.example", "10.0.0.0/8x"}));
+      "0001.2.3.4, host.example, 10.0.0.0/24, 10.0.0.0/8x, 1.2.3.08x, 1.2.3.4 5");
+  EXPECT_EQ(filter.Malformed(),
+            (std::vector<std::string>{"10.0.0", "1.2.3.4.5", "256.0.0.1", "10.0.0.0/33",
+                                      "10.0.0.0/", "/8", "1.2.3.4/-1", "0001.2.3.4", "host.example",
+                                      "10.0.0.0/8x", "1.2.3.08x", "1.2.3.4 5"}));
 }
 
 class JobLimitsTest : public MonitorFixture {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -596,6 +597,48 @@ TEST_F(WSocketTest, AHandlerMayDestroyTheListenerOverARefusedPause) {
   EXPECT_EQ(report, SocketErrorMessage(WSocketErrorFromErrno(ENOMEM), "WSAASyncSelect"));
   EXPECT_TRUE(PeerSeesEnd(peer));
   ::close(peer);
+}
+
+// How the peer's side of fd ended: 0 for an orderly end, the errno of a
+// failed receive, -1 when nothing came within the deadline.
+int PeerEnding(int fd) {
+  pollfd entry{fd, POLLIN, 0};
+  if (::poll(&entry, 1, 5000) <= 0) return -1;
+  char byte;
+  return ::recv(fd, &byte, 1, MSG_DONTWAIT) < 0 ? errno : 0;
+}
+
+// A handle turned away before any socket object adopts it: a reset tells the
+// peer that no job was taken, and a failed linger option still closes it.
+TEST_F(WSocketTest, AnAcceptedHandleIsClosedOrResetAsAsked) {
+  struct {
+    const char* name;
+    void (*close)(int handle);
+    int lingerFailure;
+    int peerSees;
+  } cases[] = {
+      {"close", TCustomWSocket::CloseAccepted, 0, 0},
+      {"reset", TCustomWSocket::ResetAccepted, 0, ECONNRESET},
+      {"reset, linger refused", TCustomWSocket::ResetAccepted, ENOMEM, 0},
+  };
+  for (const auto& c : cases) {
+    TTestServer server;
+    const int descriptors = OpenDescriptorCount();
+    bool closed = false;
+    server.listener.OnSessionAvailable = [&](TCustomWSocket* sender, uint16_t) {
+      const int handle = sender->Accept();
+      std::optional<TSocketFault> refusal;
+      if (c.lingerFailure != 0)
+        refusal.emplace(TSocketCall::SetSockOpt, TFault{1, 1, c.lingerFailure});
+      c.close(handle);
+      closed = true;
+    };
+    const int peer = ConnectLoopback(server.PortNumber());
+    ASSERT_TRUE(WaitUntil([&] { return closed; })) << c.name;
+    EXPECT_EQ(PeerEnding(peer), c.peerSees) << c.name;
+    ::close(peer);
+    EXPECT_EQ(OpenDescriptorCount(), descriptors) << c.name;
+  }
 }
 
 // A session adopted with the peer accept reported keeps it after the

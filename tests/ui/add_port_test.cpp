@@ -10,9 +10,11 @@
 #include <QTest>
 #include <filesystem>
 #include <ostream>
+#include <stdexcept>
 #include <string>
 
 #include "support/dialog_driver.h"
+#include "support/fault_injection.h"
 #include "support/file_contents.h"
 #include "support/temp_folder.h"
 
@@ -129,6 +131,18 @@ INSTANTIATE_TEST_SUITE_P(Messages, PortEditorValidationTest,
                              TValidationCase{"9100", "@/plain/sub", "yymmdd", kFormat, "eFormat"},
                              TValidationCase{"9100", "@/cap", "yy/mm", kFormat, "eFormat"},
                              TValidationCase{"9100", "@/cap", "yy-mm-dd hhmm", "", ""}));
+
+// A failure nobody foresaw stays inside the editor's own loop.
+TEST_F(PortEditorTest, AnUnforeseenFailureOfOkIsShownAndTheEditorStaysOpen) {
+  Fill("9100", folder_.Path(), "yymmdd");
+  TFileCallStandIn<&TFileCalls::PathStatus> failing(
+      [](const char*, struct stat*) -> int { throw std::runtime_error("stat went wrong"); });
+  QTest::mouseClick(editor_.findChild<QPushButton*>("BitBtn1"), Qt::LeftButton);
+  ASSERT_EQ(boxes_.Boxes.size(), 1u);
+  EXPECT_EQ(boxes_.Boxes[0].Kind, TBoxKind::GeneralError);
+  EXPECT_EQ(boxes_.Boxes[0].Text, "stat went wrong.");
+  EXPECT_TRUE(editor_.isVisible());
+}
 
 TEST_F(PortEditorTest, ACommaInTheDirectoryCreatesNothing) {
   Fill("9100", Path("new,deep"), "yymmdd");

@@ -217,6 +217,44 @@ INSTANTIATE_TEST_SUITE_P(
         TLimitsCase{"NegativeSize", "", "-5", "'-5' is not a size in bytes"}),
     [](const auto& info) { return std::string(info.param.name); });
 
+struct TSaveFailureCase {
+  const char* name;
+  const char* settings;  // where the settings file is, in the test folder
+  bool directoryInPlace;
+  const char* message;  // the general error box's text, "@" the settings path
+};
+
+class JobSettingsSaveFailureTest : public JobsMenuTest,
+                                   public testing::WithParamInterface<TSaveFailureCase> {};
+
+// The settings file turns unreadable or unwritable while the dialog is open:
+// OK shows why in the general error box, nothing escapes the click, and the
+// dialog stays open with what the operator entered.
+TEST_P(JobSettingsSaveFailureTest, OkShowsTheFailureAndKeepsTheDialogOpen) {
+  const TSaveFailureCase& c = GetParam();
+  const std::string settings = Path(c.settings);
+  TJobSettingsDialog dialog(settings);
+  dialog.LoadSettings();
+  dialog.show();
+  if (c.directoryInPlace) std::filesystem::create_directory(settings);
+  dialog.findChild<QCheckBox*>("cbJobIndex")->setChecked(true);
+  QTest::mouseClick(dialog.findChild<QPushButton*>("btnOK"), Qt::LeftButton);
+  ASSERT_EQ(boxes_.Boxes.size(), 1u);
+  EXPECT_EQ(boxes_.Boxes[0].Kind, TBoxKind::GeneralError);
+  std::string message = c.message;
+  message.replace(message.find('@'), 1, settings);
+  EXPECT_EQ(boxes_.Boxes[0].Text, message);
+  EXPECT_TRUE(dialog.isVisible());
+  EXPECT_TRUE(dialog.findChild<QCheckBox*>("cbJobIndex")->isChecked());
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, JobSettingsSaveFailureTest,
+                         testing::Values(TSaveFailureCase{"Unreadable", "tarnock.ini", true,
+                                                          "File access denied: @."},
+                                         TSaveFailureCase{"Unwritable", "missing/tarnock.ini",
+                                                          false, "Unable to write to @."}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 TEST_F(JobsMenuTest, DoubleClickOrEnterOnASizeLineOpensItsFile) {
   WriteWholeFile(Path("a b.txt"), "x");
   TForm1 window(Settings());
