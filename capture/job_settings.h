@@ -32,8 +32,6 @@ struct TJobSettings {
   // Every time limit is read as at most this: 24 days, what one timer can
   // wait, and few enough that the limit in milliseconds fits an int32_t.
   static constexpr int32_t kMaxTimerSeconds = 24 * 24 * 3600;
-  // The idle limit's bound, by the name the Job Settings dialog uses.
-  static constexpr int32_t kMaxIdleSeconds = kMaxTimerSeconds;
   // After-job command: a /bin/sh command line run once per finished job, the
   // job's facts in its environment; empty runs nothing. At most
   // AfterJobParallel run at once, each for at most AfterJobSeconds.

@@ -1,7 +1,5 @@
 #include "capture/monitor.h"
 
-#include <sys/socket.h>
-
 #include <chrono>
 #include <exception>
 #include <utility>
@@ -11,8 +9,8 @@
 #include "capture/ini_file.h"
 #include "capture/job_file_names.h"
 #include "capture/log_lines.h"
+#include "capture/port_definition.h"
 #include "capture/window_settings.h"
-#include "net/socket_calls.h"
 #include "net/wsocket.h"
 
 namespace {
@@ -77,17 +75,16 @@ void TCaptureMonitor::ReportStartFailure(const std::string& message) {
 }
 
 void TCaptureMonitor::CreateServerSockets() {
-  std::vector<std::string> entries;
-  TIniFile(settingsPath_).ListEntries("Ports", entries);
   std::vector<std::string> ports;
-  for (const std::string& entry : entries) {
-    if (!TrimBlanks(entry).empty()) ports.push_back(entry.substr(0, entry.find('=')));
-  }
+  for (const TPortEntry& entry : PortEntries(TIniFile(settingsPath_).Load()))
+    ports.push_back(entry.Port);
   listeners_.Open(ports);
 }
 
 void TCaptureMonitor::FormDestroy() {
   if (features_) features_->Stop();
+  // Counts held back in the last second are written before the stop.
+  repeatedErrors_.FlushAll();
   // A failed write raises out of the stop on purpose: the window shows it.
   if (window_.IsNormalState()) SavePlacement(settingsPath_, window_);
   CloseSessions();
@@ -132,11 +129,14 @@ void TCaptureMonitor::TakeConnection(TWSocket& listener) {
   TClient* session = nullptr;
   try {
     acceptedHandle = listener.Accept();
-    TJob job = StartJob(listener);
+    // One load of the settings file serves the whole connection: read
+    // afresh for each, so a change is seen at the next one.
+    const TIniSnapshot settings = TIniFile(settingsPath_).Load();
+    TJob job = StartJob(listener, settings);
     if (features_ && !features_->Admits(job))
       return RefuseSender(job, std::exchange(acceptedHandle, -1));
     session = &sessions_.Add(std::make_unique<TClient>(settingsPath_));
-    PrepareSession(*session, std::move(job));
+    PrepareSession(*session, std::move(job), settings);
     // From here on the session owns the handle, whatever Dup then reports.
     session->Dup(std::exchange(acceptedHandle, -1), listener.AcceptedPeer());
     session->OnSessionClosed = [this](TCustomWSocket* sender, uint16_t error) {
@@ -160,12 +160,12 @@ void TCaptureMonitor::TakeConnection(TWSocket& listener) {
 }
 
 // The job begins with what accept told and the options in force.
-TJob TCaptureMonitor::StartJob(TWSocket& listener) const {
+TJob TCaptureMonitor::StartJob(TWSocket& listener, const TIniSnapshot& settings) const {
   TJob job;
   job.Port = listener.Port();
   job.PeerAddress = listener.AcceptedPeer().address;
   job.PeerPort = listener.AcceptedPeer().port;
-  job.Options = TJobSettings::Read(settingsPath_);
+  job.Options = TJobSettings::Read(settings);
   return job;
 }
 
@@ -173,22 +173,18 @@ TJob TCaptureMonitor::StartJob(TWSocket& listener) const {
 // made and never counts as a connection; a flood of them gives one line a
 // second per port.
 void TCaptureMonitor::RefuseSender(const TJob& job, int acceptedHandle) {
-  linger reset{};
-  reset.l_onoff = 1;
-  SocketCalls().SetSockOpt(acceptedHandle, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
-  TCustomWSocket::CloseAccepted(acceptedHandle);
+  TCustomWSocket::ResetAccepted(acceptedHandle);
   ReportFailure(TPane::Port, "refused",
                 TimestampPrefix() + "Refused " + job.PeerAddress + " on port " + job.Port,
                 job.Port);
 }
 
-void TCaptureMonitor::PrepareSession(TClient& session, TJob job) {
+void TCaptureMonitor::PrepareSession(TClient& session, TJob job, const TIniSnapshot& settings) {
   if (destroying_) session.MarkDestroying();
   const TJobSettings options = job.Options;
   session.Job = std::move(job);
-  session.PrepareCapture(session.Job.Port,
-                         TIniFile(settingsPath_).ReadText("Ports", session.Job.Port, ""), options,
-                         sessions_.OpenFiles(), *jobFileNames_);
+  session.PrepareCapture(session.Job.Port, settings.ReadText(kPortsSection, session.Job.Port, ""),
+                         options, sessions_.OpenFiles(), *jobFileNames_);
   sessions_.Hold(session);
 }
 
@@ -343,13 +339,12 @@ void TCaptureMonitor::CutMessageLog() {
 
 void TCaptureMonitor::ReportFailure(TPane pane, const std::string& where, const std::string& line,
                                     const std::string& cause) {
-  const auto shown =
-      repeatedErrors_.Pass(where + '\n' + cause, line, TRepeatedLines::TClock::now());
-  if (!shown) return;
-  if (pane == TPane::Port)
-    window_.AppendPortLine(*shown);
-  else
-    window_.AppendMessageLine(*shown);
+  repeatedErrors_.Offer(where + '\n' + cause, line, [this, pane](const std::string& shown) {
+    if (pane == TPane::Port)
+      window_.AppendPortLine(shown);
+    else
+      window_.AppendMessageLine(shown);
+  });
 }
 
 void TCaptureMonitor::ReportCloseFailure(const std::exception& failure) {

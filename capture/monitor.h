@@ -16,6 +16,7 @@
 
 class TCustomWSocket;
 class TIdleConnections;
+class TIniSnapshot;
 class TJobFileNames;
 class TWSocket;
 
@@ -73,9 +74,9 @@ class TCaptureMonitor : private TJobHost {
 
   void CreateServerSockets();
   void TakeConnection(TWSocket& listener);
-  TJob StartJob(TWSocket& listener) const;
+  TJob StartJob(TWSocket& listener, const TIniSnapshot& settings) const;
   void RefuseSender(const TJob& job, int acceptedHandle);
-  void PrepareSession(TClient& session, TJob job);
+  void PrepareSession(TClient& session, TJob job, const TIniSnapshot& settings);
   void DropHalfMadeSession(TClient* session, int acceptedHandle);
   void StoreChunk(TClient& session);
   void ReportClose(TClient& session);

@@ -28,9 +28,10 @@ TClient::TClient(std::string settingsPath) : settingsPath_(std::move(settingsPat
 void TClient::PrepareCapture(std::string_view portText, const TOpenFiles& openFiles) {
   // Read at every connection, so an edit by another program applies to the
   // next connection without a restart.
-  const std::string value = TIniFile(settingsPath_).ReadText("Ports", portText, "");
+  const TIniSnapshot settings = TIniFile(settingsPath_).Load();
   TJobFileNames fileNames;
-  PrepareCapture(portText, value, TJobSettings::Read(settingsPath_), openFiles, fileNames);
+  PrepareCapture(portText, settings.ReadText(kPortsSection, portText, ""),
+                 TJobSettings::Read(settings), openFiles, fileNames);
 }
 
 void TClient::PrepareCapture(std::string_view portText, std::string_view definitionValue,

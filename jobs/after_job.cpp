@@ -221,7 +221,7 @@ std::string DescribeWaitStatus(int status) {
 
 TAfterJobLimits TAfterJobLimits::FromSeconds(int seconds) {
   TAfterJobLimits limits;
-  const int64_t bounded = std::clamp<int64_t>(seconds, 1, TJobSettings::kMaxIdleSeconds);
+  const int64_t bounded = std::clamp<int64_t>(seconds, 1, TJobSettings::kMaxTimerSeconds);
   limits.TimeLimit = std::chrono::seconds(bounded);
   return limits;
 }

@@ -31,7 +31,7 @@ std::string DescribeWaitStatus(int status);
 // How long one run may take and how it is ended. Every duration is taken
 // between 0 and kLongest, what one timer can wait, whatever it was set to.
 struct TAfterJobLimits {
-  static constexpr std::chrono::milliseconds kLongest{int64_t{TJobSettings::kMaxIdleSeconds} *
+  static constexpr std::chrono::milliseconds kLongest{int64_t{TJobSettings::kMaxTimerSeconds} *
                                                       1000};
   // The limits for AfterJobSeconds as the settings give it, any int: less
   // than 1 s is 1 s, more than kLongest is kLongest.

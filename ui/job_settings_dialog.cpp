@@ -111,7 +111,10 @@ void TJobSettingsDialog::AddAfterJobField() {
   box->addLayout(row);
   AddExplanation(kAfterJobText);
   box->addWidget(lblTryResult);
-  connect(btnTryAfterJob, &QPushButton::clicked, this, [this] { btnTryAfterJobClick(); });
+  // Try reads the settings file for the time limit: a failure there is
+  // shown like every other handler's.
+  connect(btnTryAfterJob, &QPushButton::clicked, this,
+          [this] { AtEventEdge(this, [this] { btnTryAfterJobClick(); }); });
 }
 
 // One command at a time: while it runs, the button stops it.
@@ -210,7 +213,7 @@ void TJobSettingsDialog::AddLimitFields() {
   eMaxJobBytes = new QLineEdit(this);
   AddField(eMaxJobBytes, "eMaxJobBytes", "Size limit (bytes):", kMaxJobBytesText);
   eIdleSeconds = new QSpinBox(this);
-  eIdleSeconds->setRange(0, TJobSettings::kMaxIdleSeconds);
+  eIdleSeconds->setRange(0, TJobSettings::kMaxTimerSeconds);
   AddField(eIdleSeconds, "eIdleSeconds", "Idle limit (seconds):", kIdleSecondsText);
   AddOption(cbDeleteAfterDays, "cbDeleteAfterDays", "Delete captures after Days",
             kDeleteAfterDaysText);

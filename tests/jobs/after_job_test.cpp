@@ -170,7 +170,7 @@ TEST(AfterJobLimitsTest, AnySecondsMakeATimeLimitATimerCanWait) {
               {0, milliseconds(1000)},
               {-5, milliseconds(1000)},
               {INT_MIN, milliseconds(1000)},
-              {TJobSettings::kMaxIdleSeconds, TAfterJobLimits::kLongest},
+              {TJobSettings::kMaxTimerSeconds, TAfterJobLimits::kLongest},
               {2147484, TAfterJobLimits::kLongest},
               {4294968, TAfterJobLimits::kLongest},
               {INT_MAX, TAfterJobLimits::kLongest}};
