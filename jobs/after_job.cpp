@@ -206,8 +206,11 @@ std::vector<std::string> AfterJobEnvironment(const TJob& record) {
   environment.push_back(prefix + "PORT=" + record.Port);
   environment.push_back(prefix + "PEER=" + record.PeerAddress);
   environment.push_back(prefix + "PEER_PORT=" + FormatInteger(record.PeerPort));
+  // The file's size, as the index gives it; the job's own bytes differ when
+  // jobs share the file.
   environment.push_back(prefix +
                         "BYTES=" + (record.FileSize < 0 ? "" : FormatInteger(record.FileSize)));
+  environment.push_back(prefix + "JOB_BYTES=" + FormatInteger(record.Bytes));
   environment.push_back(prefix + "STARTED=" + FormatLocalIsoTime(record.Start));
   environment.push_back(prefix + "ENDED=" + FormatLocalIsoTime(record.End));
   environment.push_back(prefix + "OUTCOME=" + record.OutcomeText());

@@ -56,6 +56,7 @@ class AfterJobTest : public TempFolderTest {
     record.PeerAddress = "10.0.0.5";
     record.PeerPort = static_cast<uint16_t>(peerPort);
     record.FileSize = 1234;
+    record.Bytes = 234;
     record.Folder = Folder();
     record.FileName = Folder() + name;
     return record;
@@ -121,7 +122,8 @@ TEST_P(AfterJobRunTest, FactsOnlyInTheEnvironmentAndEachFailureReported) {
 
 constexpr const char* kEveryFact =
     "printf '%s|' \"$TARNOCK_FILE\" \"$TARNOCK_PORT\" \"$TARNOCK_PEER\" \"$TARNOCK_PEER_PORT\" "
-    "\"$TARNOCK_BYTES\" \"$TARNOCK_STARTED\" \"$TARNOCK_ENDED\" \"$TARNOCK_OUTCOME\" \"$PWD\" "
+    "\"$TARNOCK_BYTES\" \"$TARNOCK_JOB_BYTES\" \"$TARNOCK_STARTED\" \"$TARNOCK_ENDED\" "
+    "\"$TARNOCK_OUTCOME\" \"$PWD\" "
     "\"$(readlink /proc/$$/fd/0)\" > %R/seen; ls /proc/$$/fd | tr '\\n' ' ' >> %R/seen";
 constexpr TJob::TOutcome kClosed = TJob::TOutcome::Closed;
 
@@ -129,7 +131,7 @@ INSTANTIATE_TEST_SUITE_P(
     Rows, AfterJobRunTest,
     testing::Values(
         TRunCase{"EveryVariable", "job.txt", kClosed, false, kEveryFact, kAmpleMs,
-                 "%F|9100|10.0.0.5|50000|1234|%S|%E|closed|%C|/dev/null|0 1 2 ", ""},
+                 "%F|9100|10.0.0.5|50000|1234|234|%S|%E|closed|%C|/dev/null|0 1 2 ", ""},
         TRunCase{"ShellSyntaxInTheName", "a $(touch x) `touch y` 'q' \"d\"\n;z&.txt", kClosed,
                  false, "printf '%s' \"$TARNOCK_FILE\" > %R/seen", kAmpleMs, "%F", ""},
         TRunCase{"DeletedEmptyJobHasNoFile", "job.txt", TJob::TOutcome::DeletedEmpty, false,
