@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <ctime>
+#include <utility>
 
 namespace {
 
@@ -31,6 +32,16 @@ std::string FormatLocalIsoTime(std::chrono::system_clock::time_point when) {
   char fraction[8];
   std::snprintf(fraction, sizeof fraction, ".%03d", static_cast<int>(millis));
   return std::string(text) + fraction + UtcOffset(local);
+}
+
+TJob TJob::Accepted(std::string port, std::string peerAddress, uint16_t peerPort,
+                    TJobSettings options) {
+  TJob job;
+  job.Port = std::move(port);
+  job.PeerAddress = std::move(peerAddress);
+  job.PeerPort = peerPort;
+  job.Options = std::move(options);
+  return job;
 }
 
 void TJob::Fail(const std::string& failure) {

@@ -34,6 +34,10 @@ struct TJob {
   // The [Jobs] options in force when the job was accepted.
   TJobSettings Options;
 
+  // A job as its accept begins it: where from, and the options in force.
+  static TJob Accepted(std::string port, std::string peerAddress, uint16_t peerPort,
+                       TJobSettings options);
+
   // Keeps the first failure only.
   void Fail(const std::string& failure);
   // The outcome from how the connection ended (0 for the peer's close or

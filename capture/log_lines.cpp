@@ -17,6 +17,21 @@ std::string ErrorLine(const std::exception& failure) {
   return std::string("ERROR: ") + failure.what();
 }
 
+std::string ConnectedLine(const TJob& job) {
+  return TimestampPrefix() + "Connected to: " + job.PeerAddress + " on port " + job.Port;
+}
+
+std::string CutLine(const TJob& job) {
+  return TimestampPrefix() + job.FileName + " cut at " + FormatInteger(job.Options.MaxJobBytes) +
+         " bytes";
+}
+
+std::string IdleLine(const TJob& job) {
+  const int32_t limit = job.Options.IdleSeconds;
+  return TimestampPrefix() + job.PeerAddress + " on port " + job.Port + " sent nothing for " +
+         FormatInteger(limit) + (limit == 1 ? " second" : " seconds");
+}
+
 std::string SizeLine(const std::string& prefix, int64_t size, const std::string& file) {
   return prefix + FormatInteger(size) + std::string(kSizeLineMark) + file;
 }

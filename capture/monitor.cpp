@@ -121,10 +121,7 @@ void TCaptureMonitor::ReceivePending(TClient& session) {
 // Socket handlers
 
 void TCaptureMonitor::SrvSocketSessionAvailable(TCustomWSocket* sender, uint16_t /*error*/) {
-  TakeConnection(static_cast<TWSocket&>(*sender));
-}
-
-void TCaptureMonitor::TakeConnection(TWSocket& listener) {
+  TWSocket& listener = static_cast<TWSocket&>(*sender);
   int acceptedHandle = -1;
   TClient* session = nullptr;
   try {
@@ -132,24 +129,27 @@ void TCaptureMonitor::TakeConnection(TWSocket& listener) {
     // One load of the settings file serves the whole connection: read
     // afresh for each, so a change is seen at the next one.
     const TIniSnapshot settings = TIniFile(settingsPath_).Load();
-    TJob job = StartJob(listener, settings);
+    TJob job = TJob::Accepted(listener.Port(), listener.AcceptedPeer().address,
+                              listener.AcceptedPeer().port, TJobSettings::Read(settings));
     if (features_ && !features_->Admits(job))
       return RefuseSender(job, std::exchange(acceptedHandle, -1));
     session = &sessions_.Add(std::make_unique<TClient>(settingsPath_));
-    PrepareSession(*session, std::move(job), settings);
+    if (destroying_) session->MarkDestroying();
+    session->Job = std::move(job);
+    session->PrepareCapture(settings, sessions_.OpenFiles(), *jobFileNames_);
+    sessions_.Hold(*session);
     // From here on the session owns the handle, whatever Dup then reports.
     session->Dup(std::exchange(acceptedHandle, -1), listener.AcceptedPeer());
-    session->OnSessionClosed = [this](TCustomWSocket* sender, uint16_t error) {
-      ClientSocketSessionClosed(sender, error);
+    session->OnSessionClosed = [this](TCustomWSocket* socket, uint16_t error) {
+      ClientSocketSessionClosed(socket, error);
     };
-    session->OnDataAvailable = [this](TCustomWSocket* sender, uint16_t error) {
-      ClientSocketDataAvailable(sender, error);
+    session->OnDataAvailable = [this](TCustomWSocket* socket, uint16_t error) {
+      ClientSocketDataAvailable(socket, error);
     };
     idle_->Watch(*session, TIdleConnections::TClock::now());
     // The address accept reported: a peer that has already reset, its bytes
     // still queued, fails a peer-name query but is captured all the same.
-    window_.AppendMessageLine(TimestampPrefix() + "Connected to: " + session->Job.PeerAddress +
-                              " on port " + listener.Port());
+    window_.AppendMessageLine(ConnectedLine(session->Job));
     ShowConnectionCount();
   } catch (const std::exception& failure) {
     ReportFailure(TPane::Port, "port " + listener.Port(), TimestampPrefix() + ErrorLine(failure),
@@ -157,16 +157,6 @@ void TCaptureMonitor::TakeConnection(TWSocket& listener) {
     if (session == nullptr || session->State() != wsConnected)
       DropHalfMadeSession(session, acceptedHandle);
   }
-}
-
-// The job begins with what accept told and the options in force.
-TJob TCaptureMonitor::StartJob(TWSocket& listener, const TIniSnapshot& settings) const {
-  TJob job;
-  job.Port = listener.Port();
-  job.PeerAddress = listener.AcceptedPeer().address;
-  job.PeerPort = listener.AcceptedPeer().port;
-  job.Options = TJobSettings::Read(settings);
-  return job;
 }
 
 // A peer the job features refuse gets a reset before any file or folder is
@@ -179,15 +169,6 @@ void TCaptureMonitor::RefuseSender(const TJob& job, int acceptedHandle) {
                 job.Port);
 }
 
-void TCaptureMonitor::PrepareSession(TClient& session, TJob job, const TIniSnapshot& settings) {
-  if (destroying_) session.MarkDestroying();
-  const TJobSettings options = job.Options;
-  session.Job = std::move(job);
-  session.PrepareCapture(session.Job.Port, settings.ReadText(kPortsSection, session.Job.Port, ""),
-                         options, sessions_.OpenFiles(), *jobFileNames_);
-  sessions_.Hold(session);
-}
-
 // A session that never got its connection would wait for events that never
 // come and count in every caption; the peer would wait for a close that never
 // comes. So the connection is cut at once and the session goes, leaving its
@@ -197,11 +178,7 @@ void TCaptureMonitor::PrepareSession(TClient& session, TJob job, const TIniSnaps
 void TCaptureMonitor::DropHalfMadeSession(TClient* session, int acceptedHandle) {
   if (acceptedHandle >= 0) TCustomWSocket::CloseAccepted(acceptedHandle);
   if (session == nullptr) return;
-  try {
-    if (ShouldDeleteEmptyCapture(*session) && session->CaptureSize() == 0) session->DeleteCapture();
-  } catch (const std::exception&) {
-    // A file it cannot size was never made, or is no file: nothing to tidy.
-  }
+  if (ShouldDeleteEmptyCapture(*session)) session->DeleteIfEmpty();
   session->OnSessionClosed = nullptr;
   session->OnDataAvailable = nullptr;
   idle_->Forget(session);
@@ -221,9 +198,7 @@ void TCaptureMonitor::StoreChunk(TClient& session) {
     if (job.Options.IdleSeconds > 0) idle_->Heard(&session, TIdleConnections::TClock::now());
     const bool cutBefore = job.Cut;
     session.AppendChunk(*receiveBuffer_);
-    if (job.Cut && !cutBefore)
-      window_.AppendMessageLine(TimestampPrefix() + job.FileName + " cut at " +
-                                FormatInteger(job.Options.MaxJobBytes) + " bytes");
+    if (job.Cut && !cutBefore) window_.AppendMessageLine(CutLine(job));
   } catch (const std::exception& failure) {
     ReportFailure(TPane::Message, "chunk", ErrorLine(failure), failure.what());
     job.Fail(failure.what());
@@ -309,10 +284,7 @@ void TCaptureMonitor::CloseIdle(const std::vector<TClient*>& idle) {
     // Closing one session never ends another, but the list is checked all
     // the same rather than trusted.
     if (!sessions_.Contains(session)) continue;
-    const int32_t limit = session->Job.Options.IdleSeconds;
-    window_.AppendMessageLine(TimestampPrefix() + session->Job.PeerAddress + " on port " +
-                              session->Job.Port + " sent nothing for " + FormatInteger(limit) +
-                              (limit == 1 ? " second" : " seconds"));
+    window_.AppendMessageLine(IdleLine(session->Job));
     CloseOnOurSide(*session);
   }
 }

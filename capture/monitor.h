@@ -16,7 +16,6 @@
 
 class TCustomWSocket;
 class TIdleConnections;
-class TIniSnapshot;
 class TJobFileNames;
 class TWSocket;
 
@@ -73,10 +72,7 @@ class TCaptureMonitor : private TJobHost {
   enum class TPane { Port, Message };
 
   void CreateServerSockets();
-  void TakeConnection(TWSocket& listener);
-  TJob StartJob(TWSocket& listener, const TIniSnapshot& settings) const;
   void RefuseSender(const TJob& job, int acceptedHandle);
-  void PrepareSession(TClient& session, TJob job, const TIniSnapshot& settings);
   void DropHalfMadeSession(TClient* session, int acceptedHandle);
   void StoreChunk(TClient& session);
   void ReportClose(TClient& session);

@@ -9,7 +9,6 @@
 #include "base/paths.h"
 #include "base/text.h"
 #include "capture/date_pattern.h"
-#include "capture/ini_file.h"
 #include "capture/port_definition.h"
 
 namespace {
@@ -29,18 +28,17 @@ void TClient::PrepareCapture(std::string_view portText, const TOpenFiles& openFi
   // Read at every connection, so an edit by another program applies to the
   // next connection without a restart.
   const TIniSnapshot settings = TIniFile(settingsPath_).Load();
+  Job.Port = std::string(portText);
+  Job.Options = TJobSettings::Read(settings);
   TJobFileNames fileNames;
-  PrepareCapture(portText, settings.ReadText(kPortsSection, portText, ""),
-                 TJobSettings::Read(settings), openFiles, fileNames);
+  PrepareCapture(settings, openFiles, fileNames);
 }
 
-void TClient::PrepareCapture(std::string_view portText, std::string_view definitionValue,
-                             const TJobSettings& options, const TOpenFiles& openFiles,
+void TClient::PrepareCapture(const TIniSnapshot& settings, const TOpenFiles& openFiles,
                              TJobFileNames& fileNames) {
-  Job.Options = options;
-  Job.Port = std::string(portText);
   Job.Start = std::chrono::system_clock::now();
-  const TPortDefinition definition = DecodePortDefinition(definitionValue);
+  const TPortDefinition definition =
+      DecodePortDefinition(settings.ReadText(kPortsSection, Job.Port, ""));
   Days = static_cast<int16_t>(ParseInteger(definition.Days));
   Job.Folder = IncludeSeparator(definition.Directory);
   const std::string stem = CaptureFileStem(definition, CurrentLocalTime());
@@ -49,7 +47,7 @@ void TClient::PrepareCapture(std::string_view portText, std::string_view definit
   CaptureFile.Bind(Job.FileName);
   CaptureFile.RequireUsablePath();
   CreateDirectoryChain(DirectoryPart(Job.FileName));
-  if (options.OneFilePerJob)
+  if (Job.Options.OneFilePerJob)
     OpenFreshName(stem, fileNames);
   else
     OpenSharedName(definition.Overwrite(), openFiles);
@@ -143,3 +141,11 @@ int64_t TClient::CaptureSize() {
 }
 
 void TClient::DeleteCapture() { CaptureFile.RemoveFile(); }
+
+void TClient::DeleteIfEmpty() {
+  try {
+    if (CaptureSize() == 0) DeleteCapture();
+  } catch (const std::exception&) {
+    // Nothing to tidy.
+  }
+}

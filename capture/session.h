@@ -9,6 +9,7 @@
 
 #include "base/disk_file.h"
 #include "base/file_identity.h"
+#include "capture/ini_file.h"
 #include "capture/job.h"
 #include "capture/job_file_names.h"
 #include "capture/job_settings.h"
@@ -50,18 +51,17 @@ class TClient : public TCustomWSocket {
   // Reads the port's definition and the [Jobs] options afresh, then
   // prepares as below.
   void PrepareCapture(std::string_view portText, const TOpenFiles& openFiles = TOpenFiles());
-  // Fixes Days and the job's file from the port's definition (its [Ports]
-  // value) and options, creates the missing directories and creates,
-  // empties or keeps the capture file. Overwrite never empties a file that
-  // one of openFiles is still writing: that job's bytes would be lost, so
-  // this one appends. With one file per job the file is new, its number
-  // taken from fileNames. Raises "'%s' is not a valid integer value" for a
-  // Days text that is no number (nothing created), "Unable to create
+  // Fixes Days and the job's file from the definition the settings hold for
+  // the job's port, with the job's options, creates the missing directories
+  // and creates, empties or keeps the capture file. Overwrite never empties
+  // a file that one of openFiles is still writing: that job's bytes would be
+  // lost, so this one appends. With one file per job the file is new, its
+  // number taken from fileNames. Raises "'%s' is not a valid integer value"
+  // for a Days text that is no number (nothing created), "Unable to create
   // directory" for an empty directory part, "No free file name from %s to
   // %s" when one file per job finds every name it tries taken, and the I/O
   // failures of the file.
-  void PrepareCapture(std::string_view portText, std::string_view definitionValue,
-                      const TJobSettings& options, const TOpenFiles& openFiles,
+  void PrepareCapture(const TIniSnapshot& settings, const TOpenFiles& openFiles,
                       TJobFileNames& fileNames);
   // One receive of at most the buffer's size, stored at the end of the
   // capture file; never more than the job's size limit leaves room for. At
@@ -76,6 +76,9 @@ class TClient : public TCustomWSocket {
   int64_t CaptureSize();
   // Deletes the capture file.
   void DeleteCapture();
+  // Deletes the capture file when it is empty; a file that cannot be sized
+  // (never made, or no file at all) stays as it is.
+  void DeleteIfEmpty();
 
  private:
   void OpenSharedName(bool overwrite, const TOpenFiles& openFiles);

@@ -203,10 +203,14 @@ TEST_F(SessionTest, OneFilePerJobTriesOneNamePerJob) {
     exclusiveCreates += (flags & O_EXCL) != 0 ? 1 : 0;
     return RealFileCalls().Open(path, flags, mode);
   });
+  SetPortValue("@/cap,'job',F,0,");
+  const TIniSnapshot settings = TIniFile(IniPath()).Load();
   TJobFileNames fileNames;
   for (int job = 1; job <= kJobs; ++job) {
     TClient session(IniPath());
-    session.PrepareCapture("9100", Root() + "/cap,'job',F,0,", options, TOpenFiles(), fileNames);
+    session.Job.Port = "9100";
+    session.Job.Options = options;
+    session.PrepareCapture(settings, TOpenFiles(), fileNames);
     ASSERT_EQ(session.Job.FileName, Root() + "/cap/" + NumberedName("job", kExisting + job));
   }
   EXPECT_EQ(exclusiveCreates, kJobs);
