@@ -152,7 +152,9 @@ class TAfterJobRun : public QObject {
 class TAfterJobRunner {
  public:
   static constexpr std::size_t kQueueBound = 10000;
-  using TReport = std::function<void(const std::string& text)>;
+  // The text of one failure, and its cause alone (without the file), by
+  // which a flood of one failure can be held back.
+  using TReport = std::function<void(const std::string& text, const std::string& cause)>;
   // The limits of a run from its job's AfterJobSeconds.
   using TLimitsFor = std::function<TAfterJobLimits(int seconds)>;
 

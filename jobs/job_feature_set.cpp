@@ -43,7 +43,7 @@ void TJobFeatureSet::AddToIndex(const TJob& job) {
     AppendToJobIndex(job);
   } catch (const std::exception& failure) {
     const std::string index = job.Folder + kJobIndexName;
-    host_.JobFailure("index\n" + index + '\n' + failure.what(),
+    host_.JobFailure("index\n" + std::string(failure.what()),
                      "Job index " + index + ": " + failure.what());
   }
 }
@@ -51,7 +51,9 @@ void TJobFeatureSet::AddToIndex(const TJob& job) {
 void TJobFeatureSet::RunAfterJob(const TJob& job) {
   if (!afterJob_)
     afterJob_ = std::make_unique<TAfterJobRunner>(
-        [this](const std::string& text) { host_.JobFailure("after-job\n" + text, text); });
+        [this](const std::string& text, const std::string& cause) {
+          host_.JobFailure("after-job\n" + cause, text);
+        });
   afterJob_->Run(job, job.Options.AfterJob, job.Options.AfterJobParallel,
                  job.Options.AfterJobSeconds);
 }

@@ -73,7 +73,7 @@ class AfterJobTest : public TempFolderTest {
   void SetUp() override { std::filesystem::create_directory(Folder()); }
 
   TAfterJobRunner::TReport Report() {
-    return [this](const std::string& text) { reports_.push_back(text); };
+    return [this](const std::string& text, const std::string&) { reports_.push_back(text); };
   }
 
   std::vector<std::string> reports_;
