@@ -31,11 +31,6 @@ void TRepeatedLines::Offer(const std::string& key, const std::string& line, TSho
   if (!timer_.isActive() || due < aimedAt_) AimAt(due, now);
 }
 
-std::optional<std::string> TRepeatedLines::Pass(const std::string& key, const std::string& line,
-                                                TClock::time_point now) {
-  return Admit(key, line, now, nullptr);
-}
-
 std::optional<std::string> TRepeatedLines::Admit(const std::string& key, const std::string& line,
                                                  TClock::time_point now, const TShow& show) {
   const auto found = entries_.find(key);
@@ -47,10 +42,8 @@ std::optional<std::string> TRepeatedLines::Admit(const std::string& key, const s
   TEntry& entry = found->second;
   if (now - entry.shownAt < interval_) {
     ++entry.heldBack;
-    if (show) {
-      entry.lastHeld = line;
-      entry.show = show;
-    }
+    entry.lastHeld = line;
+    entry.show = show;
     return std::nullopt;
   }
   // The lines held back are counted here rather than shown by themselves.

@@ -16,8 +16,6 @@
 // Offer shows what it holds back by itself: once a key's interval has run
 // out, its last held line is shown with " (and N more)" for the others, so
 // the count of a burst is written even when the failure never comes back.
-// Pass only counts, and the next line of the key that is shown carries the
-// count.
 class TRepeatedLines {
  public:
   using TClock = std::chrono::steady_clock;
@@ -38,10 +36,6 @@ class TRepeatedLines {
   // count of the others held back with it) within the interval.
   void Offer(const std::string& key, const std::string& line, TShow show);
 
-  // The line to show now, with " (and N more)" when N lines of the key were
-  // held back since the last one shown; nothing when this one is held back.
-  std::optional<std::string> Pass(const std::string& key, const std::string& line,
-                                  TClock::time_point now);
 
   // Shows the lines Offer holds back for every key whose interval has run
   // out by now. The timer calls it; an owner may call it too.
@@ -55,7 +49,7 @@ class TRepeatedLines {
     explicit TEntry(TClock::time_point at) : shownAt(at) {}
     TClock::time_point shownAt;
     int64_t heldBack = 0;
-    // What Offer held last, and where it goes; empty after Pass.
+    // What Offer held last, and where it goes.
     std::string lastHeld;
     TShow show;
   };

@@ -30,10 +30,12 @@ TEST(RepeatedLinesTest, ShowsEachKeyOnceASecondWithTheCountHeldBack) {
       {"a", 7000ms, "a"},  // nothing held back since: no count
       {"b", 7000ms, "b"},
   };
-  TRepeatedLines lines;
-  const TRepeatedLines::TClock::time_point start{};
+  TRepeatedLines::TClock::time_point now{};
+  TRepeatedLines lines(TRepeatedLines::kInterval, [&] { return now; });
   for (const TOffer& offer : offers) {
-    const std::optional<std::string> shown = lines.Pass(offer.key, offer.key, start + offer.at);
+    now = TRepeatedLines::TClock::time_point{} + offer.at;
+    std::optional<std::string> shown;
+    lines.Offer(offer.key, offer.key, [&](const std::string& line) { shown = line; });
     if (offer.shown == nullptr)
       EXPECT_FALSE(shown) << offer.key << " at " << offer.at.count();
     else
@@ -44,13 +46,14 @@ TEST(RepeatedLinesTest, ShowsEachKeyOnceASecondWithTheCountHeldBack) {
 // A flood of distinct failures never grows the memory of keys past its
 // bound, and a key forgotten that way is shown again at once.
 TEST(RepeatedLinesTest, ManyDistinctKeysAreAllShownWithinTheBound) {
-  TRepeatedLines lines;
-  const TRepeatedLines::TClock::time_point start{};
+  TRepeatedLines::TClock::time_point now{};
+  TRepeatedLines lines(TRepeatedLines::kInterval, [&] { return now; });
   const std::size_t keys = TRepeatedLines::kMaxKeys * 3;
   std::size_t shown = 0;
   for (std::size_t i = 0; i < keys; ++i) {
     const std::string key = "port " + std::to_string(i);
-    shown += lines.Pass(key, key, start + std::chrono::milliseconds(i)).has_value();
+    now = TRepeatedLines::TClock::time_point{} + std::chrono::milliseconds(i);
+    lines.Offer(key, key, [&](const std::string&) { ++shown; });
   }
   EXPECT_EQ(shown, keys);
 }

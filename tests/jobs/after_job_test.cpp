@@ -331,7 +331,7 @@ TEST_F(AfterJobOutputTest, LinesAreCutAndALastLineWithoutItsEndIsShown) {
 TEST_F(AfterJobOutputTest, ACommandLeftRunningAtTheEndRunsToItsEnd) {
   const TJob running = Job("running.txt");
   logged_->Run(running,
-               Command("printf part; touch %R/started; while [ ! -e %R/go ]; do sleep 0.01; done; "
+               Command("printf part; touch %R/started; while [ ! -e %R/go ] && [ -d %R ]; do sleep 0.01; done; "
                        "echo ial; yes | head -n 40000; echo $$ > %R/done"),
                1, kAmpleMs);
   for (int i = 0; i < 3; ++i) logged_->Run(Job("waiting" + std::to_string(i)), "true", 1, kAmpleMs);
@@ -368,7 +368,7 @@ TEST_F(AfterJobTest, AListOfJobsNotRunLongerThanTheLogTakesIsCounted) {
     TLogWriter log(handle, 1000);
     {
       TAfterJobRunner runner(Report(), TAfterJobRunner::kQueueBound, log, TestLimits);
-      runner.Run(Job("running"), Command("while [ ! -e %R/go ]; do sleep 0.01; done"), 1, kAmpleMs);
+      runner.Run(Job("running"), Command("while [ ! -e %R/go ] && [ -d %R ]; do sleep 0.01; done"), 1, kAmpleMs);
       for (int i = 0; i < kJobs; ++i)
         runner.Run(Job("job" + std::to_string(i)), "true", 1, kAmpleMs);
     }
@@ -394,7 +394,7 @@ TEST_F(AfterJobTest, AListOfJobsNotRunLongerThanTheLogTakesIsCounted) {
 // Commands that wait until the test lets them go, each leaving a mark when
 // it starts.
 constexpr const char* kHeldCommand =
-    "touch %R/started.$TARNOCK_PEER_PORT; while [ ! -e %R/go ]; do sleep 0.05; done";
+    "touch %R/started.$TARNOCK_PEER_PORT; while [ ! -e %R/go ] && [ -d %R ]; do sleep 0.05; done";
 
 std::size_t Started(const std::string& root) {
   std::size_t count = 0;
