@@ -36,7 +36,6 @@ class TRepeatedLines {
   // count of the others held back with it) within the interval.
   void Offer(const std::string& key, const std::string& line, TShow show);
 
-
   // Shows the lines Offer holds back for every key whose interval has run
   // out by now. The timer calls it; an owner may call it too.
   void Flush(TClock::time_point now);

@@ -36,6 +36,8 @@ class TClient : public TCustomWSocket {
 
   // Port, folder, file, options in force, bytes, cut and failure so far.
   TJob Job;
+  // Full path of the capture file, fixed at preparation: the job's file.
+  const std::string& FileName() const { return Job.FileName; }
   // The port definition's day count, converted at preparation; kept only.
   int16_t Days = 0;
   // Bound to the job's file; opened and closed within each operation, so

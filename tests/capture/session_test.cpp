@@ -45,9 +45,9 @@ TEST_P(PrepareCaptureTest, NamesCreatesOrRefuses) {
   const std::string error = RaisedMessage([&] { session.PrepareCapture("9100"); });
   EXPECT_EQ(error, c.expectedError);
   if (*c.expectedError == '\0') {
-    EXPECT_EQ(session.Job.FileName, Root() + c.expectedFile);
+    EXPECT_EQ(session.FileName(), Root() + c.expectedFile);
     EXPECT_EQ(session.Days, c.expectedDays);
-    EXPECT_TRUE(std::filesystem::is_regular_file(session.Job.FileName));
+    EXPECT_TRUE(std::filesystem::is_regular_file(session.FileName()));
   } else {
     // A refused preparation leaves nothing behind, not even a directory.
     EXPECT_FALSE(std::filesystem::exists(Root() + "/cap"));
@@ -80,7 +80,7 @@ TEST_P(OverwriteTest, EmptiesOrKeepsAnExistingFile) {
   SetPortValue(std::string("@/cap,'job',") + GetParam().mark + ",0,");
   TClient session(IniPath());
   session.PrepareCapture("9100");
-  EXPECT_EQ(ReadWholeFile(session.Job.FileName), GetParam().contentAfterPrepare);
+  EXPECT_EQ(ReadWholeFile(session.FileName()), GetParam().contentAfterPrepare);
 }
 
 INSTANTIATE_TEST_SUITE_P(Marks, OverwriteTest,
@@ -93,18 +93,18 @@ TEST_F(SessionTest, SizeIsSixtyFourBitAndAnEmptyFileCanBeDeleted) {
   session.PrepareCapture("9100");
   EXPECT_EQ(session.CaptureSize(), 0);
   // A sparse file of exactly 4 GiB must not read as empty.
-  std::filesystem::resize_file(session.Job.FileName, int64_t{1} << 32);
+  std::filesystem::resize_file(session.FileName(), int64_t{1} << 32);
   EXPECT_EQ(session.CaptureSize(), int64_t{1} << 32);
-  std::filesystem::resize_file(session.Job.FileName, 0);
+  std::filesystem::resize_file(session.FileName(), 0);
   session.DeleteCapture();
-  EXPECT_FALSE(std::filesystem::exists(session.Job.FileName));
+  EXPECT_FALSE(std::filesystem::exists(session.FileName()));
 }
 
 TEST_F(SessionTest, SizeAndDeletionOfAVanishedFileFail) {
   SetPortValue("@/cap,'job',T,0,");
   TClient session(IniPath());
   session.PrepareCapture("9100");
-  std::filesystem::remove(session.Job.FileName);
+  std::filesystem::remove(session.FileName());
   EXPECT_EQ(RaisedInOutError([&] { session.CaptureSize(); }).second, "File not found");
   EXPECT_THROW(session.DeleteCapture(), EInOutError);
 }
@@ -146,7 +146,7 @@ TEST_P(JobFileNameTest, TakesTheFirstFreeName) {
   for (const char* expected : c.expected) {
     sessions.push_back(std::make_unique<TClient>(IniPath()));
     ASSERT_EQ(RaisedMessage([&] { sessions.back()->PrepareCapture("9100"); }), "");
-    EXPECT_EQ(sessions.back()->Job.FileName, Root() + "/cap/" + expected);
+    EXPECT_EQ(sessions.back()->FileName(), Root() + "/cap/" + expected);
   }
   if (c.plantAtOpen) {
     EXPECT_EQ(ReadWholeFile(Root() + "/cap/job.txt"), "planted");
@@ -211,7 +211,7 @@ TEST_F(SessionTest, OneFilePerJobTriesOneNamePerJob) {
     session.Job.Port = "9100";
     session.Job.Options = options;
     session.PrepareCapture(settings, TOpenFiles(), fileNames);
-    ASSERT_EQ(session.Job.FileName, Root() + "/cap/" + NumberedName("job", kExisting + job));
+    ASSERT_EQ(session.FileName(), Root() + "/cap/" + NumberedName("job", kExisting + job));
   }
   EXPECT_EQ(exclusiveCreates, kJobs);
 }

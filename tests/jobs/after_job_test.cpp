@@ -330,10 +330,12 @@ TEST_F(AfterJobOutputTest, LinesAreCutAndALastLineWithoutItsEndIsShown) {
 // line each.
 TEST_F(AfterJobOutputTest, ACommandLeftRunningAtTheEndRunsToItsEnd) {
   const TJob running = Job("running.txt");
-  logged_->Run(running,
-               Command("printf part; touch %R/started; while [ ! -e %R/go ] && [ -d %R ]; do sleep 0.01; done; "
-                       "echo ial; yes | head -n 40000; echo $$ > %R/done"),
-               1, kAmpleMs);
+  logged_->Run(
+      running,
+      Command(
+          "printf part; touch %R/started; while [ ! -e %R/go ] && [ -d %R ]; do sleep 0.01; done; "
+          "echo ial; yes | head -n 40000; echo $$ > %R/done"),
+      1, kAmpleMs);
   for (int i = 0; i < 3; ++i) logged_->Run(Job("waiting" + std::to_string(i)), "true", 1, kAmpleMs);
   ASSERT_TRUE(
       WaitUntil([&] { return std::filesystem::exists(root_ + "/started"); }, kCommandWaitMs));
@@ -368,7 +370,8 @@ TEST_F(AfterJobTest, AListOfJobsNotRunLongerThanTheLogTakesIsCounted) {
     TLogWriter log(handle, 1000);
     {
       TAfterJobRunner runner(Report(), TAfterJobRunner::kQueueBound, log, TestLimits);
-      runner.Run(Job("running"), Command("while [ ! -e %R/go ] && [ -d %R ]; do sleep 0.01; done"), 1, kAmpleMs);
+      runner.Run(Job("running"), Command("while [ ! -e %R/go ] && [ -d %R ]; do sleep 0.01; done"),
+                 1, kAmpleMs);
       for (int i = 0; i < kJobs; ++i)
         runner.Run(Job("job" + std::to_string(i)), "true", 1, kAmpleMs);
     }
