@@ -31,8 +31,6 @@ class TIdleConnections {
   // Nothing for a connection that is not watched.
   void Heard(const TClient* session, TClock::time_point now);
   void Forget(const TClient* session);
-  // Takes the connections whose limit has run out by now out of the watch.
-  std::vector<TClient*> TakeIdle(TClock::time_point now);
 
  private:
   struct TEntry {
@@ -46,6 +44,8 @@ class TIdleConnections {
   };
 
   void Watch(TClient* session, std::chrono::milliseconds limit, TClock::time_point now);
+  // Takes the connections whose limit has run out by now out of the watch.
+  std::vector<TClient*> TakeIdle(TClock::time_point now);
   void TimerFired();
   void AimTimer(TClock::time_point now);
 

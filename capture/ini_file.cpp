@@ -188,6 +188,19 @@ std::string EntryLine(const std::string& path, std::string_view key, std::string
   return name + "=" + std::string(value);
 }
 
+// The lines of the given entries, each checked as EntryLine checks it.
+std::vector<std::string> EntryLines(const std::string& path, const TIniEntries& entries) {
+  std::vector<std::string> lines;
+  for (const auto& [key, value] : entries) lines.push_back(EntryLine(path, key, value));
+  return lines;
+}
+
+// A section the file lacks goes at its end, with the given lines.
+void AppendSection(TEdit& edit, const std::string& name, const std::vector<std::string>& lines) {
+  edit.append.push_back("[" + name + "]");
+  edit.append.insert(edit.append.end(), lines.begin(), lines.end());
+}
+
 // Index of the first header of the section, or -1.
 int FirstHeader(const TDocument& document, std::string_view section) {
   for (std::size_t i = 0; i < document.lines.size(); ++i) {
@@ -353,8 +366,7 @@ void TIniFile::WriteTexts(std::string_view section, const TIniEntries& entries) 
   if (entries.empty()) return;
   const std::string sectionName = CheckedSection(path_, section);
   const TIniEntries distinct = WithoutRepeatedKeys(entries);
-  std::vector<std::string> lines;
-  for (const auto& [key, value] : distinct) lines.push_back(EntryLine(path_, key, value));
+  const std::vector<std::string> lines = EntryLines(path_, distinct);
   const std::shared_ptr<const TDocument> loaded = LoadDocument(path_, true);
   const TDocument& document = *loaded;
   TEdit edit(document);
@@ -376,8 +388,7 @@ void TIniFile::WriteTexts(std::string_view section, const TIniEntries& entries) 
       added.push_back(lines[k]);
   }
   if (header < 0) {
-    if (!added.empty()) edit.append.push_back("[" + sectionName + "]");
-    edit.append.insert(edit.append.end(), added.begin(), added.end());
+    AppendSection(edit, sectionName, added);
   } else {
     edit.insertAfter[static_cast<std::size_t>(lastEntry)] = added;
   }
@@ -402,15 +413,13 @@ void TIniFile::ReplaceSection(std::string_view section, const TIniEntries& entri
     return;
   }
   const std::string name = CheckedSection(path_, section);
-  std::vector<std::string> lines;
-  for (const auto& [key, value] : entries) lines.push_back(EntryLine(path_, key, value));
+  const std::vector<std::string> lines = EntryLines(path_, entries);
   const std::shared_ptr<const TDocument> loaded = LoadDocument(path_, true);
   const TDocument& document = *loaded;
   TEdit edit(document);
   const int header = FirstHeader(document, name);
   if (header < 0) {
-    edit.append.push_back("[" + name + "]");
-    edit.append.insert(edit.append.end(), lines.begin(), lines.end());
+    AppendSection(edit, name, lines);
     Commit(path_, document, edit);
     return;
   }
