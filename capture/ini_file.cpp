@@ -263,6 +263,10 @@ std::string TIniSnapshot::ReadText(std::string_view section, std::string_view ke
   return std::string(text.substr(0, std::min(text.size(), kMaxTextLength)));
 }
 
+bool TIniSnapshot::HasKey(std::string_view section, std::string_view key) const {
+  return FindEntry(*document_, TrimBlanks(section), TrimBlanks(key)) != nullptr;
+}
+
 int32_t TIniSnapshot::ReadNumber(std::string_view section, std::string_view key,
                                  int32_t defaultValue) const {
   std::string text = ReadText(section, key, "");

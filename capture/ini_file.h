@@ -41,6 +41,8 @@ class TIniSnapshot {
   int32_t ReadNumber(std::string_view section, std::string_view key, int32_t defaultValue) const;
   // ReadNumber with default 1 or 0; true when not 0.
   bool ReadFlag(std::string_view section, std::string_view key, bool defaultValue) const;
+  // Whether the section holds the key, with any value, empty included.
+  bool HasKey(std::string_view section, std::string_view key) const;
 
   // Empties the list, then appends every key name of the section, whole, in
   // file order.

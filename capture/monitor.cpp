@@ -130,7 +130,8 @@ void TCaptureMonitor::SrvSocketSessionAvailable(TCustomWSocket* sender, uint16_t
     // afresh for each, so a change is seen at the next one.
     const TIniSnapshot settings = TIniFile(settingsPath_).Load();
     TJob job = TJob::Accepted(listener.Port(), listener.AcceptedPeer().address,
-                              listener.AcceptedPeer().port, TJobSettings::Read(settings));
+                              listener.AcceptedPeer().port,
+                              TJobSettings::Read(settings, listener.Port()));
     if (features_ && !features_->Admits(job))
       return RefuseSender(job, std::exchange(acceptedHandle, -1));
     session = &sessions_.Add(std::make_unique<TClient>(settingsPath_));

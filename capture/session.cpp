@@ -29,7 +29,7 @@ void TClient::PrepareCapture(std::string_view portText, const TOpenFiles& openFi
   // next connection without a restart.
   const TIniSnapshot settings = TIniFile(settingsPath_).Load();
   Job.Port = std::string(portText);
-  Job.Options = TJobSettings::Read(settings);
+  Job.Options = TJobSettings::Read(settings, portText);
   TJobFileNames fileNames;
   PrepareCapture(settings, openFiles, fileNames);
 }

@@ -86,8 +86,11 @@ bool TCaptureNames::MatchesFrom(std::size_t piece, std::string_view rest) const 
 std::vector<TRetainedPort> RetainedPorts(const TIniSnapshot& settings) {
   std::vector<TRetainedPort> ports;
   for (const auto& [port, definition] : PortEntries(settings)) {
+    // A port that keeps its captures still counts: a file it would also
+    // name stays.
+    const bool deletes = TJobSettings::Read(settings, port).DeleteAfterDays;
     ports.push_back(TRetainedPort{IncludeSeparator(definition.Directory),
-                                  ParseIntegerOr(definition.Days, 0),
+                                  deletes ? ParseIntegerOr(definition.Days, 0) : 0,
                                   TCaptureNames(definition.FileFormat)});
   }
   return ports;
@@ -253,7 +256,6 @@ void TRetention::BeginSweep() {
   sweep_.reset();
   try {
     const TIniSnapshot settings = TIniFile(settingsPath_).Load();
-    if (!TJobSettings::Read(settings).DeleteAfterDays) return;
     std::vector<TRetainedPort> ports = RetainedPorts(settings);
     if (std::none_of(ports.begin(), ports.end(),
                      [](const TRetainedPort& port) { return port.Days > 0; }))

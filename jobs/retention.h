@@ -46,7 +46,7 @@ struct TRetainedPort {
 
 // Every port of the loaded settings, those that keep everything included:
 // another port whose folder and format name the same captures must not
-// delete them.
+// delete them. A port whose options leave DeleteAfterDays off keeps all.
 std::vector<TRetainedPort> RetainedPorts(const TIniSnapshot& settings);
 
 // One walk through the folders of the ports whose Days is above 0, deleting

@@ -73,4 +73,65 @@ TEST_F(JobSettingsTest, PortAndJobsComeFromOneOpen) {
   EXPECT_EQ(port, "/cap,yymmdd,F,0,");
 }
 
+// Which value a port's job runs with: its own section's, else All ports',
+// else the default. A key the port's section holds counts even when empty.
+struct TPortPrecedenceCase {
+  const char* name;
+  std::string file;
+  std::string allowedSenders;
+  int64_t maxJobBytes;
+  bool notify;
+  std::string replies;
+};
+
+class PortPrecedenceTest : public JobSettingsTest,
+                           public testing::WithParamInterface<TPortPrecedenceCase> {};
+
+TEST_P(PortPrecedenceTest, PortSectionThenJobsThenDefault) {
+  WriteWholeFile(path_, GetParam().file);
+  const TJobSettings jobs = TJobSettings::Read(TIniFile(path_).Load(), "9100");
+  EXPECT_EQ(jobs.AllowedSenders, GetParam().allowedSenders);
+  EXPECT_EQ(jobs.MaxJobBytes, GetParam().maxJobBytes);
+  EXPECT_EQ(jobs.Notify, GetParam().notify);
+  EXPECT_EQ(jobs.Replies, GetParam().replies);
+}
+
+const std::string kAllPorts = "[Jobs]\nAllowedSenders=10.0.0.0/8\nMaxJobBytes=100\nNotify=1\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, PortPrecedenceTest,
+    testing::Values(
+        TPortPrecedenceCase{"Defaults", "", "", 0, false, ""},
+        TPortPrecedenceCase{"AllPorts", kAllPorts, "10.0.0.0/8", 100, true, ""},
+        TPortPrecedenceCase{"PortWins",
+                            kAllPorts + "[port 9100]\nmaxjobbytes=5\nNotify=0\nReplies= zpl \n",
+                            "10.0.0.0/8", 5, false, "zpl"},
+        TPortPrecedenceCase{"EmptyPortValueIsOwn", kAllPorts + "[Port 9100]\nAllowedSenders=\n", "",
+                            100, true, ""},
+        TPortPrecedenceCase{"OtherPortsSection", kAllPorts + "[Port 9101]\nMaxJobBytes=5\n",
+                            "10.0.0.0/8", 100, true, ""},
+        TPortPrecedenceCase{"PortKeysNeverFromJobs", "[Jobs]\nReplies=escpos\n", "", 0, false,
+                            ""}),
+    [](const testing::TestParamInfo<TPortPrecedenceCase>& info) {
+      return std::string(info.param.name);
+    });
+
+// The dialog writes a port's own values and nothing it does not know of
+// goes: a key a later option reads stays in the section.
+TEST_F(JobSettingsTest, WritePortKeepsUnknownKeysAndDropsFollowedOnes) {
+  WriteWholeFile(path_, "[Port 9100]\nNotify=1\nProtocol=raw\n[Jobs]\nMaxJobBytes=100\n");
+  TJobSettings jobs = TJobSettings::Read(TIniFile(path_).Load(), "9100");
+  jobs.MaxJobBytes = 7;
+  jobs.Replies = "pjl";
+  jobs.WritePort(path_, "9100", {"MaxJobBytes"});
+  const TIniSnapshot settings = TIniFile(path_).Load();
+  EXPECT_EQ(PortOwnKeys(settings, "9100"), std::vector<std::string>{"MaxJobBytes"});
+  EXPECT_EQ(settings.ReadText("Port 9100", "Protocol", ""), "raw");
+  EXPECT_EQ(TJobSettings::Read(settings, "9100").Replies, "pjl");
+  EXPECT_EQ(TJobSettings::Read(settings).MaxJobBytes, 100);
+
+  TJobSettings().WritePort(path_, "9100", {});
+  EXPECT_EQ(ReadWholeFile(path_), "[Port 9100]\nProtocol=raw\n[Jobs]\nMaxJobBytes=100\n");
+}
+
 }  // namespace

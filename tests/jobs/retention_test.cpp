@@ -143,6 +143,7 @@ struct TPortSetCase {
   std::string capture;             // below cap/
   double age;                      // days
   int deletedWithDays;             // 0: kept
+  const char* portSections = "";
 };
 
 class RetentionPortSetTest : public RetentionTest,
@@ -154,9 +155,10 @@ TEST_P(RetentionPortSetTest, DeletesOnlyWhatEveryMatchingPortWouldDelete) {
   std::filesystem::create_directories(root_ + "/other");
   std::filesystem::create_symlink(Folder(), root_ + "/link");
   Make(c.capture, c.age);
-  std::string settings = "[Ports]\n";
+  std::string settings = "[Jobs]\nDeleteAfterDays=1\n[Ports]\n";
   for (std::size_t i = 0; i < c.ports.size(); ++i)
     settings += std::to_string(9100 + i) + "=" + root_ + "/" + c.ports[i] + "\n";
+  settings += c.portSections;
   WriteWholeFile(root_ + "/tarnock.ini", settings);
   std::vector<int> deletedWithDays;
   TRetentionSweep sweep(
@@ -198,6 +200,19 @@ INSTANTIATE_TEST_SUITE_P(Table, RetentionPortSetTest,
                                           "20240101.txt",
                                           40,
                                           30},
+                             // A port's own section turns the deletion off for it alone.
+                             TPortSetCase{"PortThatKeepsHoldsBackTheOther",
+                                          {"cap,yyyymmdd,F,30,", "cap,yyyymmdd,F,2,"},
+                                          "20240101.txt",
+                                          40,
+                                          0,
+                                          "[Port 9100]\nDeleteAfterDays=0\n"},
+                             TPortSetCase{"PortThatKeepsLeavesOthersAlone",
+                                          {"cap,yyyymmdd-hh,F,30,", "cap,yyyymmdd,F,2,"},
+                                          "20240101-2.txt",
+                                          10,
+                                          2,
+                                          "[Port 9100]\nDeleteAfterDays=0\n"},
                              TPortSetCase{"PortWithDaysZeroKeeps",
                                           {"cap,yyyymmdd,F,2,", "cap,yyyymmdd,F,0,"},
                                           "20240101.txt",
