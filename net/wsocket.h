@@ -186,7 +186,8 @@ class TCustomWSocket {
 
   // The notification sink's entry when handle is ready to read: for a
   // listener an accept, for a connection a read, followed by its close once a
-  // receive has seen the peer's end. Ignored when handle is not the object's
+  // receive has seen the peer's end (and, when bytes are still queued for the
+  // peer, once they have left). Ignored when handle is not the object's
   // current handle. The event loop calls it; tests may call it directly.
   void HandleReadiness(int handle);
   // The notification sink's entry when handle has room to write: the queue
