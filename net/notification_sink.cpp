@@ -15,7 +15,17 @@ namespace {
 struct TRegistration {
   int handle;
   TCustomWSocket* owner;
+  // What the owner is notified of: reads (off while paused) and room to write.
+  bool reads = true;
+  bool writes = false;
 };
+
+uint32_t EventsOf(const TRegistration& registration) {
+  uint32_t events = 0;
+  if (registration.reads) events |= EPOLLIN;
+  if (registration.writes) events |= EPOLLOUT;
+  return events;
+}
 
 // The sink lives in plain process state rather than in an object, because
 // the last socket object may release it from inside a dispatch: the loop
@@ -31,19 +41,31 @@ struct TSink {
 TSink gSink;
 TWatchToken gLastToken = 0;
 
+// Hands one readiness to the owner of a registration, looked up afresh: an
+// earlier handler may have destroyed any socket object, this one included.
+// Answers false once the sink itself is gone.
+bool Deliver(TWatchToken token, void (TCustomWSocket::*entry)(int), uint64_t generation) {
+  const auto found = gSink.registrations.find(token);
+  if (found == gSink.registrations.end()) return true;
+  const TRegistration registration = found->second;
+  (registration.owner->*entry)(registration.handle);
+  return gSink.generation == generation;
+}
+
 void DispatchReadyHandles() {
   epoll_event ready[kMaxReadyPerActivation];
   const int count = SocketCalls().EpollWait(gSink.set, ready, kMaxReadyPerActivation);
   const uint64_t generation = gSink.generation;
   gSink.crowded = count > kCrowdedReadyCount;
   for (int i = 0; i < count; ++i) {
-    // Looked up afresh for every handle: an earlier handler may have
-    // destroyed any socket object, this one included.
-    const auto found = gSink.registrations.find(ready[i].data.u64);
-    if (found == gSink.registrations.end()) continue;
-    const TRegistration registration = found->second;
-    registration.owner->HandleReadiness(registration.handle);
-    if (gSink.generation != generation) return;
+    const TWatchToken token = ready[i].data.u64;
+    const uint32_t events = ready[i].events;
+    // A failure or hang-up goes to the read path, where the end is reported.
+    if ((events & ~uint32_t{EPOLLOUT}) != 0 &&
+        !Deliver(token, &TCustomWSocket::HandleReadiness, generation))
+      return;
+    if ((events & EPOLLOUT) != 0 && !Deliver(token, &TCustomWSocket::HandleWritable, generation))
+      return;
   }
 }
 
@@ -69,10 +91,16 @@ int ChangeRegistration(int operation, TWatchToken token, int handle, uint32_t ev
   return SocketCalls().EpollCtl(gSink.set, operation, handle, &event);
 }
 
-int ChangeEvents(TWatchToken token, uint32_t events) {
+// Turns one kind of notification of a registration on or off; the record
+// follows only a change the platform took.
+int ChangeInterest(TWatchToken token, bool TRegistration::*kind, bool on) {
   const auto found = gSink.registrations.find(token);
   if (found == gSink.registrations.end()) return 0;
-  return ChangeRegistration(EPOLL_CTL_MOD, token, found->second.handle, events);
+  TRegistration changed = found->second;
+  changed.*kind = on;
+  if (ChangeRegistration(EPOLL_CTL_MOD, token, changed.handle, EventsOf(changed)) != 0) return -1;
+  found->second = changed;
+  return 0;
 }
 
 }  // namespace
@@ -82,8 +110,9 @@ bool DispatchIsCrowded() { return gSink.crowded; }
 TWatchToken WatchHandle(int handle, TCustomWSocket* owner) {
   if (gSink.set < 0 && !OpenSink()) return 0;
   const TWatchToken token = ++gLastToken;
-  if (ChangeRegistration(EPOLL_CTL_ADD, token, handle, EPOLLIN) != 0) return 0;
-  gSink.registrations.emplace(token, TRegistration{handle, owner});
+  const TRegistration registration{handle, owner};
+  if (ChangeRegistration(EPOLL_CTL_ADD, token, handle, EventsOf(registration)) != 0) return 0;
+  gSink.registrations.emplace(token, registration);
   return token;
 }
 
@@ -96,9 +125,13 @@ void UnwatchHandle(TWatchToken token) {
   gSink.registrations.erase(found);
 }
 
-int PauseHandle(TWatchToken token) { return ChangeEvents(token, 0); }
+int PauseHandle(TWatchToken token) { return ChangeInterest(token, &TRegistration::reads, false); }
 
-int ResumeHandle(TWatchToken token) { return ChangeEvents(token, EPOLLIN); }
+int ResumeHandle(TWatchToken token) { return ChangeInterest(token, &TRegistration::reads, true); }
+
+int WatchWritable(TWatchToken token, bool on) {
+  return ChangeInterest(token, &TRegistration::writes, on);
+}
 
 void ReleaseNotificationSink() {
   if (gSink.set < 0) return;

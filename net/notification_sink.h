@@ -28,15 +28,22 @@ bool DispatchIsCrowded();
 using TWatchToken = uint64_t;
 
 // Registers handle for readability on behalf of owner, whose HandleReadiness runs
-// for each readiness. Answers 0 with errno set when the platform refuses, or
-// with errno 0 when there is no event loop to deliver notifications.
+// for each readiness, a failure or hang-up of the handle included. Answers 0
+// with errno set when the platform refuses, or with errno 0 when there is no
+// event loop to deliver notifications.
 TWatchToken WatchHandle(int handle, TCustomWSocket* owner);
 // Forgets the registration: no notification reaches its owner any more, also
 // none already collected for the wake-up being dispatched. Never fails.
 void UnwatchHandle(TWatchToken token);
-// Stops and restarts notifications for a registration without forgetting it.
-// Answer 0, or -1 with errno when the platform refuses the change.
+// Stops and restarts read notifications for a registration without
+// forgetting it; write notifications stay as they are. Answer 0, or -1 with
+// errno when the platform refuses the change.
 int PauseHandle(TWatchToken token);
 int ResumeHandle(TWatchToken token);
+// Turns notifications of room to write on or off for a registration (off when
+// registered); its owner's HandleWritable runs for each. The set is
+// level-triggered, so an owner turns them off as soon as it has nothing left
+// to write. Answers 0, or -1 with errno when the platform refuses the change.
+int WatchWritable(TWatchToken token, bool on);
 // Closes the set and its notifier once no socket object is left.
 void ReleaseNotificationSink();

@@ -78,6 +78,10 @@ ssize_t RecvRetrying(int fd, void* buffer, size_t length, int flags) {
   return RetryOnEintr([&] { return gCalls.Recv(fd, buffer, length, flags); });
 }
 
+ssize_t SendRetrying(int fd, const void* buffer, size_t length, int flags) {
+  return RetryOnEintr([&] { return gCalls.Send(fd, buffer, length, flags); });
+}
+
 int CloseSocketOnce(int fd) {
   if (gCalls.Close(fd) == 0 || errno == EINTR || errno == EINPROGRESS) return 0;
   return -1;

@@ -67,6 +67,8 @@ const TSocketCalls& RealSocketCalls();
 int AcceptRetrying(int listening, sockaddr_in* peer);
 // A receive, retried while it is interrupted.
 ssize_t RecvRetrying(int fd, void* buffer, size_t length, int flags);
+// A send, retried while it is interrupted.
+ssize_t SendRetrying(int fd, const void* buffer, size_t length, int flags);
 // Closes fd once and never again: Linux has released the descriptor whatever
 // close reports, and a retry could close one that another part of the process
 // has just been given. An interrupted close (EINTR, EINPROGRESS) therefore

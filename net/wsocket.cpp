@@ -5,6 +5,7 @@
 #include <sys/socket.h>
 
 #include <QTimer>
+#include <algorithm>
 #include <cerrno>
 #include <utility>
 
@@ -51,6 +52,9 @@ bool IsWouldBlock(int platformErrno) {
   return platformErrno == EAGAIN || platformErrno == EWOULDBLOCK;
 }
 
+// A send never waits, and a peer that has gone raises no signal.
+constexpr int kSendFlags = MSG_NOSIGNAL | MSG_DONTWAIT;
+
 }  // namespace
 
 TCustomWSocket::TCustomWSocket() : alive_(std::make_shared<bool>(true)) {
@@ -71,11 +75,8 @@ TCustomWSocket::~TCustomWSocket() {
   handle_ = -1;
   if (pendingAccept_ >= 0) CloseSocketOnce(pendingAccept_);
   pendingAccept_ = -1;
-  if (inPauseTimeout_)
-    pauseTimer_->deleteLater();
-  else
-    delete pauseTimer_;
-  pauseTimer_ = nullptr;
+  DeleteTimer(pauseTimer_);
+  DeleteTimer(drainTimer_);
   *alive_ = false;
   if (--gLiveCount < 1) {
     ReleaseSpareDescriptor();
@@ -103,6 +104,7 @@ void TCustomWSocket::ResetStep() {
   closeEventRaised_ = false;
   peerEnded_ = false;
   readCount_ = 0;
+  ResetSendState();
   state_ = wsClosed;
 }
 
@@ -111,6 +113,7 @@ void TCustomWSocket::SocketErrorReport(int code, std::string_view functionName) 
     // The connection is gone: later notifications for it are dropped, and no
     // close event follows for it.
     Unwatch();
+    DropSendQueue();
     if (handle_ >= 0) CloseSocketOnce(handle_);
     handle_ = -1;
     state_ = wsClosed;
@@ -321,7 +324,7 @@ int TCustomWSocket::Accept() {
 }
 
 // ---------------------------------------------------------------------------
-// Adopting, receiving and closing
+// Adopting and receiving
 
 void TCustomWSocket::Dup(int handle, const TPeerAddress& peer) {
   if (handle == 0 || handle == -1) SocketErrorReport(WSAEINVAL, "Dup");
@@ -336,6 +339,7 @@ void TCustomWSocket::Dup(int handle, const TPeerAddress& peer) {
   peer_ = peer;
   closeEventRaised_ = false;
   peerEnded_ = false;
+  ResetSendState();
   ApplyLinger(true);
   if (SocketCalls().SetNonBlocking(handle_) != 0)
     SocketErrorReport(CodeFromErrno(), kSessionRegistration);
@@ -363,7 +367,8 @@ int TCustomWSocket::Receive(void* buffer, int length) {
     return -1;
   }
   const size_t size = length > 0 ? static_cast<size_t>(length) : 0;
-  const ssize_t count = RecvRetrying(handle_, buffer, size, 0);
+  ssize_t count = RecvRetrying(handle_, buffer, size, 0);
+  if (size > 0) count = TellResetTakenBySend(count);
   if (count < 0) {
     receiveCameUpShort_ = IsWouldBlock(errno);
     lastError_ = CodeFromErrno();
@@ -381,6 +386,138 @@ void TCustomWSocket::ShutDown(int how) {
   if (handle_ >= 0) SocketCalls().Shutdown(handle_, how);
 }
 
+// ---------------------------------------------------------------------------
+// Sending
+
+std::size_t TCustomWSocket::Send(std::string_view bytes) {
+  const std::size_t droppedBefore = droppedSendBytes_;
+  // What is queued goes first, so bytes are only written at once behind an
+  // empty queue.
+  if (CanSend() && sendQueue_.empty()) bytes.remove_prefix(WriteNow(bytes));
+  if (CanSend()) bytes.remove_prefix(Enqueue(bytes));
+  droppedSendBytes_ += bytes.size();
+  return droppedSendBytes_ - droppedBefore;
+}
+
+bool TCustomWSocket::CanSend() const {
+  return state_ == wsConnected && handle_ >= 0 && !sendFailed_;
+}
+
+// As much as the platform takes now; a short write means it is full, so the
+// rest waits for room rather than asking again.
+std::size_t TCustomWSocket::WriteNow(std::string_view bytes) {
+  if (bytes.empty() || !MakeCloseGraceful()) return 0;
+  const ssize_t count = SendRetrying(handle_, bytes.data(), bytes.size(), kSendFlags);
+  if (count >= 0) return static_cast<std::size_t>(count);
+  if (!IsWouldBlock(errno)) SendFailed(errno);
+  return 0;
+}
+
+// Answers how many bytes the queue took; a queue that was empty asks for
+// room to write.
+std::size_t TCustomWSocket::Enqueue(std::string_view bytes) {
+  const std::size_t taken = std::min(bytes.size(), kMaxQueuedSendBytes - sendQueue_.size());
+  if (taken == 0) return 0;
+  sendQueue_.append(bytes.substr(0, taken));
+  if (!writeWatched_) {
+    if (WatchWritable(watchToken_, true) != 0) {
+      // Never told of room, the queue would wait for ever.
+      SendFailed(errno);
+      return taken;
+    }
+    writeWatched_ = true;
+  }
+  return taken;
+}
+
+// A connection that was never sent a byte keeps closing with a reset; from
+// the first byte on the close is graceful, or the reset would discard what
+// the platform still holds for the peer.
+bool TCustomWSocket::MakeCloseGraceful() {
+  if (closeIsGraceful_) return true;
+  const linger graceful{.l_onoff = 0, .l_linger = 0};
+  if (SocketCalls().SetSockOpt(handle_, SOL_SOCKET, SO_LINGER, &graceful, sizeof graceful) != 0) {
+    SendFailed(errno);
+    return false;
+  }
+  closeIsGraceful_ = true;
+  return true;
+}
+
+// The platform has room again: the queue goes out in order until it takes
+// no more, and once the queue is empty nothing is watched for writing, since
+// the set is level-triggered and would notify without pause.
+void TCustomWSocket::WriteQueued() {
+  while (!sendQueue_.empty()) {
+    const ssize_t count = SendRetrying(handle_, sendQueue_.data(), sendQueue_.size(), kSendFlags);
+    if (count > 0) {
+      sendQueue_.erase(0, static_cast<std::size_t>(count));
+      continue;
+    }
+    if (count == 0 || IsWouldBlock(errno)) return;
+    SendFailed(errno);
+  }
+  StopWatchingWritable();
+  if (draining_) FinishDrain();
+}
+
+// The connection sends no more: a reset it reported now belongs to the read
+// side, which reports the connection's end as it always has.
+void TCustomWSocket::SendFailed(int platformErrno) {
+  sendFailed_ = true;
+  if (platformErrno == ECONNRESET) resetTakenBySend_ = true;
+  DropSendQueue();
+}
+
+void TCustomWSocket::DropSendQueue() {
+  droppedSendBytes_ += sendQueue_.size();
+  std::string().swap(sendQueue_);
+  StopWatchingWritable();
+}
+
+// A refusal leaves the registration notifying; each notification then
+// finds the queue empty and tries again.
+void TCustomWSocket::StopWatchingWritable() {
+  if (!writeWatched_) return;
+  if (watchToken_ != 0 && WatchWritable(watchToken_, false) != 0) return;
+  writeWatched_ = false;
+}
+
+void TCustomWSocket::ResetSendState() {
+  std::string().swap(sendQueue_);
+  droppedSendBytes_ = 0;
+  sendFailed_ = false;
+  closeIsGraceful_ = false;
+  writeWatched_ = false;
+  draining_ = false;
+  resetTakenBySend_ = false;
+}
+
+// A pause the platform refuses leaves the end notifying: the connection then
+// closes at once, its queue dropped.
+void TCustomWSocket::StartDrain() {
+  if (PauseHandle(watchToken_) != 0) {
+    DropSendQueue();
+    return ClosePeerEnded();
+  }
+  draining_ = true;
+  StartTimer(drainTimer_, sendDrainMs_, &TCustomWSocket::DrainTimedOut);
+}
+
+void TCustomWSocket::DrainTimedOut() {
+  DropSendQueue();
+  FinishDrain();
+}
+
+void TCustomWSocket::FinishDrain() {
+  draining_ = false;
+  if (drainTimer_ != nullptr) drainTimer_->stop();
+  ClosePeerEnded();
+}
+
+// ---------------------------------------------------------------------------
+// Closing
+
 void TCustomWSocket::Close() { CloseStep(true); }
 
 void TCustomWSocket::Abort() {
@@ -396,6 +533,7 @@ void TCustomWSocket::CloseStep(bool shut) {
   if (state_ == wsClosed) return;
   if (shut) ShutDown(1);
   Unwatch();
+  DropSendQueue();
   const int fd = std::exchange(handle_, -1);
   // A close that would have waited lingers on in the background: the handle
   // is gone all the same.
@@ -429,6 +567,7 @@ bool TCustomWSocket::Watch() {
 
 void TCustomWSocket::Unwatch() {
   if (pauseTimer_ != nullptr) pauseTimer_->stop();
+  if (drainTimer_ != nullptr) drainTimer_->stop();
   // Before the handle closes, and also for notifications already collected.
   UnwatchHandle(watchToken_);
   watchToken_ = 0;
@@ -436,20 +575,32 @@ void TCustomWSocket::Unwatch() {
 
 void TCustomWSocket::PauseWatching(int milliseconds) {
   if (watchToken_ == 0) return;
-  if (pauseTimer_ == nullptr) {
-    pauseTimer_ = new QTimer();
-    pauseTimer_->setSingleShot(true);
-    QObject::connect(pauseTimer_, &QTimer::timeout, pauseTimer_, [this] {
-      // The report of a failed resume may reach a handler that destroys this
-      // object, and with it the timer whose signal is running.
-      inPauseTimeout_ = true;
-      if (Dispatch(&TCustomWSocket::ResumeWatching)) inPauseTimeout_ = false;
-    });
-  }
-  pauseTimer_->start(milliseconds);
+  StartTimer(pauseTimer_, milliseconds, &TCustomWSocket::ResumeWatching);
   // A pause that does not go through leaves the listener notifying; the
   // next failed accept pauses again, so only the report is needed here.
   if (PauseHandle(watchToken_) != 0) RegistrationChangeFailed(errno);
+}
+
+void TCustomWSocket::StartTimer(QTimer*& timer, int milliseconds, void (TCustomWSocket::*step)()) {
+  if (timer == nullptr) {
+    timer = new QTimer();
+    timer->setSingleShot(true);
+    QObject::connect(timer, &QTimer::timeout, timer, [this, step] {
+      // The step may reach a handler that destroys this object, and with it
+      // the timer whose signal is running.
+      inTimerEvent_ = true;
+      if (Dispatch(step)) inTimerEvent_ = false;
+    });
+  }
+  timer->start(milliseconds);
+}
+
+void TCustomWSocket::DeleteTimer(QTimer*& timer) {
+  if (inTimerEvent_ && timer != nullptr)
+    timer->deleteLater();
+  else
+    delete timer;
+  timer = nullptr;
 }
 
 // A listener whose resume fails would never accept again: the resume is
@@ -494,8 +645,19 @@ bool TCustomWSocket::Dispatch(void (TCustomWSocket::*step)()) {
 
 void TCustomWSocket::HandleReadiness(int handle) {
   if (handle < 0 || handle != handle_) return;
-  Dispatch(state_ == wsListening ? &TCustomWSocket::AcceptConnections
-                                 : &TCustomWSocket::ReadConnection);
+  if (state_ == wsListening)
+    Dispatch(&TCustomWSocket::AcceptConnections);
+  else if (draining_)
+    // Reads are off while draining: only a failure or hang-up comes here,
+    // and the next send tells which.
+    Dispatch(&TCustomWSocket::WriteQueued);
+  else
+    Dispatch(&TCustomWSocket::ReadConnection);
+}
+
+void TCustomWSocket::HandleWritable(int handle) {
+  if (handle < 0 || handle != handle_ || state_ != wsConnected) return;
+  Dispatch(&TCustomWSocket::WriteQueued);
 }
 
 // A readable connection is always offered as a read: the receive itself
@@ -507,6 +669,13 @@ void TCustomWSocket::ReadConnection() {
   if (!OfferPendingBytes()) return;
   // A handler that closed the connection has had its close event.
   if (!peerEnded_ || handle != handle_) return;
+  // A peer that reset gets nothing more; one that ended in order may still
+  // be reading what it was sent.
+  if (peerEndError_ == 0 && !sendQueue_.empty()) return StartDrain();
+  ClosePeerEnded();
+}
+
+void TCustomWSocket::ClosePeerEnded() {
   if (!std::exchange(closeEventRaised_, true)) {
     const std::shared_ptr<bool> alive = alive_;
     if (TSessionEvent handler = OnSessionClosed) handler(this, peerEndError_);
@@ -519,7 +688,8 @@ void TCustomWSocket::ReadConnection() {
 // taking a byte.
 void TCustomWSocket::PeekForPeerEnd() {
   char byte = 0;
-  const ssize_t count = RecvRetrying(handle_, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+  const ssize_t count =
+      TellResetTakenBySend(RecvRetrying(handle_, &byte, 1, MSG_PEEK | MSG_DONTWAIT));
   if (count == 0) NotePeerEnd(0);
   if (count < 0 && !IsWouldBlock(errno)) NotePeerEnd(WSocketErrorFromErrno(errno));
 }
@@ -527,6 +697,12 @@ void TCustomWSocket::PeekForPeerEnd() {
 void TCustomWSocket::NotePeerEnd(int code) {
   peerEnded_ = true;
   peerEndError_ = static_cast<uint16_t>(code);
+}
+
+ssize_t TCustomWSocket::TellResetTakenBySend(ssize_t received) {
+  if (received != 0 || !std::exchange(resetTakenBySend_, false)) return received;
+  errno = ECONNRESET;
+  return -1;
 }
 
 // Offers the pending bytes through OnDataAvailable until a receive comes up

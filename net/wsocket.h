@@ -3,10 +3,12 @@
 // The asynchronous TCP socket: an object that owns at most one non-blocking
 // socket handle, watches it through the notification sink on the UI thread's
 // event loop and turns each readiness into an event. Listeners are TWSocket;
-// sessions derive from TCustomWSocket. Nothing here ever blocks or sends.
+// sessions derive from TCustomWSocket. Nothing here ever blocks, and a
+// session sends only what its owner hands to Send.
 
 #include <netinet/in.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -44,6 +46,13 @@ constexpr int kMaxAcceptsPerNotification = 32;
 // How long a listener stops watching for connections after running out of
 // descriptors.
 constexpr int kAcceptPauseMs = 100;
+
+// What one connection keeps queued for its peer at most; what does not fit is
+// dropped, so a peer that never reads costs a bounded amount of memory.
+constexpr std::size_t kMaxQueuedSendBytes = 64 * 1024;
+// How long a connection whose peer has ended waits for its queued bytes to
+// leave before it closes all the same.
+constexpr int kSendDrainMs = 5000;
 
 // A peer as accept reported it: dotted IPv4 address and port. Known from the
 // moment a connection is taken, so a peer that resets at once is still known.
@@ -138,6 +147,25 @@ class TCustomWSocket {
   // ReadCount), 0 at the peer's orderly close, -1 with LastError (10035 when
   // nothing is pending). Never raises, never changes State. Retries EINTR.
   int Receive(void* buffer, int length);
+  // Hands bytes to the peer without ever blocking: written at once as far as
+  // the platform takes them, the rest queued (at most kMaxQueuedSendBytes in
+  // all) and written as the peer reads. Answers how many of these bytes were
+  // dropped because the queue was full or the connection can no longer send
+  // (0: all taken). A failed send ends sending on the connection for good; its
+  // end is still reported by the read side. Once a byte was handed over, the
+  // close is graceful (linger off), so that the peer gets what the platform
+  // holds before the end. A peer that ends while bytes are queued has its
+  // close event held back until the queue is empty, a send fails or the drain
+  // time has passed; Close and Abort drop the queue at once.
+  std::size_t Send(std::string_view bytes);
+  // Bytes queued and not yet handed to the platform.
+  std::size_t QueuedSendBytes() const { return sendQueue_.size(); }
+  // Bytes Send dropped on this connection so far, the queue a close dropped
+  // included (reset with ReadCount).
+  std::size_t DroppedSendBytes() const { return droppedSendBytes_; }
+  // Test hook: how long this object waits for its queue to leave once the
+  // peer has ended, in milliseconds (kSendDrainMs unless set).
+  void SetSendDrainMs(int milliseconds) { sendDrainMs_ = milliseconds; }
   // Shuts down receiving (0), sending (1) or both (2); result ignored; no-op
   // without a handle.
   void ShutDown(int how);
@@ -158,9 +186,14 @@ class TCustomWSocket {
 
   // The notification sink's entry when handle is ready to read: for a
   // listener an accept, for a connection a read, followed by its close once a
-  // receive has seen the peer's end. Ignored when handle is not the object's
+  // receive has seen the peer's end (and, when bytes are still queued for the
+  // peer, once they have left). Ignored when handle is not the object's
   // current handle. The event loop calls it; tests may call it directly.
   void HandleReadiness(int handle);
+  // The notification sink's entry when handle has room to write: the queue
+  // Send left goes out. Ignored when handle is not the object's current
+  // connection.
+  void HandleWritable(int handle);
 
  private:
   void ResetStep();
@@ -199,10 +232,36 @@ class TCustomWSocket {
   void ShedPendingConnections();
   void PeekForPeerEnd();
   void NotePeerEnd(int code);
+  // A reset the platform reported to a send is reported no more to a receive,
+  // which then answers as for an orderly end: tells the reset instead.
+  ssize_t TellResetTakenBySend(ssize_t received);
+  // Raises OnSessionClosed for the peer's end, unless raised already, and
+  // closes the connection.
+  void ClosePeerEnded();
+
+  // The steps of sending.
+  bool CanSend() const;
+  std::size_t WriteNow(std::string_view bytes);
+  std::size_t Enqueue(std::string_view bytes);
+  bool MakeCloseGraceful();
+  void WriteQueued();
+  void SendFailed(int platformErrno);
+  void DropSendQueue();
+  void StopWatchingWritable();
+  void ResetSendState();
+  // The peer has ended with bytes still queued: reads stop (an end stays
+  // readable and would notify without pause) and the close waits for the
+  // queue, at most the drain time.
+  void StartDrain();
+  void DrainTimedOut();
+  void FinishDrain();
 
   bool Watch();
   void Unwatch();
   void PauseWatching(int milliseconds);
+  // Starts timer (made on first use) to run step through Dispatch once.
+  void StartTimer(QTimer*& timer, int milliseconds, void (TCustomWSocket::*step)());
+  void DeleteTimer(QTimer*& timer);
   void ResumeWatching();
   // A pause or resume the platform refused: tried again on the pause timer,
   // and reported once, through Accept, until a change goes through again.
@@ -215,7 +274,9 @@ class TCustomWSocket {
   // Registration with the notification sink; 0 when not watched.
   uint64_t watchToken_ = 0;
   QTimer* pauseTimer_ = nullptr;
-  bool inPauseTimeout_ = false;
+  QTimer* drainTimer_ = nullptr;
+  // A timer's step runs: the timer is deleted later, not from inside its signal.
+  bool inTimerEvent_ = false;
   // A connection accepted ahead of OnSessionAvailable, or the accept failure
   // to report through Accept.
   int pendingAccept_ = -1;
@@ -243,6 +304,16 @@ class TCustomWSocket {
   uint16_t peerEndError_ = 0;
   bool closeEventRaised_ = false;
   bool destroying_ = false;
+
+  // What Send has not yet handed to the platform, in order.
+  std::string sendQueue_;
+  std::size_t droppedSendBytes_ = 0;
+  bool sendFailed_ = false;
+  bool closeIsGraceful_ = false;
+  bool writeWatched_ = false;
+  bool draining_ = false;
+  bool resetTakenBySend_ = false;
+  int sendDrainMs_ = kSendDrainMs;
   TSocketState state_ = wsClosed;
 };
 
