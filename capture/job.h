@@ -31,8 +31,12 @@ struct TJob {
   // The job's first failure (a lost chunk, a size that could not be taken);
   // empty when none. It decides the outcome.
   std::string Failure;
-  // The [Jobs] options in force when the job was accepted.
+  // The options in force on the job's port when the job was accepted.
   TJobSettings Options;
+  // Status queries of the peer that were answered, and the bytes of those
+  // answers that were dropped because the peer did not read them.
+  int64_t QueriesAnswered = 0;
+  int64_t RepliesDropped = 0;
 
   // A job as its accept begins it: where from, and the options in force.
   static TJob Accepted(std::string port, std::string peerAddress, uint16_t peerPort,

@@ -1,8 +1,10 @@
 #pragma once
 
 #include <functional>
+#include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "base/file_identity.h"
 #include "capture/job.h"
@@ -25,6 +27,19 @@ class TJobHost {
   ~TJobHost() = default;
 };
 
+// What a connection's peer is answered: the job's protocol reads the bytes as
+// they arrive and decides what goes back. The capture keeps every byte all
+// the same.
+class TJobConversation {
+ public:
+  virtual ~TJobConversation() = default;
+  // The bytes of one receive, in order; appends to replies what the peer is
+  // to get for them, at once.
+  virtual void Received(std::string_view bytes, std::string& replies) = 0;
+  // The peer's queries answered so far.
+  virtual int64_t Answered() const = 0;
+};
+
 // The features beyond plain capturing, behind the one interface the monitor
 // calls. Without them the monitor captures as plainly as it always did.
 class TJobFeatures {
@@ -33,6 +48,9 @@ class TJobFeatures {
   // Asked once per accepted connection, before any file or folder is made;
   // a job it refuses is reset at once and never counts as a connection.
   virtual bool Admits(const TJob& job) = 0;
+  // Once per admitted connection, with its file prepared: what answers its
+  // peer, or nothing, and then the peer never gets a byte.
+  virtual std::unique_ptr<TJobConversation> Converse(const TJob& job) = 0;
   // Once per job, when its capture file is final. A job still open when the
   // program ends comes here too, with the outcome Ended.
   virtual void Finished(const TJob& job) = 0;

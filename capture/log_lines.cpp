@@ -32,6 +32,19 @@ std::string IdleLine(const TJob& job) {
          FormatInteger(limit) + (limit == 1 ? " second" : " seconds");
 }
 
+std::vector<std::string> AnswerLines(const TJob& job) {
+  std::vector<std::string> lines;
+  const int64_t answered = job.QueriesAnswered;
+  if (answered > 0)
+    lines.push_back(TimestampPrefix() + FormatInteger(answered) +
+                    (answered == 1 ? " status query answered" : " status queries answered"));
+  if (job.RepliesDropped > 0)
+    lines.push_back(TimestampPrefix() + FormatInteger(job.RepliesDropped) +
+                    (job.RepliesDropped == 1 ? " reply byte" : " reply bytes") + " dropped: " +
+                    job.PeerAddress + " on port " + job.Port + " did not read them");
+  return lines;
+}
+
 std::string SizeLine(const std::string& prefix, int64_t size, const std::string& file) {
   return prefix + FormatInteger(size) + std::string(kSizeLineMark) + file;
 }

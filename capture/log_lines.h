@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "capture/job.h"
 
@@ -21,6 +22,11 @@ std::string ConnectedLine(const TJob& job);
 std::string CutLine(const TJob& job);
 // "<prefix><peer> on port <port> sent nothing for <N> seconds".
 std::string IdleLine(const TJob& job);
+// What a job's peer was answered, for its close: "<prefix><N> status
+// queries answered" and, when the peer did not read them all, "<prefix><N>
+// reply bytes dropped: <peer> on port <port> did not read them". None when
+// there is nothing to say, as for every job on a port that answers nothing.
+std::vector<std::string> AnswerLines(const TJob& job);
 
 // The message log line that closes a job's report: "<prefix>5 bytes written
 // to <file>". The window reads it back to open the capture it names.

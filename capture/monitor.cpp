@@ -138,6 +138,7 @@ void TCaptureMonitor::SrvSocketSessionAvailable(TCustomWSocket* sender, uint16_t
     if (destroying_) session->MarkDestroying();
     session->Job = std::move(job);
     session->PrepareCapture(settings, sessions_.OpenFiles(), *jobFileNames_);
+    if (features_) session->Conversation = features_->Converse(session->Job);
     sessions_.Hold(*session);
     // From here on the session owns the handle, whatever Dup then reports.
     session->Dup(std::exchange(acceptedHandle, -1), listener.AcceptedPeer());
@@ -238,6 +239,8 @@ void TCaptureMonitor::ClientSocketSessionClosed(TCustomWSocket* sender, uint16_t
 // the session itself opened is ever deleted.
 void TCaptureMonitor::ReportClose(TClient& session) {
   TJob& job = session.Job;
+  job.RepliesDropped = static_cast<int64_t>(session.DroppedSendBytes());
+  for (const std::string& line : AnswerLines(job)) window_.AppendMessageLine(line);
   job.FileSize = session.CaptureSize();
   window_.AppendMessageLine(SizeLine(TimestampPrefix(), job.FileSize, job.FileName));
   if (job.FileSize != 0 || !ShouldDeleteEmptyCapture(session)) return;

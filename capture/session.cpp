@@ -118,7 +118,19 @@ void TClient::StoreChunk(TReceiveBuffer& buffer, std::size_t most) {
     throw;
   }
   CaptureFile.CloseOut();
-  if (received > 0) Job.Bytes += received;
+  if (received <= 0) return;
+  Job.Bytes += received;
+  Answer(std::string_view(buffer.data(), static_cast<std::size_t>(received)));
+}
+
+// A peer that does not read loses answers, counted, never the program's
+// memory or its time.
+void TClient::Answer(std::string_view received) {
+  if (!Conversation) return;
+  std::string replies;
+  Conversation->Received(received, replies);
+  Job.QueriesAnswered = Conversation->Answered();
+  if (!replies.empty()) Send(replies);
 }
 
 void TClient::SettleAtProgramEnd() {

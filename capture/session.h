@@ -3,6 +3,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -11,6 +12,7 @@
 #include "base/file_identity.h"
 #include "capture/ini_file.h"
 #include "capture/job.h"
+#include "capture/job_features.h"
 #include "capture/job_file_names.h"
 #include "capture/job_settings.h"
 #include "capture/open_files.h"
@@ -45,6 +47,9 @@ class TClient : public TCustomWSocket {
   DiskFile CaptureFile;
   // The file the preparation opened; none until then.
   std::optional<TFileIdentity> FileIdentity;
+  // What answers the peer's queries; none for most jobs, whose peers never
+  // get a byte.
+  std::unique_ptr<TJobConversation> Conversation;
 
   // Names one preparation may find taken one after another before it gives
   // up: another program racing for every name is a fault, not a busy port.
@@ -69,7 +74,9 @@ class TClient : public TCustomWSocket {
   // capture file; never more than the job's size limit leaves room for. At
   // the limit, a further byte that arrives is not stored and cuts the job.
   // A failed receive stores nothing; the file is opened and closed all the
-  // same. Raises the I/O failures of the file.
+  // same. What was stored goes to the conversation, if any, and its answer
+  // to the peer at once, never waiting for the peer to read it. Raises the
+  // I/O failures of the file.
   void AppendChunk(TReceiveBuffer& buffer);
   // The program ends with the job still open: its file's size as it stands,
   // and the outcome Ended unless a failure decided it.
@@ -87,6 +94,7 @@ class TClient : public TCustomWSocket {
   void OpenFreshName(const std::string& stem, TJobFileNames& fileNames);
   void TakeOverLimit(TReceiveBuffer& buffer);
   void StoreChunk(TReceiveBuffer& buffer, std::size_t most);
+  void Answer(std::string_view received);
 
   std::string settingsPath_;
 };

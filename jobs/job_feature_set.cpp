@@ -9,11 +9,13 @@
 #include "jobs/job_index.h"
 #include "jobs/job_notifier.h"
 #include "jobs/sender_filter.h"
+#include "jobs/status_conversation.h"
 
 TJobFeatureSet::TJobFeatureSet(TJobHost& host, std::string settingsPath)
     : host_(host),
+      settingsPath_(std::move(settingsPath)),
       retention_(
-          std::move(settingsPath), [this](const TFileIdentity& file) { return host_.FileInUse(file); },
+          settingsPath_, [this](const TFileIdentity& file) { return host_.FileInUse(file); },
           [this](const std::string& path, int days, int platformErrno) {
             ReportRetention(path, days, platformErrno);
           }) {}
@@ -22,6 +24,13 @@ TJobFeatureSet::~TJobFeatureSet() = default;
 
 bool TJobFeatureSet::Admits(const TJob& job) {
   return TSenderFilter(job.Options.AllowedSenders).Allows(job.PeerAddress);
+}
+
+std::unique_ptr<TJobConversation> TJobFeatureSet::Converse(const TJob& job) {
+  return MakeStatusConversation(job, settingsPath_,
+                                [this](const std::string& key, const std::string& text) {
+                                  host_.JobFailure(key, text);
+                                });
 }
 
 // The index line comes first, so a command or the operator that looks at

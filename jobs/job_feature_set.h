@@ -10,8 +10,9 @@ class TAfterJobRunner;
 class TJobNotifier;
 
 // Every feature that acts on jobs, behind the one interface the monitor
-// calls: who may send, the index line, the after-job command and the
-// notification of a finished job, and the deletion of old captures. Each
+// calls: who may send, what the peer is answered, the index line, the
+// after-job command and the notification of a finished job, and the
+// deletion of old captures. Each
 // works only when its option is on for the job at hand.
 class TJobFeatureSet : public TJobFeatures {
  public:
@@ -19,6 +20,7 @@ class TJobFeatureSet : public TJobFeatures {
   ~TJobFeatureSet() override;
 
   bool Admits(const TJob& job) override;
+  std::unique_ptr<TJobConversation> Converse(const TJob& job) override;
   void Finished(const TJob& job) override;
   void Start() override;
   void Stop() override;
@@ -30,6 +32,7 @@ class TJobFeatureSet : public TJobFeatures {
   void ReportRetention(const std::string& path, int days, int platformErrno);
 
   TJobHost& host_;
+  std::string settingsPath_;
   TRetention retention_;
   // Made at their first use: most runs never need them.
   std::unique_ptr<TAfterJobRunner> afterJob_;

@@ -156,6 +156,7 @@ std::string JobIndexLine(const TJob& record) {
       record.FileSize < 0 ? std::string() : FormatInteger(record.FileSize),
       record.RelativeFileName(),
       record.OutcomeText(),
+      FormatInteger(record.QueriesAnswered),
   };
   std::string line;
   for (const std::string& field : fields) {

@@ -129,7 +129,7 @@ TEST_P(JobOutcomeTest, OneLinePerJobWrittenOnceTheCaptureIsFinal) {
   const auto rows = IndexRows();
   ASSERT_EQ(rows.size(), 1u);
   const auto& row = rows[0];
-  ASSERT_EQ(row.size(), 8u) << testing::PrintToString(row);
+  ASSERT_EQ(row.size(), 9u) << testing::PrintToString(row);
   EXPECT_TRUE(std::regex_match(row[0], kIsoTime)) << row[0];
   EXPECT_TRUE(std::regex_match(row[1], kIsoTime)) << row[1];
   EXPECT_LE(row[0], row[1]);
@@ -139,6 +139,7 @@ TEST_P(JobOutcomeTest, OneLinePerJobWrittenOnceTheCaptureIsFinal) {
   EXPECT_EQ(row[5], c.bytes);
   EXPECT_EQ(row[6], "job.txt");
   EXPECT_EQ(row[7], c.outcome);
+  EXPECT_EQ(row[8], "0");  // queries answered: the port answers nothing
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -163,7 +164,7 @@ TEST_F(JobIndexTest, ConcurrentJobsLeaveOneWholeLineEach) {
   ASSERT_EQ(rows.size(), static_cast<std::size_t>(kJobs));
   std::set<std::string> peerPorts;
   for (const auto& row : rows) {
-    ASSERT_EQ(row.size(), 8u) << testing::PrintToString(row);
+    ASSERT_EQ(row.size(), 9u) << testing::PrintToString(row);
     EXPECT_EQ(row[7], "closed");
     peerPorts.insert(row[4]);
   }
