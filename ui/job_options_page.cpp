@@ -207,15 +207,15 @@ void TJobOptionsPage::AddRow(QWidget* title, QWidget* field, const char* key,
   }
   const QString name = title != nullptr ? qobject_cast<QLabel*>(title)->text()
                                         : qobject_cast<QCheckBox*>(field)->text();
-  QCheckBox* own = IsAllPorts() ? nullptr : AddOwnBox(field, name);
+  QCheckBox* own = IsAllPorts() ? nullptr : AddOwnBox(field, key, name);
   if (own != nullptr) grid_->addWidget(own, row, kOwnColumn);
   AddExplanation(explanation, field);
   rows_.push_back({key, field, own, std::move(store)});
 }
 
-QCheckBox* TJobOptionsPage::AddOwnBox(QWidget* field, const QString& title) {
+QCheckBox* TJobOptionsPage::AddOwnBox(QWidget* field, const char* key, const QString& title) {
   auto* own = new QCheckBox("Own value", this);
-  own->setObjectName(QString("cbOwn") + field->objectName());
+  own->setObjectName(QString("cbOwn") + key);
   own->setAccessibleName("Own value for " + PlainTitle(title.toUtf8().constData()));
   own->setAccessibleDescription(kOwnValueText);
   field->setEnabled(false);
@@ -313,9 +313,8 @@ QComboBox* TJobOptionsPage::AddChoice(const char* name, const char* title, const
   for (const char* text : choices) choice->addItem(text);
   auto* label = new QLabel(title, this);
   label->setBuddy(choice);
-  // A combo box's name is its current text where the desktop's
-  // accessibility bridge asks; its title is the name it needs.
-  choice->setAccessibleName(QString::fromUtf8(title).remove('&'));
+  // A combo box's accessible name is its current text; a screen reader
+  // finds the title through the label's relation to its buddy.
   const int row = grid_->rowCount();
   grid_->addWidget(label, row, kTitleColumn);
   grid_->addWidget(choice, row, kFieldColumn);

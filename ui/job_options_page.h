@@ -79,7 +79,7 @@ class TJobOptionsPage : public QWidget {
   // The field goes into its cell alone, or within the given layout.
   void AddRow(QWidget* title, QWidget* field, const char* key, const char* explanation,
               std::function<std::string(TJobSettings&)> store, QLayout* cell = nullptr);
-  QCheckBox* AddOwnBox(QWidget* field, const QString& title);
+  QCheckBox* AddOwnBox(QWidget* field, const char* key, const QString& title);
   void AddExplanation(const char* explanation, QWidget* field);
   void AddLimitFields();
   void AddAfterJobField(TAfterJobTryRow::TLimitsSource limits);

@@ -22,7 +22,7 @@ namespace {
 
 // Fits a 1024x768 screen with its frame; a smaller screen cuts it and the
 // pages scroll.
-constexpr QSize kDesignSize(640, 680);
+constexpr QSize kDesignSize(640, 720);
 constexpr int kEntriesWidth = 150;
 
 constexpr Qt::WindowFlags kResizableDialogFlags =
