@@ -1,72 +1,72 @@
 #include "ui/job_settings_dialog.h"
 
-#include <QCheckBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPushButton>
-#include <QSpinBox>
+#include <QScrollArea>
+#include <QStackedWidget>
 #include <QVBoxLayout>
-#include <exception>
 #include <optional>
 #include <utility>
 
-#include "base/text.h"
 #include "capture/job_settings.h"
-#include "jobs/sender_filter.h"
-#include "ui/after_job_try.h"
+#include "capture/port_definition.h"
+#include "ui/job_options_page.h"
 #include "ui/message_box.h"
+#include "ui/remembered_size.h"
 #include "ui/window_style.h"
 
 namespace {
 
-constexpr int kExplanationIndent = 20;
-constexpr int kWidth = 420;
+// Fits a 1024x768 screen with its frame; a smaller screen cuts it and the
+// pages scroll.
+constexpr QSize kDesignSize(640, 720);
+constexpr int kEntriesWidth = 150;
 
-constexpr const char* kOneFilePerJobText =
-    "Every job gets a file of its own. When the name from the file format is "
-    "taken, the job gets <name>-2.txt, <name>-3.txt, and so on, so Overwrite "
-    "empties nothing.";
-constexpr const char* kJobIndexText =
-    "Every finished job adds one line to jobs.csv in its port's directory: start, "
-    "end, port, peer address, peer port, bytes, file and outcome. The line is "
-    "written once the capture file is final.";
+constexpr Qt::WindowFlags kResizableDialogFlags =
+    Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint;
 
-constexpr const char* kAllowedSendersText =
-    "Only these addresses may send: IPv4 addresses and blocks, separated by commas, "
-    "for example 192.168.1.0/24, 10.0.0.7. Anybody else is reset at once and the port "
-    "log says so. Empty: anybody.";
-constexpr const char* kMaxJobBytesText =
-    "A job keeps at most this many bytes; then its connection is closed and the "
-    "message log says where it was cut. 0: no limit.";
-constexpr const char* kIdleSecondsText =
-    "A connection that sends nothing for this many seconds is closed like a peer's "
-    "close. 0: no limit.";
-constexpr const char* kDeleteAfterDaysText =
-    "Captures last changed more than their port's Days ago are deleted, at every start "
-    "and every hour. Only names the port's file format makes are touched, never a file "
-    "a connection still writes; ports with Days 0 keep everything.";
-constexpr const char* kAfterJobText =
-    "A command line run by /bin/sh after every finished job, in the capture "
-    "directory. The job is in TARNOCK_FILE, TARNOCK_PORT, TARNOCK_PEER, "
-    "TARNOCK_PEER_PORT, TARNOCK_BYTES, TARNOCK_STARTED, TARNOCK_ENDED and "
-    "TARNOCK_OUTCOME. Empty runs nothing.";
-constexpr const char* kNotifyText =
-    "Every finished job shows a desktop notification with an Open button; "
-    "a burst shows one notification with the number of jobs.";
+// "Port 9100", and its comment when it has one, as the port list shows it.
+QString EntryText(const TPortEntry& port) {
+  std::string text = "Port " + port.Port;
+  if (!port.Definition.Comments.empty()) text += ": " + port.Definition.Comments;
+  return QString::fromStdString(text);
+}
+
+// The written options of one port, checked before anything is written.
+struct TPortWrite {
+  std::string Port;
+  TJobSettings Values;
+  std::vector<std::string> OwnKeys;
+};
 
 }  // namespace
 
-TJobSettingsDialog::TJobSettingsDialog(std::string settingsPath, QWidget* parent)
-    : QDialog(parent), settingsPath_(std::move(settingsPath)) {
-  SetUpDialog(this, "JobSettings", "Job Settings");
+TJobSettingsDialog::TJobSettingsDialog(std::string settingsPath, TReplyRulesCheck checkReplyRules,
+                                       QWidget* parent)
+    : QDialog(parent),
+      settingsPath_(std::move(settingsPath)),
+      checkReplyRules_(std::move(checkReplyRules)) {
+  SetUpDialog(this, "JobSettings", "Job Settings", kResizableDialogFlags);
+  setSizeGripEnabled(true);
   auto* layout = new QVBoxLayout(this);
-  AddOption(cbOneFilePerJob, "cbOneFilePerJob", "One file per job", kOneFilePerJobText);
-  AddOption(cbJobIndex, "cbJobIndex", "Job index", kJobIndexText);
-  AddLimitFields();
-
-  AddAfterJobField();
-  AddOption(cbNotify, "cbNotify", "Desktop notification", kNotifyText);
+  auto* body = new QHBoxLayout;
+  auto* entries = new QVBoxLayout;
+  auto* title = new QLabel("Options &for:", this);
+  lbEntries = new QListWidget(this);
+  lbEntries->setObjectName("lbEntries");
+  lbEntries->setFixedWidth(kEntriesWidth);
+  lbEntries->setAccessibleDescription("All ports, then every port of the port list.");
+  title->setBuddy(lbEntries);
+  entries->addWidget(title);
+  entries->addWidget(lbEntries, 1);
+  stPages = new QStackedWidget(this);
+  stPages->setObjectName("stPages");
+  body->addLayout(entries);
+  body->addWidget(stPages, 1);
+  layout->addLayout(body, 1);
 
   auto* buttons = new QHBoxLayout;
   buttons->addStretch();
@@ -80,104 +80,73 @@ TJobSettingsDialog::TJobSettingsDialog(std::string settingsPath, QWidget* parent
   layout->addLayout(buttons);
   connect(btnOK, &QPushButton::clicked, this, [this] { btnOKClick(); });
   connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
-  setFixedWidth(kWidth);
-  FitHeight();
+
+  size_ = new TRememberedSize(this, settingsPath_, kSizeSection, kDesignSize);
+  AddEntry("All ports");
+  SelectEntry(0);
+  connect(lbEntries, &QListWidget::currentRowChanged, this,
+          [this](int entry) { AtEventEdge(this, [this, entry] { SelectEntry(entry); }); });
 }
 
-TJobSettingsDialog::~TJobSettingsDialog() { AbandonTry(); }
+TJobSettingsDialog::~TJobSettingsDialog() = default;
 
-// The wrapped explanations need as many lines as the fixed width leaves
-// them; the plain size hint assumes another width and clips them.
-void TJobSettingsDialog::FitHeight() {
-  const QLayout* box = layout();
-  setFixedHeight(box->hasHeightForWidth() ? box->totalHeightForWidth(kWidth) : sizeHint().height());
-}
-
-void TJobSettingsDialog::AddAfterJobField() {
-  auto* title = new QLabel("After-job command:", this);
-  edAfterJob = new QLineEdit(this);
-  edAfterJob->setObjectName("edAfterJob");
-  title->setBuddy(edAfterJob);
-  btnTryAfterJob = new QPushButton("Try", this);
-  btnTryAfterJob->setObjectName("btnTryAfterJob");
-  auto* row = new QHBoxLayout;
-  row->addWidget(edAfterJob);
-  row->addWidget(btnTryAfterJob);
-  lblTryResult = ExplanationLabel("");
-  lblTryResult->setObjectName("lblTryResult");
-  lblTryResult->hide();
-  auto* box = static_cast<QVBoxLayout*>(layout());
-  box->addWidget(title);
-  box->addLayout(row);
-  AddExplanation(kAfterJobText);
-  box->addWidget(lblTryResult);
-  // Try reads the settings file for the time limit: a failure there is
-  // shown like every other handler's.
-  connect(btnTryAfterJob, &QPushButton::clicked, this,
-          [this] { AtEventEdge(this, [this] { btnTryAfterJobClick(); }); });
-}
-
-// One command at a time: while it runs, the button stops it.
-void TJobSettingsDialog::btnTryAfterJobClick() {
-  if (try_ != nullptr && try_->Running()) {
-    try_->Stop();
-    ShowTryResult("Stopping ...");
-    return;
-  }
-  const std::string command = edAfterJob->text().toStdString();
-  if (command.empty()) {
-    ShowTryResult("No command to try.");
-    return;
-  }
-  try_ = std::make_unique<TAfterJobTry>(
-      command, TAfterJobLimits::FromSeconds(TJobSettings::Read(settingsPath_).AfterJobSeconds),
-      [this](const std::string& result) { TryEnded(result); });
-  ShowTryResult(try_->Start());
-  if (try_->Running()) btnTryAfterJob->setText("Stop");
-}
-
-void TJobSettingsDialog::TryEnded(const std::string& result) {
-  btnTryAfterJob->setText("Try");
-  ShowTryResult(result);
-}
-
-void TJobSettingsDialog::done(int result) {
-  AbandonTry();
-  QDialog::done(result);
-}
-
-// The command is stopped and reaped, and its folder removed, without the
-// dialog.
-void TJobSettingsDialog::AbandonTry() {
-  TAfterJobTry::Abandon(std::move(try_));
-  btnTryAfterJob->setText("Try");
-}
-
-void TJobSettingsDialog::ShowTryResult(const std::string& text) {
-  lblTryResult->setText(QString::fromStdString(text));
-  lblTryResult->show();
-  FitHeight();
-}
-
-void TJobSettingsDialog::AddOption(QCheckBox*& box, const char* name, const char* title,
-                                   const char* explanation) {
-  box = new QCheckBox(title, this);
-  box->setObjectName(name);
-  layout()->addWidget(box);
-  AddExplanation(explanation);
+void TJobSettingsDialog::AddEntry(const QString& text) {
+  lbEntries->addItem(text);
+  pages_.push_back(nullptr);
+  pageAreas_.push_back(nullptr);
 }
 
 void TJobSettingsDialog::LoadSettings() {
-  const TJobSettings jobs = TJobSettings::Read(settingsPath_);
-  cbOneFilePerJob->setChecked(jobs.OneFilePerJob);
-  cbJobIndex->setChecked(jobs.JobIndex);
-  eAllowedSenders->setText(QString::fromStdString(jobs.AllowedSenders));
-  eMaxJobBytes->setText(QString::fromStdString(FormatInteger(jobs.MaxJobBytes)));
-  eIdleSeconds->setValue(jobs.IdleSeconds);
-  cbDeleteAfterDays->setChecked(jobs.DeleteAfterDays);
+  settings_ = TIniFile(settingsPath_).Load();
+  ports_.clear();
+  for (const TPortEntry& port : PortEntries(settings_)) {
+    ports_.push_back(port.Port);
+    AddEntry(EntryText(port));
+  }
+  PageOf(0)->Load(TJobSettings::Read(settings_));
+  size_->Place();
+}
 
-  edAfterJob->setText(QString::fromStdString(jobs.AfterJob));
-  cbNotify->setChecked(jobs.Notify);
+void TJobSettingsDialog::SelectEntry(int entry) {
+  if (entry < 0 || entry >= static_cast<int>(pages_.size())) return;
+  TJobOptionsPage* page = PageOf(entry);
+  page->FollowAllPorts();
+  stPages->setCurrentWidget(pageAreas_[static_cast<size_t>(entry)]);
+  lbEntries->setCurrentRow(entry);
+}
+
+// A port's page is filled from the read the dialog opened with, so every
+// page shows the file as it was then.
+TJobOptionsPage* TJobSettingsDialog::PageOf(int entry) {
+  const auto index = static_cast<size_t>(entry);
+  if (pages_[index] != nullptr) return pages_[index];
+  TJobOptionsPage* page = nullptr;
+  if (entry == 0) {
+    page = new TJobOptionsPage(
+        [this] {
+          return TAfterJobLimits::FromSeconds(TJobSettings::Read(settingsPath_).AfterJobSeconds);
+        },
+        this);
+  } else {
+    const std::string port = ports_[index - 1];
+    page = new TJobOptionsPage(
+        port, pages_[0],
+        [this, port] {
+          const TIniSnapshot now = TIniFile(settingsPath_).Load();
+          return TAfterJobLimits::FromSeconds(TJobSettings::Read(now, port).AfterJobSeconds);
+        },
+        this);
+    page->Load(TJobSettings::Read(settings_, port), PortOwnKeys(settings_, port));
+  }
+  auto* area = new QScrollArea(this);
+  area->setObjectName("saOptions");
+  area->setWidgetResizable(true);
+  area->setFrameShape(QFrame::NoFrame);
+  area->setWidget(page);
+  stPages->addWidget(area);
+  pages_[index] = page;
+  pageAreas_[index] = area;
+  return page;
 }
 
 // A failure to read or write the file leaves the dialog open, so what the
@@ -188,77 +157,49 @@ void TJobSettingsDialog::btnOKClick() {
   });
 }
 
+// Every page is checked before anything is written, so that a refused
+// field leaves the whole file as it was.
 bool TJobSettingsDialog::SaveSettings() {
-  TJobSettings jobs;
-  jobs.OneFilePerJob = cbOneFilePerJob->isChecked();
-  jobs.JobIndex = cbJobIndex->isChecked();
-  if (!ReadLimitFields(jobs)) return false;
-
-  jobs.AfterJob = edAfterJob->text().toStdString();
-  jobs.Notify = cbNotify->isChecked();
-  // The limits have no field; they stay as the file has them.
-  const TJobSettings kept = TJobSettings::Read(settingsPath_);
-  jobs.AfterJobParallel = kept.AfterJobParallel;
-  jobs.AfterJobSeconds = kept.AfterJobSeconds;
+  const TIniSnapshot now = TIniFile(settingsPath_).Load();
+  TJobSettings jobs = TJobSettings::Read(now);
+  std::vector<std::string> allKeys;
+  if (const std::optional<TFieldError> error = pages_[0]->Read(jobs, allKeys))
+    return Refused(0, *error);
+  std::vector<TPortWrite> writes;
+  for (size_t entry = 1; entry < pages_.size(); ++entry) {
+    const TJobOptionsPage* page = pages_[entry];
+    if (page == nullptr) continue;
+    TPortWrite port{page->Port(), TJobSettings::Read(now, page->Port()),
+                    PortOwnKeys(now, page->Port())};
+    if (const std::optional<TFieldError> error = page->Read(port.Values, port.OwnKeys))
+      return Refused(static_cast<int>(entry), *error);
+    const std::string rules =
+        port.Values.ReplyRules.empty() ? "" : checkReplyRules_(port.Values.ReplyRules);
+    if (!rules.empty())
+      return Refused(static_cast<int>(entry), TFieldError{rules, page->ReplyRulesField()});
+    writes.push_back(std::move(port));
+  }
   jobs.Write(settingsPath_);
+  for (const TPortWrite& port : writes)
+    port.Values.WritePort(settingsPath_, port.Port, port.OwnKeys);
   return true;
 }
 
-// ---------------------------------------------------------------------------
-// Limits
-
-void TJobSettingsDialog::AddLimitFields() {
-  eAllowedSenders = new QLineEdit(this);
-  AddField(eAllowedSenders, "eAllowedSenders", "Allowed senders:", kAllowedSendersText);
-  eMaxJobBytes = new QLineEdit(this);
-  AddField(eMaxJobBytes, "eMaxJobBytes", "Size limit (bytes):", kMaxJobBytesText);
-  eIdleSeconds = new QSpinBox(this);
-  eIdleSeconds->setRange(0, TJobSettings::kMaxTimerSeconds);
-  AddField(eIdleSeconds, "eIdleSeconds", "Idle limit (seconds):", kIdleSecondsText);
-  AddOption(cbDeleteAfterDays, "cbDeleteAfterDays", "Delete captures after Days",
-            kDeleteAfterDaysText);
+// The operator is put back into the field, on its entry's page; a port's
+// message says which port it is about.
+bool TJobSettingsDialog::Refused(int entry, const TFieldError& error) {
+  SelectEntry(entry);
+  const auto index = static_cast<size_t>(entry);
+  pageAreas_[index]->ensureWidgetVisible(error.Field);
+  error.Field->setFocus();
+  ShowErrorBox(this,
+               entry == 0 ? error.Message : "Port " + pages_[index]->Port() + ": " + error.Message);
+  return false;
 }
 
-// A titled row with the field, then the explanation below it.
-void TJobSettingsDialog::AddField(QWidget* field, const char* name, const char* title,
-                                  const char* explanation) {
-  field->setObjectName(name);
-  auto* row = new QHBoxLayout;
-  row->addWidget(new QLabel(title, this));
-  row->addWidget(field, 1);
-  static_cast<QVBoxLayout*>(layout())->addLayout(row);
-  AddExplanation(explanation);
-}
-
-void TJobSettingsDialog::AddExplanation(const char* explanation) {
-  layout()->addWidget(ExplanationLabel(explanation));
-}
-
-// Plain, wrapped and indented under the option it explains.
-QLabel* TJobSettingsDialog::ExplanationLabel(const char* explanation) {
-  auto* text = new QLabel(explanation, this);
-  text->setTextFormat(Qt::PlainText);
-  text->setWordWrap(true);
-  text->setContentsMargins(kExplanationIndent, 0, 0, 0);
-  return text;
-}
-
-bool TJobSettingsDialog::ReadLimitFields(TJobSettings& jobs) {
-  jobs.AllowedSenders = TrimBlanks(eAllowedSenders->text().toStdString());
-  const TSenderFilter senders(jobs.AllowedSenders);
-  if (!senders.Malformed().empty()) {
-    ShowErrorBox(this, "'" + senders.Malformed().front() +
-                           "' is not an IPv4 address or a block such as 192.168.1.0/24");
-    return false;
-  }
-  const std::string size = TrimBlanks(eMaxJobBytes->text().toStdString());
-  const std::optional<int64_t> limit = size.empty() ? 0 : ParseJobLimit(size);
-  if (!limit) {
-    ShowErrorBox(this, "'" + size + "' is not a size in bytes");
-    return false;
-  }
-  jobs.MaxJobBytes = *limit;
-  jobs.IdleSeconds = eIdleSeconds->value();
-  jobs.DeleteAfterDays = cbDeleteAfterDays->isChecked();
-  return true;
+void TJobSettingsDialog::done(int result) {
+  for (TJobOptionsPage* page : pages_)
+    if (page != nullptr) page->AbandonTry();
+  AtEventEdge(this, [this] { size_->SaveIfResized(); });
+  QDialog::done(result);
 }

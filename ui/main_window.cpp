@@ -184,7 +184,9 @@ void TForm1::ListCaptureFolders() {
 
 void TForm1::JobSettings1Click() {
   Guarded([this] {
-    TJobSettingsDialog dialog(settingsPath_, this);
+    // Until the reply rules have their parser, every rules text passes.
+    TJobSettingsDialog dialog(
+        settingsPath_, [](std::string_view) { return std::string(); }, this);
     dialog.LoadSettings();
     dialog.exec();
   });

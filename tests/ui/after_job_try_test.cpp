@@ -31,8 +31,8 @@ class AfterJobTryTest : public TempFolderTest, public testing::WithParamInterfac
   std::string Shown() const { return result_->text().toStdString(); }
   std::string Button() const { return button_->text().toStdString(); }
 
-  std::unique_ptr<TJobSettingsDialog> dialog_ =
-      std::make_unique<TJobSettingsDialog>(root_ + "/tarnock.ini");
+  std::unique_ptr<TJobSettingsDialog> dialog_ = std::make_unique<TJobSettingsDialog>(
+      root_ + "/tarnock.ini", [](std::string_view) { return std::string(); });
   QPushButton* button_ = dialog_->findChild<QPushButton*>("btnTryAfterJob");
   QLabel* result_ = dialog_->findChild<QLabel*>("lblTryResult");
 };
@@ -45,7 +45,7 @@ TEST_P(AfterJobTryTest, TheRunIsReapedBeforeItsFolderGoes) {
   command.replace(command.find("%R"), 2, root_);
   dialog_->findChild<QLineEdit*>("edAfterJob")->setText(QString::fromStdString(command));
   button_->click();
-  EXPECT_EQ(Button(), "Stop");
+  EXPECT_EQ(Button(), "S&top");
   const std::string running = Shown();
   ASSERT_TRUE(running.starts_with("Running on ") && running.ends_with("/sample.txt ..."))
       << running;
@@ -64,7 +64,7 @@ TEST_P(AfterJobTryTest, TheRunIsReapedBeforeItsFolderGoes) {
     // The command was still running: its folder stays until it has ended.
     EXPECT_TRUE(std::filesystem::exists(folder));
   } else {
-    ASSERT_TRUE(WaitUntil([&] { return Button() == "Try"; }, kCommandWaitMs));
+    ASSERT_TRUE(WaitUntil([&] { return Button() == "&Try"; }, kCommandWaitMs));
     EXPECT_EQ(Shown(), c.result);
   }
   ASSERT_TRUE(WaitUntil([&] { return !std::filesystem::exists(folder); }, kCommandWaitMs));
@@ -89,7 +89,7 @@ TEST_F(AfterJobTryTest, NoTemporaryFolderIsAFailureShownAtOnce) {
   button_->click();
   qputenv("TMPDIR", temporary);
   EXPECT_EQ(Shown(), "Failed: cannot make a temporary folder: Not a directory");
-  EXPECT_EQ(Button(), "Try");
+  EXPECT_EQ(Button(), "&Try");
 }
 
 }  // namespace

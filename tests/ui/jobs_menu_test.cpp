@@ -44,6 +44,8 @@ class TUrlRecorder : public QObject {
 
 namespace {
 
+std::string AcceptAnyRules(std::string_view) { return ""; }
+
 // Runs the step on the first modal widget or popup of the given type that
 // shows, from inside its own loop.
 template <typename Widget>
@@ -143,8 +145,8 @@ TEST_P(JobSettingsDialogTest, ShowsTheFileAndWritesOnlyOnOk) {
     auto* oneFile = dialog.findChild<QCheckBox*>("cbOneFilePerJob");
     auto* index = dialog.findChild<QCheckBox*>("cbJobIndex");
     EXPECT_EQ(dialog.windowTitle().toStdString(), "Job Settings");
-    EXPECT_EQ(oneFile->text().toStdString(), "One file per job");
-    EXPECT_EQ(index->text().toStdString(), "Job index");
+    EXPECT_EQ(oneFile->text().toStdString(), "&One file per job");
+    EXPECT_EQ(index->text().toStdString(), "Job &index");
     EXPECT_EQ(index->isChecked(), std::string(c.before).find("JobIndex=1") != std::string::npos);
     if (c.checkOneFilePerJob) oneFile->setChecked(true);
     dialog.findChild<QPushButton*>(c.ok ? "btnOK" : "btnCancel")->click();
@@ -179,7 +181,7 @@ class JobLimitsDialogTest : public JobsMenuTest, public testing::WithParamInterf
 TEST_P(JobLimitsDialogTest, WritesTheLimitsOrNamesWhatIsWrong) {
   const TLimitsCase& c = GetParam();
   WriteWholeFile(Settings(), "[Jobs]\nIdleSeconds=30\nDeleteAfterDays=1\n");
-  TJobSettingsDialog dialog(Settings());
+  TJobSettingsDialog dialog(Settings(), AcceptAnyRules);
   dialog.LoadSettings();
   auto* idle = dialog.findChild<QSpinBox*>("eIdleSeconds");
   EXPECT_EQ(idle->value(), 30);
@@ -233,7 +235,7 @@ class JobSettingsSaveFailureTest : public JobsMenuTest,
 TEST_P(JobSettingsSaveFailureTest, OkShowsTheFailureAndKeepsTheDialogOpen) {
   const TSaveFailureCase& c = GetParam();
   const std::string settings = Path(c.settings);
-  TJobSettingsDialog dialog(settings);
+  TJobSettingsDialog dialog(settings, AcceptAnyRules);
   dialog.LoadSettings();
   dialog.show();
   if (c.directoryInPlace) std::filesystem::create_directory(settings);
