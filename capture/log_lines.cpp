@@ -40,8 +40,8 @@ std::vector<std::string> AnswerLines(const TJob& job) {
                     (answered == 1 ? " status query answered" : " status queries answered"));
   if (job.RepliesDropped > 0)
     lines.push_back(TimestampPrefix() + FormatInteger(job.RepliesDropped) +
-                    (job.RepliesDropped == 1 ? " reply byte" : " reply bytes") + " dropped: " +
-                    job.PeerAddress + " on port " + job.Port + " did not read them");
+                    (job.RepliesDropped == 1 ? " reply byte" : " reply bytes") +
+                    " dropped: " + job.PeerAddress + " on port " + job.Port + " did not read them");
   return lines;
 }
 

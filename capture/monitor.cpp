@@ -129,9 +129,9 @@ void TCaptureMonitor::SrvSocketSessionAvailable(TCustomWSocket* sender, uint16_t
     // One load of the settings file serves the whole connection: read
     // afresh for each, so a change is seen at the next one.
     const TIniSnapshot settings = TIniFile(settingsPath_).Load();
-    TJob job = TJob::Accepted(listener.Port(), listener.AcceptedPeer().address,
-                              listener.AcceptedPeer().port,
-                              TJobSettings::Read(settings, listener.Port()));
+    TJob job =
+        TJob::Accepted(listener.Port(), listener.AcceptedPeer().address,
+                       listener.AcceptedPeer().port, TJobSettings::Read(settings, listener.Port()));
     if (features_ && !features_->Admits(job))
       return RefuseSender(job, std::exchange(acceptedHandle, -1));
     session = &sessions_.Add(std::make_unique<TClient>(settingsPath_));

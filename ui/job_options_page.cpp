@@ -65,8 +65,9 @@ constexpr const char* kNotifyText =
     "a burst shows one notification with the number of jobs.";
 
 constexpr const char* kRepliesText =
-    "The printer language whose status queries this port answers, as a ready printer "
-    "of that language would: escpos (receipt printers), zpl (label printers) or pjl. "
+    "The printer language whose status queries this port answers, as a printer of "
+    "that language in the state below would: escpos (receipt printers), zpl (label "
+    "printers) or pjl. "
     "The capture still holds every byte the client sent. none: the port never sends "
     "a byte.";
 constexpr const char* kPrinterStateText =
@@ -74,8 +75,8 @@ constexpr const char* kPrinterStateText =
     "an open cover or an offline printer can be tried without a real printer.";
 constexpr const char* kReplyRulesText =
     "Replies of your own, for queries no language above knows; they are checked first. "
-    "Each rule is a byte pattern and its reply, written as hex with optional quoted "
-    "text. Empty: none.";
+    "Each rule is pattern => reply, each side hex bytes and \"quoted text\", rules "
+    "separated by ;, for example 1B 76 => 00; \"PING\" => \"PONG\" 0D 0A. Empty: none.";
 
 // What an empty Replies or PrinterState means; the first choice of each.
 constexpr const char* kNoReplies = "none";

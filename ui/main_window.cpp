@@ -18,6 +18,7 @@
 #include "capture/ini_file.h"
 #include "capture/port_definition.h"
 #include "jobs/job_feature_set.h"
+#include "jobs/reply_rules.h"
 #include "ui/about.h"
 #include "ui/capture_opener.h"
 #include "ui/frame_placement.h"
@@ -184,9 +185,8 @@ void TForm1::ListCaptureFolders() {
 
 void TForm1::JobSettings1Click() {
   Guarded([this] {
-    // Until the reply rules have their parser, every rules text passes.
     TJobSettingsDialog dialog(
-        settingsPath_, [](std::string_view) { return std::string(); }, this);
+        settingsPath_, [](std::string_view rules) { return ParseReplyRules(rules).Error; }, this);
     dialog.LoadSettings();
     dialog.exec();
   });

@@ -110,8 +110,7 @@ INSTANTIATE_TEST_SUITE_P(
                             100, true, ""},
         TPortPrecedenceCase{"OtherPortsSection", kAllPorts + "[Port 9101]\nMaxJobBytes=5\n",
                             "10.0.0.0/8", 100, true, ""},
-        TPortPrecedenceCase{"PortKeysNeverFromJobs", "[Jobs]\nReplies=escpos\n", "", 0, false,
-                            ""}),
+        TPortPrecedenceCase{"PortKeysNeverFromJobs", "[Jobs]\nReplies=escpos\n", "", 0, false, ""}),
     [](const testing::TestParamInfo<TPortPrecedenceCase>& info) {
       return std::string(info.param.name);
     });

@@ -1,6 +1,5 @@
-#include <sys/socket.h>
-
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 
 #include <string>
 
@@ -40,7 +39,8 @@ class StatusReplyWireTest : public MonitorFixture {
     WriteCapturePort();
     TIniFile settings(IniPath());
     settings.WriteFlag("Jobs", "JobIndex", true);
-    if (!portSection.empty()) settings.WriteText(PortSectionName(PortText()), "Replies", portSection);
+    if (!portSection.empty())
+      settings.WriteText(PortSectionName(PortText()), "Replies", portSection);
     StartMonitor();
   }
   std::string WaitForBytes(int peer, std::size_t count) {
