@@ -36,6 +36,10 @@ struct TLine {
 struct TIniDocument {
   TWholeFile file;
   std::vector<TLine> lines;
+  // The header lines' indexes, in file order: a look-up compares section
+  // names once per section rather than once per line, so a key of a small
+  // section costs little beside ten thousand ports.
+  std::vector<std::size_t> headers;
   std::string newline = "\n";  // the line end new lines get
 };
 
@@ -85,7 +89,10 @@ void SplitIntoLines(TDocument& document) {
       }
     }
     ClassifyLine(line);
-    if (line.kind == TLineKind::Header) section = static_cast<int>(document.lines.size());
+    if (line.kind == TLineKind::Header) {
+      section = static_cast<int>(document.lines.size());
+      document.headers.push_back(document.lines.size());
+    }
     line.section = line.kind == TLineKind::Header ? -1 : section;
     document.lines.push_back(line);
   }
@@ -122,8 +129,13 @@ bool IsEntryOf(const TDocument& document, const TLine& line, std::string_view se
 
 // The first entry of the key in the section, or nullptr.
 const TLine* FindEntry(const TDocument& document, std::string_view section, std::string_view key) {
-  for (const TLine& line : document.lines) {
-    if (IsEntryOf(document, line, section) && SameTextIgnoringCase(line.name, key)) return &line;
+  for (const std::size_t header : document.headers) {
+    if (!SameTextIgnoringCase(document.lines[header].name, section)) continue;
+    for (std::size_t i = header + 1;
+         i < document.lines.size() && document.lines[i].kind != TLineKind::Header; ++i) {
+      const TLine& line = document.lines[i];
+      if (line.kind == TLineKind::Entry && SameTextIgnoringCase(line.name, key)) return &line;
+    }
   }
   return nullptr;
 }

@@ -296,11 +296,12 @@ TEST_P(JobIndexQuotingTest, QuotesAsRfc4180) {
   record.PeerAddress = "192.0.2.5";
   record.PeerPort = 40000;
   record.FileSize = 12;
+  record.QueriesAnswered = 3;
   record.Folder = "/srv/cap/";
   record.FileName = std::string("/srv/cap/") + GetParam().file;
   const std::string line = JobIndexLine(record);
   const std::string tail =
-      std::string(",9100,192.0.2.5,40000,12,") + GetParam().field + ",closed\r\n";
+      std::string(",9100,192.0.2.5,40000,12,") + GetParam().field + ",closed,3\r\n";
   ASSERT_GE(line.size(), tail.size());
   EXPECT_EQ(line.substr(line.size() - tail.size()), tail);
 }
