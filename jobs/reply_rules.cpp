@@ -7,6 +7,14 @@
 
 namespace {
 
+// Built by appending: GCC 12 at -O3 takes "\"" + std::string(...) for an
+// overlapping copy and stops the build.
+std::string NotAHexByte(std::string_view pair) {
+  std::string fault = "\"";
+  fault.append(pair);
+  return fault + "\" is not a hex byte";
+}
+
 constexpr std::size_t kShownRuleLength = 60;
 
 // The pieces of the text between the separators that stand outside quotes.
@@ -60,7 +68,7 @@ std::optional<std::string> ReadBytes(std::string_view side, std::string& bytes) 
       const std::string_view pair = side.substr(i, pairLength);
       const int high = HexDigitValue(pair[0]);
       const int low = pairLength == 2 ? HexDigitValue(pair[1]) : -1;
-      if (high < 0 || low < 0) return "\"" + std::string(pair) + "\" is not a hex byte";
+      if (high < 0 || low < 0) return NotAHexByte(pair);
       bytes.push_back(static_cast<char>(high * 16 + low));
       i += 2;
     }
