@@ -592,7 +592,7 @@ options_share() {
 # ---------------------------------------------------------------- scenario 9
 
 # Status queries (DLE EOT 1) one at a time on one connection, each timed from
-# its last byte sent until the one-byte reply has arrived: row "alone", and
+# the call that sends it until the one-byte reply has arrived: row "alone", and
 # row "raster" while a raster stream flows on a second connection to the same
 # port. Tarnock answers with the receipt-printer profile on its port and one
 # file per job, so that each connection's capture is checked on its own; the
@@ -826,7 +826,7 @@ reply_table() {
   local row tool key p99_key title
   echo
   echo "9 status replies: DLE EOT 1 answered with one byte; $reply_queries queries one at a time on one"
-  echo "  connection, after 20 untimed; microseconds from the query's last byte sent until the reply arrived"
+  echo "  connection, after 20 untimed; microseconds from the call that sends a query until its reply arrived"
   printf '%-28s %-10s %10s %10s %10s %17s\n' "Row" "Tool" "p50 us" "p99 us" "max us" "p99 vs responder"
   for row in $reply_rows; do
     title=${reply_titles[$row]}

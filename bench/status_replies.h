@@ -1,6 +1,6 @@
 // The client of the status reply runs: real-time status queries (DLE EOT 1)
-// one at a time on one connection, each timed from its last byte sent until
-// the reply's byte has arrived, optionally while a raster stream flows on a
+// one at a time on one connection, each timed from the call that sends its
+// bytes until the reply's byte has arrived, optionally while a raster stream flows on a
 // second connection to the same port.
 #pragma once
 
