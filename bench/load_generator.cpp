@@ -17,6 +17,8 @@
 
 #include "loopback_client.h"
 #include "payload.h"
+#include "raster_stream.h"
+#include "status_replies.h"
 
 using namespace bench;
 
@@ -711,6 +713,57 @@ int RunStorageFloor(const TOptions& options) {
   return ReportCheck(CheckStreamFile(file, bytes, pattern), "floor");
 }
 
+// ---- status queries answered one at a time, optionally beside a raster stream ----
+
+TReplyRunSettings ReplySettingsFrom(const TOptions& options) {
+  TReplyRunSettings settings;
+  settings.port = static_cast<uint16_t>(options.Number("port"));
+  settings.queries = static_cast<uint32_t>(options.Number("queries"));
+  settings.warm_queries = static_cast<uint32_t>(options.Number("warm-queries", 20));
+  settings.reply_timeout_ms = static_cast<int>(options.Number("reply-timeout-ms", 2000));
+  settings.raster = options.Number("raster", 0) != 0;
+  settings.raster_mib_per_s = static_cast<double>(options.Number("raster-mib-per-s", 0));
+  settings.capture_dir = options.Text("dir", "-");
+  if (settings.capture_dir == "-") settings.capture_dir.clear();
+  return settings;
+}
+
+// A server that never answers is a figure ("no reply"), not a failure; a
+// wrong reply, a lost capture byte or a missed close bound is.
+int ReportStatusReplies(const TReplyRunSettings& settings, const TReplyRunResult& result) {
+  Report("queries_sent", static_cast<long long>(result.queries_sent));
+  Report("replies_timed", static_cast<long long>(result.latencies_us.size()));
+  if (result.unanswered_query != 0) {
+    Report("unanswered_query", static_cast<long long>(result.unanswered_query));
+    Report("reply_timeout_ms", static_cast<long long>(settings.reply_timeout_ms));
+  }
+  if (!result.latencies_us.empty()) {
+    Report("reply_p50_us", Percentile(result.latencies_us, 0.50));
+    Report("reply_p99_us", Percentile(result.latencies_us, 0.99));
+    Report("reply_max_us", Percentile(result.latencies_us, 1.0));
+  }
+  Report("bytes_after_replies", static_cast<long long>(result.bytes_after_replies));
+  if (settings.raster) {
+    const double mib =
+        static_cast<double>(result.raster_blocks * TRasterStream::kBlockSize) / (1 << 20);
+    Report("raster_mib", mib);
+    Report("raster_mib_per_s", result.raster_seconds > 0 ? mib / result.raster_seconds : 0);
+    Report("raster_reply_bytes", static_cast<long long>(result.raster_reply_bytes));
+  }
+  int status = 0;
+  if (result.captures_checked) status |= ReportCheck(result.captures, "capture");
+  if (!result.problem.empty()) {
+    Report("problem", result.problem);
+    status = 1;
+  }
+  return status;
+}
+
+int RunStatusReplyMode(const TOptions& options) {
+  const TReplyRunSettings settings = ReplySettingsFrom(options);
+  return ReportStatusReplies(settings, RunStatusReplies(settings));
+}
+
 int Usage() {
   std::fprintf(
       stderr,
@@ -721,7 +774,10 @@ int Usage() {
       "                         --pid PID [--ahead 4] [--timeout-s T] [--settle-before-close 0|1]\n"
       "                         [--probe-port Q --probe-file G"
       "                         --probe-size 64 --probe-interval-ms 100]\n"
-      "       tarnock_load floor --bytes N --file F --chunk C --write-size W --reopen 0|1\n");
+      "       tarnock_load floor --bytes N --file F --chunk C --write-size W --reopen 0|1\n"
+      "       tarnock_load reply --port P --queries N [--warm-queries 20] [--reply-timeout-ms "
+      "2000]\n"
+      "                          [--raster 0|1 --raster-mib-per-s 0] [--dir D]\n");
   return 2;
 }
 
@@ -737,6 +793,7 @@ int main(int argc, char** argv) {
     if (mode == "jobs") return TJobsRun(options).Run();
     if (mode == "hold") return THoldRun(options).Run();
     if (mode == "floor") return RunStorageFloor(options);
+    if (mode == "reply") return RunStatusReplyMode(options);
     return Usage();
   } catch (const TBenchError& error) {
     Report("problem", std::string(error.what()));

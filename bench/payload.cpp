@@ -83,22 +83,6 @@ bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& out) {
   return ReadFully(*file, out.data(), out.size()) == out.size();
 }
 
-// The capture files only: the folder may also hold the index of finished jobs.
-std::vector<std::string> CaptureFilesIn(const std::string& folder) {
-  std::vector<std::string> paths;
-  DIR* dir = ::opendir(folder.c_str());
-  if (dir == nullptr) return paths;
-  while (const dirent* entry = ::readdir(dir)) {
-    if (!IsCaptureName(entry->d_name)) continue;
-    const std::string path = folder + "/" + entry->d_name;
-    struct stat info {};
-    if (::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode)) paths.push_back(path);
-  }
-  ::closedir(dir);
-  std::sort(paths.begin(), paths.end());
-  return paths;
-}
-
 TCheckResult Failed(TCheckResult result, std::string problem) {
   result.ok = false;
   result.problem = std::move(problem);
@@ -123,6 +107,21 @@ std::string CheckBlock(const uint8_t* block, size_t size, std::vector<uint8_t>& 
 }
 
 }  // namespace
+
+std::vector<std::string> CaptureFilesIn(const std::string& folder) {
+  std::vector<std::string> paths;
+  DIR* dir = ::opendir(folder.c_str());
+  if (dir == nullptr) return paths;
+  while (const dirent* entry = ::readdir(dir)) {
+    if (!IsCaptureName(entry->d_name)) continue;
+    const std::string path = folder + "/" + entry->d_name;
+    struct stat info {};
+    if (::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode)) paths.push_back(path);
+  }
+  ::closedir(dir);
+  std::sort(paths.begin(), paths.end());
+  return paths;
+}
 
 void TChecksum::MixWord(uint64_t word) {
   state_ = RotateLeft(state_ ^ word, 29) * 0x9e3779b97f4a7c15ULL;

@@ -56,6 +56,10 @@ struct TCheckResult {
   uint64_t found_checksum = 0;
 };
 
+// The capture files in the folder (IsCaptureName), sorted by path: the
+// folder may also hold the index of finished jobs.
+std::vector<std::string> CaptureFilesIn(const std::string& folder);
+
 // The file must hold exactly `size` bytes of the stream.
 TCheckResult CheckStreamFile(const std::string& path, uint64_t size, const TStreamPattern& pattern);
 

@@ -11,6 +11,8 @@
 #   BENCH_ONLY="3" BENCH_HOLD_LEVELS="1000" bench/run.sh
 # and the job options measured on an older build and this one in one run:
 #   BENCH_ONLY=8 BENCH_BASELINE_BUILD_DIR=/path/to/older/release/build bench/run.sh
+# and the status replies alone, with fewer queries:
+#   BENCH_ONLY=9 BENCH_REPLY_QUERIES=500 bench/run.sh
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -22,7 +24,7 @@ job_size=4096
 hold_levels=${BENCH_HOLD_LEVELS:-1000 5000 15000}
 hold_size=1024
 hold_rounds=${BENCH_HOLD_SECONDS:-10}
-only=${BENCH_ONLY:-1 2 3 4 5 6 7 8}
+only=${BENCH_ONLY:-1 2 3 4 5 6 7 8 9}
 close_count=${BENCH_CLOSE_COUNT:-15000}
 stream_count=${BENCH_STREAMS:-64}
 streams_mib=${BENCH_STREAMS_MIB:-16}
@@ -33,13 +35,15 @@ option_clients=${BENCH_OPTION_CLIENTS:-1}
 option_rounds=${BENCH_OPTION_ROUNDS:-3}
 option_warm_jobs=100
 baseline_dir=${BENCH_BASELINE_BUILD_DIR:-}
+reply_queries=${BENCH_REPLY_QUERIES:-2000}
+reply_raster_pace=${BENCH_REPLY_RASTER_MIBS:-100}
 stream_bytes=$((stream_mib * 1024 * 1024))
 clock_ticks=$(getconf CLK_TCK)
 
 for scenario in $only; do
   case $scenario in
-    [1-8]) ;;
-    *) echo "BENCH_ONLY takes scenario numbers 1 to 8, not '$scenario'" >&2; exit 2 ;;
+    [1-9]) ;;
+    *) echo "BENCH_ONLY takes scenario numbers 1 to 9, not '$scenario'" >&2; exit 2 ;;
   esac
 done
 for level in $hold_levels; do
@@ -49,12 +53,14 @@ done
 hold_top=$(tr ' ' '\n' <<<"$hold_levels" | sort -n | tail -1)
 [[ $close_count =~ ^[1-9][0-9]*$ ]] || { echo "BENCH_CLOSE_COUNT takes a connection count, not '$close_count'" >&2; exit 2; }
 for knob in BENCH_OPTION_JOBS:$option_jobs BENCH_OPTION_CLIENTS:$option_clients \
-  BENCH_OPTION_ROUNDS:$option_rounds; do
+  BENCH_OPTION_ROUNDS:$option_rounds BENCH_REPLY_QUERIES:$reply_queries; do
   [[ ${knob#*:} =~ ^[1-9][0-9]*$ ]] || { echo "${knob%%:*} takes a whole number above 0, not '${knob#*:}'" >&2; exit 2; }
 done
 # Every job is one self-describing block, which starts with a 12-byte header.
 [[ $option_job_bytes =~ ^[1-9][0-9]*$ ]] && [ "$option_job_bytes" -ge 12 ] ||
   { echo "BENCH_OPTION_JOB_BYTES takes a byte count of at least 12, not '$option_job_bytes'" >&2; exit 2; }
+[[ $reply_raster_pace =~ ^[0-9]+$ ]] ||
+  { echo "BENCH_REPLY_RASTER_MIBS takes MiB a second (0: as fast as it goes), not '$reply_raster_pace'" >&2; exit 2; }
 if [ -n "$baseline_dir" ] && [ ! -x "$baseline_dir/tarnock" ]; then
   echo "BENCH_BASELINE_BUILD_DIR holds no tarnock to run: $baseline_dir/tarnock" >&2
   exit 2
@@ -85,12 +91,13 @@ install_missing_tools() {
 build_release() {
   cmake -S "$root" -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=Release \
     -DTARNOCK_TESTS=OFF -DTARNOCK_SANITIZE=OFF -DTARNOCK_BENCH=ON >/dev/null
-  ninja -C "$build_dir" -j"$build_jobs" tarnock tarnock_load >/dev/null
+  ninja -C "$build_dir" -j"$build_jobs" tarnock tarnock_load tarnock_responder >/dev/null
 }
 
 { selected 1 || selected 2; } && install_missing_tools
 build_release
 load=$build_dir/bench/tarnock_load
+responder=$build_dir/bench/tarnock_responder
 # Where every run keeps its captures: a tmpfs here leaves out what the
 # machine's disk charges for making a file.
 work=$(mktemp -d "${BENCH_WORK_DIR:-/tmp}/tarnock-bench.XXXXXX")
@@ -188,6 +195,8 @@ start_tarnock() {
       tr ';' '\n' <<<"$BENCH_JOB_OPTIONS"
       echo
     fi
+    # Sections of the run's own, ";" between lines: [Port 9100];Replies=escpos
+    if [ -n "${tarnock_sections:-}" ]; then tr ';' '\n' <<<"$tarnock_sections"; fi
   } >"$folder/app/tarnock.ini"
   if [ -n "${tarnock_display:-}" ]; then
     (cd "$folder/app" && DISPLAY=$tarnock_display exec ./tarnock >"$folder/tarnock.log" 2>&1) &
@@ -580,6 +589,65 @@ options_share() {
   median "$(round_quotients "options.$1.$2.R${3:-}" "options.$1.off.R${3:-}")"
 }
 
+# ---------------------------------------------------------------- scenario 9
+
+# Status queries (DLE EOT 1) one at a time on one connection, each timed from
+# the call that sends it until the one-byte reply has arrived: row "alone", and
+# row "raster" while a raster stream flows on a second connection to the same
+# port. Tarnock answers with the receipt-printer profile on its port and one
+# file per job, so that each connection's capture is checked on its own; the
+# responder beside it stores nothing.
+reply_rows="alone raster"
+declare -A reply_titles=([alone]="alone" [raster]="beside a raster stream")
+
+reply_row_options() {
+  if [ "$1" = raster ]; then echo "--raster 1 --raster-mib-per-s $reply_raster_pace"; else echo "--raster 0"; fi
+}
+
+reply_tarnock() {
+  local row=$1 folder=$work/reply-tarnock-$1 port
+  port=$(free_port)
+  tarnock_sections="[Port $port];Replies=escpos;OneFilePerJob=1" \
+    start_tarnock "$folder" "$port=$folder/captures,'reply',F,0,replies"
+  mkdir -p "$folder/captures"
+  # shellcheck disable=SC2046 # the row's options are words of their own
+  run_load "$folder/out" reply --port "$port" --queries "$reply_queries" \
+    $(reply_row_options "$row") --dir "$folder/captures"
+  reply_results tarnock "$row" "$folder/out"
+  stop_process "$tarnock_pid"
+  rm -rf "$folder"
+}
+
+reply_responder() {
+  local row=$1 folder=$work/reply-responder-$1 port pid
+  port=$(free_port)
+  mkdir -p "$folder"
+  "$responder" --port "$port" 2>"$folder/responder.log" &
+  pid=$!
+  started_pids+=("$pid")
+  wait_listening "$port"
+  # shellcheck disable=SC2046
+  run_load "$folder/out" reply --port "$port" --queries "$reply_queries" $(reply_row_options "$row")
+  reply_results responder "$row" "$folder/out"
+  stop_process "$pid"
+  rm -rf "$folder"
+}
+
+reply_results() {
+  local key
+  for key in replies_timed unanswered_query reply_timeout_ms reply_p50_us reply_p99_us \
+    reply_max_us raster_mib raster_mib_per_s raster_reply_bytes; do
+    result[reply.$1.$2.$key]=$(value "$3" "$key")
+  done
+}
+
+# Tarnock's p99 in ms for the targets, or "no reply" when it left a query
+# unanswered.
+reply_p99_ms() {
+  if [ -n "${result[reply.tarnock.$1.unanswered_query]:-}" ]; then echo "no reply"; return; fi
+  awk -v u="${result[reply.tarnock.$1.reply_p99_us]:-}" 'BEGIN { if (u != "") printf "%.3f", u / 1000 }'
+}
+
 # ------------------------------------------- what storage costs by itself
 
 storage_floor() {
@@ -636,6 +704,13 @@ fi
 if selected 8; then
   echo "Scenario 8: job options, $option_rounds rounds of $option_jobs jobs per row and build ($(option_builds))" >&2
   options_rounds
+fi
+if selected 9; then
+  echo "Scenario 9: $reply_queries status queries per row and tool" >&2
+  for row in $reply_rows; do
+    reply_tarnock "$row"
+    reply_responder "$row"
+  done
 fi
 if selected 5; then
   echo "Scenario 5: storage alone, in the pieces the capture rules prescribe" >&2
@@ -745,6 +820,39 @@ options_table() {
   options_block .p50 "job us" .p50rate
 }
 
+# Scenario 9 has its own columns: per row and tool the reply times, and
+# Tarnock's p99 over the responder's.
+reply_table() {
+  local row tool key p99_key title
+  echo
+  echo "9 status replies: DLE EOT 1 answered with one byte; $reply_queries queries one at a time on one"
+  echo "  connection, after 20 untimed; microseconds from the call that sends a query until its reply arrived"
+  printf '%-28s %-10s %10s %10s %10s %17s\n' "Row" "Tool" "p50 us" "p99 us" "max us" "p99 vs responder"
+  for row in $reply_rows; do
+    title=${reply_titles[$row]}
+    for tool in tarnock responder; do
+      key=reply.$tool.$row
+      if [ -n "${result[$key.unanswered_query]:-}" ]; then
+        printf '%-28s %-10s %s\n' "$title" "$tool" \
+          "no reply (none to query ${result[$key.unanswered_query]} within ${result[$key.reply_timeout_ms]} ms)"
+        title=""
+        continue
+      fi
+      p99_key=reply.responder.$row.reply_p99_us
+      printf '%-28s %-10s %10s %10s %10s %17s\n' "$title" "$tool" \
+        "$(number "${result[$key.reply_p50_us]:-}")" "$(number "${result[$key.reply_p99_us]:-}")" \
+        "$(number "${result[$key.reply_max_us]:-}")" \
+        "$(ratio "${result[$key.reply_p99_us]:-}" "${result[$p99_key]:-}")"
+      title=""
+    done
+  done
+  if [[ " $reply_rows " == *" raster "* ]]; then
+    echo "  raster stream meanwhile ($([ "$reply_raster_pace" = 0 ] && echo "flat out" ||
+      echo "paced at $reply_raster_pace MiB/s")): tarnock $(number "${result[reply.tarnock.raster.raster_mib_per_s]:-}") MiB/s," \
+      "responder $(number "${result[reply.responder.raster.raster_mib_per_s]:-}") MiB/s"
+  fi
+}
+
 details() {
   local parts=() level text name which suffix
   if selected 2; then
@@ -763,6 +871,12 @@ details() {
     done
   fi
   if selected 4; then parts+=("scenario 4 probe max ${result[probe.max]:-?} ms"); fi
+  if selected 9; then
+    text="scenario 9 raster stream: tarnock $(number "${result[reply.tarnock.raster.raster_mib]:-}") MiB,"
+    text+=" responder $(number "${result[reply.responder.raster.raster_mib]:-}") MiB, bytes back on it"
+    text+=" ${result[reply.tarnock.raster.raster_reply_bytes]:-?} / ${result[reply.responder.raster.raster_reply_bytes]:-?}"
+    parts+=("$text")
+  fi
   if selected 8; then
     parts+=("scenario 8 all together: ${option_lines[all]//;/, }")
     for which in $(option_builds); do
@@ -797,12 +911,14 @@ selected 7 && streams_rows
 selected 5 && floor_rows
 selected 6 && close_rows
 selected 8 && options_table
+selected 9 && reply_table
 echo
 details
 
 target() {
   local met
   met=$(awk -v a="$2" -v op="$3" -v b="$4" 'BEGIN {
+    if (a == "no reply") { print "MISSED"; exit }
     if (a == "" || a == "-" || b == "" || b == "-") { print "no figure"; exit }
     if (op == ">=") ok = a + 0 >= b + 0
     else if (op == "<=") ok = a + 0 <= b + 0
@@ -861,6 +977,13 @@ options_targets() {
   done
 }
 
+reply_targets() {
+  local row
+  for row in $reply_rows; do
+    target "status reply p99, ${reply_titles[$row]} (ms)" "$(reply_p99_ms "$row")" "<" 1
+  done
+}
+
 close_targets() {
   target "$close_count ending at once, offscreen (s)" "$(number "${result[close.offscreen.seconds]:-}" 3)" "<=" 0.3
 }
@@ -874,6 +997,7 @@ selected 4 && probe_targets
 selected 6 && close_targets
 selected 7 && streams_targets
 selected 8 && options_targets
+selected 9 && reply_targets
 
 if [ "$checks_failed" -ne 0 ]; then
   echo "A byte check failed or a run hit its bound (see above)." >&2
