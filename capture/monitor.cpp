@@ -254,8 +254,13 @@ bool TCaptureMonitor::ShouldDeleteEmptyCapture(const TClient& session) const {
   return sessions_.OpenFiles().Holders(*session.FileIdentity) <= 1;
 }
 
+// A peer that was answered may have closed without reading the answer, and
+// the answer then drew a reset from its side: the peer-name query would fail
+// for a job that ended in order. So such a session names the peer its accept
+// reported.
 void TCaptureMonitor::Disconnect(TClient& session) {
-  window_.AppendMessageLine(TimestampPrefix() + session.PeerAddr() + " disconnected.");
+  const std::string peer = session.Conversation ? session.Job.PeerAddress : session.PeerAddr();
+  window_.AppendMessageLine(TimestampPrefix() + peer + " disconnected.");
   RemoveSession(session);
 }
 

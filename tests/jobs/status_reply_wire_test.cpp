@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <string>
 
 #include "capture/ini_file.h"
@@ -108,6 +110,22 @@ TEST_F(StatusReplyWireTest, HalfClosedPeerGetsItsAnswersBeforeTheEnd) {
   }));
   EXPECT_EQ(wire.bytes, std::string(1000, '\x12'));
   ASSERT_TRUE(WaitUntil([&] { return monitor_->SessionCount() == 0; }));
+}
+
+// A client that closes without reading the answers it asked for is told of
+// them by a reset from its own side; its job still ends in order.
+TEST_F(StatusReplyWireTest, PeerGoneBeforeItsAnswerStillDisconnectsInOrder) {
+  StartWith("escpos");
+  const int peer = Connect();
+  const std::size_t first = window_.MessageLines.size();
+  ASSERT_TRUE(SendAll(peer, kPrinterStatus));
+  ::close(peer);
+  peers_.erase(std::find(peers_.begin(), peers_.end(), peer));
+  ASSERT_TRUE(WaitUntil([&] { return monitor_->SessionCount() == 0; }));
+  const auto lines = LinesFrom(first);
+  ASSERT_FALSE(lines.empty());
+  EXPECT_TRUE(lines.back().ends_with(" - 127.0.0.1 disconnected.")) << lines.back();
+  EXPECT_EQ(window_.Errors, 0);
 }
 
 // A value the port's section spells wrongly says so and answers nothing.
