@@ -39,7 +39,8 @@ constexpr const char* kOneFilePerJobText =
     "empties nothing.";
 constexpr const char* kJobIndexText =
     "Every finished job adds one line to jobs.csv in its port's directory: start, "
-    "end, port, peer address, peer port, bytes, file and outcome. The line is "
+    "end, port, peer address, peer port, bytes, file, outcome and status queries "
+    "answered. The line is "
     "written once the capture file is final.";
 constexpr const char* kAllowedSendersText =
     "Only these addresses may send: IPv4 addresses and blocks, separated by commas, "
