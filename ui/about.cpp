@@ -2,6 +2,8 @@
 
 #include <QDialogButtonBox>
 #include <QDir>
+#include <QHBoxLayout>
+#include <QIcon>
 #include <QLabel>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -12,6 +14,7 @@
 namespace {
 
 constexpr int kTextWidth = 420;
+constexpr int kIconSize = 64;
 
 // The README sits two levels above an installed executable (bin/ beside
 // share/), and one level above a build folder inside the source tree.
@@ -21,6 +24,31 @@ std::string ReadmeLine(const std::string& executable) {
   const std::string readme = ReadmePathFor(executable);
   if (readme.empty()) return "README: README.md at the top of the source code";
   return "README: " + readme;
+}
+
+QLabel* MakeIconLabel(QWidget* parent) {
+  auto* icon = new QLabel(parent);
+  icon->setObjectName("AboutIcon");
+  icon->setPixmap(ProgramIcon().pixmap(kIconSize, kIconSize));
+  icon->setAlignment(Qt::AlignTop);
+  return icon;
+}
+
+QString Link(const char* url, const char* text) {
+  return QString("<a href=\"%1\">%2</a>")
+      .arg(QString::fromUtf8(url).toHtmlEscaped(), QString::fromUtf8(text).toHtmlEscaped());
+}
+
+// The links open in the desktop's browser; Tab reaches them, Enter follows.
+QLabel* MakeLinksLabel(QWidget* parent) {
+  auto* links = new QLabel(parent);
+  links->setObjectName("AboutLinks");
+  links->setTextFormat(Qt::RichText);
+  links->setText("Homepage: " + Link(kHomepageUrl, kHomepageUrl) +
+                 "<br>Licence: " + Link(kLicenceUrl, "MIT License"));
+  links->setOpenExternalLinks(true);
+  links->setTextInteractionFlags(Qt::TextBrowserInteraction);
+  return links;
 }
 
 }  // namespace
@@ -58,8 +86,17 @@ TAboutBox::TAboutBox(const std::string& settingsPath, QWidget* parent) : QDialog
   buttons->button(QDialogButtonBox::Ok)->setObjectName("btnOK");
   connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
 
+  AboutLinks = MakeLinksLabel(this);
+
+  auto* texts = new QVBoxLayout;
+  texts->addWidget(AboutText);
+  texts->addWidget(AboutLinks);
+  auto* iconAndTexts = new QHBoxLayout;
+  iconAndTexts->addWidget(MakeIconLabel(this), 0, Qt::AlignTop);
+  iconAndTexts->addLayout(texts);
+
   auto* layout = new QVBoxLayout(this);
-  layout->addWidget(AboutText);
+  layout->addLayout(iconAndTexts);
   layout->addWidget(buttons);
   layout->setSizeConstraint(QLayout::SetFixedSize);
 }

@@ -11,9 +11,16 @@ class QLabel;
 // there.
 std::string ReadmePathFor(const std::string& executable);
 
-// Help > About Tarnock: the version, the licence, the settings file in use
-// and where the README is, so that an operator can answer those questions
-// from the window alone.
+// Where the program's home page is: the package's Homepage field, which a
+// distributor may set to their own when building.
+inline constexpr const char* kHomepageUrl = TARNOCK_HOMEPAGE;
+// The licence's text on the web, for a reader without the source code.
+inline constexpr const char* kLicenceUrl = "https://spdx.org/licenses/MIT.html";
+
+// Help > About Tarnock: the program's icon, the version, the licence, the
+// settings file in use and where the README is, so that an operator can
+// answer those questions from the window alone, and links to the home page
+// and the licence that open in the browser.
 class TAboutBox : public QDialog {
   Q_OBJECT
 
@@ -22,9 +29,10 @@ class TAboutBox : public QDialog {
   // looked for beside the running executable.
   explicit TAboutBox(const std::string& settingsPath, QWidget* parent = nullptr);
 
-  // The text shown, as plain text.
+  // The text shown, as plain text, without the links.
   std::string Text() const;
 
  private:
   QLabel* AboutText = nullptr;
+  QLabel* AboutLinks = nullptr;
 };

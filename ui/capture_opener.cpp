@@ -69,15 +69,23 @@ bool TCaptureOpener::eventFilter(QObject* watched, QEvent* event) {
     return true;
   }
   if (event->type() == QEvent::KeyPress && watched == pane_) {
-    const int key = static_cast<QKeyEvent*>(event)->key();
+    const auto* keyEvent = static_cast<QKeyEvent*>(event);
+    if (keyEvent->key() == Qt::Key_F10 && keyEvent->modifiers() == Qt::ShiftModifier)
+      return OpenKeyboardMenu();
+    const int key = keyEvent->key();
     if (key != Qt::Key_Return && key != Qt::Key_Enter) return false;
     const std::string file = CaptureAtCursor();
     if (file.empty()) return false;
     OpenAtEventEdge(pane_->window(), file, OpenCaptureFile);
     return true;
   }
-  if (event->type() == QEvent::ContextMenu && watched == viewport_) {
-    const QPoint point = static_cast<QContextMenuEvent*>(event)->pos();
+  if (event->type() == QEvent::ContextMenu && (watched == viewport_ || watched == pane_)) {
+    const auto* menuEvent = static_cast<QContextMenuEvent*>(event);
+    // The mouse's menu belongs to the line clicked in the viewport; the
+    // keyboard's to the text cursor's line.
+    const bool fromKeyboard = menuEvent->reason() == QContextMenuEvent::Keyboard;
+    if (!fromKeyboard && watched != viewport_) return false;
+    const QPoint point = fromKeyboard ? pane_->cursorRect().center() : menuEvent->pos();
     if (CaptureAt(point).empty()) return false;
     ShowMenu(point);
     return true;
@@ -94,7 +102,20 @@ void TCaptureOpener::ShowMenu(const QPoint& point) {
   menu.addAction("Open Folder", [parent, file] {
     OpenAtEventEdge(parent, DirectoryPart(file), OpenCaptureFolder);
   });
-  menu.addAction("Copy",
+  menu.addAction("Copy Path",
                  [file] { QApplication::clipboard()->setText(QString::fromStdString(file)); });
+  // The pane's own entries stay below ours: Copy of a selection, Select All.
+  const std::unique_ptr<QMenu> standard(pane_->createStandardContextMenu(point));
+  menu.addSeparator();
+  menu.addActions(standard->actions());
   menu.exec(viewport_->mapToGlobal(point));
+}
+
+// Shift+F10 asks for the menu the Menu key opens, at the text cursor: a
+// capture line's own, or the pane's.
+bool TCaptureOpener::OpenKeyboardMenu() {
+  const QPoint point = viewport_->mapTo(pane_, pane_->cursorRect().center());
+  QContextMenuEvent menuEvent(QContextMenuEvent::Keyboard, point, pane_->mapToGlobal(point));
+  QApplication::sendEvent(pane_, &menuEvent);
+  return true;
 }

@@ -9,8 +9,10 @@ class QWidget;
 
 // Makes every capture that the message log names a click away: a double
 // click or Enter on a size line opens its file with the desktop's default
-// application, and the context menu of such a line offers Open File, Open
-// Folder and Copy. Every other line keeps the pane's own behaviour.
+// application, and the context menu of such a line (the mouse's, the Menu
+// key's or Shift+F10's) offers Open File, Open Folder and Copy Path above the
+// pane's own Copy and Select All. Every other line keeps the pane's own
+// behaviour.
 class TCaptureOpener : public QObject {
   Q_OBJECT
 
@@ -25,6 +27,7 @@ class TCaptureOpener : public QObject {
   std::string CaptureAtCursor() const;
   std::string CaptureAt(const QPoint& point) const;
   void ShowMenu(const QPoint& point);
+  bool OpenKeyboardMenu();
 
   QPlainTextEdit* pane_;
   QWidget* viewport_;

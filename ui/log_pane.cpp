@@ -13,19 +13,21 @@
 
 namespace {
 
-// What the reader is looking at: the selection and the scroll position,
+// What the reader is looking at: the selection and the scroll positions,
 // to be put back after lines go from the top.
 struct TReaderView {
   int anchor;
   int position;
   bool atBottom;
   int scroll;
+  int horizontalScroll;
 };
 
 TReaderView ViewOf(QPlainTextEdit* pane) {
   const QTextCursor cursor = pane->textCursor();
   const QScrollBar* bar = pane->verticalScrollBar();
-  return {cursor.anchor(), cursor.position(), bar->value() >= bar->maximum(), bar->value()};
+  return {cursor.anchor(), cursor.position(), bar->value() >= bar->maximum(), bar->value(),
+          pane->horizontalScrollBar()->value()};
 }
 
 // removedCharacters and removedLines went from the top; a selection inside
@@ -39,9 +41,13 @@ void RestoreView(QPlainTextEdit* pane, const TReaderView& view, int removedChara
   } else {
     cursor.movePosition(QTextCursor::End);
   }
+  // Setting the cursor scrolls it into view, to the end of a long last line
+  // when the selection went with the cut: the reader's columns come back too,
+  // or the timestamps would scroll out of sight at every cut.
   pane->setTextCursor(cursor);
   QScrollBar* bar = pane->verticalScrollBar();
   bar->setValue(view.atBottom ? bar->maximum() : std::max(0, view.scroll - removedLines));
+  pane->horizontalScrollBar()->setValue(view.horizontalScroll);
 }
 
 // Selecting from the start to the start of line count + 1 takes the lines
@@ -62,11 +68,22 @@ void KeepLinesFrom(QPlainTextEdit* pane, int firstKept) {
   pane->setPlainText(kept);
 }
 
+// A screen reader reads no placeholder text; while the pane shows it, the
+// pane's description says the same.
+void DescribeByPlaceholder(QPlainTextEdit* pane) {
+  if (pane->placeholderText().isEmpty()) return;
+  const QString description = pane->document()->isEmpty() ? pane->placeholderText() : QString();
+  if (pane->accessibleDescription() != description) pane->setAccessibleDescription(description);
+}
+
 }  // namespace
 
 TLogPane::TLogPane(QPlainTextEdit* pane)
     : pane_(pane), shownLines_(pane->document()->isEmpty() ? 0 : pane->blockCount()) {
   lineCount_ = shownLines_;
+  DescribeByPlaceholder(pane_);
+  QObject::connect(pane_, &QPlainTextEdit::textChanged, pane_,
+                   [pane] { DescribeByPlaceholder(pane); });
 }
 
 void TLogPane::Append(std::string_view text) {

@@ -18,6 +18,8 @@ class TLogPane {
   // standard error keeps the whole history.
   static constexpr int kMaxLines = 5000;
 
+  // While the pane is empty and shows its placeholder text, its accessible
+  // description holds that text.
   explicit TLogPane(QPlainTextEdit* pane);
 
   // Appends UTF-8 text, a line for each line the pane's text view shows

@@ -21,6 +21,10 @@ void ApplySilverPane(QWidget* pane) {
   QPalette palette = pane->palette();
   palette.setColor(QPalette::Base, QColor(0xC0, 0xC0, 0xC0));
   palette.setColor(QPalette::Text, Qt::black);
+  // A theme's placeholder grey is made for its own ground, half transparent
+  // or light on a dark theme: on silver it could not be read. This dark grey
+  // stands apart from the black lines and still reads at 5.7:1.
+  palette.setColor(QPalette::PlaceholderText, QColor(0x40, 0x40, 0x40));
   pane->setPalette(palette);
 }
 

@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
+#include <QContextMenuEvent>
 #include <QDesktopServices>
 #include <QLineEdit>
 #include <QMenu>
@@ -13,6 +14,7 @@
 #include <QSpinBox>
 #include <QTest>
 #include <QTextBlock>
+#include <QTextDocumentFragment>
 #include <QTimer>
 #include <QUrl>
 #include <filesystem>
@@ -278,21 +280,31 @@ TEST_F(JobsMenuTest, DoubleClickOrEnterOnASizeLineOpensItsFile) {
   EXPECT_EQ(boxes_.Boxes.size(), 1u);
 }
 
+// How the reader opens a line's menu.
+enum class TMenuOpening { Mouse, MenuKey, ShiftF10 };
+
 struct TMenuCase {
+  const char* name;
   const char* entry;
+  TMenuOpening opening;
   bool opensFile;
   bool opensFolder;
-  bool copies;
+  const char* copied;  // what the clipboard holds afterwards; @ stands for the capture's path
 };
 
 class CaptureMenuTest : public JobsMenuTest, public testing::WithParamInterface<TMenuCase> {};
 
-TEST_P(CaptureMenuTest, OffersOpenFileOpenFolderAndCopy) {
+TEST_P(CaptureMenuTest, OffersTheCaptureEntriesAboveThePanesOwn) {
   std::filesystem::create_directory(Path("cap"));
   WriteWholeFile(Path("cap/job.txt"), "x");
   TForm1 window(Settings());
-  QPlainTextEdit* pane =
-      LogWithLine(window, "08/12/26 14:30 - 1 bytes written to " + Path("cap/job.txt"));
+  // The Menu key's menu is the text cursor's line's, not the first line's.
+  window.AppendMessageLine("08/12/26 14:29 - Connected to: 127.0.0.1 on port 9100");
+  const std::string line = "08/12/26 14:30 - 1 bytes written to " + Path("cap/job.txt");
+  QPlainTextEdit* pane = LogWithLine(window, line);
+  QTextCursor selection = pane->textCursor();
+  selection.select(QTextCursor::LineUnderCursor);
+  pane->setTextCursor(selection);
   QApplication::clipboard()->setText("before");
   std::vector<std::string> offered;
   WhenShown<QMenu>([&](QMenu& menu) {
@@ -302,26 +314,51 @@ TEST_P(CaptureMenuTest, OffersOpenFileOpenFolderAndCopy) {
     menu.close();
   });
   const QPoint point = LinePoint(pane);
-  QContextMenuEvent event(QContextMenuEvent::Mouse, point, pane->viewport()->mapToGlobal(point));
-  QApplication::sendEvent(pane->viewport(), &event);
-  EXPECT_EQ(offered, (std::vector<std::string>{"Open File", "Open Folder", "Copy"}));
+  switch (GetParam().opening) {
+    case TMenuOpening::Mouse: {
+      QContextMenuEvent event(QContextMenuEvent::Mouse, point,
+                              pane->viewport()->mapToGlobal(point));
+      QApplication::sendEvent(pane->viewport(), &event);
+      break;
+    }
+    case TMenuOpening::MenuKey: {
+      // The Menu key's event goes to the focused pane, wherever the mouse is.
+      QContextMenuEvent event(QContextMenuEvent::Keyboard, QPoint(1, 1),
+                              pane->mapToGlobal(QPoint(1, 1)));
+      QApplication::sendEvent(pane, &event);
+      break;
+    }
+    case TMenuOpening::ShiftF10:
+      QTest::keyClick(pane, Qt::Key_F10, Qt::ShiftModifier);
+      break;
+  }
+  EXPECT_EQ(offered, (std::vector<std::string>{"Open File", "Open Folder", "Copy Path", "-",
+                                               "&Copy\tCtrl+C", "-", "Select All\tCtrl+A"}));
   std::vector<std::string> expected;
   if (GetParam().opensFile) expected.push_back(Path("cap/job.txt"));
   if (GetParam().opensFolder) expected.push_back(Path("cap/"));
   EXPECT_EQ(urls_.Paths, expected);
-  EXPECT_EQ(QApplication::clipboard()->text().toStdString(),
-            GetParam().copies ? Path("cap/job.txt") : "before");
+  const std::string copied = GetParam().copied;
+  EXPECT_EQ(QApplication::clipboard()->text().toStdString(), copied == "@" ? Path("cap/job.txt")
+                                                             : copied == "line" ? line
+                                                                                : copied);
+  if (std::string(GetParam().entry).starts_with("Select All")) {
+    EXPECT_EQ(pane->textCursor().selection().toPlainText(), pane->toPlainText());
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Entries, CaptureMenuTest,
-                         testing::Values(TMenuCase{"Open File", true, false, false},
-                                         TMenuCase{"Open Folder", false, true, false},
-                                         TMenuCase{"Copy", false, false, true}),
-                         [](const auto& info) {
-                           std::string name = info.param.entry;
-                           std::erase(name, ' ');
-                           return name;
-                         });
+                         testing::Values(TMenuCase{"OpenFileByMouse", "Open File",
+                                                   TMenuOpening::Mouse, true, false, "before"},
+                                         TMenuCase{"OpenFolderByMenuKey", "Open Folder",
+                                                   TMenuOpening::MenuKey, false, true, "before"},
+                                         TMenuCase{"CopyPathByShiftF10", "Copy Path",
+                                                   TMenuOpening::ShiftF10, false, false, "@"},
+                                         TMenuCase{"CopySelection", "&Copy\tCtrl+C",
+                                                   TMenuOpening::Mouse, false, false, "line"},
+                                         TMenuCase{"SelectAll", "Select All\tCtrl+A",
+                                                   TMenuOpening::ShiftF10, false, false, "before"}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 
