@@ -1,5 +1,6 @@
 #include "capture/ini_file.h"
 
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -476,15 +477,28 @@ std::string UserConfigFolder() {
   return "";
 }
 
+// Whether the settings may sit beside an executable in that folder. Not in
+// the system's tree: its files belong to the package manager, which leaves a
+// file written there behind when the package goes, and the administrator
+// may write there. Nor in a folder of someone else's: the settings would
+// change under that owner's copy of the program.
+bool SettingsMayStayIn(const std::string& folder, uid_t user) {
+  if (folder.starts_with("/usr/")) return false;
+  struct stat status {};
+  return FileCalls().PathStatus(folder.c_str(), &status) == 0 && status.st_uid == user;
+}
+
 }  // namespace
 
-std::string SettingsPathFor(std::string_view executable) {
+std::string SettingsPathFor(std::string_view executable, uid_t user) {
   const std::string beside = ReplaceExtension(executable, ".ini");
   const std::string directory = DirectoryPart(beside);
-  const char* folder = directory.empty() ? "." : directory.c_str();
-  if (FileIsPresent(beside) || FileCalls().Access(folder, W_OK) == 0) return beside;
-  // An installed copy sits in a folder that only the administrator may
-  // change; its settings would never save there.
+  const std::string folder = directory.empty() ? std::string(".") : directory;
+  if (SettingsMayStayIn(folder, user) &&
+      (FileIsPresent(beside) || FileCalls().Access(folder.c_str(), W_OK) == 0))
+    return beside;
+  // An installed copy, run by anybody, keeps the settings of each user in
+  // that user's own folder, where they save and outlive no package.
   const std::string config = UserConfigFolder();
   return config.empty() ? beside : config + "tarnock/tarnock.ini";
 }
@@ -494,7 +508,7 @@ std::string SettingsFilePath() {
   // that appears there, never splits the settings between two files.
   static const std::string path = [] {
     const std::string executable = LinkText("/proc/self/exe");
-    return executable.empty() ? std::string("tarnock.ini") : SettingsPathFor(executable);
+    return executable.empty() ? std::string("tarnock.ini") : SettingsPathFor(executable, geteuid());
   }();
   return path;
 }

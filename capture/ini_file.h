@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -110,12 +112,15 @@ class TIniFile {
   std::string path_;
 };
 
-// Where the settings of the executable at that path live: beside it, named
-// after it with the extension ".ini", when that file exists or its folder is
-// writable; otherwise tarnock/tarnock.ini in the user's configuration folder
-// ($XDG_CONFIG_HOME, by default ~/.config).
-std::string SettingsPathFor(std::string_view executable);
+// Where the settings of the executable at that path live, for the user with
+// that id: beside it, named after it with the extension ".ini", when its
+// folder lies outside /usr, belongs to that user, and the file exists there
+// or the folder is writable; otherwise tarnock/tarnock.ini in the user's
+// configuration folder ($XDG_CONFIG_HOME, by default ~/.config), and beside
+// the executable only when neither variable names a folder.
+std::string SettingsPathFor(std::string_view executable, uid_t user);
 
-// SettingsPathFor the running executable's real path (/proc/self/exe),
-// decided at the first call and the same for the rest of the run.
+// SettingsPathFor the running executable's real path (/proc/self/exe) and
+// the effective user, decided at the first call and the same for the rest
+// of the run.
 std::string SettingsFilePath();

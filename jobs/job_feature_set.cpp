@@ -67,10 +67,15 @@ void TJobFeatureSet::RunAfterJob(const TJob& job) {
                  job.Options.AfterJobSeconds);
 }
 
+// Why a notification was not shown goes into the message log, which a
+// person watches, and with it onto standard error.
 void TJobFeatureSet::Notify(const TJob& job) {
-  if (!notifier_)
-    notifier_ =
-        std::make_unique<TJobNotifier>([this](const std::string& file) { host_.OpenCapture(file); });
+  if (!notifier_) {
+    TJobNotifierOptions options;
+    options.Say = [this](const std::string& line) { host_.JobLine(line); };
+    notifier_ = std::make_unique<TJobNotifier>(
+        [this](const std::string& file) { host_.OpenCapture(file); }, std::move(options));
+  }
   notifier_->Notify(job);
 }
 

@@ -20,6 +20,9 @@ constexpr const char* kInterface = "org.freedesktop.Notifications";
 constexpr const char* kOpenAction = "open";
 // Notifications whose Open is remembered; the oldest go first.
 constexpr std::size_t kRememberedFiles = 100;
+// Causes of notifications not shown that are said; a service answering
+// every call with a new error name must not flood the logs.
+constexpr std::size_t kCausesSaid = 8;
 
 std::string GroupThousands(int64_t value) {
   const std::string digits = FormatInteger(value < 0 ? -value : value);
@@ -154,9 +157,10 @@ void TJobNotifier::BusReached(const QDBusConnection* bus, const std::string& fai
   if (waiting.Jobs > 0) Call(waiting);
 }
 
+// Every job while the cause lasts would say it again: each cause is said
+// once in the run.
 void TJobNotifier::SayUnavailable(const std::string& why) {
-  if (unavailableSaid_) return;
-  unavailableSaid_ = true;
+  if (causesSaid_.size() >= kCausesSaid || !causesSaid_.insert(why).second) return;
   const std::string line = "Desktop notifications not shown: " + why;
   if (options_.Say)
     options_.Say(line);

@@ -10,6 +10,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 
 #include "capture/job.h"
@@ -39,8 +40,8 @@ struct TJobNotifierOptions {
   std::chrono::milliseconds Interval{2000};
   // How long the session bus may take to answer at all.
   std::chrono::milliseconds BusAnswerTimeout = TSessionBusConnector::kAnswerTimeout;
-  // Takes "Desktop notifications not shown: ..." (without a line end);
-  // empty: standard error.
+  // Takes "Desktop notifications not shown: ..." (without a line end), once
+  // for each cause; empty: standard error.
   std::function<void(const std::string& line)> Say;
 };
 
@@ -50,7 +51,7 @@ struct TJobNotifierOptions {
 // that came meanwhile. The bus is never waited on: it is reached on a thread
 // of its own (TSessionBusConnector) while jobs go on being merged, and every
 // call is asynchronous. Without a bus or a service nothing is shown, and
-// standard error says why once.
+// one line says why, once for each cause.
 class TJobNotifier : public QObject {
   Q_OBJECT
 
@@ -96,5 +97,6 @@ class TJobNotifier : public QObject {
   std::optional<QDBusConnection> bus_;
   // The file each shown notification opens, by its id; bounded.
   std::map<uint, std::string> files_;
-  bool unavailableSaid_ = false;
+  // Why notifications were not shown, as said so far; bounded.
+  std::set<std::string> causesSaid_;
 };

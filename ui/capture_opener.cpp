@@ -9,6 +9,7 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QTextBlock>
 #include <QUrl>
 #include <memory>
@@ -23,9 +24,31 @@ std::string CaptureOfBlock(const QTextBlock& block) {
   return CaptureFileNamedIn(block.text().toStdString()).value_or("");
 }
 
-void OpenPath(QWidget* parent, const std::string& path, bool present, const char* missing) {
-  if (!present) return ShowErrorBox(parent, missing + path);
-  QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(path)));
+// What is said when a file or a folder is not opened.
+struct TOpenTexts {
+  const char* Missing;
+  const char* NoProgram;
+};
+
+constexpr TOpenTexts kFileTexts{"File not found: ",
+                                ": no program to open files is set up (install xdg-utils)."};
+constexpr TOpenTexts kFolderTexts{"Folder not found: ",
+                                  ": no program to open folders is set up (install xdg-utils)."};
+
+// The platform's own way first: it knows a sandbox's portal and the
+// desktop's launchers. Where it has none (a platform without a desktop,
+// such as the one the user service runs on, or no launcher found), the
+// desktop's standard opener is started directly; both fail when it is not
+// installed.
+bool OpenWithDesktop(const std::string& path) {
+  const QString text = QString::fromStdString(path);
+  return QDesktopServices::openUrl(QUrl::fromLocalFile(text)) ||
+         QProcess::startDetached("xdg-open", {text});
+}
+
+void OpenPath(QWidget* parent, const std::string& path, bool present, const TOpenTexts& texts) {
+  if (!present) return ShowErrorBox(parent, texts.Missing + path);
+  if (!OpenWithDesktop(path)) ShowErrorBox(parent, "Nothing opened " + path + texts.NoProgram);
 }
 
 // The pane's double click, Enter and menu entries are event handlers of
@@ -38,11 +61,11 @@ void OpenAtEventEdge(QWidget* parent, const std::string& path,
 }  // namespace
 
 void OpenCaptureFile(QWidget* parent, const std::string& path) {
-  OpenPath(parent, path, FileIsPresent(path), "File not found: ");
+  OpenPath(parent, path, FileIsPresent(path), kFileTexts);
 }
 
 void OpenCaptureFolder(QWidget* parent, const std::string& folder) {
-  OpenPath(parent, folder, DirectoryIsPresent(folder), "Folder not found: ");
+  OpenPath(parent, folder, DirectoryIsPresent(folder), kFolderTexts);
 }
 
 TCaptureOpener::TCaptureOpener(QPlainTextEdit* pane)

@@ -34,6 +34,7 @@ class TCaptureOpener : public QObject {
 };
 
 // Opens the file, or the folder, with the desktop's default application; a
-// path that no longer exists gets an error box instead.
+// path that no longer exists, or one that no program could be started for,
+// gets an error box instead.
 void OpenCaptureFile(QWidget* parent, const std::string& path);
 void OpenCaptureFolder(QWidget* parent, const std::string& folder);

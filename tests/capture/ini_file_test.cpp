@@ -570,10 +570,17 @@ class TEnvironmentOverride {
   std::optional<std::string> saved_;
 };
 
-// Where the settings of an executable in <root>/bin live; "~" in the
-// expectation and the variables stands for the test folder.
+// Who runs the executable: the owner of its folder, someone else, or the
+// administrator (who owns the system's folders).
+enum class TRunner { Owner, Other, Root };
+
+// Where the settings of an executable in a folder live; "~" in the folder,
+// the expectation and the variables stands for the test folder. The
+// executable's folder is made only under "~".
 struct TLocationCase {
   const char* name;
+  const char* folder;
+  TRunner runner;
   bool fileBeside;
   bool folderWritable;
   const char* configHome;
@@ -588,42 +595,66 @@ class SettingsLocationTest : public IniFileTest, public testing::WithParamInterf
     if (result.starts_with('~')) result.replace(0, 1, root_);
     return result;
   }
+
+  static int GrantAccess(const char*, int) { return 0; }
+  static int RefuseAccess(const char*, int) {
+    errno = EACCES;
+    return -1;
+  }
+
+  static uid_t RunnerId(TRunner runner) {
+    switch (runner) {
+      case TRunner::Owner:
+        return geteuid();
+      case TRunner::Other:
+        return geteuid() + 1;
+      case TRunner::Root:
+        return 0;
+    }
+    return 0;
+  }
 };
 
 TEST_P(SettingsLocationTest, BesideTheExecutableOrInTheUserConfiguration) {
   const TLocationCase& c = GetParam();
-  std::filesystem::create_directories(root_ + "/bin");
-  if (c.fileBeside) WriteWholeFile(root_ + "/bin/tarnock.ini", "[Ports]\n");
+  const std::string folder = InRoot(c.folder);
+  if (folder.starts_with(root_)) std::filesystem::create_directories(folder);
+  if (c.fileBeside) WriteWholeFile(folder + "/tarnock.ini", "[Ports]\n");
   const std::string configHome = c.configHome ? InRoot(c.configHome) : "";
   const std::string home = c.home ? InRoot(c.home) : "";
   TEnvironmentOverride configVariable("XDG_CONFIG_HOME",
                                       c.configHome ? configHome.c_str() : nullptr);
   TEnvironmentOverride homeVariable("HOME", c.home ? home.c_str() : nullptr);
-  std::optional<TFileCallStandIn<&TFileCalls::Access>> refusal;
-  if (!c.folderWritable) {
-    // Refused like a system folder is to a normal user, also when the test
-    // runs as the administrator.
-    refusal.emplace([](const char*, int) -> int {
-      errno = EACCES;
-      return -1;
-    });
-  }
-  EXPECT_EQ(SettingsPathFor(root_ + "/bin/tarnock"), InRoot(c.expected));
+  // Granted or refused whoever runs the test: the administrator may write
+  // into any folder, a normal user not into a system folder.
+  TFileCallStandIn<&TFileCalls::Access> access(c.folderWritable ? GrantAccess : RefuseAccess);
+  EXPECT_EQ(SettingsPathFor(folder + "/tarnock", RunnerId(c.runner)), InRoot(c.expected));
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, SettingsLocationTest,
-    testing::Values(
-        TLocationCase{"WritableFolder", false, true, "~/config", "~/home", "~/bin/tarnock.ini"},
-        TLocationCase{"FileBesideInReadOnlyFolder", true, false, "~/config", "~/home",
-                      "~/bin/tarnock.ini"},
-        TLocationCase{"ReadOnlyFolder", false, false, "~/config", "~/home",
-                      "~/config/tarnock/tarnock.ini"},
-        TLocationCase{"ConfigHomeUnset", false, false, nullptr, "~/home",
-                      "~/home/.config/tarnock/tarnock.ini"},
-        TLocationCase{"ConfigHomeRelative", false, false, "config", "~/home",
-                      "~/home/.config/tarnock/tarnock.ini"},
-        TLocationCase{"NoHomeAtAll", false, false, nullptr, nullptr, "~/bin/tarnock.ini"}),
+    testing::Values(TLocationCase{"WritableFolder", "~/bin", TRunner::Owner, false, true,
+                                  "~/config", "~/home", "~/bin/tarnock.ini"},
+                    TLocationCase{"FileBesideInReadOnlyFolder", "~/bin", TRunner::Owner, true,
+                                  false, "~/config", "~/home", "~/bin/tarnock.ini"},
+                    TLocationCase{"ReadOnlyFolder", "~/bin", TRunner::Owner, false, false,
+                                  "~/config", "~/home", "~/config/tarnock/tarnock.ini"},
+                    TLocationCase{"ConfigHomeUnset", "~/bin", TRunner::Owner, false, false, nullptr,
+                                  "~/home", "~/home/.config/tarnock/tarnock.ini"},
+                    TLocationCase{"ConfigHomeRelative", "~/bin", TRunner::Owner, false, false,
+                                  "config", "~/home", "~/home/.config/tarnock/tarnock.ini"},
+                    TLocationCase{"NoHomeAtAll", "~/bin", TRunner::Owner, false, false, nullptr,
+                                  nullptr, "~/bin/tarnock.ini"},
+                    // Someone else's folder, even with a file there the runner may write.
+                    TLocationCase{"OthersWritableFolder", "~/bin", TRunner::Other, true, true,
+                                  "~/config", "~/home", "~/config/tarnock/tarnock.ini"},
+                    // The administrator owns and may write the system's folders.
+                    TLocationCase{"RootInUsrBin", "/usr/bin", TRunner::Root, false, true, nullptr,
+                                  "~/root", "~/root/.config/tarnock/tarnock.ini"},
+                    TLocationCase{"RootInUsrLocalBin", "/usr/local/bin", TRunner::Root, false, true,
+                                  "~/config", "~/root", "~/config/tarnock/tarnock.ini"},
+                    TLocationCase{"UserInUsrBin", "/usr/bin", TRunner::Other, false, false, nullptr,
+                                  "~/home", "~/home/.config/tarnock/tarnock.ini"}),
     [](const testing::TestParamInfo<TLocationCase>& info) { return std::string(info.param.name); });
 
 TEST(SettingsFilePath, IsTheExecutableWithTheIniExtension) {

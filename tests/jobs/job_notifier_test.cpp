@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "jobs/job_feature_set.h"
 #include "support/loopback.h"
 #include "support/temp_folder.h"
 #include "support/wait.h"
@@ -266,6 +267,51 @@ INSTANTIATE_TEST_SUITE_P(
         TReachCase{"Silent", "unix:path=<silent>", TRuntime::Unset, false,
                    "session bus unix:path=<silent> did not answer"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// Each cause once, however many jobs meet it: the bus's own answer while no
+// service has the name, then the service's while it has no such object.
+TEST_F(JobNotifierTest, SaysEachCauseOnce) {
+  TJobNotifier notifier(Opener(), Options(10ms));
+  const auto notifyUntil = [&](std::size_t said) {
+    notifier.Notify(Job(1));
+    return WaitUntil([&] { return said_.size() == said && !notifier.Merging(); });
+  };
+  ASSERT_TRUE(notifyUntil(1));
+  ASSERT_TRUE(notifyUntil(1));
+  server_ = QDBusConnection::connectToBus(QString::fromUtf8(address_), "test-server");
+  ASSERT_TRUE(server_.registerService("org.freedesktop.Notifications"));
+  ASSERT_TRUE(notifyUntil(2));
+  ASSERT_TRUE(notifyUntil(2));
+  // Answered in order: once shown, every earlier failure has come back.
+  Serve();
+  notifier.Notify(Job(1));
+  ASSERT_TRUE(WaitUntil([&] { return recorder_.Calls.size() == 1; }));
+  EXPECT_EQ(said_,
+            (std::vector<std::string>{
+                "Desktop notifications not shown: org.freedesktop.DBus.Error.ServiceUnknown",
+                "Desktop notifications not shown: org.freedesktop.DBus.Error.UnknownObject"}));
+}
+
+// The message log holds the line (and with it standard error), once.
+TEST_F(JobNotifierTest, FeaturesSayItInTheMessageLog) {
+  class TLineHost : public TJobHost {
+   public:
+    std::vector<std::string> Lines;
+    void JobLine(const std::string& text) override { Lines.push_back(text); }
+    void JobFailure(const std::string&, const std::string& text) override { Lines.push_back(text); }
+    void OpenCapture(const std::string&) override {}
+    bool FileInUse(const TFileIdentity&) const override { return false; }
+  } host;
+  TTempFolder folder;
+  qunsetenv("DBUS_SESSION_BUS_ADDRESS");
+  qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(folder.Path()));
+  TJobFeatureSet features(host, folder.Path() + "/tarnock.ini");
+  TJob job = Job(1);
+  job.Options.Notify = true;
+  for (int i = 0; i < 3; ++i) features.Finished(job);
+  EXPECT_EQ(host.Lines,
+            std::vector<std::string>{"Desktop notifications not shown: no session bus"});
+}
 
 // A bus that accepts and never speaks: every job is taken at once and merged
 // while the event loop goes on turning, and the program's end does not wait
