@@ -66,17 +66,21 @@ bool AnyIsAvailable(const std::string& platform, const std::vector<std::string>&
 
 void PrintUsage() {
   std::printf(
-      "Usage: tarnock [-platform NAME] [Qt options]\n"
+      "Usage: tarnock [--hidden] [--new-instance] [-platform NAME] [Qt options]\n"
       "\n"
       "Listens on the TCP ports of its settings file and writes each connection's\n"
       "bytes into a capture file named after the time the connection arrived.\n"
       "Every line of the port log and the message log is also written to\n"
-      "standard error.\n"
+      "standard error. A second start for the same settings file shows the\n"
+      "window of the one that runs and ends.\n"
       "\n"
       "Settings file: %s\n"
       "\n"
       "  -platform offscreen  capture without a window, with no display needed\n"
       "  -platform NAME       use that window system platform, such as xcb or wayland\n"
+      "  --hidden             start with the window in the system tray, as a desktop's\n"
+      "                       autostart does\n"
+      "  --new-instance       start even when Tarnock runs for this settings file\n"
       "  --help               show this text\n"
       "  --version            show the version\n"
       "\n"
@@ -98,6 +102,27 @@ std::optional<int> AnswerHelpOrVersion(int argc, char** argv) {
     return 0;
   }
   return std::nullopt;
+}
+
+TStartOptions TakeStartOptions(int& argc, char** argv) {
+  TStartOptions options;
+  int kept = 1;
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view argument = argv[i];
+    if (argument == "--hidden") {
+      options.Hidden = true;
+      continue;
+    }
+    if (argument == "--new-instance") {
+      options.NewInstance = true;
+      continue;
+    }
+    argv[kept++] = argv[i];
+    if (IsPlatformOption(argument) && i + 1 < argc) argv[kept++] = argv[++i];
+  }
+  argv[kept] = nullptr;
+  argc = kept;
+  return options;
 }
 
 std::optional<int> RefuseMissingPlatformValue(int argc, char** argv) {

@@ -11,6 +11,20 @@
 // output; both end the program with 0.
 std::optional<int> AnswerHelpOrVersion(int argc, char** argv);
 
+// The program's own options that start it in a particular way.
+struct TStartOptions {
+  // --hidden: the window starts in the system tray, for a desktop's autostart.
+  bool Hidden = false;
+  // --new-instance: runs beside an instance for the same settings file,
+  // neither asking it nor answering later starts.
+  bool NewInstance = false;
+};
+
+// Takes --hidden and --new-instance out of the arguments, so that neither the
+// window system nor the check for leftover arguments sees them. The word
+// after -platform is its value and stays.
+TStartOptions TakeStartOptions(int& argc, char** argv);
+
 // -platform as the last argument, or with an empty name after it, would be
 // dropped by the window system, which then starts on its default platform:
 // refused with 2.

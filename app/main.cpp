@@ -3,13 +3,16 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QSystemTrayIcon>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <optional>
 #include <string>
 
 #include "app/command_line.h"
+#include "app/single_instance.h"
 #include "app/termination_signals.h"
 #include "base/log_writer.h"
 #include "base/paths.h"
@@ -75,8 +78,26 @@ std::optional<std::string> PrepareSettingsFolder() {
 // has stalled gets no more: the end must not hang on it.
 constexpr std::chrono::milliseconds kLogDrainAtEnd{1000};
 
-int RunWindows(const std::optional<std::string>& missingSettingsFolder) {
+// The platforms that draw nowhere, as a service runs the program: there is
+// no window to show there, to a later start or anyone else.
+bool ShowsWindows() {
+  const QString platform = QGuiApplication::platformName();
+  return platform != "offscreen" && platform != "minimal";
+}
+
+// A hidden window needs a tray to come back from; without one it is shown.
+bool StartsHidden(const TStartOptions& options, bool trayAvailable) {
+  if (!options.Hidden) return false;
+  if (trayAvailable) return true;
+  std::fputs("tarnock: no system tray to keep the window in; --hidden is ignored\n", stderr);
+  return false;
+}
+
+int RunWindows(const std::optional<std::string>& missingSettingsFolder,
+               const TStartOptions& options, TSingleInstance* instance) {
   TTerminationSignals terminationSignals;
+  const bool trayAvailable = QSystemTrayIcon::isSystemTrayAvailable();
+  const bool hidden = StartsHidden(options, trayAvailable);
   // The main window's creation opens the listeners, before any other window
   // exists; connections that arrive meanwhile wait in the backlog.
   TForm1 form1;
@@ -88,8 +109,16 @@ int RunWindows(const std::optional<std::string>& missingSettingsFolder) {
   form2.Attach(&form3, &help1);
   form1.AttachPortList(&form2);
   terminationSignals.EndThrough(form1);
+  form1.SetUpTray(trayAvailable);
+  if (instance) {
+    instance->AnswerWith([&form1] {
+      if (!ShowsWindows()) return false;
+      form1.ShowAndRaise();
+      return true;
+    });
+  }
 
-  form1.show();
+  if (!hidden) form1.show();
   return QApplication::exec();
 }
 
@@ -98,6 +127,7 @@ int RunWindows(const std::optional<std::string>& missingSettingsFolder) {
 int main(int argc, char** argv) {
   KeepStandardDescriptorsOpen();
   if (const std::optional<int> status = AnswerHelpOrVersion(argc, argv)) return *status;
+  const TStartOptions options = TakeStartOptions(argc, argv);
   if (const std::optional<int> status = RefuseMissingPlatformValue(argc, argv)) return *status;
   // Without a display the window system can't start, but it alone knows which
   // arguments are its own; so it starts on the platform that needs none, and
@@ -121,9 +151,15 @@ int main(int argc, char** argv) {
   // Lets a desktop match the window to its menu entry and icon.
   QGuiApplication::setDesktopFileName("org.tarnock.Tarnock");
   LoadLocaleFormats();
+  // Before anything listens: a second instance would find every port busy.
+  std::optional<TSingleInstance> instance;
+  if (!options.NewInstance) {
+    instance.emplace(SettingsFilePath());
+    if (const std::optional<int> status = instance->ClaimOrHandOver(ShowsWindows())) return *status;
+  }
   const std::optional<std::string> missingSettingsFolder = PrepareSettingsFolder();
   RemoveAbandonedTemporaries(SettingsFilePath());
-  const int status = RunWindows(missingSettingsFolder);
+  const int status = RunWindows(missingSettingsFolder, options, instance ? &*instance : nullptr);
   StandardErrorLog().Drain(kLogDrainAtEnd);
   return status;
 }

@@ -19,12 +19,13 @@ case "${1:-}" in
   --tests)
     # GoogleTest; clang for the fuzz targets and clang-format for the format
     # check; Xvfb, xauth, xdotool and openbox for the end-to-end tests on a
-    # private X server, x11-utils to read the window manager's frames there;
+    # private X server, x11-utils to read the window manager's frames there,
+    # trayer as the system tray that the tray icon goes into;
     # the validators of the desktop entry and the AppStream metadata; man to
     # check the manual page; a private session bus for the notification
     # tests; what the package check needs.
     packages+=(libgtest-dev clang-14 libclang-rt-14-dev clang-format-14 xvfb xauth xdotool
-               openbox x11-utils desktop-file-utils appstream man-db
+               openbox x11-utils trayer desktop-file-utils appstream man-db
                dbus-daemon dbus-session-bus-common "${package_tools[@]}")
     shift ;;
   --package)

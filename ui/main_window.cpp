@@ -2,7 +2,9 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCloseEvent>
 #include <QCoreApplication>
+#include <QKeySequence>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPlainTextEdit>
@@ -10,12 +12,14 @@
 #include <QSplitter>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <optional>
 #include <string_view>
 #include <utility>
 
 #include "base/log_writer.h"
 #include "base/text.h"
 #include "capture/ini_file.h"
+#include "capture/log_lines.h"
 #include "capture/port_definition.h"
 #include "jobs/job_feature_set.h"
 #include "jobs/reply_rules.h"
@@ -26,6 +30,7 @@
 #include "ui/log_pane.h"
 #include "ui/message_box.h"
 #include "ui/options.h"
+#include "ui/tray_icon.h"
 #include "ui/window_style.h"
 
 namespace {
@@ -156,6 +161,7 @@ void TForm1::BuildMenu() {
   Options1->addSeparator();
 
   Close2 = AddMenuEntry(Options1, "Close", "Close2", [this] { Close1Click(); });
+  Close2->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
 
   BuildJobsMenu();
 }
@@ -201,6 +207,55 @@ void TForm1::BuildHelpMenu() {
 }
 
 void TForm1::AttachPortList(TForm2* portList) { portList_ = portList; }
+
+void TForm1::SetUpTray(bool trayAvailable) {
+  if (!trayAvailable || tray_) return;
+  KeepInTray1 = new QAction("Keep Running in the Tray", this);
+  KeepInTray1->setObjectName("KeepInTray1");
+  KeepInTray1->setCheckable(true);
+  Guarded([this] {
+    KeepInTray1->setChecked(TIniFile(settingsPath_).ReadFlag("Window", "CloseToTray", false));
+  });
+  connect(KeepInTray1, &QAction::triggered, this, [this] { KeepInTray1Click(); });
+  // Beside Job Settings, above the folder entries that the menu lists anew.
+  Jobs1->insertAction(Jobs1->actions().value(1), KeepInTray1);
+  tray_ =
+      new TTrayIcon(this, KeepInTray1,
+                    {[this] { ShowAndRaise(); }, [this] { hide(); }, [this] { Close1Click(); }});
+  // A hidden window is no reason to end: a box that closes while the window
+  // sits in the tray would otherwise end the program. The close box ends it
+  // explicitly instead (closeEvent).
+  QApplication::setQuitOnLastWindowClosed(false);
+  UpdateTrayStatus();
+}
+
+bool TForm1::KeepsRunningInTray() const { return KeepInTray1 && KeepInTray1->isChecked(); }
+
+void TForm1::KeepInTray1Click() {
+  // A checkable entry has already inverted its mark when it fires.
+  Guarded([this] {
+    TIniFile(settingsPath_).WriteFlag("Window", "CloseToTray", KeepInTray1->isChecked());
+  });
+}
+
+void TForm1::ShowAndRaise() {
+  if (windowState() & Qt::WindowMinimized) setWindowState(windowState() & ~Qt::WindowMinimized);
+  show();
+  raise();
+  activateWindow();
+}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+  if (tray_ && !closing_ && KeepsRunningInTray()) {
+    event->ignore();
+    hide();
+    return;
+  }
+  QMainWindow::closeEvent(event);
+  // With a tray, the last window closing no longer ends the program by
+  // itself.
+  if (tray_ && !closing_) Close1Click();
+}
 
 void TForm1::Ports1Click() {
   Guarded([this] {
@@ -315,6 +370,10 @@ void TForm1::AppendPortLine(const std::string& line) {
 
 void TForm1::AppendMessageLine(const std::string& line) {
   EchoToStandardError(line);
+  if (tray_) {
+    if (const std::optional<std::string> file = CaptureFileNamedIn(line))
+      lastJobFile_ = QString::fromStdString(*file);
+  }
   messageLog_->Append(line);
   ScheduleFlush();
 }
@@ -347,6 +406,11 @@ void TForm1::ApplyCaption() {
   // Setting the same caption again would still update the frame.
   const QString text = QString::fromUtf8(pendingCaption_);
   if (text != windowTitle()) setWindowTitle(text);
+  UpdateTrayStatus();
+}
+
+void TForm1::UpdateTrayStatus() {
+  if (tray_) tray_->SetStatus(windowTitle(), lastJobFile_);
 }
 
 bool TForm1::DeleteIfEmpty() const { return DeleteifEmpty1->isChecked(); }

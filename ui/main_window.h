@@ -11,6 +11,7 @@
 #include "capture/monitor_window.h"
 
 class QAction;
+class QCloseEvent;
 class TAboutBox;
 class QMenu;
 class QPlainTextEdit;
@@ -19,6 +20,7 @@ class QSplitter;
 class TForm2;
 class TFramePlacement;
 class TLogPane;
+class TTrayIcon;
 
 // The window that stays on screen while the program runs: the port log and
 // the message log side by side, the connection count in the caption, the
@@ -52,6 +54,18 @@ class TForm1 : public QMainWindow, public TMonitorWindow {
 
   // The port list dialog that Ports opens; without one, Ports only restarts.
   void AttachPortList(TForm2* portList);
+
+  // Puts the program's icon in the system tray when the desktop has one
+  // (QSystemTrayIcon::isSystemTrayAvailable()), with the entry "Keep Running
+  // in the Tray" ([Window] CloseToTray) in the Jobs menu and the tray menu.
+  // Without a tray nothing changes: the close box ends the program.
+  void SetUpTray(bool trayAvailable);
+  TTrayIcon* Tray() const { return tray_; }
+  // Whether the close box hides the window into the tray rather than ending.
+  bool KeepsRunningInTray() const;
+  // Shows the window, out of the tray or its minimized state, raised and
+  // active.
+  void ShowAndRaise();
 
   TCaptureMonitor& Monitor() { return monitor_; }
 
@@ -91,6 +105,7 @@ class TForm1 : public QMainWindow, public TMonitorWindow {
  protected:
   void showEvent(QShowEvent* event) override;
   void changeEvent(QEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
 
  private:
   void BuildPanes();
@@ -102,6 +117,8 @@ class TForm1 : public QMainWindow, public TMonitorWindow {
   void ListCaptureFolders();
   void ScheduleFlush();
   void ApplyCaption();
+  void KeepInTray1Click();
+  void UpdateTrayStatus();
   // Centred on the screen with the design width and the outer height last
   // asked for.
   QRect CentredPlacement() const;
@@ -129,6 +146,11 @@ class TForm1 : public QMainWindow, public TMonitorWindow {
   QMenu* Jobs1 = nullptr;
   QAction* JobSettings1 = nullptr;
   QList<QAction*> folderEntries_;
+  // Only while a tray is there to keep the program in.
+  QAction* KeepInTray1 = nullptr;
+  TTrayIcon* tray_ = nullptr;
+  // The file of the last size line, which the tray names as the last job.
+  QString lastJobFile_;
   TForm2* portList_ = nullptr;
   QTimer flushTimer_;
   // A burst of closes changes the count many times in one loop turn; only

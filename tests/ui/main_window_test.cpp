@@ -106,12 +106,13 @@ TEST_F(MainWindowTest, OptionsMenuHoldsItsEntriesInOrder) {
     const char* name;
     const char* text;
     bool checkable;
+    const char* shortcut;
   };
   const std::vector<Entry> expected = {
-      {"Ports2", "Ports", false},
-      {"DeleteifEmpty1", "Delete if Empty", true},
-      {"", "", false},  // separator
-      {"Close2", "Close", false},
+      {"Ports2", "Ports", false, ""},
+      {"DeleteifEmpty1", "Delete if Empty", true, ""},
+      {"", "", false, ""},  // separator
+      {"Close2", "Close", false, "Ctrl+Q"},
   };
   const QList<QAction*> actions = options->actions();
   ASSERT_EQ(actions.size(), static_cast<qsizetype>(expected.size()));
@@ -122,7 +123,7 @@ TEST_F(MainWindowTest, OptionsMenuHoldsItsEntriesInOrder) {
     EXPECT_EQ(action->objectName().toStdString(), expected[i].name);
     EXPECT_EQ(action->text().toStdString(), expected[i].text);
     EXPECT_EQ(action->isCheckable(), expected[i].checkable);
-    EXPECT_TRUE(action->shortcut().isEmpty());
+    EXPECT_EQ(action->shortcut().toString().toStdString(), expected[i].shortcut);
   }
 }
 
