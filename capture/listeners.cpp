@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "capture/log_lines.h"
+#include "net/port_holder.h"
 #include "net/wsocket.h"
 
 TListeners::TListeners(TMonitorWindow& window, TSessionAvailable sessionAvailable)
@@ -11,6 +12,7 @@ TListeners::TListeners(TMonitorWindow& window, TSessionAvailable sessionAvailabl
 TListeners::~TListeners() = default;
 
 void TListeners::Open(const std::vector<std::string>& portTexts) {
+  int holdersNamed = 0;
   for (const std::string& portText : portTexts) {
     auto listener = std::make_unique<TWSocket>();
     listener->SetAddr("0.0.0.0");
@@ -24,9 +26,19 @@ void TListeners::Open(const std::vector<std::string>& portTexts) {
       window_.AppendPortLine("Listening on port " + listener->Port());
     } catch (...) {
       window_.AppendPortLine(TimestampPrefix() + "ERROR: Port " + listener->Port() + " is busy");
+      NameHolder(listener->Port(), holdersNamed);
     }
     listeners_.push_back(std::move(listener));
   }
+}
+
+// Another copy of the program, the user service for one, is the usual
+// holder; the error line keeps its words and this line follows it.
+void TListeners::NameHolder(const std::string& port, int& holdersNamed) {
+  if (holdersNamed >= kMaxHoldersNamed) return;
+  ++holdersNamed;
+  const std::string holder = PortHolderNote(port);
+  if (!holder.empty()) window_.AppendPortLine("Port " + port + " is " + holder);
 }
 
 void TListeners::CloseAll() {

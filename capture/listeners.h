@@ -22,13 +22,22 @@ class TListeners {
 
   // Opens one listener per port text. A port that cannot be opened, for
   // whatever reason, is reported busy; the others are opened all the same.
+  // A busy port whose holder the platform tells gets a line naming it after
+  // its error line, for the first kMaxHoldersNamed busy ports of an opening.
   void Open(const std::vector<std::string>& portTexts);
   void CloseAll();
   // From now on closing one raises no events.
   void MarkDestroying();
   int Count() const { return static_cast<int>(listeners_.size()); }
 
+  // Naming a holder reads every process's descriptors on the UI thread, some
+  // milliseconds each time: a file of many ports that another copy holds
+  // must not freeze the start.
+  static constexpr int kMaxHoldersNamed = 8;
+
  private:
+  void NameHolder(const std::string& port, int& holdersNamed);
+
   TMonitorWindow& window_;
   TSessionAvailable sessionAvailable_;
   std::vector<std::unique_ptr<TWSocket>> listeners_;

@@ -123,6 +123,6 @@ std::string PortHolderNote(std::string_view portText) {
   if (!ParseWhole(TrimBlanksView(portText), port, 10)) return {};
   const std::optional<TPortHolder> holder = FindPortHolder(port);
   if (!holder) return {};
-  return ", held by " + (holder->Name.empty() ? std::string("a process") : holder->Name) +
-         " (pid " + std::to_string(holder->Pid) + ")";
+  return "held by " + (holder->Name.empty() ? std::string("a process") : holder->Name) + " (pid " +
+         std::to_string(holder->Pid) + ")";
 }

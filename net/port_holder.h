@@ -29,6 +29,6 @@ std::vector<uint64_t> ListeningSocketInodes(std::string_view table, uint16_t por
 // listener is found or its process can't be looked into.
 std::optional<TPortHolder> FindPortHolder(uint16_t port);
 
-// What a busy-port line adds to name the holder: ", held by <name> (pid
-// <pid>)"; empty when the port text is no decimal port or no holder is found.
+// How a busy port's holder is named: "held by <name> (pid <pid>)"; empty
+// when the port text is no decimal port or no holder is found.
 std::string PortHolderNote(std::string_view portText);

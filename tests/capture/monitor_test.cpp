@@ -14,6 +14,7 @@
 #include "capture/ini_file.h"
 #include "capture/log_lines.h"
 #include "jobs/job_feature_set.h"
+#include "net/port_holder.h"
 #include "net/socket_calls.h"
 #include "net/socket_errors.h"
 #include "support/fault_injection.h"
@@ -102,14 +103,20 @@ TEST_F(MonitorTest, BusyPortIsReportedAndTheOthersListen) {
   WritePorts({std::to_string(busy) + value, PortText() + value, "0" + PortText() + value});
   Start();
   ::close(occupier);
-  ASSERT_EQ(window_.PortLines.size(), 3u);
+  // This process holds both busy ports, and each busy line is followed by
+  // the line that names it.
+  const std::string holder = " is " + PortHolderNote(PortText());
+  ASSERT_EQ(window_.PortLines.size(), 5u);
   EXPECT_TRUE(
       HasPrefixThen(window_.PortLines[0], "ERROR: Port " + std::to_string(busy) + " is busy"))
       << window_.PortLines[0];
-  EXPECT_EQ(window_.PortLines[1], "Listening on port " + PortText());
+  EXPECT_EQ(window_.PortLines[1], "Port " + std::to_string(busy) + holder);
+  EXPECT_EQ(window_.PortLines[2], "Listening on port " + PortText());
   // The same port written with a leading zero is a second listener on it.
-  EXPECT_TRUE(HasPrefixThen(window_.PortLines[2], "ERROR: Port 0" + PortText() + " is busy"))
-      << window_.PortLines[2];
+  EXPECT_TRUE(HasPrefixThen(window_.PortLines[3], "ERROR: Port 0" + PortText() + " is busy"))
+      << window_.PortLines[3];
+  EXPECT_EQ(window_.PortLines[4], "Port 0" + PortText() + holder);
+  EXPECT_NE(holder, " is ");
   EXPECT_EQ(monitor_->ListenerCount(), 3);
   Connect();
   EXPECT_TRUE(

@@ -264,16 +264,18 @@ TEST_F(ProgramTest, StandardErrorHoldsExactlyThePaneLines) {
   ASSERT_TRUE(SendAll(connection, "hello"));
   ::close(connection);
   ASSERT_EQ(CaptureOnceItHolds(5), "hello");
-  ASSERT_TRUE(WaitUntil([&] { return OutputLines().size() >= 5; }, kProgramTimeoutMs));
+  ASSERT_TRUE(WaitUntil([&] { return OutputLines().size() >= 6; }, kProgramTimeoutMs));
   EndWith(SIGTERM);
 
   const std::vector<std::string> lines = OutputLines();
-  ASSERT_EQ(lines.size(), 5u) << output_;
+  ASSERT_EQ(lines.size(), 6u) << output_;
   EXPECT_EQ(lines[0], "Listening on port " + port);
   EXPECT_TRUE(HasPrefixThen(lines[1], "ERROR: Port 0" + port + " is busy")) << lines[1];
-  EXPECT_TRUE(HasPrefixThen(lines[2], "Connected to: 127.0.0.1 on port " + port)) << lines[2];
-  EXPECT_TRUE(HasPrefixThen(lines[3], "5 bytes written to " + CaptureFiles()[0])) << lines[3];
-  EXPECT_TRUE(HasPrefixThen(lines[4], "127.0.0.1 disconnected.")) << lines[4];
+  // The program holds the port itself, and says so.
+  EXPECT_TRUE(lines[2].starts_with("Port 0" + port + " is held by tarnock (pid ")) << lines[2];
+  EXPECT_TRUE(HasPrefixThen(lines[3], "Connected to: 127.0.0.1 on port " + port)) << lines[3];
+  EXPECT_TRUE(HasPrefixThen(lines[4], "5 bytes written to " + CaptureFiles()[0])) << lines[4];
+  EXPECT_TRUE(HasPrefixThen(lines[5], "127.0.0.1 disconnected.")) << lines[5];
 }
 
 }  // namespace

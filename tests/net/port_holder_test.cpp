@@ -89,7 +89,7 @@ TEST_F(PortHolderListenerTest, NamesTheProcessThatListens) {
 }
 
 TEST_F(PortHolderListenerTest, NoteNamesTheHolderOfADecimalPortOnly) {
-  const std::string own = ", held by " + OwnName() + " (pid " + std::to_string(::getpid()) + ")";
+  const std::string own = "held by " + OwnName() + " (pid " + std::to_string(::getpid()) + ")";
   struct Case {
     std::string portText;
     std::string note;
