@@ -528,8 +528,8 @@ void TAfterJobRunner::Run(const TJob& record, const std::string& commandLine, in
   std::erase_if(running_, [](const auto& run) { return run->Finished(); });
   parallel_ = static_cast<std::size_t>(parallel < 1 ? 1 : parallel);
   if (waiting_.size() >= queueBound_) {
-    const std::string full =
-        "After-job queue full (" + FormatInteger(static_cast<int64_t>(queueBound_)) + " jobs waiting)";
+    const std::string full = "After-job queue full (" +
+                             FormatInteger(static_cast<int64_t>(queueBound_)) + " jobs waiting)";
     report_(full + ", not run for " + record.FileName, full);
     return;
   }
@@ -564,8 +564,7 @@ void TAfterJobRunner::StartWaiting() {
 
 void TAfterJobRunner::Finished(TAfterJobRun& run) {
   if (!run.Failure().empty())
-    report_("After-job command for " + run.Record().FileName + ": " + run.Failure(),
-            run.Failure());
+    report_("After-job command for " + run.Record().FileName + ": " + run.Failure(), run.Failure());
   // The run that calls here is still on its way out; the others have ended.
   std::erase_if(running_,
                 [&run](const auto& other) { return other->Finished() && other.get() != &run; });

@@ -60,9 +60,28 @@ TShape EscShape(std::string_view at) {
     case '\\':
     case 'c':
       return Fixed(4);
-    case ' ': case '!': case '%': case '-': case '3': case '=': case '?': case 'E': case 'G':
-    case 'J': case 'M': case 'R': case 'T': case 'U': case 'V': case 'a': case 'd': case 'e':
-    case 'r': case 't': case 'u': case '{':
+    case ' ':
+    case '!':
+    case '%':
+    case '-':
+    case '3':
+    case '=':
+    case '?':
+    case 'E':
+    case 'G':
+    case 'J':
+    case 'M':
+    case 'R':
+    case 'T':
+    case 'U':
+    case 'V':
+    case 'a':
+    case 'd':
+    case 'e':
+    case 'r':
+    case 't':
+    case 'u':
+    case '{':
       return Fixed(3);
     default:
       return Fixed(2);
@@ -99,10 +118,26 @@ TShape GsShape(std::string_view at) {
     }
     case '^':
       return Fixed(5);
-    case '$': case 'L': case 'P': case 'W': case '\\':
+    case '$':
+    case 'L':
+    case 'P':
+    case 'W':
+    case '\\':
       return Fixed(4);
-    case '!': case '/': case 'B': case 'E': case 'H': case 'I': case 'T': case 'a': case 'b':
-    case 'f': case 'h': case 'j': case 'r': case 'w':
+    case '!':
+    case '/':
+    case 'B':
+    case 'E':
+    case 'H':
+    case 'I':
+    case 'T':
+    case 'a':
+    case 'b':
+    case 'f':
+    case 'h':
+    case 'j':
+    case 'r':
+    case 'w':
       return Fixed(3);
     default:
       return Fixed(2);
@@ -113,9 +148,13 @@ TShape FsShape(std::string_view at) {
   switch (at[1]) {
     case '(':
       return at.size() < 5 ? Need() : TShape{5, Word(at, 3), 0};
-    case 'p': case 'S':
+    case 'p':
+    case 'S':
       return Fixed(4);
-    case '!': case '-': case 'C': case 'W':
+    case '!':
+    case '-':
+    case 'C':
+    case 'W':
       return Fixed(3);
     default:
       return Fixed(2);
@@ -141,10 +180,18 @@ TShape ShapeOf(std::string_view at) {
   if (at.size() < 2) return Need();
   TShape shape;
   switch (at[0]) {
-    case kEsc: shape = EscShape(at); break;
-    case kGs: shape = GsShape(at); break;
-    case kFs: shape = FsShape(at); break;
-    default: shape = DleShape(at); break;
+    case kEsc:
+      shape = EscShape(at);
+      break;
+    case kGs:
+      shape = GsShape(at);
+      break;
+    case kFs:
+      shape = FsShape(at);
+      break;
+    default:
+      shape = DleShape(at);
+      break;
   }
   return shape.Head > at.size() ? Need() : shape;
 }
@@ -167,10 +214,14 @@ std::optional<char> RealTimeStatus(uint8_t n, TPrinterState state) {
 // others with bit 4 clear, so that a client tells it from other replies.
 std::string AutomaticStatus(TPrinterState state) {
   switch (state) {
-    case TPrinterState::PaperOut: return std::string("\x18\x00\x0C\x00", 4);
-    case TPrinterState::CoverOpen: return std::string("\x38\x00\x00\x00", 4);
-    case TPrinterState::Offline: return std::string("\x18\x40\x00\x00", 4);
-    case TPrinterState::Ready: break;
+    case TPrinterState::PaperOut:
+      return std::string("\x18\x00\x0C\x00", 4);
+    case TPrinterState::CoverOpen:
+      return std::string("\x38\x00\x00\x00", 4);
+    case TPrinterState::Offline:
+      return std::string("\x18\x40\x00\x00", 4);
+    case TPrinterState::Ready:
+      break;
   }
   return std::string("\x10\x00\x00\x00", 4);
 }
@@ -195,15 +246,27 @@ std::string TextId(std::string_view text) {
 
 std::optional<std::string> PrinterId(uint8_t n) {
   switch (n) {
-    case 1: case '1': return std::string(1, kModelId);
-    case 2: case '2': return std::string(1, kTypeIdAutocutter);
-    case 3: case '3': return std::string(1, kVersionId);
-    case 65: return TextId(kFirmware);
-    case 66: return TextId(kMaker);
-    case 67: return TextId(kModel);
-    case 68: return TextId(kSerial);
-    case 69: return TextId(kFontOfLanguage);
-    default: return std::nullopt;
+    case 1:
+    case '1':
+      return std::string(1, kModelId);
+    case 2:
+    case '2':
+      return std::string(1, kTypeIdAutocutter);
+    case 3:
+    case '3':
+      return std::string(1, kVersionId);
+    case 65:
+      return TextId(kFirmware);
+    case 66:
+      return TextId(kMaker);
+    case 67:
+      return TextId(kModel);
+    case 68:
+      return TextId(kSerial);
+    case 69:
+      return TextId(kFontOfLanguage);
+    default:
+      return std::nullopt;
   }
 }
 

@@ -27,10 +27,9 @@ bool TJobFeatureSet::Admits(const TJob& job) {
 }
 
 std::unique_ptr<TJobConversation> TJobFeatureSet::Converse(const TJob& job) {
-  return MakeStatusConversation(job, settingsPath_,
-                                [this](const std::string& key, const std::string& text) {
-                                  host_.JobFailure(key, text);
-                                });
+  return MakeStatusConversation(
+      job, settingsPath_,
+      [this](const std::string& key, const std::string& text) { host_.JobFailure(key, text); });
 }
 
 // The index line comes first, so a command or the operator that looks at

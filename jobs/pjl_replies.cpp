@@ -45,9 +45,8 @@ std::string JobName(std::string_view arguments) {
   const std::size_t open = arguments.find('"', name);
   if (open == std::string_view::npos) return {};
   const std::size_t close = arguments.find('"', open + 1);
-  return std::string(arguments.substr(open + 1, close == std::string_view::npos
-                                                     ? std::string_view::npos
-                                                     : close - open - 1));
+  return std::string(arguments.substr(
+      open + 1, close == std::string_view::npos ? std::string_view::npos : close - open - 1));
 }
 
 }  // namespace
@@ -56,12 +55,24 @@ void TPjlReplies::Feed(std::string_view bytes, uint64_t offset, TReplyHost& host
   std::size_t i = 0;
   while (i < bytes.size()) {
     switch (mode_) {
-      case TMode::LineStart: i = StepLineStart(bytes, i, offset); break;
-      case TMode::Uel: i = StepUel(bytes, i); break;
-      case TMode::Prefix: i = StepPrefix(bytes, i); break;
-      case TMode::Line: i = StepLine(bytes, i, offset, host); break;
-      case TMode::DropLine: i = StepDropLine(bytes, i); break;
-      case TMode::PageLanguage: i = StepPageLanguage(bytes, i); break;
+      case TMode::LineStart:
+        i = StepLineStart(bytes, i, offset);
+        break;
+      case TMode::Uel:
+        i = StepUel(bytes, i);
+        break;
+      case TMode::Prefix:
+        i = StepPrefix(bytes, i);
+        break;
+      case TMode::Line:
+        i = StepLine(bytes, i, offset, host);
+        break;
+      case TMode::DropLine:
+        i = StepDropLine(bytes, i);
+        break;
+      case TMode::PageLanguage:
+        i = StepPageLanguage(bytes, i);
+        break;
     }
   }
 }
@@ -201,8 +212,8 @@ void TPjlReplies::SetUnsolicited(std::string_view setting, TReplyHost& host) {
 // No page is rendered here, so the end of a job tells PAGES=0.
 void TPjlReplies::AnnounceJob(std::string_view phase, std::string_view arguments, uint64_t end,
                               TReplyHost& host) {
-  std::string status = "@PJL USTATUS JOB\r\n" + std::string(phase) + "\r\nNAME=\"" +
-                       JobName(arguments) + "\"\r\n";
+  std::string status =
+      "@PJL USTATUS JOB\r\n" + std::string(phase) + "\r\nNAME=\"" + JobName(arguments) + "\"\r\n";
   if (phase == "END") status += "PAGES=0\r\n";
   host.Announce(end, status + kFormFeed);
 }

@@ -60,6 +60,7 @@ void TRuleMatcher::KeepTail(std::string_view bytes, uint64_t offset, uint64_t un
     if (tail.size() > keep) tail.erase(0, tail.size() - keep);
   }
   const uint64_t tailOffset = offset + bytes.size() - tail.size();
-  if (unmatchedFrom > tailOffset) tail.erase(0, static_cast<std::size_t>(unmatchedFrom - tailOffset));
+  if (unmatchedFrom > tailOffset)
+    tail.erase(0, static_cast<std::size_t>(unmatchedFrom - tailOffset));
   carry_ = std::move(tail);
 }

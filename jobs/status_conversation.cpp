@@ -78,8 +78,8 @@ std::unique_ptr<TJobConversation> MakeStatusConversation(const TJob& job,
   const std::optional<TReplyLanguage> language =
       ParseReplyLanguage(options.Replies.empty() ? "none" : options.Replies);
   if (!language) {
-    report(key, NothingAnswered(job.Port, "Replies=" + options.Replies +
-                                              " is no reply language (" + kLanguages + ")"));
+    report(key, NothingAnswered(job.Port, "Replies=" + options.Replies + " is no reply language (" +
+                                              kLanguages + ")"));
     return nullptr;
   }
   const std::string stateText = options.PrinterState.empty() ? "ready" : options.PrinterState;

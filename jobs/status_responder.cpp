@@ -10,10 +10,14 @@ namespace {
 
 std::unique_ptr<TReplyProfile> MakeProfile(TReplyLanguage language) {
   switch (language) {
-    case TReplyLanguage::EscPos: return std::make_unique<TEscPosReplies>();
-    case TReplyLanguage::Zpl: return std::make_unique<TZplReplies>();
-    case TReplyLanguage::Pjl: return std::make_unique<TPjlReplies>();
-    case TReplyLanguage::None: break;
+    case TReplyLanguage::EscPos:
+      return std::make_unique<TEscPosReplies>();
+    case TReplyLanguage::Zpl:
+      return std::make_unique<TZplReplies>();
+    case TReplyLanguage::Pjl:
+      return std::make_unique<TPjlReplies>();
+    case TReplyLanguage::None:
+      break;
   }
   return nullptr;
 }

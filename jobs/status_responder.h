@@ -24,8 +24,7 @@ class TStatusResponder : private TReplyHost {
  public:
   using TStateReader = std::function<TPrinterState()>;
 
-  TStatusResponder(TReplyLanguage language, std::vector<TReplyRule> rules,
-                   TStateReader readState);
+  TStatusResponder(TReplyLanguage language, std::vector<TReplyRule> rules, TStateReader readState);
   ~TStatusResponder() override;
 
   // Feeds the bytes of one receive, as they arrive; appends to replies the
