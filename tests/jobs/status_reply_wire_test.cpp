@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <string>
 
 #include "capture/ini_file.h"
@@ -45,14 +46,18 @@ class StatusReplyWireTest : public MonitorFixture {
       settings.WriteText(PortSectionName(PortText()), "Replies", portSection);
     StartMonitor();
   }
-  std::string WaitForBytes(int peer, std::size_t count) {
+  // What the peer got until count bytes are in or its side has ended.
+  static TWire Await(int peer, std::size_t count) {
     TWire wire;
     EXPECT_TRUE(WaitUntil([&] {
       Drain(peer, wire);
       return wire.bytes.size() >= count || wire.ended;
     }));
-    return wire.bytes;
+    return wire;
   }
+  static std::string WaitForBytes(int peer, std::size_t count) { return Await(peer, count).bytes; }
+  // Everything the peer got until its connection ended.
+  static std::string BytesUntilTheEnd(int peer) { return Await(peer, SIZE_MAX).bytes; }
 };
 
 // The plain program never writes to a peer: not an answer, not a byte,
@@ -62,12 +67,7 @@ TEST_F(StatusReplyWireTest, WithoutRepliesNoByteReachesThePeer) {
   const int peer = Connect();
   SendStored(peer, kPrinterStatus + "~HS@PJL INFO STATUS\r\n" + std::string("\x1Dr\x01", 3));
   Finish(peer);
-  TWire wire;
-  ASSERT_TRUE(WaitUntil([&] {
-    Drain(peer, wire);
-    return wire.ended;
-  }));
-  EXPECT_EQ(wire.bytes, "");
+  EXPECT_EQ(BytesUntilTheEnd(peer), "");
   const std::string index = ReadWholeFile(CaptureFolder() + "/jobs.csv");
   EXPECT_NE(index.find(",closed,0\r\n"), std::string::npos) << index;
 }
@@ -103,12 +103,7 @@ TEST_F(StatusReplyWireTest, HalfClosedPeerGetsItsAnswersBeforeTheEnd) {
   for (int i = 0; i < 1000; ++i) queries += kPrinterStatus;
   ASSERT_TRUE(SendAll(peer, queries));
   ::shutdown(peer, SHUT_WR);
-  TWire wire;
-  ASSERT_TRUE(WaitUntil([&] {
-    Drain(peer, wire);
-    return wire.ended;
-  }));
-  EXPECT_EQ(wire.bytes, std::string(1000, '\x12'));
+  EXPECT_EQ(BytesUntilTheEnd(peer), std::string(1000, '\x12'));
   ASSERT_TRUE(WaitUntil([&] { return monitor_->SessionCount() == 0; }));
 }
 
@@ -134,12 +129,7 @@ TEST_F(StatusReplyWireTest, UnknownLanguageAnswersNothing) {
   const int peer = Connect();
   SendStored(peer, kPrinterStatus);
   Finish(peer);
-  TWire wire;
-  ASSERT_TRUE(WaitUntil([&] {
-    Drain(peer, wire);
-    return wire.ended;
-  }));
-  EXPECT_EQ(wire.bytes, "");
+  EXPECT_EQ(BytesUntilTheEnd(peer), "");
   EXPECT_NE(std::find_if(window_.MessageLines.begin(), window_.MessageLines.end(),
                          [&](const std::string& line) {
                            return line.ends_with("ERROR: Port " + PortText() +
