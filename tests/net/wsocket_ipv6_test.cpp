@@ -16,7 +16,6 @@
 #include "support/fault_injection.h"
 #include "support/ipv6_loopback.h"
 #include "support/loopback.h"
-#include "support/raised_message.h"
 #include "support/wait.h"
 
 namespace {
@@ -57,35 +56,6 @@ uint16_t LocalPortOf(int fd) {
   ::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length);
   return local.ss_family == AF_INET6 ? ntohs(reinterpret_cast<const sockaddr_in6&>(local).sin6_port)
                                      : ntohs(reinterpret_cast<const sockaddr_in&>(local).sin_port);
-}
-
-// A listening socket of the test's own on [::1]:port (IPv6 only) or
-// 127.0.0.1:port; -1 when it cannot be had.
-int HoldPort(bool ipv6, uint16_t port) {
-  const int fd = ::socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_storage address{};
-  socklen_t length = 0;
-  if (ipv6) {
-    auto& in6 = reinterpret_cast<sockaddr_in6&>(address);
-    in6.sin6_family = AF_INET6;
-    in6.sin6_addr = in6addr_loopback;
-    in6.sin6_port = htons(port);
-    length = sizeof in6;
-    const int on = 1;
-    ::setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof on);
-  } else {
-    auto& in4 = reinterpret_cast<sockaddr_in&>(address);
-    in4.sin_family = AF_INET;
-    in4.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    in4.sin_port = htons(port);
-    length = sizeof in4;
-  }
-  if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), length) != 0 ||
-      ::listen(fd, 1) != 0) {
-    ::close(fd);
-    return -1;
-  }
-  return fd;
 }
 
 #define SKIP_WITHOUT_IPV6_LOOPBACK() \
@@ -165,42 +135,5 @@ INSTANTIATE_TEST_SUITE_P(
                     TRefusalCase{"BindRefused", TSocketCall::Bind, EACCES,
                                  "Error 10013 in function Bind (Permission denied)"}),
     [](const auto& info) { return std::string(info.param.name); });
-
-// Another socket holds the port: on IPv4, the listener fails as it always
-// has; on IPv6 alone, it keeps IPv4 and says why.
-TEST(WSocketIPv6Test, APortHeldOnOneFamily) {
-  SKIP_WITHOUT_IPV6_LOOPBACK();
-  const struct {
-    bool heldOnIPv6;
-    const char* failure;
-    const char* reason;
-  } cases[] = {
-      {false, "Error 10048 in function Bind\r\nAddress already in use", ""},
-      {true, "", "Error 10048 in function Bind (Address already in use)"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.heldOnIPv6);
-    const uint16_t port = FreeLoopbackPort();
-    const int holder = HoldPort(c.heldOnIPv6, port);
-    ASSERT_GE(holder, 0);
-    TWSocket listener;
-    listener.SetAddr("0.0.0.0");
-    listener.SetPort(std::to_string(port));
-    EXPECT_EQ(RaisedMessage([&] { listener.Listen(); }), c.failure);
-    EXPECT_EQ(listener.IPv4OnlyReason(), c.reason);
-    EXPECT_EQ(listener.State(), *c.failure != '\0' ? wsClosed : wsListening);
-    ::close(holder);
-  }
-}
-
-// A specific address stays on its own family.
-TEST(WSocketIPv6Test, ASpecificAddressListensOnIPv4Alone) {
-  TWSocket listener;
-  listener.SetAddr("127.0.0.1");
-  listener.SetPort("0");
-  listener.Listen();
-  EXPECT_EQ(BoundFamily(listener.Handle()), AF_INET);
-  EXPECT_EQ(listener.IPv4OnlyReason(), "");
-}
 
 }  // namespace
