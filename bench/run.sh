@@ -131,7 +131,8 @@ fi
 port_in_use() {
   local hex
   hex=$(printf ':%04X ' "$1")
-  grep -q "$hex" /proc/net/tcp
+  # A dual-stack listener shows in the IPv6 table alone.
+  cat /proc/net/tcp /proc/net/tcp6 2>/dev/null | grep -q "$hex"
 }
 
 # A port below the ephemeral range that nothing uses now.
@@ -148,8 +149,10 @@ free_port() {
 wait_listening() {
   local port=$1 hex attempt
   hex=$(printf '00000000:%04X 00000000:0000 0A|0100007F:%04X 00000000:0000 0A' "$port" "$port")
+  hex+=$(printf '|00000000000000000000000000000000:%04X 00000000000000000000000000000000:0000 0A' \
+    "$port")
   for attempt in $(seq 1 200); do
-    grep -Eq "$hex" /proc/net/tcp && return 0
+    cat /proc/net/tcp /proc/net/tcp6 2>/dev/null | grep -Eq "$hex" && return 0
     sleep 0.05
   done
   echo "nothing listens on port $port after 10 s" >&2

@@ -24,6 +24,11 @@ void TListeners::Open(const std::vector<std::string>& portTexts) {
     try {
       listener->Listen();
       window_.AppendPortLine("Listening on port " + listener->Port());
+      // IPv4 senders are served all the same; the line tells why IPv6 ones
+      // are not.
+      if (!listener->IPv4OnlyReason().empty())
+        window_.AppendPortLine("Port " + listener->Port() +
+                               " listens on IPv4 only: " + listener->IPv4OnlyReason());
     } catch (...) {
       window_.AppendPortLine(TimestampPrefix() + "ERROR: Port " + listener->Port() + " is busy");
       NameHolder(listener->Port(), holdersNamed);

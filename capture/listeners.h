@@ -9,8 +9,9 @@
 
 class TWSocket;
 
-// The monitor's listeners: one per port, all addresses, each reported in
-// the port log as it opens.
+// The monitor's listeners: one per port, all addresses of both IPv4 and
+// IPv6, each reported in the port log as it opens; one that got IPv4 alone
+// for a reason other than a host without IPv6 says why on a line of its own.
 class TListeners {
  public:
   using TSessionAvailable = std::function<void(TWSocket& listener)>;

@@ -1,14 +1,16 @@
 #pragma once
 
-#include <cstdint>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
-// Which peers may send: a comma-separated list of addresses ("10.0.0.7") and
-// blocks ("192.168.1.0/24"). Blanks around entries are ignored, and so are
-// empty entries.
+#include "net/ip_text.h"
+
+// Which peers may send: a comma-separated list of IPv4 and IPv6 addresses
+// ("10.0.0.7", "::1") and blocks ("192.168.1.0/24", "fd00::/8"). Blanks
+// around entries are ignored, and so are empty entries. An IPv4 entry
+// matches an IPv4 peer however it reached the port, IPv6 entries match IPv6
+// peers.
 class TSenderFilter {
  public:
   explicit TSenderFilter(std::string_view list);
@@ -21,13 +23,7 @@ class TSenderFilter {
   const std::vector<std::string>& Malformed() const { return malformed_; }
 
  private:
-  struct TBlock {
-    uint32_t network = 0;
-    uint32_t mask = 0;
-  };
-  static std::optional<TBlock> ParseEntry(std::string_view entry);
-
   bool open_ = true;
-  std::vector<TBlock> blocks_;
+  std::vector<TIPBlock> blocks_;
   std::vector<std::string> malformed_;
 };

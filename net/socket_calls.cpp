@@ -59,9 +59,9 @@ TSocketCalls& SocketCalls() { return gCalls; }
 
 const TSocketCalls& RealSocketCalls() { return kReal; }
 
-int AcceptRetrying(int listening, sockaddr_in* peer) {
+int AcceptRetrying(int listening, sockaddr_storage* peer) {
   for (;;) {
-    sockaddr_in address{};
+    sockaddr_storage address{};
     socklen_t length = sizeof address;
     sockaddr* into = peer != nullptr ? reinterpret_cast<sockaddr*>(&address) : nullptr;
     socklen_t* intoLength = peer != nullptr ? &length : nullptr;

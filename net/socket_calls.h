@@ -62,9 +62,9 @@ const TSocketCalls& RealSocketCalls();
 // Takes the next connection that is still there: retries an interrupted
 // accept and skips peers whose connection failed before it was taken
 // (ECONNABORTED and the like), since the next one may be fine. Stores the
-// peer's address when peer is not null. Answers the handle, or -1 with errno
-// (EAGAIN when none waits).
-int AcceptRetrying(int listening, sockaddr_in* peer);
+// peer's address, of either family, when peer is not null. Answers the
+// handle, or -1 with errno (EAGAIN when none waits).
+int AcceptRetrying(int listening, sockaddr_storage* peer);
 // A receive, retried while it is interrupted.
 ssize_t RecvRetrying(int fd, void* buffer, size_t length, int flags);
 // A send, retried while it is interrupted.

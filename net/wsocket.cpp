@@ -7,9 +7,12 @@
 #include <QTimer>
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
+#include <string>
 #include <utility>
 
 #include "base/text.h"
+#include "net/ip_text.h"
 #include "net/notification_sink.h"
 #include "net/resolvers.h"
 #include "net/socket_calls.h"
@@ -42,10 +45,37 @@ constexpr std::string_view kSessionRegistration = "WSAAsyncSelect";
 // The Windows Sockets code of the platform call that just failed.
 int CodeFromErrno() { return WSocketErrorFromErrno(errno); }
 
-TPeerAddress PeerFrom(const sockaddr_in& address) {
-  char text[INET_ADDRSTRLEN] = {};
-  ::inet_ntop(AF_INET, &address.sin_addr, text, sizeof text);
-  return TPeerAddress{text, ntohs(address.sin_port)};
+// An IPv4 peer of a dual-stack listener comes as ::ffff:a.b.c.d and is named
+// in the dotted form all the same, as it always was.
+TPeerAddress PeerFrom(const sockaddr_storage& address) {
+  if (address.ss_family == AF_INET6) {
+    const auto& ipv6 = reinterpret_cast<const sockaddr_in6&>(address);
+    TIPAddress ip;
+    std::memcpy(ip.Bytes.data(), &ipv6.sin6_addr, ip.Bytes.size());
+    return TPeerAddress{IPAddressText(ip), ntohs(ipv6.sin6_port)};
+  }
+  const auto& ipv4 = reinterpret_cast<const sockaddr_in&>(address);
+  return TPeerAddress{IPAddressText(TIPAddress::FromIPv4(ntohl(ipv4.sin_addr.s_addr))),
+                      ntohs(ipv4.sin_port)};
+}
+
+uint16_t PortOf(const sockaddr_storage& address) {
+  if (address.ss_family == AF_INET6)
+    return ntohs(reinterpret_cast<const sockaddr_in6&>(address).sin6_port);
+  return ntohs(reinterpret_cast<const sockaddr_in&>(address).sin_port);
+}
+
+// A host without IPv6 refuses the family, or has no address to bind: it
+// listens on IPv4 as it always has, and nothing needs saying.
+bool HostHasNoIPv6(int platformErrno) {
+  return platformErrno == EAFNOSUPPORT || platformErrno == EADDRNOTAVAIL;
+}
+
+// One line of the port log: the code, the call and its text.
+std::string RefusalText(int platformErrno, std::string_view functionName) {
+  const int code = WSocketErrorFromErrno(platformErrno);
+  return "Error " + std::to_string(code) + " in function " + std::string(functionName) + " (" +
+         SocketErrorText(code) + ")";
 }
 
 bool IsWouldBlock(int platformErrno) {
@@ -151,7 +181,7 @@ void TCustomWSocket::SetProto(std::string_view value) {
 
 std::string TCustomWSocket::PeerAddr() {
   if (state_ != wsConnected) return "error";
-  sockaddr_in peer{};
+  sockaddr_storage peer{};
   socklen_t length = sizeof peer;
   if (SocketCalls().GetPeerName(handle_, reinterpret_cast<sockaddr*>(&peer), &length) != 0)
     SocketErrorReport(CodeFromErrno(), "GetPeerName");
@@ -178,11 +208,11 @@ void TCustomWSocket::ResetAccepted(int handle) {
 
 uint16_t TCustomWSocket::LocalPortNumber() const {
   if (handle_ < 0) return 0;
-  sockaddr_in local{};
+  sockaddr_storage local{};
   socklen_t length = sizeof local;
   if (SocketCalls().GetSockName(handle_, reinterpret_cast<sockaddr*>(&local), &length) != 0)
     return 0;
-  return ntohs(local.sin_port);
+  return PortOf(local);
 }
 
 // ---------------------------------------------------------------------------
@@ -220,9 +250,49 @@ void TCustomWSocket::ResolveListenAddress() {
   }
 }
 
+// Any address takes IPv6 peers too, so that a sender whose name resolves to
+// an IPv6 address reaches the port. What fails on the IPv4 socket is
+// reported exactly as it always was.
 int TCustomWSocket::OpenBoundSocket() {
-  TSocketCalls& calls = SocketCalls();
   TakeSpareDescriptor();
+  ipv4OnlyReason_.clear();
+  std::string ipv6Refusal;
+  if (sin_.sin_addr.s_addr == htonl(INADDR_ANY)) {
+    const int fd = OpenDualStackSocket(ipv6Refusal);
+    if (fd >= 0) return fd;
+  }
+  const int fd = OpenIPv4Socket();
+  ipv4OnlyReason_ = std::move(ipv6Refusal);
+  return fd;
+}
+
+int TCustomWSocket::OpenDualStackSocket(std::string& refusal) {
+  TSocketCalls& calls = SocketCalls();
+  const auto refused = [&refusal](int fd, std::string_view functionName) {
+    const int platformErrno = errno;
+    if (fd >= 0) CloseSocketOnce(fd);
+    if (!HostHasNoIPv6(platformErrno)) refusal = RefusalText(platformErrno, functionName);
+    return -1;
+  };
+  const int fd = calls.Socket(AF_INET6, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, protoNumber_);
+  if (fd < 0) return refused(fd, "socket");
+  // Explicitly off: the system default (bindv6only) may be on.
+  int off = 0;
+  if (calls.SetSockOpt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &off, sizeof off) != 0)
+    return refused(fd, "setsockopt(IPV6_V6ONLY)");
+  int on = 1;
+  calls.SetSockOpt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  sockaddr_in6 any{};
+  any.sin6_family = AF_INET6;
+  any.sin6_addr = in6addr_any;
+  any.sin6_port = sin_.sin_port;
+  if (calls.Bind(fd, reinterpret_cast<const sockaddr*>(&any), sizeof any) != 0)
+    return refused(fd, "Bind");
+  return fd;
+}
+
+int TCustomWSocket::OpenIPv4Socket() {
+  TSocketCalls& calls = SocketCalls();
   const int fd = calls.Socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, protoNumber_);
   if (fd < 0) SocketErrorReport(CodeFromErrno(), "socket");
   // Rebinding over TIME_WAIT, as the system does elsewhere by default; a second
@@ -248,7 +318,7 @@ void TCustomWSocket::StartListening(int fd) {
 }
 
 int TCustomWSocket::AcceptNext(int& platformErrno, TPeerAddress& peer) {
-  sockaddr_in address{};
+  sockaddr_storage address{};
   const int fd = AcceptRetrying(handle_, &address);
   platformErrno = fd >= 0 ? 0 : errno;
   if (fd >= 0) peer = PeerFrom(address);

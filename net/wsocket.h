@@ -54,8 +54,10 @@ constexpr std::size_t kMaxQueuedSendBytes = 64 * 1024;
 // leave before it closes all the same.
 constexpr int kSendDrainMs = 5000;
 
-// A peer as accept reported it: dotted IPv4 address and port. Known from the
-// moment a connection is taken, so a peer that resets at once is still known.
+// A peer as accept reported it: its address as IPAddressText names it (the
+// dotted form for IPv4, also when it reached a dual-stack listener mapped;
+// RFC 5952 for IPv6) and its port. Known from the moment a connection is
+// taken, so a peer that resets at once is still known.
 struct TPeerAddress {
   std::string address;
   uint16_t port = 0;
@@ -103,8 +105,9 @@ class TCustomWSocket {
   int32_t LastError() const { return lastError_; }
   // Bytes received through Receive since the last reset.
   int32_t ReadCount() const { return readCount_; }
-  // The peer's dotted address; "error" unless wsConnected. A failing query is a
-  // socket error "GetPeerName" (10054/10057 close the handle first).
+  // The peer's address, named as TPeerAddress names it; "error" unless
+  // wsConnected. A failing query is a socket error "GetPeerName" (10054/10057
+  // close the handle first).
   std::string PeerAddr();
   // Listener: the peer of the connection the last Accept handed out. Session:
   // the peer given to Dup, kept after the connection is gone.
@@ -121,11 +124,19 @@ class TCustomWSocket {
   uint16_t LocalPortNumber() const;
 
   // Opens a listening socket on Addr, Port and Proto (backlog SOMAXCONN,
-  // SO_REUSEADDR).
+  // SO_REUSEADDR). On any address ("0.0.0.0") it is one dual-stack socket
+  // that takes IPv6 peers beside IPv4 ones, unless the host cannot give one:
+  // then an IPv4 socket as on any other address (see IPv4OnlyReason).
   // Raises ESocketException: "listen: port not assigned" (then protocol, address),
   // "listen: " + resolver message, or a socket error for "socket", "Bind",
-  // "Listen". After a failed bind State is wsClosed and no handle is kept.
+  // "Listen", always the IPv4 socket's. After a failed bind State is
+  // wsClosed and no handle is kept.
   void Listen();
+  // After a Listen on any address that got IPv4 alone: why the IPv6 side was
+  // refused, "Error <code> in function <function> (<text>)". Empty when the
+  // socket takes both, when the host has no IPv6 at all (socket refuses the
+  // family, bind the address) and for a specific address.
+  const std::string& IPv4OnlyReason() const { return ipv4OnlyReason_; }
   // Listener only (else "not a listening socket", 10022): hands out one accepted
   // connection, a non-blocking handle that belongs to the caller until given to
   // Dup. The listener keeps listening. Call it from OnSessionAvailable.
@@ -206,6 +217,10 @@ class TCustomWSocket {
   void RequireProperties();
   void ResolveListenAddress();
   int OpenBoundSocket();
+  int OpenIPv4Socket();
+  // -1 when the host gives no dual-stack socket, with the reason in refusal
+  // unless the host has no IPv6 at all.
+  int OpenDualStackSocket(std::string& refusal);
   void StartListening(int fd);
 
   void CloseStep(bool shut);
@@ -292,6 +307,7 @@ class TCustomWSocket {
   int protoNumber_ = 6;
   uint16_t portNumber_ = 0;
   sockaddr_in sin_{};
+  std::string ipv4OnlyReason_;
 
   int32_t lastError_ = 0;
   int32_t readCount_ = 0;

@@ -19,8 +19,8 @@ cmake --build "$root/build-soak/driver"
 listening_on() {
   local hex
   hex=$(printf '%04X' "$1")
-  awk -v port=":$hex" 'NR > 1 && $4 == "0A" && substr($2, length($2) - 4) == port { found = 1 }
-                       END { exit !found }' /proc/net/tcp
+  awk -v port=":$hex" 'FNR > 1 && $4 == "0A" && substr($2, length($2) - 4) == port { found = 1 }
+                       END { exit !found }' /proc/net/tcp /proc/net/tcp6
 }
 
 work=$(mktemp -d)

@@ -43,8 +43,9 @@ constexpr const char* kJobIndexText =
     "answered. The line is "
     "written once the capture file is final.";
 constexpr const char* kAllowedSendersText =
-    "Only these addresses may send: IPv4 addresses and blocks, separated by commas, "
-    "for example 192.168.1.0/24, 10.0.0.7. Anybody else is reset at once and the port "
+    "Only these addresses may send: IPv4 and IPv6 addresses and blocks, separated by "
+    "commas, for example 192.168.1.0/24, 10.0.0.7, fd00::/8. Anybody else is reset at once and the "
+    "port "
     "log says so. Empty: anybody.";
 constexpr const char* kMaxJobBytesText =
     "A job keeps at most this many bytes; then its connection is closed and the "
@@ -249,7 +250,7 @@ void TJobOptionsPage::AddLimitFields() {
              const TSenderFilter filter(values.AllowedSenders);
              if (filter.Malformed().empty()) return std::string();
              return "'" + filter.Malformed().front() +
-                    "' is not an IPv4 address or a block such as 192.168.1.0/24";
+                    "' is not an IP address or a block such as 192.168.1.0/24 or fd00::/8";
            });
   auto* size = new QLineEdit(this);
   AddField(size, "MaxJobBytes", "eMaxJobBytes", "Si&ze limit (bytes):", kMaxJobBytesText,

@@ -48,16 +48,38 @@ INSTANTIATE_TEST_SUITE_P(
         // Groups are decimal, a leading zero too; the peer's text is taken
         // as it comes.
         TSenderCase{"010.0.0.7", "10.0.0.7", true}, TSenderCase{"010.0.0.7", "8.0.0.7", false},
-        TSenderCase{"10.0.0.7", " 10.0.0.7", false}));
+        TSenderCase{"10.0.0.7", " 10.0.0.7", false},
+        // IPv6 addresses and blocks, any spelling of the same address, a
+        // prefix that cuts a byte.
+        TSenderCase{"::1", "::1", true}, TSenderCase{"::1", "::2", false},
+        TSenderCase{"fd00::/8", "fd12:3456::7", true}, TSenderCase{"fd00::/8", "fe80::1", false},
+        TSenderCase{"2001:db8::1/128", "2001:db8::1", true},
+        TSenderCase{"2001:db8::1/128", "2001:db8::2", false},
+        TSenderCase{"2001:DB8:0:0::0001", "2001:db8::1", true},
+        TSenderCase{"2001:db8::/33", "2001:db8:7fff::1", true},
+        TSenderCase{"2001:db8::/33", "2001:db8:8000::1", false},
+        // An IPv4 peer is the same peer mapped or dotted; the families stay
+        // apart otherwise.
+        TSenderCase{"10.0.0.0/8", "::ffff:10.1.2.3", true},
+        TSenderCase{"10.0.0.0/8", "::ffff:11.1.2.3", false},
+        TSenderCase{"::ffff:10.0.0.0/104", "10.1.2.3", true},
+        TSenderCase{"fd00::/8, 192.168.1.0/24", "192.168.1.9", true},
+        TSenderCase{"::/0", "10.0.0.7", false}, TSenderCase{"::/0", "2001:db8::1", true},
+        TSenderCase{"0.0.0.0/0", "::1", false}));
 
 TEST(SenderFilterMalformedTest, NamesEveryEntryThatIsNoAddressOrBlock) {
   const TSenderFilter filter(
       "10.0.0.1, 10.0.0, 1.2.3.4.5, 256.0.0.1, 10.0.0.0/33, 10.0.0.0/, /8, 1.2.3.4/-1, "
-      "0001.2.3.4, host.example, 10.0.0.0/24, 10.0.0.0/8x, 1.2.3.08x, 1.2.3.4 5");
+      "0001.2.3.4, host.example, 10.0.0.0/24, 10.0.0.0/8x, 1.2.3.08x, 1.2.3.4 5, 10.0.0.0/024, "
+      "fd00::/8, fd00::/129, fd00::/0064, ::1/, fe80::1%eth0, 1:2:3:4:5:6:7:8:9, :::1, [::1], "
+      "12345::1, ::1 /128");
   EXPECT_EQ(filter.Malformed(),
-            (std::vector<std::string>{"10.0.0", "1.2.3.4.5", "256.0.0.1", "10.0.0.0/33",
-                                      "10.0.0.0/", "/8", "1.2.3.4/-1", "0001.2.3.4", "host.example",
-                                      "10.0.0.0/8x", "1.2.3.08x", "1.2.3.4 5"}));
+            (std::vector<std::string>{
+                "10.0.0",    "1.2.3.4.5",    "256.0.0.1",         "10.0.0.0/33",  "10.0.0.0/",
+                "/8",        "1.2.3.4/-1",   "0001.2.3.4",        "host.example", "10.0.0.0/8x",
+                "1.2.3.08x", "1.2.3.4 5",    "10.0.0.0/024",      "fd00::/129",   "fd00::/0064",
+                "::1/",      "fe80::1%eth0", "1:2:3:4:5:6:7:8:9", ":::1",         "[::1]",
+                "12345::1",  "::1 /128"}));
 }
 
 class JobLimitsTest : public MonitorFixture {

@@ -298,6 +298,42 @@ INSTANTIATE_TEST_SUITE_P(Faults, FailedAdoptionTest,
                                                         ENOTCONN, "WSAAsyncSelect"}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+struct TIPv6SideCase {
+  const char* name;
+  TSocketCall call;
+  int error;
+  const char* note;  // the port log's second line, "" for none
+};
+
+class IPv6SideTest : public MonitorTest, public testing::WithParamInterface<TIPv6SideCase> {};
+
+// A port that cannot have its IPv6 side keeps its IPv4 side: a host without
+// IPv6 says nothing more than it always did, any other refusal is one line.
+TEST_P(IPv6SideTest, AMissingIPv6SideKeepsIPv4) {
+  const TIPv6SideCase& c = GetParam();
+  WriteCapturePort();
+  {
+    TSocketFault refused(c.call, TFault{1, 1, c.error});
+    Start();
+  }
+  std::vector<std::string> expected{"Listening on port " + PortText()};
+  if (*c.note != '\0')
+    expected.push_back("Port " + PortText() + " listens on IPv4 only: " + c.note);
+  EXPECT_EQ(window_.PortLines, expected);
+  const int peer = Connect();
+  ASSERT_TRUE(SendAll(peer, "hello"));
+  Finish(peer);
+  ExpectCloseReport(LinesFrom(1), 5, CapturePath());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Refusals, IPv6SideTest,
+    testing::Values(TIPv6SideCase{"NoIPv6", TSocketCall::Socket, EAFNOSUPPORT, ""},
+                    TIPv6SideCase{"DualStackRefused", TSocketCall::SetSockOpt, ENOPROTOOPT,
+                                  "Error 10042 in function setsockopt(IPV6_V6ONLY) (Protocol "
+                                  "not available)"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 TEST_F(MonitorTest, RestartWithoutConnectionsRefillsThePortLogOnly) {
   WriteCapturePort();
   Start();

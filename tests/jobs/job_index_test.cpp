@@ -15,6 +15,7 @@
 #include "capture/ini_file.h"
 #include "support/fault_injection.h"
 #include "support/file_contents.h"
+#include "support/ipv6_loopback.h"
 #include "support/log_lines.h"
 #include "support/loopback.h"
 #include "support/monitor_fixture.h"
@@ -63,10 +64,12 @@ std::vector<std::string> IndexLines(const std::string& text) {
 const std::regex kIsoTime(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d)");
 
 uint16_t LocalPortOf(int fd) {
-  sockaddr_in address{};
+  sockaddr_storage address{};
   socklen_t length = sizeof address;
   ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  return ntohs(address.sin_port);
+  return address.ss_family == AF_INET6
+             ? ntohs(reinterpret_cast<const sockaddr_in6&>(address).sin6_port)
+             : ntohs(reinterpret_cast<const sockaddr_in&>(address).sin_port);
 }
 
 class JobIndexTest : public MonitorFixture {
@@ -150,6 +153,69 @@ INSTANTIATE_TEST_SUITE_P(
                     TOutcomeCase{"DeletedEmpty", "", false, false, true, "0", "deleted empty"},
                     TOutcomeCase{"LostChunk", "lost", true, false, false, "",
                                  "error: File not found"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+struct TFamilyCase {
+  const char* name;
+  bool ipv6;
+  const char* senders;  // AllowedSenders
+  bool admitted;
+};
+
+class PeerFamilyTest : public JobIndexTest, public testing::WithParamInterface<TFamilyCase> {};
+
+// A peer of either family reaches the port on any address and is named as
+// its family writes it, in the message log, the index and the after-job
+// command's environment alike; the allow-list sorts both families.
+TEST_P(PeerFamilyTest, NamesThePeerAsItsFamilyWritesIt) {
+  const TFamilyCase& c = GetParam();
+  if (c.ipv6 && !HasIPv6Loopback()) GTEST_SKIP() << "This machine has no ::1";
+  WriteCapturePort();
+  TIniFile settings(IniPath());
+  settings.WriteFlag("Jobs", "JobIndex", true);
+  settings.WriteText("Jobs", "AllowedSenders", c.senders);
+  settings.WriteText(
+      "Jobs", "AfterJob",
+      "printf '%s' \"$TARNOCK_PEER\" > " + Root() + "/peer; touch " + Root() + "/done");
+  StartMonitor();
+  const std::string name = c.ipv6 ? "::1" : "127.0.0.1";
+  const int peer = c.ipv6 ? ConnectIPv6Loopback(port_) : ConnectLoopback(port_);
+  ASSERT_GE(peer, 0);
+  peers_.push_back(peer);
+  if (!c.admitted) {
+    ASSERT_TRUE(WaitUntil([&] { return window_.PortLines.size() == 2; }));
+    EXPECT_TRUE(HasPrefixThen(window_.PortLines[1], "Refused " + name + " on port " + PortText()))
+        << window_.PortLines[1];
+    EXPECT_TRUE(WaitUntil([&] { return PeerClosed(peer); }));
+    EXPECT_FALSE(std::filesystem::exists(CaptureFolder()));
+    return;
+  }
+  ASSERT_TRUE(SendAll(peer, "hello"));
+  ::shutdown(peer, SHUT_WR);
+  ASSERT_TRUE(WaitUntil([&] { return window_.MessageLines.size() == 3; }));
+  EXPECT_EQ(window_.PortLines, std::vector<std::string>{"Listening on port " + PortText()});
+  EXPECT_TRUE(
+      HasPrefixThen(window_.MessageLines[0], "Connected to: " + name + " on port " + PortText()))
+      << window_.MessageLines[0];
+  EXPECT_TRUE(HasPrefixThen(window_.MessageLines[1], "5 bytes written to " + CapturePath()));
+  EXPECT_TRUE(HasPrefixThen(window_.MessageLines[2], name + " disconnected."))
+      << window_.MessageLines[2];
+  const auto rows = IndexRows();
+  ASSERT_EQ(rows.size(), 1u);
+  ASSERT_EQ(rows[0].size(), 9u) << testing::PrintToString(rows[0]);
+  EXPECT_EQ(rows[0][3], name);
+  EXPECT_EQ(rows[0][4], std::to_string(LocalPortOf(peer)));
+  ASSERT_TRUE(WaitUntil([&] { return std::filesystem::exists(Root() + "/done"); }, 20000));
+  EXPECT_EQ(ReadWholeFile(Root() + "/peer"), name);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Families, PeerFamilyTest,
+    testing::Values(TFamilyCase{"IPv4", false, "", true}, TFamilyCase{"IPv6", true, "", true},
+                    TFamilyCase{"IPv6Listed", true, "fd00::/8, ::1", true},
+                    TFamilyCase{"IPv4ListedArrivesMapped", false, "::1, 127.0.0.0/8", true},
+                    TFamilyCase{"IPv6NotListed", true, "127.0.0.0/8, ::2", false},
+                    TFamilyCase{"IPv4NotListed", false, "::1, ::ffff:10.0.0.0/104", false}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(JobIndexTest, ConcurrentJobsLeaveOneWholeLineEach) {

@@ -40,11 +40,13 @@ TEST(AcceptRetrying, RetriesInterruptionsAndSkipsAbortedPeers) {
   for (int error : {EINTR, ECONNABORTED, ECONNRESET, EPROTO}) {
     TWaitingConnection waiting;
     TSocketFault fault(TSocketCall::Accept, TFault{1, 2, error});
-    sockaddr_in peer{};
+    sockaddr_storage peer{};
     const int fd = AcceptRetrying(waiting.listening, &peer);
     EXPECT_GE(fd, 0) << error;
     EXPECT_EQ(fault.Calls(), 3) << error;
-    EXPECT_EQ(peer.sin_addr.s_addr, htonl(INADDR_LOOPBACK)) << error;
+    ASSERT_EQ(peer.ss_family, AF_INET) << error;
+    EXPECT_EQ(reinterpret_cast<const sockaddr_in&>(peer).sin_addr.s_addr, htonl(INADDR_LOOPBACK))
+        << error;
     ::close(fd);
   }
 }

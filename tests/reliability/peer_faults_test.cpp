@@ -134,20 +134,22 @@ TEST_F(CaptureFixture, PeerHalfCloseEndsTheCaptureWithEveryByte) {
 }
 
 // Connections waiting in the accept queue of the listener on the port, as
-// /proc/net/tcp shows it (the receive queue of a listening entry); -1 when
-// the listener is not found.
+// /proc/net/tcp or, for a dual-stack listener, /proc/net/tcp6 shows it (the
+// receive queue of a listening entry); -1 when the listener is not found.
 int AcceptQueueLength(uint16_t port) {
-  std::ifstream table("/proc/net/tcp");
-  std::string line;
-  std::getline(table, line);
   char wanted[8];
   std::snprintf(wanted, sizeof wanted, ":%04X", port);
-  while (std::getline(table, line)) {
-    std::istringstream fields(line);
-    std::string slot, local, remote, state, queues;
-    fields >> slot >> local >> remote >> state >> queues;
-    if (state != "0A" || local.size() < 5 || local.substr(local.size() - 5) != wanted) continue;
-    return static_cast<int>(std::stoul(queues.substr(queues.find(':') + 1), nullptr, 16));
+  for (const char* path : {"/proc/net/tcp", "/proc/net/tcp6"}) {
+    std::ifstream table(path);
+    std::string line;
+    std::getline(table, line);
+    while (std::getline(table, line)) {
+      std::istringstream fields(line);
+      std::string slot, local, remote, state, queues;
+      fields >> slot >> local >> remote >> state >> queues;
+      if (state != "0A" || local.size() < 5 || local.substr(local.size() - 5) != wanted) continue;
+      return static_cast<int>(std::stoul(queues.substr(queues.find(':') + 1), nullptr, 16));
+    }
   }
   return -1;
 }

@@ -48,15 +48,19 @@ bool TProgramProcess::Start() {
 }
 
 bool TProgramProcess::PortIsListening(uint16_t port) {
-  // The kernel's table of IPv4 sockets: "sl local rem st ...", with the local
-  // address as hex address ":" hex port and state 0A for listening. A bind
-  // probe would also see a socket that is bound but not yet listening.
-  QFile table("/proc/net/tcp");
-  if (!table.open(QIODevice::ReadOnly)) return false;
+  // The kernel's tables of IPv4 and IPv6 sockets (a dual-stack listener is
+  // in the second): "sl local rem st ...", with the local address as hex
+  // address ":" hex port and state 0A for listening. A bind probe would also
+  // see a socket that is bound but not yet listening.
   const QString local = QString(":%1").arg(port, 4, 16, QLatin1Char('0')).toUpper();
-  for (const QByteArray& row : table.readAll().split('\n')) {
-    const QList<QByteArray> fields = row.simplified().split(' ');
-    if (fields.size() > 3 && fields[1].endsWith(local.toLatin1()) && fields[3] == "0A") return true;
+  for (const char* path : {"/proc/net/tcp", "/proc/net/tcp6"}) {
+    QFile table(path);
+    if (!table.open(QIODevice::ReadOnly)) continue;
+    for (const QByteArray& row : table.readAll().split('\n')) {
+      const QList<QByteArray> fields = row.simplified().split(' ');
+      if (fields.size() > 3 && fields[1].endsWith(local.toLatin1()) && fields[3] == "0A")
+        return true;
+    }
   }
   return false;
 }

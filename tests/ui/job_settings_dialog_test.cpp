@@ -193,11 +193,10 @@ INSTANTIATE_TEST_SUITE_P(
     Rows, RefusedFieldTest,
     testing::Values(TRefusedCase{"MalformedRule", kPort9200, "", "eReplyRules", "1B 76 => zz",
                                  "Port 9200: 'zz' is not hex"},
-                    TRefusedCase{
-                        "OwnSenders", kPort9100, "cbOwnAllowedSenders", "eAllowedSenders",
-                        "10.0.0.0/33",
-                        "Port 9100: '10.0.0.0/33' is not an IPv4 address or a block such as "
-                        "192.168.1.0/24"}),
+                    TRefusedCase{"OwnSenders", kPort9100, "cbOwnAllowedSenders", "eAllowedSenders",
+                                 "10.0.0.0/33",
+                                 "Port 9100: '10.0.0.0/33' is not an IP address or a block such as "
+                                 "192.168.1.0/24 or fd00::/8"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 struct TChoiceCase {

@@ -212,11 +212,17 @@ INSTANTIATE_TEST_SUITE_P(
     Rows, JobLimitsDialogTest,
     testing::Values(
         TLimitsCase{"Good", "192.168.1.0/24, 10.0.0.7", " 1048576 ", ""},
+        TLimitsCase{"IPv6", "::1, fd00::/8, 2001:db8::1/128, 10.0.0.7", "0", ""},
         TLimitsCase{"EmptyMeansAnybody", "", "", ""},
         TLimitsCase{"BadBlock", "10.0.0.7, 10.0.0.0/33", "0",
-                    "'10.0.0.0/33' is not an IPv4 address or a block such as 192.168.1.0/24"},
+                    "'10.0.0.0/33' is not an IP address or a block such as 192.168.1.0/24 or "
+                    "fd00::/8"},
+        TLimitsCase{"BadIPv6Block", "::1, fd00::/129", "0",
+                    "'fd00::/129' is not an IP address or a block such as 192.168.1.0/24 or "
+                    "fd00::/8"},
         TLimitsCase{"HostName", "printer.local", "0",
-                    "'printer.local' is not an IPv4 address or a block such as 192.168.1.0/24"},
+                    "'printer.local' is not an IP address or a block such as 192.168.1.0/24 or "
+                    "fd00::/8"},
         TLimitsCase{"BadSize", "", "1e6", "'1e6' is not a size in bytes"},
         TLimitsCase{"NegativeSize", "", "-5", "'-5' is not a size in bytes"}),
     [](const auto& info) { return std::string(info.param.name); });
