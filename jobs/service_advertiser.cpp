@@ -74,6 +74,8 @@ TServiceAdvertiser::~TServiceAdvertiser() = default;
 void TServiceAdvertiser::Publish(std::vector<TServiceAdvert> services) {
   Withdraw();
   if (services.empty()) return;
+  // A bus that went away since (restarted, say) is reached afresh.
+  if (state_ == TBusState::Connected && !bus_->isConnected()) state_ = TBusState::Unavailable;
   switch (state_) {
     case TBusState::Connected:
       for (TServiceAdvert& service : services) {
