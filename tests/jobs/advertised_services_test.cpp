@@ -104,7 +104,6 @@ TEST_F(AdvertisedServicesTest, NamesWithinALabel) {
       {"Till #2", "Till #3"},
       {"Till #9", "Till #10"},
       {"Till #0", "Till #0 #2"},
-      {"Till #", "Till # #2"},
       {"Till#2", "Till#2 #2"},
       {"Till #2x", "Till #2x #2"},
       {full, std::string(60, 'n') + " #2"},
