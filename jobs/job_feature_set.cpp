@@ -99,7 +99,8 @@ void TJobFeatureSet::Advertise() {
   } catch (const std::exception&) {
     return;
   }
-  for (const std::string& refusal : plan.Refusals) host_.JobFailure("advertise\n" + refusal, refusal);
+  for (const std::string& refusal : plan.Refusals)
+    host_.JobFailure("advertise\n" + refusal, refusal);
   if (plan.Services.empty() && !advertiser_) return;
   if (!advertiser_) {
     TServiceAdvertiserOptions options;

@@ -33,8 +33,7 @@ std::vector<std::string> OwnDescriptorLinks() {
   std::error_code error;
   for (const auto& descriptor : std::filesystem::directory_iterator("/proc/self/fd", error)) {
     char target[64];
-    const ssize_t length =
-        FileCalls().ReadLink(descriptor.path().c_str(), target, sizeof target);
+    const ssize_t length = FileCalls().ReadLink(descriptor.path().c_str(), target, sizeof target);
     if (length > 0 && static_cast<size_t>(length) < sizeof target)
       links.emplace_back(target, static_cast<size_t>(length));
   }

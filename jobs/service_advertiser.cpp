@@ -117,8 +117,8 @@ void TServiceAdvertiser::StartConnecting() {
   static std::atomic<int> made{0};
   state_ = TBusState::Connecting;
   bus_.reset();
-  connector_ = std::make_unique<TSessionBusConnector>(
-      QString("tarnock-advertiser-%1").arg(++made), options_.BusAnswerTimeout);
+  connector_ = std::make_unique<TSessionBusConnector>(QString("tarnock-advertiser-%1").arg(++made),
+                                                      options_.BusAnswerTimeout);
   // The signal is hooked up on the connecting thread, as that waits on the
   // library's own thread. Any sender and path: the groups are told apart by
   // their paths once they are made.
@@ -202,10 +202,9 @@ void TServiceAdvertiser::AddService(const TGroupPointer& group) {
 }
 
 void TServiceAdvertiser::Commit(const TGroupPointer& group) {
-  Then(GroupCall(group, "Commit"),
-       [this, group](const QDBusMessage&, const std::string& failure) {
-         if (!group->Withdrawn && !failure.empty()) GiveUp(group, failure);
-       });
+  Then(GroupCall(group, "Commit"), [this, group](const QDBusMessage&, const std::string& failure) {
+    if (!group->Withdrawn && !failure.empty()) GiveUp(group, failure);
+  });
 }
 
 // The group is emptied first: a committed group keeps its records until
@@ -215,12 +214,11 @@ void TServiceAdvertiser::Rename(const TGroupPointer& group) {
     return GiveUp(group, "every name up to \"" + group->Service.Name + "\" is taken");
   ++group->NamesTried;
   group->Service.Name = AlternativeServiceName(group->Service.Name);
-  Then(GroupCall(group, "Reset"),
-       [this, group](const QDBusMessage&, const std::string& failure) {
-         if (group->Withdrawn) return;
-         if (!failure.empty()) return GiveUp(group, failure);
-         AddService(group);
-       });
+  Then(GroupCall(group, "Reset"), [this, group](const QDBusMessage&, const std::string& failure) {
+    if (group->Withdrawn) return;
+    if (!failure.empty()) return GiveUp(group, failure);
+    AddService(group);
+  });
 }
 
 void TServiceAdvertiser::GroupStateChanged(int state, const QString& error,
