@@ -5,10 +5,14 @@
 #include <utility>
 
 #include "base/text.h"
+#include "capture/ini_file.h"
+#include "jobs/advertised_services.h"
 #include "jobs/after_job.h"
 #include "jobs/job_index.h"
 #include "jobs/job_notifier.h"
+#include "jobs/listening_here.h"
 #include "jobs/sender_filter.h"
+#include "jobs/service_advertiser.h"
 #include "jobs/status_conversation.h"
 
 TJobFeatureSet::TJobFeatureSet(TJobHost& host, std::string settingsPath)
@@ -42,9 +46,17 @@ void TJobFeatureSet::Finished(const TJob& job) {
   if (job.Options.Notify) Notify(job);
 }
 
-void TJobFeatureSet::Start() { retention_.Start(); }
+// The listeners are open when this starts, so only ports that really
+// listen are published; they are withdrawn before the listeners close.
+void TJobFeatureSet::Start() {
+  retention_.Start();
+  Advertise();
+}
 
-void TJobFeatureSet::Stop() { retention_.Stop(); }
+void TJobFeatureSet::Stop() {
+  retention_.Stop();
+  if (advertiser_) advertiser_->Withdraw();
+}
 
 void TJobFeatureSet::AddToIndex(const TJob& job) {
   try {
@@ -76,6 +88,29 @@ void TJobFeatureSet::Notify(const TJob& job) {
         [this](const std::string& file) { host_.OpenCapture(file); }, std::move(options));
   }
   notifier_->Notify(job);
+}
+
+// A settings file that cannot be read opened no port, and the port log
+// said so already: nothing is published then.
+void TJobFeatureSet::Advertise() {
+  TAdvertPlan plan;
+  try {
+    plan = PlanAdvertisements(TIniFile(settingsPath_).Load(), ShortHostName(), ListeningHere);
+  } catch (const std::exception&) {
+    return;
+  }
+  for (const std::string& refusal : plan.Refusals)
+    host_.JobFailure("advertise\n" + refusal, refusal);
+  if (plan.Services.empty() && !advertiser_) return;
+  if (!advertiser_) {
+    TServiceAdvertiserOptions options;
+    options.Say = [this](const std::string& line) { host_.JobLine(line); };
+    options.Fail = [this](const std::string& key, const std::string& line) {
+      host_.JobFailure(key, line);
+    };
+    advertiser_ = std::make_unique<TServiceAdvertiser>(std::move(options));
+  }
+  advertiser_->Publish(std::move(plan.Services));
 }
 
 void TJobFeatureSet::ReportRetention(const std::string& path, int days, int platformErrno) {

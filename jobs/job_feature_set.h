@@ -8,11 +8,12 @@
 
 class TAfterJobRunner;
 class TJobNotifier;
+class TServiceAdvertiser;
 
 // Every feature that acts on jobs, behind the one interface the monitor
 // calls: who may send, what the peer is answered, the index line, the
-// after-job command and the notification of a finished job, and the
-// deletion of old captures. Each
+// after-job command and the notification of a finished job, the
+// deletion of old captures, and the ports published on the network. Each
 // works only when its option is on for the job at hand.
 class TJobFeatureSet : public TJobFeatures {
  public:
@@ -30,6 +31,7 @@ class TJobFeatureSet : public TJobFeatures {
   void RunAfterJob(const TJob& job);
   void Notify(const TJob& job);
   void ReportRetention(const std::string& path, int days, int platformErrno);
+  void Advertise();
 
   TJobHost& host_;
   std::string settingsPath_;
@@ -37,6 +39,7 @@ class TJobFeatureSet : public TJobFeatures {
   // Made at their first use: most runs never need them.
   std::unique_ptr<TAfterJobRunner> afterJob_;
   std::unique_ptr<TJobNotifier> notifier_;
+  std::unique_ptr<TServiceAdvertiser> advertiser_;
 };
 
 // What the program's windows give the monitor.
