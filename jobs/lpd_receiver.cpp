@@ -41,8 +41,6 @@ std::string Hex(char byte) {
   return std::string("0x") + kDigits[code >> 4] + kDigits[code & 0x0f];
 }
 
-std::string Quoted(std::string_view bytes) { return "'" + Printable(bytes) + "'"; }
-
 // A file's line: count SP name. A name may be missing; the count may not.
 std::string_view CountOf(std::string_view operand) { return operand.substr(0, operand.find(' ')); }
 
@@ -109,6 +107,8 @@ TLpdControl ParseControl(std::string text, const std::string& queue) {
 }
 
 }  // namespace
+
+std::string LpdQuoted(std::string_view bytes) { return "'" + Printable(bytes) + "'"; }
 
 const std::string& TLpdControl::SourceNameOf(std::string_view dataFileName) const {
   const auto found = sourceNames.find(dataFileName);
@@ -220,7 +220,7 @@ bool TLpdReceiver::ParseCount(std::string_view operand, std::string_view what, u
   const TCountSyntax syntax = ParseDecimal(digits, count);
   if (syntax == TCountSyntax::Number) return true;
   const char* problem = syntax == TCountSyntax::NoNumber ? " is no number" : " is over 64 bits";
-  Refuse("LPD: " + std::string(what) + " count " + Quoted(digits) + problem, true,
+  Refuse("LPD: " + std::string(what) + " count " + LpdQuoted(digits) + problem, true,
          TLpdJobEnd::Refused, events);
   return false;
 }
@@ -254,8 +254,11 @@ void TLpdReceiver::BeginDataFile(std::string_view operand, TEvents& events) {
   fileName_ = NameOf(operand);
   fileCount_ = count;
   fileReceived_ = 0;
+  if (!events.DataFileBegins(TLpdFile{queue_, count, fileName_})) {
+    Refuse({}, true, TLpdJobEnd::Refused, events);
+    return;
+  }
   events.Reply(kAck);
-  events.DataFileBegins(TLpdFile{queue_, count, fileName_});
   state_ = count == 0 ? TState::DataToPeerEnd : TState::DataBytes;
 }
 
@@ -298,8 +301,8 @@ std::size_t TLpdReceiver::TakeDataToPeerEnd(std::string_view bytes, TEvents& eve
 void TLpdReceiver::ClosingZero(char byte, TEvents& events) {
   const bool control = state_ == TState::ControlEnd;
   if (byte != '\0') {
-    Refuse(std::string("LPD: ") + (control ? "control file " : "data file ") + Quoted(fileName_) +
-               " ends with " + Hex(byte) + ", not with a zero byte",
+    Refuse(std::string("LPD: ") + (control ? "control file " : "data file ") +
+               LpdQuoted(fileName_) + " ends with " + Hex(byte) + ", not with a zero byte",
            true, TLpdJobEnd::Refused, events);
     return;
   }
@@ -313,8 +316,8 @@ void TLpdReceiver::ClosingZero(char byte, TEvents& events) {
 
 void TLpdReceiver::PeerEnded(TEvents& events) {
   const std::string file = (state_ == TState::ControlBytes || state_ == TState::ControlEnd)
-                               ? "LPD: control file " + Quoted(fileName_)
-                               : "LPD: data file " + Quoted(fileName_);
+                               ? "LPD: control file " + LpdQuoted(fileName_)
+                               : "LPD: data file " + LpdQuoted(fileName_);
   const std::string received = " ended after " + std::to_string(fileReceived_) + " of " +
                                std::to_string(fileCount_) + " bytes";
   switch (state_) {
@@ -342,14 +345,15 @@ void TLpdReceiver::PeerEnded(TEvents& events) {
 }
 
 // Bad input ends the connection: what follows can no longer be framed. A
-// file it cuts short is no complete capture.
+// file it cuts short is no complete capture. An empty line: the refusal was
+// told already.
 void TLpdReceiver::Refuse(const std::string& line, bool answer, TLpdJobEnd how, TEvents& events) {
   const bool inDataFile =
       state_ == TState::DataBytes || state_ == TState::DataEnd || state_ == TState::DataToPeerEnd;
   state_ = TState::Closing;
   line_ = {};
   control_ = {};
-  events.Refused(line);
+  if (!line.empty()) events.Refused(line);
   if (answer) events.Reply(kNak);
   if (inDataFile) events.DataFileEnds(false);
   EndJob(how, events);

@@ -49,6 +49,10 @@ enum class TLpdJobEnd {
   Refused,   // bad input; the connection is to close
 };
 
+// A peer's bytes in quotes, as a log line shows them: at most 40, each
+// control byte or byte past ASCII as \xNN.
+std::string LpdQuoted(std::string_view bytes);
+
 // The daemon side of the line printer protocol for one connection, as a
 // parser the session feeds with every receive: it says what goes back to the
 // peer, which bytes form each data file, and what the control file tells.
@@ -62,8 +66,10 @@ class TLpdReceiver {
     virtual ~TEvents() = default;
     // Bytes for the peer: acknowledgements, queue listings, refusals.
     virtual void Reply(std::string_view bytes) = 0;
-    // A data file starts; DataBytes and then DataFileEnds follow, once each file.
-    virtual void DataFileBegins(const TLpdFile& file) = 0;
+    // A data file is announced. True: it starts, is acknowledged, and
+    // DataBytes and then DataFileEnds follow. False: it cannot be taken
+    // (the session said why), it is refused and the connection closes.
+    virtual bool DataFileBegins(const TLpdFile& file) = 0;
     // The next of the data file's bytes, nothing of the protocol.
     virtual void DataBytes(std::string_view bytes) = 0;
     // complete: every announced byte and the closing zero byte came, or a

@@ -19,8 +19,9 @@ class TTranscript : public TLpdReceiver::TEvents {
     replies += bytes;
     Add(bytes == "\0"s ? "ack" : bytes == "\x01" ? "nak" : "reply " + std::string(bytes));
   }
-  void DataFileBegins(const TLpdFile& f) override {
+  bool DataFileBegins(const TLpdFile& f) override {
     Add("begin " + f.queue + " " + f.name + " " + std::to_string(f.count));
+    return takesFiles;
   }
   void DataBytes(std::string_view bytes) override {
     if (!inData_) Add("data ");
@@ -42,6 +43,7 @@ class TTranscript : public TLpdReceiver::TEvents {
 
   std::string text;
   std::string replies;
+  bool takesFiles = true;
 
  private:
   void Add(const std::string& event) {
@@ -110,21 +112,21 @@ TEST(LpdReceiverTest, EverySubcommandOrderAndCommandAtEverySplit) {
   clients[3].ReceiveJob("lp").DataFile("dfA", "x").AbortJob().DataFile("dfB", "y");
   clients[4].ReceiveJob("lp").ControlFile("cfA", kControl).DataFileToTheEnd("dfA", kPayload + '\0');
   const std::string payload =
-      "begin lp dfA " + std::to_string(kPayload.size()) + "; data " + kPayload + "; end; ack";
+      "begin lp dfA " + std::to_string(kPayload.size()) + "; ack; data " + kPayload + "; end; ack";
   ExpectAtEverySplit({
       {"control first", clients[0].AllSent(), true,
-       "ack; ack; " + kControlEvent + "; ack; ack; " + payload + "; job whole"},
+       "ack; ack; " + kControlEvent + "; ack; " + payload + "; job whole"},
       {"data first", clients[1].AllSent(), true,
-       "ack; ack; " + payload + "; ack; " + kControlEvent + "; ack; job whole"},
+       "ack; " + payload + "; ack; " + kControlEvent + "; ack; job whole"},
       {"two data files", clients[2].AllSent(), true,
-       "ack; ack; begin q dfA 1; data 1; end; ack; ack; control q J=two N=a.txt P=bob H=client "
+       "ack; begin q dfA 1; ack; data 1; end; ack; ack; control q J=two N=a.txt P=bob H=client "
        "dfA<-a.txt dfB<-b.txt |" +
-           kTwoFiles + "|; ack; ack; begin q dfB 1; data 2; end; ack; job whole"},
+           kTwoFiles + "|; ack; begin q dfB 1; ack; data 2; end; ack; job whole"},
       {"abort, then a job anew", clients[3].AllSent(), true,
-       "ack; ack; begin lp dfA 1; data x; end; ack; ack; job aborted; ack; begin lp dfB 1; data "
+       "ack; begin lp dfA 1; ack; data x; end; ack; ack; job aborted; begin lp dfB 1; ack; data "
        "y; end; ack; job whole"},
       {"count 0 runs to the end, zeros and all", clients[4].AllSent(), true,
-       "ack; ack; " + kControlEvent + "; ack; ack; begin lp dfA 0; data " + kPayload +
+       "ack; ack; " + kControlEvent + "; ack; begin lp dfA 0; ack; data " + kPayload +
            "\0; end; job whole"s},
       {"a job the peer ends at once", kJob, true, "ack; job whole"},
       {"an empty control file", kJob + kControlLine + "0 cf\n\0"s, false,
@@ -163,17 +165,17 @@ TEST(LpdReceiverTest, BadInputIsRefusedWithItsLineAtEverySplit) {
       {"count over 64 bits", kJob + kData + "18446744073709551616 dfA\n", false,
        "ack; LPD: data file count '18446744073709551616' is over 64 bits; nak; job refused; close"},
       {"the largest count", kJob + kData + "18446744073709551615 dfA\nab", true,
-       "ack; ack; begin lp dfA 18446744073709551615; data ab; LPD: data file 'dfA' ended after 2 "
+       "ack; begin lp dfA 18446744073709551615; ack; data ab; LPD: data file 'dfA' ended after 2 "
        "of 18446744073709551615 bytes; end incomplete; job cut short"},
       {"data file at the size limit", kJob + kData + "4 dfA\nabcd\0"s, false,
-       "ack; ack; begin lp dfA 4; data abcd; end; ack", small},
+       "ack; begin lp dfA 4; ack; data abcd; end; ack", small},
       {"data file over the size limit", kJob + kData + "5 dfA\n", false,
        "ack; LPD: data file of 5 bytes is over the size limit of 4; nak; job refused; close",
        small},
       {"count 0 at the size limit", kJob + kData + "0 dfA\nabcd", true,
-       "ack; ack; begin lp dfA 0; data abcd; end; job whole", small},
+       "ack; begin lp dfA 0; ack; data abcd; end; job whole", small},
       {"count 0 over the size limit", kJob + kData + "0 dfA\nabcdef", false,
-       "ack; ack; begin lp dfA 0; data abcd; LPD: data file read to the connection's end is over "
+       "ack; begin lp dfA 0; ack; data abcd; LPD: data file read to the connection's end is over "
        "the size limit of 4; end incomplete; job refused; close",
        small},
       {"control file over its bound", kJob + kControlLine + "17 cfA\n", false,
@@ -183,20 +185,31 @@ TEST(LpdReceiverTest, BadInputIsRefusedWithItsLineAtEverySplit) {
        "ack; ack; job aborted; ack; LPD: more than 2 subcommands on one connection; nak; close",
        small},
       {"data file without its zero, a name to escape", kJob + kData + "3 d\x1b[2J\nabcX\0"s, false,
-       "ack; ack; begin lp d\x1b[2J 3; data abc; LPD: data file 'd\\x1b[2J' ends with 0x58, not "
+       "ack; begin lp d\x1b[2J 3; ack; data abc; LPD: data file 'd\\x1b[2J' ends with 0x58, not "
        "with a zero byte; nak; end incomplete; job refused; close"},
       {"control file without its zero", kJob + kControlLine + "2 cfA\nHh\x01", false,
        "ack; ack; LPD: control file 'cfA' ends with 0x01, not with a zero byte; nak; job refused; "
        "close"},
       {"data file cut short", kJob + kData + "5 dfA\nab", true,
-       "ack; ack; begin lp dfA 5; data ab; LPD: data file 'dfA' ended after 2 of 5 bytes; end "
+       "ack; begin lp dfA 5; ack; data ab; LPD: data file 'dfA' ended after 2 of 5 bytes; end "
        "incomplete; job cut short"},
       {"data file without its zero at the end", kJob + kData + "2 dfA\nab", true,
-       "ack; ack; begin lp dfA 2; data ab; LPD: data file 'dfA' ended before its closing zero "
+       "ack; begin lp dfA 2; ack; data ab; LPD: data file 'dfA' ended before its closing zero "
        "byte; end incomplete; job cut short"},
       {"control file cut short", kJob + kControlLine + "9 cfA\nHh\n", true,
        "ack; ack; LPD: control file 'cfA' ended after 3 of 9 bytes; job cut short"},
   });
+}
+
+// A file the session cannot store is refused before a byte of it is
+// acknowledged, so the client knows the job did not get through.
+TEST(LpdReceiverTest, AFileTheSessionCannotTakeIsRefused) {
+  TTranscript transcript;
+  transcript.takesFiles = false;
+  TLpdReceiver receiver;
+  receiver.Received(kJob + kData + "3 dfA\nabc\0"s, transcript);
+  EXPECT_TRUE(receiver.WantsClose());
+  EXPECT_EQ(transcript.text, "ack; begin lp dfA 3; nak; job refused");
 }
 
 // Counts past 32 bits, read to the end or announced, are carried whole.
@@ -217,8 +230,9 @@ TEST(LpdReceiverTest, FilesOverFourGibibytes) {
     if (count != 0) receiver.Received("\0"s, counted);
     receiver.PeerEnded(counted);
     EXPECT_EQ(counted.received, kSize) << count;
-    EXPECT_EQ(counted.text, "ack; ack; begin lp dfA " + std::to_string(count) +
-                                (count != 0 ? "; end; ack; job whole" : "; end; job whole"));
+    EXPECT_EQ(counted.text,
+              "ack; begin lp dfA " + std::to_string(count) +
+                  (count != 0 ? "; ack; end; ack; job whole" : "; ack; end; job whole"));
   }
 }
 
