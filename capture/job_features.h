@@ -20,6 +20,10 @@ class TJobHost {
   // "ERROR: " and the text in the message log. Lines of one key that a flood
   // repeats are held back like the monitor's own failures.
   virtual void JobFailure(const std::string& key, const std::string& text) = 0;
+  // The same in the port log, for what concerns a port rather than a job
+  // (its publication on the network).
+  virtual void PortLine(const std::string& text) = 0;
+  virtual void PortFailure(const std::string& key, const std::string& text) = 0;
   virtual void OpenCapture(const std::string& file) = 0;
   // Whether an open session still writes into the file.
   virtual bool FileInUse(const TFileIdentity& file) const = 0;

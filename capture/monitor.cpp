@@ -382,6 +382,14 @@ void TCaptureMonitor::JobFailure(const std::string& key, const std::string& text
   CutMessageLog();
 }
 
+void TCaptureMonitor::PortLine(const std::string& text) {
+  window_.AppendPortLine(TimestampPrefix() + text);
+}
+
+void TCaptureMonitor::PortFailure(const std::string& key, const std::string& text) {
+  ReportFailure(TPane::Port, "port", TimestampPrefix() + "ERROR: " + text, key);
+}
+
 void TCaptureMonitor::OpenCapture(const std::string& file) { window_.OpenCapture(file); }
 
 bool TCaptureMonitor::FileInUse(const TFileIdentity& file) const {

@@ -99,6 +99,8 @@ class TCaptureMonitor : private TJobHost, private TFramedCaptureHost {
   // What the job features may do.
   void JobLine(const std::string& text) override;
   void JobFailure(const std::string& key, const std::string& text) override;
+  void PortLine(const std::string& text) override;
+  void PortFailure(const std::string& key, const std::string& text) override;
   void OpenCapture(const std::string& file) override;
   bool FileInUse(const TFileIdentity& file) const override;
 

@@ -118,13 +118,13 @@ void TJobFeatureSet::Advertise() {
     return;
   }
   for (const std::string& refusal : plan.Refusals)
-    host_.JobFailure("advertise\n" + refusal, refusal);
+    host_.PortFailure("advertise\n" + refusal, refusal);
   if (plan.Services.empty() && !advertiser_) return;
   if (!advertiser_) {
     TServiceAdvertiserOptions options;
-    options.Say = [this](const std::string& line) { host_.JobLine(line); };
+    options.Say = [this](const std::string& line) { host_.PortLine(line); };
     options.Fail = [this](const std::string& key, const std::string& line) {
-      host_.JobFailure(key, line);
+      host_.PortFailure(key, line);
     };
     advertiser_ = std::make_unique<TServiceAdvertiser>(std::move(options));
   }
