@@ -44,6 +44,7 @@ class LpdWireTest : public MonitorFixture {
   // Sends each step and waits for its answer, as a client does; then ends
   // its side and waits until the session is gone. Answers all that came.
   std::string Converse(const TLpdClient& client, bool endOurSide = true) {
+    const int before = monitor_->SessionCount();
     const int peer = Connect();
     std::string answers;
     for (const TLpdStep& step : client.Steps()) {
@@ -54,7 +55,7 @@ class LpdWireTest : public MonitorFixture {
     if (endOurSide) ::shutdown(peer, SHUT_WR);
     EXPECT_TRUE(WaitUntil([&] {
       Drain(peer, answers);
-      return monitor_->SessionCount() == 0;
+      return monitor_->SessionCount() == before;
     }));
     return answers;
   }
@@ -208,9 +209,15 @@ TEST_F(LpdWireTest, BadInputIsRefusedAndNothingIsClaimedComplete) {
         return line.find(refused + "data file 'dfA' not stored: ") != std::string::npos;
       }));
 
+  // A client that stops inside a line holds up nobody else.
   UsePort("after", {});
+  const int stalled = Connect();
+  ASSERT_TRUE(SendAll(stalled,
+                      "\x02lp\n\x03"
+                      "5 d"));
   Converse(TLpdClient().ReceiveJob("lp").DataFile("dfA", "next"));
   EXPECT_EQ(ReadWholeFile(Capture(1)), "next");
+  EXPECT_EQ(monitor_->SessionCount(), 1);
 }
 
 // The commands besides receive job are answered and the connection ends;
