@@ -44,6 +44,9 @@ std::vector<std::string> CsvFields(const std::string& line) {
   return fields;
 }
 
+// Start to queries answered, then the five labels of an LPD job.
+constexpr std::size_t kIndexColumns = 14;
+
 // The index's lines without their CR LF; a last line without one shows as
 // "<unfinished>" so that a torn write fails the comparison.
 std::vector<std::string> IndexLines(const std::string& text) {
@@ -132,7 +135,7 @@ TEST_P(JobOutcomeTest, OneLinePerJobWrittenOnceTheCaptureIsFinal) {
   const auto rows = IndexRows();
   ASSERT_EQ(rows.size(), 1u);
   const auto& row = rows[0];
-  ASSERT_EQ(row.size(), 9u) << testing::PrintToString(row);
+  ASSERT_EQ(row.size(), kIndexColumns) << testing::PrintToString(row);
   EXPECT_TRUE(std::regex_match(row[0], kIsoTime)) << row[0];
   EXPECT_TRUE(std::regex_match(row[1], kIsoTime)) << row[1];
   EXPECT_LE(row[0], row[1]);
@@ -202,7 +205,7 @@ TEST_P(PeerFamilyTest, NamesThePeerAsItsFamilyWritesIt) {
       << window_.MessageLines[2];
   const auto rows = IndexRows();
   ASSERT_EQ(rows.size(), 1u);
-  ASSERT_EQ(rows[0].size(), 9u) << testing::PrintToString(rows[0]);
+  ASSERT_EQ(rows[0].size(), kIndexColumns) << testing::PrintToString(rows[0]);
   EXPECT_EQ(rows[0][3], name);
   EXPECT_EQ(rows[0][4], std::to_string(LocalPortOf(peer)));
   ASSERT_TRUE(WaitUntil([&] { return std::filesystem::exists(Root() + "/done"); }, 20000));
@@ -230,7 +233,7 @@ TEST_F(JobIndexTest, ConcurrentJobsLeaveOneWholeLineEach) {
   ASSERT_EQ(rows.size(), static_cast<std::size_t>(kJobs));
   std::set<std::string> peerPorts;
   for (const auto& row : rows) {
-    ASSERT_EQ(row.size(), 9u) << testing::PrintToString(row);
+    ASSERT_EQ(row.size(), kIndexColumns) << testing::PrintToString(row);
     EXPECT_EQ(row[7], "closed");
     peerPorts.insert(row[4]);
   }
@@ -367,7 +370,7 @@ TEST_P(JobIndexQuotingTest, QuotesAsRfc4180) {
   record.FileName = std::string("/srv/cap/") + GetParam().file;
   const std::string line = JobIndexLine(record);
   const std::string tail =
-      std::string(",9100,192.0.2.5,40000,12,") + GetParam().field + ",closed,3\r\n";
+      std::string(",9100,192.0.2.5,40000,12,") + GetParam().field + ",closed,3,,,,,\r\n";
   ASSERT_GE(line.size(), tail.size());
   EXPECT_EQ(line.substr(line.size() - tail.size()), tail);
 }

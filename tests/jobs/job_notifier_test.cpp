@@ -299,6 +299,8 @@ TEST_F(JobNotifierTest, FeaturesSayItInTheMessageLog) {
     std::vector<std::string> Lines;
     void JobLine(const std::string& text) override { Lines.push_back(text); }
     void JobFailure(const std::string&, const std::string& text) override { Lines.push_back(text); }
+    void PortLine(const std::string&) override {}
+    void PortFailure(const std::string&, const std::string&) override {}
     void OpenCapture(const std::string&) override {}
     bool FileInUse(const TFileIdentity&) const override { return false; }
   } host;

@@ -292,6 +292,10 @@ TEST_F(ServiceAdvertiserTest, StartPublishesWhatListensStopWithdraws) {
     void JobFailure(const std::string&, const std::string& text) override {
       Lines.push_back("ERROR: " + text);
     }
+    void PortLine(const std::string& text) override { JobLine(text); }
+    void PortFailure(const std::string& key, const std::string& text) override {
+      JobFailure(key, text);
+    }
     void OpenCapture(const std::string&) override {}
     bool FileInUse(const TFileIdentity&) const override { return false; }
   } host;
