@@ -34,6 +34,35 @@ std::string FormatLocalIsoTime(std::chrono::system_clock::time_point when) {
   return std::string(text) + fraction + UtcOffset(local);
 }
 
+bool TJobLabels::Empty() const {
+  return Queue.empty() && JobName.empty() && SourceName.empty() && User.empty() && Host.empty();
+}
+
+std::string TJobLabels::Describe() const {
+  std::string text;
+  const auto add = [&text](const char* name, const std::string& value, bool quoted) {
+    if (value.empty()) return;
+    if (!text.empty()) text += ", ";
+    text += name;
+    text += quoted ? " \"" + value + "\"" : " " + value;
+  };
+  add("queue", Queue, false);
+  add("job", JobName, true);
+  add("file", SourceName, true);
+  add("user", User, false);
+  add("host", Host, false);
+  return text;
+}
+
+std::string FitLabel(std::string_view text) {
+  std::string fit(text.substr(0, kMaxLabelBytes));
+  for (char& byte : fit) {
+    const auto code = static_cast<unsigned char>(byte);
+    if (code < 0x20 || code == 0x7f) byte = '?';
+  }
+  return fit;
+}
+
 TJob TJob::Accepted(std::string port, std::string peerAddress, uint16_t peerPort,
                     TJobSettings options) {
   TJob job;
@@ -75,6 +104,8 @@ std::string TJob::OutcomeText() const {
       return "cut";
     case TOutcome::Ended:
       return "ended";
+    case TOutcome::Incomplete:
+      return "incomplete";
     case TOutcome::Error:
       break;
   }

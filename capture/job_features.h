@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "base/file_identity.h"
 #include "capture/job.h"
@@ -40,6 +41,47 @@ class TJobConversation {
   virtual int64_t Answered() const = 0;
 };
 
+// What a connection whose protocol frames jobs of its own is made into: the
+// session's side. One connection may carry several files, each one capture
+// with its own record; the bytes of the protocol itself go into none.
+class TJobFrames {
+ public:
+  // Bytes for the peer: acknowledgements, listings, refusals.
+  virtual void Reply(std::string_view bytes) = 0;
+  // A new capture, named and kept by the port's pattern and options as a
+  // raw job's is. Raises what preparing a capture raises; nothing is begun
+  // then.
+  virtual void BeginCapture() = 0;
+  // The next bytes of the capture begun last.
+  virtual void CaptureBytes(std::string_view bytes) = 0;
+  // The capture is whole, or (complete false) its sender stopped inside it.
+  virtual void EndCapture(bool complete) = 0;
+  // The job is over: the records of its captures, begun since the last
+  // EndJob, may be written. labels has one entry per capture, in the order
+  // they began; controlFile is what the sender said of the job, as sent
+  // (empty when it said nothing), for keeping beside each capture.
+  virtual void EndJob(const std::vector<TJobLabels>& labels, std::string_view controlFile) = 0;
+  // Bad input: the exact line for the message log. The protocol says
+  // whether the connection is to close (TJobProtocol::WantsClose).
+  virtual void Refused(const std::string& line) = 0;
+
+ protected:
+  ~TJobFrames() = default;
+};
+
+// The protocol of a port that frames its jobs: it reads the connection's
+// bytes as they arrive and steers the captures through TJobFrames.
+class TJobProtocol {
+ public:
+  virtual ~TJobProtocol() = default;
+  // The bytes of one receive, in order.
+  virtual void Received(std::string_view bytes, TJobFrames& frames) = 0;
+  // The connection ended, by the peer or by us: whatever was open ends.
+  virtual void PeerEnded(TJobFrames& frames) = 0;
+  // Nothing more is to be said or taken on this connection.
+  virtual bool WantsClose() const = 0;
+};
+
 // The features beyond plain capturing, behind the one interface the monitor
 // calls. Without them the monitor captures as plainly as it always did.
 class TJobFeatures {
@@ -51,6 +93,10 @@ class TJobFeatures {
   // Once per admitted connection, with its file prepared: what answers its
   // peer, or nothing, and then the peer never gets a byte.
   virtual std::unique_ptr<TJobConversation> Converse(const TJob& job) = 0;
+  // Once per admitted connection, before its file is prepared: the protocol
+  // that frames its jobs, or nothing for a raw port, whose connection is
+  // one job with its file prepared at once.
+  virtual std::unique_ptr<TJobProtocol> Frames(const TJob& /*job*/) { return nullptr; }
   // Once per job, when its capture file is final. A job still open when the
   // program ends comes here too, with the outcome Ended.
   virtual void Finished(const TJob& job) = 0;

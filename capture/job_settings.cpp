@@ -25,6 +25,8 @@ constexpr const char* kNotify = "Notify";
 constexpr const char* kReplies = "Replies";
 constexpr const char* kPrinterState = "PrinterState";
 constexpr const char* kReplyRules = "ReplyRules";
+constexpr const char* kProtocol = "Protocol";
+constexpr const char* kKeepControlFile = "KeepControlFile";
 
 // Where each key is read: the port's section when it holds the key, [Jobs]
 // otherwise. Without a port every key comes from [Jobs].
@@ -45,6 +47,9 @@ class TKeySource {
   // A port's own key: never from [Jobs].
   std::string OwnText(const char* key) const {
     return portSection_.empty() ? std::string() : settings_.ReadText(portSection_, key, "");
+  }
+  bool OwnFlag(const char* key) const {
+    return !portSection_.empty() && settings_.ReadFlag(portSection_, key, false);
   }
 
  private:
@@ -89,6 +94,8 @@ TJobSettings ReadFrom(const TKeySource& source) {
   jobs.Replies = TrimBlanks(source.OwnText(kReplies));
   jobs.PrinterState = TrimBlanks(source.OwnText(kPrinterState));
   jobs.ReplyRules = TrimBlanks(source.OwnText(kReplyRules));
+  jobs.Protocol = TrimBlanks(source.OwnText(kProtocol));
+  jobs.KeepControlFile = source.OwnFlag(kKeepControlFile);
   return jobs;
 }
 

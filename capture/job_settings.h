@@ -52,6 +52,12 @@ struct TJobSettings {
   std::string Replies;
   std::string PrinterState;
   std::string ReplyRules;
+  // How the port's peers send their jobs: "raw" (or empty), each
+  // connection one job, or "lpd", the line printer protocol, each file it
+  // sends one job. Checked where it is used, like the replies.
+  std::string Protocol;
+  // An LPD job's control file is kept beside each of its captures.
+  bool KeepControlFile = false;
 
   // The [Jobs] keys of one loaded settings file; what the file spells wrongly
   // reads as the default, what lies out of range as the nearest bound.

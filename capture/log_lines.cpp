@@ -49,14 +49,22 @@ std::string SizeLine(const std::string& prefix, int64_t size, const std::string&
   return prefix + FormatInteger(size) + std::string(kSizeLineMark) + file;
 }
 
+std::string CaptureSizeLine(const TJob& job) {
+  std::string prefix = TimestampPrefix();
+  if (!job.Labels.Empty()) prefix += job.Labels.Describe() + " - ";
+  return SizeLine(prefix, job.FileSize, job.FileName);
+}
+
 std::optional<std::string> CaptureFileNamedIn(std::string_view line) {
-  const std::size_t mark = line.find(kSizeLineMark);
-  if (mark == std::string_view::npos) return std::nullopt;
-  // The size stands right before the mark, after the timestamp prefix's "- ".
-  std::size_t digits = mark;
-  while (digits > 0 && line[digits - 1] >= '0' && line[digits - 1] <= '9') --digits;
-  if (digits == mark || digits < 2 || line.substr(digits - 2, 2) != "- ") return std::nullopt;
-  const std::string_view file = line.substr(mark + kSizeLineMark.size());
-  if (file.empty()) return std::nullopt;
-  return std::string(file);
+  for (std::size_t mark = line.rfind(kSizeLineMark); mark != std::string_view::npos;
+       mark = mark == 0 ? std::string_view::npos : line.rfind(kSizeLineMark, mark - 1)) {
+    // The size stands right before the mark, after a "- ".
+    std::size_t digits = mark;
+    while (digits > 0 && line[digits - 1] >= '0' && line[digits - 1] <= '9') --digits;
+    if (digits == mark || digits < 2 || line.substr(digits - 2, 2) != "- ") continue;
+    const std::string_view file = line.substr(mark + kSizeLineMark.size());
+    if (file.empty()) return std::nullopt;
+    return std::string(file);
+  }
+  return std::nullopt;
 }

@@ -32,6 +32,11 @@ std::vector<std::string> AnswerLines(const TJob& job);
 // to <file>". The window reads it back to open the capture it names.
 std::string SizeLine(const std::string& prefix, int64_t size, const std::string& file);
 
+// The size line of a job, its sender's labels in front when it has any:
+// "<prefix>queue lp, job "report", user alice - 5 bytes written to <file>".
+std::string CaptureSizeLine(const TJob& job);
+
 // The capture file a message log line names, when it is a size line; none
-// for any other line.
+// for any other line. The size that names it is the last one in the line, so
+// a sender's label in front can never name a file of its own.
 std::optional<std::string> CaptureFileNamedIn(std::string_view line);

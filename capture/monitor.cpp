@@ -4,6 +4,7 @@
 #include <exception>
 #include <utility>
 
+#include "base/disk_file.h"
 #include "base/text.h"
 #include "capture/idle_connections.h"
 #include "capture/ini_file.h"
@@ -137,9 +138,16 @@ void TCaptureMonitor::SrvSocketSessionAvailable(TCustomWSocket* sender, uint16_t
     session = &sessions_.Add(std::make_unique<TClient>(settingsPath_));
     if (destroying_) session->MarkDestroying();
     session->Job = std::move(job);
-    session->PrepareCapture(settings, sessions_.OpenFiles(), *jobFileNames_);
-    if (features_) session->Conversation = features_->Converse(session->Job);
-    sessions_.Hold(*session);
+    std::unique_ptr<TJobProtocol> protocol = features_ ? features_->Frames(session->Job) : nullptr;
+    if (protocol) {
+      // Its protocol says where each capture begins: nothing is made yet.
+      session->FrameJobs(std::move(protocol), settings.ReadText(kPortsSection, listener.Port(), ""),
+                         *this);
+    } else {
+      session->PrepareCapture(settings, sessions_.OpenFiles(), *jobFileNames_);
+      if (features_) session->Conversation = features_->Converse(session->Job);
+      sessions_.Hold(*session);
+    }
     // From here on the session owns the handle, whatever Dup then reports.
     session->Dup(std::exchange(acceptedHandle, -1), listener.AcceptedPeer());
     session->OnSessionClosed = [this](TCustomWSocket* socket, uint16_t error) {
@@ -180,7 +188,7 @@ void TCaptureMonitor::RefuseSender(const TJob& job, int acceptedHandle) {
 void TCaptureMonitor::DropHalfMadeSession(TClient* session, int acceptedHandle) {
   if (acceptedHandle >= 0) TCustomWSocket::CloseAccepted(acceptedHandle);
   if (session == nullptr) return;
-  if (ShouldDeleteEmptyCapture(*session)) session->DeleteIfEmpty();
+  if (ShouldDeleteEmptyCapture(session->FileIdentity, 1)) session->DeleteIfEmpty();
   session->OnSessionClosed = nullptr;
   session->OnDataAvailable = nullptr;
   idle_->Forget(session);
@@ -191,7 +199,7 @@ void TCaptureMonitor::ClientSocketDataAvailable(TCustomWSocket* sender, uint16_t
   TClient& session = static_cast<TClient&>(*sender);
   StoreChunk(session);
   // Destroys the session inside its own event, which the socket layer allows.
-  if (session.Job.Cut) CloseOnOurSide(session);
+  if (session.Job.Cut || session.WantsClose()) CloseOnOurSide(session);
 }
 
 void TCaptureMonitor::StoreChunk(TClient& session) {
@@ -209,6 +217,7 @@ void TCaptureMonitor::StoreChunk(TClient& session) {
 
 void TCaptureMonitor::ClientSocketSessionClosed(TCustomWSocket* sender, uint16_t error) {
   TClient& session = static_cast<TClient&>(*sender);
+  if (session.Framed()) return EndFramedSession(session);
   TJob& job = session.Job;
   job.Settle(error);
   try {
@@ -242,16 +251,39 @@ void TCaptureMonitor::ReportClose(TClient& session) {
   job.RepliesDropped = static_cast<int64_t>(session.DroppedSendBytes());
   for (const std::string& line : AnswerLines(job)) window_.AppendMessageLine(line);
   job.FileSize = session.CaptureSize();
-  window_.AppendMessageLine(SizeLine(TimestampPrefix(), job.FileSize, job.FileName));
-  if (job.FileSize != 0 || !ShouldDeleteEmptyCapture(session)) return;
-  session.DeleteCapture();
-  if (job.Outcome != TJob::TOutcome::Error) job.Outcome = TJob::TOutcome::DeletedEmpty;
-  window_.AppendMessageLine(TimestampPrefix() + job.FileName + " deleted");
+  ReportCapture(job, session.FileIdentity, 1);
 }
 
-bool TCaptureMonitor::ShouldDeleteEmptyCapture(const TClient& session) const {
-  if (!window_.DeleteIfEmpty() || !session.FileIdentity) return false;
-  return sessions_.OpenFiles().Holders(*session.FileIdentity) <= 1;
+// The size line, and the deletion of a file left empty; ownHolds is how
+// many of the file's holders are this job's own.
+void TCaptureMonitor::ReportCapture(TJob& capture, const std::optional<TFileIdentity>& file,
+                                    int ownHolds) {
+  capture.FileSize = TClient::FileSize(capture.FileName);
+  window_.AppendMessageLine(CaptureSizeLine(capture));
+  if (capture.FileSize != 0 || !ShouldDeleteEmptyCapture(file, ownHolds)) return;
+  DiskFile capturedFile;
+  capturedFile.Bind(capture.FileName);
+  capturedFile.RemoveFile();
+  if (capture.Outcome != TJob::TOutcome::Error) capture.Outcome = TJob::TOutcome::DeletedEmpty;
+  window_.AppendMessageLine(TimestampPrefix() + capture.FileName + " deleted");
+}
+
+bool TCaptureMonitor::ShouldDeleteEmptyCapture(const std::optional<TFileIdentity>& file,
+                                               int ownHolds) const {
+  if (!window_.DeleteIfEmpty() || !file) return false;
+  return sessions_.OpenFiles().Holders(*file) <= ownHolds;
+}
+
+// Each capture got its report when its job ended; what the connection left
+// open ends now, and the disconnection line follows as for a raw job.
+void TCaptureMonitor::EndFramedSession(TClient& session) {
+  session.EndFrames();
+  try {
+    Disconnect(session);
+  } catch (const std::exception& failure) {
+    ReportCloseFailure(failure);
+    RemoveSession(session);
+  }
 }
 
 // A peer that was answered may have closed without reading the answer, and
@@ -259,7 +291,8 @@ bool TCaptureMonitor::ShouldDeleteEmptyCapture(const TClient& session) const {
 // for a job that ended in order. So such a session names the peer its accept
 // reported.
 void TCaptureMonitor::Disconnect(TClient& session) {
-  const std::string peer = session.Conversation ? session.Job.PeerAddress : session.PeerAddr();
+  const bool answered = session.Conversation || session.Framed();
+  const std::string peer = answered ? session.Job.PeerAddress : session.PeerAddr();
   window_.AppendMessageLine(TimestampPrefix() + peer + " disconnected.");
   RemoveSession(session);
 }
@@ -301,6 +334,10 @@ void TCaptureMonitor::CloseIdle(const std::vector<TClient*>& idle) {
 // A job the program's end cuts short keeps its file as it is and still gets
 // its index line, with an outcome that says why it has no close.
 void TCaptureMonitor::EndWithProgram(TClient& session) {
+  if (features_ && session.Framed()) {
+    for (const TJob& capture : session.FramedCapturesAtProgramEnd()) features_->Finished(capture);
+    return;
+  }
   if (!features_ || !session.FileIdentity) return;
   session.SettleAtProgramEnd();
   features_->Finished(session.Job);
@@ -349,4 +386,45 @@ void TCaptureMonitor::OpenCapture(const std::string& file) { window_.OpenCapture
 
 bool TCaptureMonitor::FileInUse(const TFileIdentity& file) const {
   return sessions_.OpenFiles().Holders(file) > 0;
+}
+
+// ---------------------------------------------------------------------------
+// What a session whose protocol frames its captures has done for it
+
+void TCaptureMonitor::PrepareFramedCapture(TClient& session) {
+  session.PrepareNextCapture(sessions_.OpenFiles(), *jobFileNames_);
+  sessions_.Hold(session);
+}
+
+void TCaptureMonitor::ReleaseFramedCapture(TClient& session) { sessions_.Release(session); }
+
+// As a raw job's close: size line, any deletion, then the record. The file
+// was released when it ended, so none of its holders is this job's.
+void TCaptureMonitor::FramedCaptureFinished(TClient& /*session*/, TJob& capture,
+                                            const std::optional<TFileIdentity>& file,
+                                            std::string_view controlFile) {
+  try {
+    ReportCapture(capture, file, 0);
+    if (capture.Options.KeepControlFile && !controlFile.empty() &&
+        capture.Outcome != TJob::TOutcome::DeletedEmpty)
+      TClient::KeepControlFile(capture, controlFile);
+  } catch (const std::exception& failure) {
+    ReportCloseFailure(failure);
+    capture.Fail(failure.what());
+    capture.Outcome = TJob::TOutcome::Error;
+  }
+  capture.End = std::chrono::system_clock::now();
+  if (features_) features_->Finished(capture);
+  CutMessageLog();
+}
+
+void TCaptureMonitor::FramedCaptureFailed(TClient& /*session*/, const std::exception& failure) {
+  ReportFailure(TPane::Message, "chunk", ErrorLine(failure), failure.what());
+}
+
+void TCaptureMonitor::FramedInputRefused(TClient& session, const std::string& line) {
+  const TJob& job = session.Job;
+  ReportFailure(
+      TPane::Message, "refused input " + job.Port,
+      TimestampPrefix() + "ERROR: " + job.PeerAddress + " on port " + job.Port + ": " + line, line);
 }

@@ -4,7 +4,9 @@
 #include <cstdint>
 #include <exception>
 #include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "capture/job_features.h"
@@ -25,7 +27,7 @@ class TWSocket;
 // done with a finished job beyond that belongs to the job features, which
 // it only calls. Everything runs on the one event-loop thread, which is why
 // one receive buffer serves every session.
-class TCaptureMonitor : private TJobHost {
+class TCaptureMonitor : private TJobHost, private TFramedCaptureHost {
  public:
   // Reads and writes the settings file beside the executable.
   explicit TCaptureMonitor(TMonitorWindow& window, TJobFeaturesMaker makeFeatures = nullptr);
@@ -76,11 +78,13 @@ class TCaptureMonitor : private TJobHost {
   void DropHalfMadeSession(TClient* session, int acceptedHandle);
   void StoreChunk(TClient& session);
   void ReportClose(TClient& session);
+  void EndFramedSession(TClient& session);
+  void ReportCapture(TJob& capture, const std::optional<TFileIdentity>& file, int ownHolds);
   void Disconnect(TClient& session);
   void CloseOnOurSide(TClient& session);
   void CloseIdle(const std::vector<TClient*>& idle);
   void EndWithProgram(TClient& session);
-  bool ShouldDeleteEmptyCapture(const TClient& session) const;
+  bool ShouldDeleteEmptyCapture(const std::optional<TFileIdentity>& file, int ownHolds) const;
   void ReceivePending(TClient& session);
   void CloseSessions();
   void RemoveSession(TClient& session);
@@ -97,6 +101,15 @@ class TCaptureMonitor : private TJobHost {
   void JobFailure(const std::string& key, const std::string& text) override;
   void OpenCapture(const std::string& file) override;
   bool FileInUse(const TFileIdentity& file) const override;
+
+  // What a session whose protocol frames its captures has done for it.
+  void PrepareFramedCapture(TClient& session) override;
+  void ReleaseFramedCapture(TClient& session) override;
+  void FramedCaptureFinished(TClient& session, TJob& capture,
+                             const std::optional<TFileIdentity>& file,
+                             std::string_view controlFile) override;
+  void FramedCaptureFailed(TClient& session, const std::exception& failure) override;
+  void FramedInputRefused(TClient& session, const std::string& line) override;
 
   TMonitorWindow& window_;
   std::string settingsPath_;

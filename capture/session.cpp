@@ -20,6 +20,11 @@ std::string CaptureFileStem(const TPortDefinition& definition, double acceptedAt
          FormatDatePattern(TrimBlanks(definition.FileFormat), acceptedAt);
 }
 
+TJobLabels FitLabels(const TJobLabels& labels) {
+  return {FitLabel(labels.Queue), FitLabel(labels.JobName), FitLabel(labels.SourceName),
+          FitLabel(labels.User), FitLabel(labels.Host)};
+}
+
 }  // namespace
 
 TClient::TClient(std::string settingsPath) : settingsPath_(std::move(settingsPath)) {}
@@ -36,9 +41,17 @@ void TClient::PrepareCapture(std::string_view portText, const TOpenFiles& openFi
 
 void TClient::PrepareCapture(const TIniSnapshot& settings, const TOpenFiles& openFiles,
                              TJobFileNames& fileNames) {
+  PrepareFrom(settings.ReadText(kPortsSection, Job.Port, ""), openFiles, fileNames);
+}
+
+void TClient::PrepareNextCapture(const TOpenFiles& openFiles, TJobFileNames& fileNames) {
+  PrepareFrom(portDefinition_, openFiles, fileNames);
+}
+
+void TClient::PrepareFrom(const std::string& portDefinition, const TOpenFiles& openFiles,
+                          TJobFileNames& fileNames) {
   Job.Start = std::chrono::system_clock::now();
-  const TPortDefinition definition =
-      DecodePortDefinition(settings.ReadText(kPortsSection, Job.Port, ""));
+  const TPortDefinition definition = DecodePortDefinition(portDefinition);
   Days = static_cast<int16_t>(ParseInteger(definition.Days));
   Job.Folder = IncludeSeparator(definition.Directory);
   const std::string stem = CaptureFileStem(definition, CurrentLocalTime());
@@ -86,6 +99,7 @@ void TClient::OpenFreshName(const std::string& stem, TJobFileNames& fileNames) {
 }
 
 void TClient::AppendChunk(TReceiveBuffer& buffer) {
+  if (protocol_) return ReceiveFramed(buffer);
   const int64_t limit = Job.Options.MaxJobBytes;
   if (limit <= 0) return StoreChunk(buffer, buffer.size());
   // Whatever size one receive may take, the limit is never passed: the
@@ -143,9 +157,11 @@ void TClient::SettleAtProgramEnd() {
   Job.End = std::chrono::system_clock::now();
 }
 
-int64_t TClient::CaptureSize() {
+int64_t TClient::CaptureSize() { return FileSize(Job.FileName); }
+
+int64_t TClient::FileSize(const std::string& fileName) {
   DiskFile file;
-  file.Bind(Job.FileName);
+  file.Bind(fileName);
   file.OpenExisting();
   const int64_t size = file.SizeInBytes();
   file.CloseOut();
@@ -160,4 +176,109 @@ void TClient::DeleteIfEmpty() {
   } catch (const std::exception&) {
     // Nothing to tidy.
   }
+}
+
+// ---------------------------------------------------------------------------
+// A connection whose protocol frames its captures
+
+void TClient::FrameJobs(std::unique_ptr<TJobProtocol> protocol, std::string portDefinition,
+                        TFramedCaptureHost& host) {
+  protocol_ = std::move(protocol);
+  portDefinition_ = std::move(portDefinition);
+  framesHost_ = &host;
+  connection_ = Job;
+}
+
+// The size limit is the protocol's to keep: it knows which bytes are a
+// file's. A read is still held to the notification's share.
+void TClient::ReceiveFramed(TReceiveBuffer& buffer) {
+  const int received =
+      Receive(buffer.data(),
+              static_cast<int>(std::min(buffer.size(), static_cast<std::size_t>(ReadShare()))));
+  if (received <= 0) return;
+  protocol_->Received(std::string_view(buffer.data(), static_cast<std::size_t>(received)), *this);
+}
+
+void TClient::Reply(std::string_view bytes) { Send(bytes); }
+
+void TClient::BeginCapture() {
+  if (captureOpen_) EndCapture(false);
+  Job = connection_;
+  framesHost_->PrepareFramedCapture(*this);
+  captureOpen_ = true;
+}
+
+// A write that fails loses its bytes and marks the capture, like a raw
+// chunk's; the next bytes are tried all the same.
+void TClient::CaptureBytes(std::string_view bytes) {
+  if (!captureOpen_) return;
+  try {
+    CaptureFile.OpenAppend();
+    try {
+      CaptureFile.PutText(bytes);
+    } catch (...) {
+      CaptureFile.Abandon();
+      throw;
+    }
+    CaptureFile.CloseOut();
+    Job.Bytes += static_cast<int64_t>(bytes.size());
+  } catch (const std::exception& failure) {
+    Job.Fail(failure.what());
+    framesHost_->FramedCaptureFailed(*this, failure);
+  }
+}
+
+void TClient::EndCapture(bool complete) {
+  if (!captureOpen_) return;
+  captureOpen_ = false;
+  if (!Job.Failure.empty())
+    Job.Outcome = TJob::TOutcome::Error;
+  else
+    Job.Outcome = complete ? TJob::TOutcome::Closed : TJob::TOutcome::Incomplete;
+  framesHost_->ReleaseFramedCapture(*this);
+  endedCaptures_.push_back({std::exchange(Job, connection_), std::exchange(FileIdentity, {})});
+}
+
+void TClient::EndJob(const std::vector<TJobLabels>& labels, std::string_view controlFile) {
+  if (captureOpen_) EndCapture(false);
+  std::vector<TFramedCapture> ended = std::exchange(endedCaptures_, {});
+  for (std::size_t index = 0; index < ended.size(); ++index) {
+    TJob& capture = ended[index].job;
+    if (index < labels.size()) capture.Labels = FitLabels(labels[index]);
+    framesHost_->FramedCaptureFinished(*this, capture, ended[index].file, controlFile);
+  }
+}
+
+void TClient::Refused(const std::string& line) { framesHost_->FramedInputRefused(*this, line); }
+
+void TClient::EndFrames() {
+  if (!protocol_) return;
+  protocol_->PeerEnded(*this);
+  // Whatever the protocol left open still gets its record.
+  if (captureOpen_ || !endedCaptures_.empty()) EndJob({}, {});
+}
+
+std::vector<TJob> TClient::FramedCapturesAtProgramEnd() {
+  std::vector<TJob> records;
+  for (TFramedCapture& ended : std::exchange(endedCaptures_, {}))
+    records.push_back(std::move(ended.job));
+  if (captureOpen_) {
+    captureOpen_ = false;
+    SettleAtProgramEnd();
+    records.push_back(std::exchange(Job, connection_));
+  }
+  return records;
+}
+
+void TClient::KeepControlFile(const TJob& capture, std::string_view controlFile) {
+  DiskFile file;
+  file.Bind(capture.FileName + ".cf");
+  file.OpenCreate();
+  try {
+    file.PutText(controlFile);
+  } catch (...) {
+    file.Abandon();
+    throw;
+  }
+  file.CloseOut();
 }

@@ -14,6 +14,10 @@ void TSessionList::Hold(const TClient& session) {
   if (session.FileIdentity) openFiles_.Hold(*session.FileIdentity);
 }
 
+void TSessionList::Release(const TClient& session) {
+  if (session.FileIdentity) openFiles_.Release(*session.FileIdentity);
+}
+
 std::unique_ptr<TClient> TSessionList::Remove(TClient* session) {
   const auto place = places_.find(session);
   if (place == places_.end()) return nullptr;

@@ -15,6 +15,8 @@ class TSessionList {
   TClient& Add(std::unique_ptr<TClient> session);
   // Counts the session's file as held from now on.
   void Hold(const TClient& session);
+  // The session's file is held no more: it goes on to another one.
+  void Release(const TClient& session);
   // Takes the session out and releases its file; nothing when it is not in
   // the list.
   std::unique_ptr<TClient> Remove(TClient* session);

@@ -9,6 +9,7 @@
 #include "capture/ini_file.h"
 #include "capture/job_settings.h"
 #include "capture/port_definition.h"
+#include "jobs/port_protocol.h"
 #include "jobs/reply_language.h"
 #include "net/resolvers.h"
 
@@ -52,15 +53,6 @@ std::optional<uint16_t> PortNumber(const std::string& port) {
   }
 }
 
-enum class TPortProtocol { Raw, Lpd };
-
-std::optional<TPortProtocol> ParsePortProtocol(std::string_view text) {
-  const std::string name = UpperAscii(TrimBlanksView(text));
-  if (name.empty() || name == "RAW") return TPortProtocol::Raw;
-  if (name == "LPD") return TPortProtocol::Lpd;
-  return std::nullopt;
-}
-
 std::vector<std::string> TxtRecord(const TIniSnapshot& settings, const TPortEntry& entry,
                                    TPortProtocol protocol) {
   // ty names the make and model, which a capture port has none of but ours.
@@ -84,7 +76,7 @@ std::optional<TServiceAdvert> PlanPort(const TIniSnapshot& settings, const TPort
   };
   const std::string protocolText = settings.ReadText(section, "Protocol", "");
   const std::optional<TPortProtocol> protocol = ParsePortProtocol(protocolText);
-  if (!protocol) return refuse("Protocol=" + protocolText + " is no protocol (raw, lpd)");
+  if (!protocol) return refuse(UnknownProtocolText(protocolText));
   const std::optional<uint16_t> number = PortNumber(entry.Port);
   const TListeningFamilies families = number ? listening(*number) : TListeningFamilies{};
   if (!families.IPv4 && !families.IPv6) return refuse("it is not listening");

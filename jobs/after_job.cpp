@@ -214,6 +214,12 @@ std::vector<std::string> AfterJobEnvironment(const TJob& record) {
   environment.push_back(prefix + "STARTED=" + FormatLocalIsoTime(record.Start));
   environment.push_back(prefix + "ENDED=" + FormatLocalIsoTime(record.End));
   environment.push_back(prefix + "OUTCOME=" + record.OutcomeText());
+  // What an LPD sender said of its job; empty for a raw one.
+  environment.push_back(prefix + "QUEUE=" + record.Labels.Queue);
+  environment.push_back(prefix + "JOB_NAME=" + record.Labels.JobName);
+  environment.push_back(prefix + "SOURCE_FILE=" + record.Labels.SourceName);
+  environment.push_back(prefix + "USER=" + record.Labels.User);
+  environment.push_back(prefix + "HOST=" + record.Labels.Host);
   return environment;
 }
 

@@ -11,6 +11,8 @@
 #include "jobs/job_index.h"
 #include "jobs/job_notifier.h"
 #include "jobs/listening_here.h"
+#include "jobs/lpd_protocol.h"
+#include "jobs/port_protocol.h"
 #include "jobs/sender_filter.h"
 #include "jobs/service_advertiser.h"
 #include "jobs/status_conversation.h"
@@ -34,6 +36,22 @@ std::unique_ptr<TJobConversation> TJobFeatureSet::Converse(const TJob& job) {
   return MakeStatusConversation(
       job, settingsPath_,
       [this](const std::string& key, const std::string& text) { host_.JobFailure(key, text); });
+}
+
+// A port whose Protocol nobody knows still captures every byte, as a raw
+// port, and says so: the operator's typo must not lose a job.
+std::unique_ptr<TJobProtocol> TJobFeatureSet::Frames(const TJob& job) {
+  const std::optional<TPortProtocol> protocol = ParsePortProtocol(job.Options.Protocol);
+  if (!protocol) {
+    host_.JobFailure("protocol " + job.Port, "Port " + job.Port + ": " +
+                                                 UnknownProtocolText(job.Options.Protocol) +
+                                                 "; its jobs are captured raw");
+    return nullptr;
+  }
+  if (*protocol == TPortProtocol::Raw) return nullptr;
+  TLpdLimits limits;
+  limits.maxJobBytes = static_cast<uint64_t>(job.Options.MaxJobBytes);
+  return std::make_unique<TLpdProtocol>(limits);
 }
 
 // The index line comes first, so a command or the operator that looks at

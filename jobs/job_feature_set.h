@@ -22,6 +22,7 @@ class TJobFeatureSet : public TJobFeatures {
 
   bool Admits(const TJob& job) override;
   std::unique_ptr<TJobConversation> Converse(const TJob& job) override;
+  std::unique_ptr<TJobProtocol> Frames(const TJob& job) override;
   void Finished(const TJob& job) override;
   void Start() override;
   void Stop() override;

@@ -157,6 +157,11 @@ std::string JobIndexLine(const TJob& record) {
       record.RelativeFileName(),
       record.OutcomeText(),
       FormatInteger(record.QueriesAnswered),
+      record.Labels.Queue,
+      record.Labels.JobName,
+      record.Labels.SourceName,
+      record.Labels.User,
+      record.Labels.Host,
   };
   std::string line;
   for (const std::string& field : fields) {

@@ -9,7 +9,8 @@
 // take a line as the sign that its job is complete.
 constexpr const char* kJobIndexName = "jobs.csv";
 constexpr const char* kJobIndexHeader =
-    "start,end,port,peer address,peer port,bytes,file,outcome,queries answered\r\n";
+    "start,end,port,peer address,peer port,bytes,file,outcome,queries answered,queue,job name,"
+    "source file,user,host\r\n";
 
 // One line of the index, fields quoted as RFC 4180 does, ending in CR LF.
 std::string JobIndexLine(const TJob& record);

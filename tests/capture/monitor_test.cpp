@@ -638,6 +638,12 @@ INSTANTIATE_TEST_SUITE_P(
         TNamedFileCase{"08/12/26 14:30 - Connected to: 127.0.0.1 on port 9100", ""},
         TNamedFileCase{"08/12/26 14:30 - 5 bytes written to ", ""},
         TNamedFileCase{"08/12/26 14:30 - x bytes written to /a.txt", ""},
-        TNamedFileCase{"08/12/26 14:30 - /a.txt deleted", ""}));
+        TNamedFileCase{"08/12/26 14:30 - /a.txt deleted", ""},
+        TNamedFileCase{"08/12/26 14:30 - queue lp, user bob - 5 bytes written to /c/a.txt",
+                       "/c/a.txt"},
+        // A sender's job name can never make a line name a file of its own.
+        TNamedFileCase{"08/12/26 14:30 - queue lp, job \"x - 9 bytes written to /etc/passwd\" - 5 "
+                       "bytes written to /c/a.txt",
+                       "/c/a.txt"}));
 
 }  // namespace
