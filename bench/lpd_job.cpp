@@ -2,7 +2,6 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -10,6 +9,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "loopback_client.h"
 
@@ -40,9 +40,10 @@ void SetTimeout(int fd, int option, int milliseconds) {
 }
 
 // A blocking connection whose every receive and send gives up after the
-// step bound. No Nagle delay: a subcommand line or the closing zero byte
-// goes out at once instead of waiting for the peer's ack of the data before
-// it, which on loopback can cost a delayed-ack timeout per step.
+// step bound. Its socket options are the raw stream's, so the two jobs
+// differ in their framing alone: Nagle's delay stays on, which holds back
+// nothing here, since every line and file goes out in one send after the
+// daemon has answered everything before it.
 class TLpdConnection {
  public:
   TLpdConnection(uint16_t port, int step_timeout_ms) : step_timeout_ms_(step_timeout_ms) {
@@ -116,11 +117,8 @@ class TLpdConnection {
     address.sin_family = AF_INET;
     address.sin_port = htons(port);
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const int on = 1;
     if (::connect(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
       FailWithErrno("LPD: connect to 127.0.0.1:" + std::to_string(port));
-    if (::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on) != 0)
-      FailWithErrno("setsockopt");
     SetTimeout(fd_, SO_RCVTIMEO, step_timeout_ms_);
     SetTimeout(fd_, SO_SNDTIMEO, step_timeout_ms_);
   }
@@ -158,10 +156,13 @@ std::string FileLine(char code, uint64_t count, const char* name) {
   return std::string(1, code) + std::to_string(count) + " " + name + "\n";
 }
 
-// The data file is counted, so the closing zero byte is all that follows it.
+// The data file is counted, so the closing zero byte is all that follows
+// it. It leaves in one send with the file's last piece: sent alone behind
+// unanswered data, Nagle's delay would hold it until the peer's ack.
 void SendDataFile(TLpdConnection& connection, const TStreamPattern& pattern, uint64_t bytes,
                   double started, int timeout_s) {
-  for (uint64_t offset = 0; offset < bytes;) {
+  std::vector<uint8_t> last_piece;
+  for (uint64_t offset = 0;;) {
     if (NowSeconds() - started > timeout_s)
       throw TBenchError("LPD: the data file was not sent within " + std::to_string(timeout_s) +
                         " s");
@@ -169,11 +170,14 @@ void SendDataFile(TLpdConnection& connection, const TStreamPattern& pattern, uin
     const uint8_t* data = pattern.At(offset, &contiguous);
     const auto take =
         static_cast<size_t>(std::min<uint64_t>({contiguous, bytes - offset, kSendPiece}));
+    if (offset + take == bytes) {
+      last_piece.assign(data, data + take);
+      last_piece.push_back(0);
+      return connection.Send(last_piece.data(), last_piece.size(), "the data file");
+    }
     connection.Send(data, take, "the data file");
     offset += take;
   }
-  const uint8_t closing_zero = 0;
-  connection.Send(&closing_zero, 1, "the data file's closing zero byte");
 }
 
 // Waits, within the bound, until the capture file holds every byte; a file
