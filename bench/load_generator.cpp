@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "loopback_client.h"
+#include "lpd_job.h"
 #include "payload.h"
 #include "raster_stream.h"
 #include "status_replies.h"
@@ -764,6 +765,32 @@ int RunStatusReplyMode(const TOptions& options) {
   return ReportStatusReplies(settings, RunStatusReplies(settings));
 }
 
+// ---- one job sent as a line printer client sends it ----
+
+// The figure runs from the connect until the data file's acknowledgement,
+// the end a client sees; the capture's completion, a raw stream's end, is
+// reported beside it.
+int RunLpdJobMode(const TOptions& options) {
+  TLpdJobSettings settings;
+  settings.port = static_cast<uint16_t>(options.Number("port"));
+  settings.bytes = static_cast<uint64_t>(options.Number("bytes"));
+  settings.queue = options.Text("queue", "bench");
+  settings.capture_file = options.Text("file", "-");
+  if (settings.capture_file == "-") settings.capture_file.clear();
+  settings.timeout_s = static_cast<int>(options.Number("timeout-s", 300));
+  const TStreamPattern pattern;
+  const TLpdJobResult result = SendLpdJob(settings, pattern);
+  const double mib = static_cast<double>(settings.bytes) / (1 << 20);
+  Report("seconds", result.ack_seconds);
+  Report("mib_per_s", mib / result.ack_seconds);
+  if (!result.capture_checked) return 0;
+  if (result.complete_seconds > 0) {
+    Report("complete_seconds", result.complete_seconds);
+    Report("complete_mib_per_s", mib / result.complete_seconds);
+  }
+  return ReportCheck(result.capture, "stream");
+}
+
 int Usage() {
   std::fprintf(
       stderr,
@@ -777,7 +804,8 @@ int Usage() {
       "       tarnock_load floor --bytes N --file F --chunk C --write-size W --reopen 0|1\n"
       "       tarnock_load reply --port P --queries N [--warm-queries 20] [--reply-timeout-ms "
       "2000]\n"
-      "                          [--raster 0|1 --raster-mib-per-s 0] [--dir D]\n");
+      "                          [--raster 0|1 --raster-mib-per-s 0] [--dir D]\n"
+      "       tarnock_load lpd --port P --bytes N [--queue bench] [--file F] [--timeout-s T]\n");
   return 2;
 }
 
@@ -794,6 +822,7 @@ int main(int argc, char** argv) {
     if (mode == "hold") return THoldRun(options).Run();
     if (mode == "floor") return RunStorageFloor(options);
     if (mode == "reply") return RunStatusReplyMode(options);
+    if (mode == "lpd") return RunLpdJobMode(options);
     return Usage();
   } catch (const TBenchError& error) {
     Report("problem", std::string(error.what()));

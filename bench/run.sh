@@ -13,6 +13,8 @@
 #   BENCH_ONLY=8 BENCH_BASELINE_BUILD_DIR=/path/to/older/release/build bench/run.sh
 # and the status replies alone, with fewer queries:
 #   BENCH_ONLY=9 BENCH_REPLY_QUERIES=500 bench/run.sh
+# and a raw job beside an LPD job, smaller and more often:
+#   BENCH_ONLY=10 BENCH_LPD_MIB=256 BENCH_LPD_ROUNDS=5 bench/run.sh
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -24,7 +26,7 @@ job_size=4096
 hold_levels=${BENCH_HOLD_LEVELS:-1000 5000 15000}
 hold_size=1024
 hold_rounds=${BENCH_HOLD_SECONDS:-10}
-only=${BENCH_ONLY:-1 2 3 4 5 6 7 8 9}
+only=${BENCH_ONLY:-1 2 3 4 5 6 7 8 9 10}
 close_count=${BENCH_CLOSE_COUNT:-15000}
 stream_count=${BENCH_STREAMS:-64}
 streams_mib=${BENCH_STREAMS_MIB:-16}
@@ -37,13 +39,15 @@ option_warm_jobs=100
 baseline_dir=${BENCH_BASELINE_BUILD_DIR:-}
 reply_queries=${BENCH_REPLY_QUERIES:-2000}
 reply_raster_pace=${BENCH_REPLY_RASTER_MIBS:-100}
+lpd_mib=${BENCH_LPD_MIB:-1024}
+lpd_rounds=${BENCH_LPD_ROUNDS:-3}
 stream_bytes=$((stream_mib * 1024 * 1024))
 clock_ticks=$(getconf CLK_TCK)
 
 for scenario in $only; do
   case $scenario in
-    [1-9]) ;;
-    *) echo "BENCH_ONLY takes scenario numbers 1 to 9, not '$scenario'" >&2; exit 2 ;;
+    [1-9] | 10) ;;
+    *) echo "BENCH_ONLY takes scenario numbers 1 to 10, not '$scenario'" >&2; exit 2 ;;
   esac
 done
 for level in $hold_levels; do
@@ -53,7 +57,8 @@ done
 hold_top=$(tr ' ' '\n' <<<"$hold_levels" | sort -n | tail -1)
 [[ $close_count =~ ^[1-9][0-9]*$ ]] || { echo "BENCH_CLOSE_COUNT takes a connection count, not '$close_count'" >&2; exit 2; }
 for knob in BENCH_OPTION_JOBS:$option_jobs BENCH_OPTION_CLIENTS:$option_clients \
-  BENCH_OPTION_ROUNDS:$option_rounds BENCH_REPLY_QUERIES:$reply_queries; do
+  BENCH_OPTION_ROUNDS:$option_rounds BENCH_REPLY_QUERIES:$reply_queries \
+  BENCH_LPD_MIB:$lpd_mib BENCH_LPD_ROUNDS:$lpd_rounds; do
   [[ ${knob#*:} =~ ^[1-9][0-9]*$ ]] || { echo "${knob%%:*} takes a whole number above 0, not '${knob#*:}'" >&2; exit 2; }
 done
 # Every job is one self-describing block, which starts with a 12-byte header.
@@ -61,6 +66,7 @@ done
   { echo "BENCH_OPTION_JOB_BYTES takes a byte count of at least 12, not '$option_job_bytes'" >&2; exit 2; }
 [[ $reply_raster_pace =~ ^[0-9]+$ ]] ||
   { echo "BENCH_REPLY_RASTER_MIBS takes MiB a second (0: as fast as it goes), not '$reply_raster_pace'" >&2; exit 2; }
+lpd_bytes=$((lpd_mib * 1024 * 1024))
 if [ -n "$baseline_dir" ] && [ ! -x "$baseline_dir/tarnock" ]; then
   echo "BENCH_BASELINE_BUILD_DIR holds no tarnock to run: $baseline_dir/tarnock" >&2
   exit 2
@@ -566,10 +572,11 @@ median() {
 }
 
 # Per-round quotients of result keys: $1 and $2 are key patterns with R for
-# the round, e.g. options.after.index.R over options.after.off.R.
+# the round, e.g. options.after.index.R over options.after.off.R; $3 the
+# rounds (scenario 8's unless given).
 round_quotients() {
   local round a b
-  for round in $(seq 1 "$option_rounds"); do
+  for round in $(seq 1 "${3:-$option_rounds}"); do
     a=${result[${1//R/$round}]:-}
     b=${result[${2//R/$round}]:-}
     awk -v a="$a" -v b="$b" 'BEGIN { if (a != "" && b != "" && b + 0 != 0) printf "%.4f ", a / b }'
@@ -651,6 +658,60 @@ reply_p99_ms() {
   awk -v u="${result[reply.tarnock.$1.reply_p99_us]:-}" 'BEGIN { if (u != "") printf "%.3f", u / 1000 }'
 }
 
+# ---------------------------------------------------------------- scenario 10
+
+# One Tarnock with a raw port and an LPD port, captures of their own; each
+# round sends one job of $lpd_mib MiB to each, one after the other, the
+# first of the two alternating between rounds, so that neither always meets
+# the page cache the other left. The captures keep fixed names (no One File
+# per Job) and are removed once checked, so each job's file is known and the
+# disk holds one job at a time.
+lpd_tarnock() {
+  local folder=$work/lpd-tarnock raw_port lpd_port port round order which
+  raw_port=$(free_port)
+  lpd_port=$(free_port)
+  while [ "$lpd_port" = "$raw_port" ]; do lpd_port=$(free_port); done
+  tarnock_sections="[Port $lpd_port];Protocol=lpd" start_tarnock "$folder" \
+    "$raw_port=$folder/raw,'raw',T,0,raw" "$lpd_port=$folder/lpd,'lpd',T,0,lpd"
+  mkdir -p "$folder/raw" "$folder/lpd"
+  for round in $(seq 1 "$lpd_rounds"); do
+    order="raw lpd"
+    [ $((round % 2)) -eq 0 ] && order="lpd raw"
+    for which in $order; do
+      if [ "$which" = raw ]; then port=$raw_port; else port=$lpd_port; fi
+      lpd_round_job "$folder" "$which" "$round" "$port"
+    done
+  done
+  stop_process "$tarnock_pid"
+  rm -rf "$folder"
+}
+
+# One job of round $3 to port $4: raw as scenario 1 sends its stream (from
+# the connect until the server has closed and the file holds every byte),
+# lpd as a line printer client (until the data file's acknowledgement, and
+# beside it until the file holds every byte). Tarnock's CPU over the job.
+lpd_round_job() {
+  local folder=$1 which=$2 round=$3 port=$4 out=$1/out-$2-$3 file=$1/$2/$2.txt t0 t1
+  t0=$(cpu_ticks "$tarnock_pid")
+  if [ "$which" = raw ]; then
+    run_load "$out" stream --port "$port" --bytes "$lpd_bytes" --file "$file"
+  else
+    run_load "$out" lpd --port "$port" --bytes "$lpd_bytes" --file "$file"
+  fi
+  t1=$(cpu_ticks "$tarnock_pid")
+  result[lpd.$which.$round]=$(value "$out" mib_per_s)
+  result[lpd.$which.$round.complete]=$(value "$out" complete_mib_per_s)
+  result[lpd.$which.$round.cpu]=$(awk -v d=$((t1 - t0)) -v h="$clock_ticks" 'BEGIN { print d / h }')
+  rm -f "$file"
+}
+
+# Median over the rounds of key suffix $2 (empty: MiB/s) of job $1.
+lpd_median() {
+  local round values=()
+  for round in $(seq 1 "$lpd_rounds"); do values+=("${result[lpd.$1.$round${2:-}]:-}"); done
+  median "${values[@]}"
+}
+
 # ------------------------------------------- what storage costs by itself
 
 storage_floor() {
@@ -714,6 +775,10 @@ if selected 9; then
     reply_tarnock "$row"
     reply_responder "$row"
   done
+fi
+if selected 10; then
+  echo "Scenario 10: a raw job and an LPD job of $lpd_mib MiB, $lpd_rounds rounds" >&2
+  lpd_tarnock
 fi
 if selected 5; then
   echo "Scenario 5: storage alone, in the pieces the capture rules prescribe" >&2
@@ -784,6 +849,20 @@ floor_rows() {
     row "5 storage alone (MiB/s)" "$name" "$(number "${result[floor.$name.mibs]:-}")" \
       "$(number "${result[floor.$name.cpu]:-}" 2)" ""
   done
+}
+
+# The LPD row's share is the median of the rounds' quotients, each over the
+# raw job of its own round; raw's file complete is the end both rows share.
+lpd_rows() {
+  local lpd_share complete_share
+  lpd_share=$(median "$(round_quotients lpd.lpd.R lpd.raw.R "$lpd_rounds")")
+  complete_share=$(median "$(round_quotients lpd.lpd.R.complete lpd.raw.R "$lpd_rounds")")
+  row "10 one $lpd_mib MiB job (MiB/s)" "raw to file complete" "$(number "$(lpd_median raw)")" \
+    "$(per_gib "$(lpd_median raw .cpu)" "$lpd_bytes")" "1.00x"
+  row "  (vs raw; medians of $lpd_rounds rounds)" "lpd to last ack" "$(number "$(lpd_median lpd)")" \
+    "$(per_gib "$(lpd_median lpd .cpu)" "$lpd_bytes")" "$(times "$lpd_share")"
+  row "" "lpd to file complete" "$(number "$(lpd_median lpd .complete)")" "" \
+    "$(times "$complete_share")"
 }
 
 close_rows() {
@@ -857,7 +936,7 @@ reply_table() {
 }
 
 details() {
-  local parts=() level text name which suffix
+  local parts=() level text name which suffix round
   if selected 2; then
     text="scenario 2 connects that waited for a SYN retry (1 / 8 clients):"
     text+=" tarnock ${result[jobs1.tarnock.retried]:-?} / ${result[jobs8.tarnock.retried]:-?},"
@@ -879,6 +958,14 @@ details() {
     text+=" responder $(number "${result[reply.responder.raster.raster_mib]:-}") MiB, bytes back on it"
     text+=" ${result[reply.tarnock.raster.raster_reply_bytes]:-?} / ${result[reply.responder.raster.raster_reply_bytes]:-?}"
     parts+=("$text")
+  fi
+  if selected 10; then
+    text="scenario 10 per round, raw / lpd to last ack / lpd to file complete, MiB/s:"
+    for round in $(seq 1 "$lpd_rounds"); do
+      text+=" $(number "${result[lpd.raw.$round]:-}") / $(number "${result[lpd.lpd.$round]:-}")"
+      text+=" / $(number "${result[lpd.lpd.$round.complete]:-}"),"
+    done
+    parts+=("${text%,}")
   fi
   if selected 8; then
     parts+=("scenario 8 all together: ${option_lines[all]//;/, }")
@@ -905,7 +992,11 @@ echo "Tarnock capture benchmark, $(date -u '+%Y-%m-%d %H:%M UTC')"
 echo "Machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), $(awk '/MemTotal/ { printf "%.0f GiB", $2 / 1048576 }' /proc/meminfo), Linux $(uname -r)"
 echo
 # Scenario 8 prints a table of its own below.
-[[ " $(echo $only) " =~ \ [1-7]\  ]] && row "Scenario" "Tool" "Figure" "CPU s/GiB" "vs socat"
+# The last column compares with socat in scenarios 1 and 2, with the raw job
+# in scenario 10.
+ratio_title="vs socat"
+selected 1 || selected 2 || ratio_title="vs raw"
+[[ " $(echo $only) " =~ \ ([1-7]|10)\  ]] && row "Scenario" "Tool" "Figure" "CPU s/GiB" "$ratio_title"
 selected 1 && stream_rows
 selected 2 && jobs_rows
 selected 3 && hold_rows
@@ -913,6 +1004,7 @@ selected 4 && probe_rows
 selected 7 && streams_rows
 selected 5 && floor_rows
 selected 6 && close_rows
+selected 10 && lpd_rows
 selected 8 && options_table
 selected 9 && reply_table
 echo
