@@ -202,7 +202,18 @@ void TRetentionSweep::Consider(std::size_t level, const std::string& name) {
   if (days <= 0 || !OlderThan(status, days, now_)) return;
   if (inUse_(IdentityOfStatus(status))) return;
   const int result = FileCalls().UnlinkAt(folder.handle, name.c_str(), 0);
-  deleted_(port.Folder + relative, days, result == 0 ? 0 : errno);
+  const int error = result == 0 ? 0 : errno;
+  if (result == 0) RemoveKeptControlFile(folder.handle, name);
+  deleted_(port.Folder + relative, days, error);
+}
+
+// An LPD job's control file, kept beside its capture, goes with it: nothing
+// else would ever delete it. Only a regular file of exactly that name.
+void TRetentionSweep::RemoveKeptControlFile(int folder, const std::string& capture) {
+  const std::string kept = capture + ".cf";
+  struct stat status {};
+  if (FileCalls().StatusAt(folder, kept.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) return;
+  if (S_ISREG(status.st_mode)) FileCalls().UnlinkAt(folder, kept.c_str(), 0);
 }
 
 // The largest Days of the ports whose folder holds the capture at their

@@ -88,6 +88,7 @@ class TRetentionSweep {
   void Enter(int parent, const char* name, std::string relative);
   const char* NextName(TFolder& folder);
   void Consider(std::size_t level, const std::string& name);
+  static void RemoveKeptControlFile(int folder, const std::string& capture);
   int DaysToKeep(std::size_t level, std::string_view relative) const;
   void CloseFolders();
 

@@ -85,8 +85,10 @@ class RetentionTest : public TempFolderTest {
   // the decoys that must stay.
   void MakeTree() {
     Make("scan/20261201.txt", 10);
+    Make("scan/20261201.txt.cf", 10);  // an LPD job's control file goes with it
     Make("scan/20261202-2.txt", 3.1);
     Make("scan/20261203.txt", 2);  // one day inside the limit
+    Make("scan/20261203.txt.cf", 10);
     Make("scan/notes.txt", 10);
     Make("scan/jobs.csv", 10);
     Make("20261204.txt", 10);              // above the pattern's folder
@@ -101,8 +103,9 @@ class RetentionTest : public TempFolderTest {
   void ExpectTreeSwept() const {
     EXPECT_FALSE(Exists("scan/20261201.txt"));
     EXPECT_FALSE(Exists("scan/20261202-2.txt"));
+    EXPECT_FALSE(Exists("scan/20261201.txt.cf"));
     for (const char* stays :
-         {"scan/20261203.txt", "scan/notes.txt", "scan/jobs.csv", "20261204.txt",
+         {"scan/20261203.txt", "scan/20261203.txt.cf", "scan/notes.txt", "scan/jobs.csv", "20261204.txt",
           "scan/deeper/20261205.txt", "scan/20261207.txt", "scan/20261208.txt"})
       EXPECT_TRUE(Exists(stays)) << stays;
     EXPECT_TRUE(std::filesystem::exists(root_ + "/old.txt"));
