@@ -45,6 +45,13 @@ class TJobConversation {
   virtual int64_t Answered() const = 0;
 };
 
+// What the sender said of one capture: its labels, and the control file
+// that named it as sent (empty when none did), for keeping beside it.
+struct TCaptureLabels {
+  TJobLabels Labels;
+  std::string ControlFile;
+};
+
 // What a connection whose protocol frames jobs of its own is made into: the
 // session's side. One connection may carry several files, each one capture
 // with its own record; the bytes of the protocol itself go into none.
@@ -61,10 +68,9 @@ class TJobFrames {
   // The capture is whole, or (complete false) its sender stopped inside it.
   virtual void EndCapture(bool complete) = 0;
   // The job is over: the records of its captures, begun since the last
-  // EndJob, may be written. labels has one entry per capture, in the order
-  // they began; controlFile is what the sender said of the job, as sent
-  // (empty when it said nothing), for keeping beside each capture.
-  virtual void EndJob(const std::vector<TJobLabels>& labels, std::string_view controlFile) = 0;
+  // EndJob, may be written. captures has one entry per capture, in the
+  // order they began.
+  virtual void EndJob(const std::vector<TCaptureLabels>& captures) = 0;
   // Bad input: the exact line for the message log. The protocol says
   // whether the connection is to close (TJobProtocol::WantsClose).
   virtual void Refused(const std::string& line) = 0;

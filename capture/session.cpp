@@ -239,13 +239,15 @@ void TClient::EndCapture(bool complete) {
   endedCaptures_.push_back({std::exchange(Job, connection_), std::exchange(FileIdentity, {})});
 }
 
-void TClient::EndJob(const std::vector<TJobLabels>& labels, std::string_view controlFile) {
+void TClient::EndJob(const std::vector<TCaptureLabels>& captures) {
   if (captureOpen_) EndCapture(false);
   std::vector<TFramedCapture> ended = std::exchange(endedCaptures_, {});
   for (std::size_t index = 0; index < ended.size(); ++index) {
     TJob& capture = ended[index].job;
-    if (index < labels.size()) capture.Labels = FitLabels(labels[index]);
-    framesHost_->FramedCaptureFinished(*this, capture, ended[index].file, controlFile);
+    const bool labelled = index < captures.size();
+    if (labelled) capture.Labels = FitLabels(captures[index].Labels);
+    framesHost_->FramedCaptureFinished(*this, capture, ended[index].file,
+                                       labelled ? captures[index].ControlFile : std::string_view());
   }
 }
 
@@ -255,7 +257,7 @@ void TClient::EndFrames() {
   if (!protocol_) return;
   protocol_->PeerEnded(*this);
   // Whatever the protocol left open still gets its record.
-  if (captureOpen_ || !endedCaptures_.empty()) EndJob({}, {});
+  if (captureOpen_ || !endedCaptures_.empty()) EndJob({});
 }
 
 std::vector<TJob> TClient::FramedCapturesAtProgramEnd() {

@@ -157,7 +157,7 @@ class TClient : public TCustomWSocket, private TJobFrames {
   void BeginCapture() override;
   void CaptureBytes(std::string_view bytes) override;
   void EndCapture(bool complete) override;
-  void EndJob(const std::vector<TJobLabels>& labels, std::string_view controlFile) override;
+  void EndJob(const std::vector<TCaptureLabels>& captures) override;
   void Refused(const std::string& line) override;
   void OpenSharedName(bool overwrite, const TOpenFiles& openFiles);
   void OpenFreshName(const std::string& stem, TJobFileNames& fileNames);

@@ -37,28 +37,36 @@ void TLpdProtocol::DataFileEnds(bool complete) { frames_->EndCapture(complete); 
 
 void TLpdProtocol::ControlFile(const TLpdControl& control) {
   queue_ = control.queue;
-  control_ = control;
+  controls_.push_back(control);
+}
+
+// The last control file that names the data file; else the last of all, as
+// a client with one control file for the job may name its files otherwise.
+const TLpdControl* TLpdProtocol::ControlNaming(const std::string& dataFile) const {
+  for (auto control = controls_.rbegin(); control != controls_.rend(); ++control)
+    if (control->Names(dataFile)) return &*control;
+  return controls_.empty() ? nullptr : &controls_.back();
 }
 
 // However the job ended, its files are captures: an aborted job's files and
 // a job cut short keep their bytes, and their records say how they ended.
 void TLpdProtocol::JobEnds(TLpdJobEnd /*how*/) {
-  std::vector<TJobLabels> labels;
+  std::vector<TCaptureLabels> captures;
   for (const std::string& dataFile : dataFiles_) {
-    TJobLabels fields;
-    fields.Queue = queue_;
-    if (control_) {
-      fields.JobName = control_->jobName;
-      fields.SourceName = control_->SourceNameOf(dataFile);
-      fields.User = control_->user;
-      fields.Host = control_->host;
+    TCaptureLabels capture;
+    capture.Labels.Queue = queue_;
+    if (const TLpdControl* control = ControlNaming(dataFile)) {
+      capture.Labels.JobName = control->jobName;
+      capture.Labels.SourceName = control->SourceNameOf(dataFile);
+      capture.Labels.User = control->user;
+      capture.Labels.Host = control->host;
+      capture.ControlFile = control->text;
     }
-    labels.push_back(std::move(fields));
+    captures.push_back(std::move(capture));
   }
-  const std::string controlFile = control_ ? control_->text : std::string();
   dataFiles_.clear();
-  control_.reset();
-  frames_->EndJob(labels, controlFile);
+  controls_.clear();
+  frames_->EndJob(captures);
 }
 
 void TLpdProtocol::Refused(const std::string& line) { frames_->Refused(line); }

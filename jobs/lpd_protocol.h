@@ -1,6 +1,5 @@
 #pragma once
 
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -28,11 +27,14 @@ class TLpdProtocol : public TJobProtocol, private TLpdReceiver::TEvents {
   void ControlFile(const TLpdControl& control) override;
   void JobEnds(TLpdJobEnd how) override;
   void Refused(const std::string& line) override;
+  const TLpdControl* ControlNaming(const std::string& dataFile) const;
 
   TLpdReceiver receiver_;
   TJobFrames* frames_ = nullptr;
   // The job's queue and the data files it has begun, in order.
   std::string queue_;
   std::vector<std::string> dataFiles_;
-  std::optional<TLpdControl> control_;
+  // A client may send one control file per data file: each labels the
+  // files it names.
+  std::vector<TLpdControl> controls_;
 };

@@ -96,10 +96,14 @@ TLpdControl ParseControl(std::string text, const std::string& queue) {
         sawSource = true;
         lastSource = value;
         break;
+      case 'U':
+        control.dataFiles.insert(value);
+        break;
       default:
         // Lower-case codes print a data file: the N before names its source.
-        if (line[0] >= 'a' && line[0] <= 'z' && sawSource)
-          control.sourceNames.try_emplace(value, lastSource);
+        if (line[0] < 'a' || line[0] > 'z') break;
+        control.dataFiles.insert(value);
+        if (sawSource) control.sourceNames.try_emplace(value, lastSource);
     }
   }
   control.text = std::move(text);
@@ -338,8 +342,13 @@ void TLpdReceiver::PeerEnded(TEvents& events) {
       Refuse(file + received, false, TLpdJobEnd::CutShort, events);
       break;
     case TState::ControlEnd:
-    case TState::DataEnd:
       Refuse(file + " ended before its closing zero byte", false, TLpdJobEnd::CutShort, events);
+      break;
+    case TState::DataEnd:
+      // Every announced byte came: a client that streams its data file
+      // leaves the closing zero byte out, and nothing of the file is missing.
+      state_ = TState::SubcommandLine;
+      events.DataFileEnds(true);
       break;
     case TState::DataToPeerEnd:
       events.DataFileEnds(true);

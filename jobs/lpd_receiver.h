@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <set>
 #include <string>
 #include <string_view>
 
@@ -39,6 +40,11 @@ struct TLpdControl {
   const std::string& SourceNameOf(std::string_view dataFileName) const;
 
   std::map<std::string, std::string, std::less<>> sourceNames;  // data file -> its N
+  // Every data file it prints or unlinks: a client may send one control
+  // file per data file in one job.
+  std::set<std::string, std::less<>> dataFiles;
+
+  bool Names(std::string_view dataFileName) const { return dataFiles.count(dataFileName) > 0; }
 };
 
 // How one receive-job command ended.

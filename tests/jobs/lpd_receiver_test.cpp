@@ -193,9 +193,11 @@ TEST(LpdReceiverTest, BadInputIsRefusedWithItsLineAtEverySplit) {
       {"data file cut short", kJob + kData + "5 dfA\nab", true,
        "ack; begin lp dfA 5; ack; data ab; LPD: data file 'dfA' ended after 2 of 5 bytes; end "
        "incomplete; job cut short"},
+      // A streaming client leaves the zero out; every byte is there.
       {"data file without its zero at the end", kJob + kData + "2 dfA\nab", true,
-       "ack; begin lp dfA 2; ack; data ab; LPD: data file 'dfA' ended before its closing zero "
-       "byte; end incomplete; job cut short"},
+       "ack; begin lp dfA 2; ack; data ab; end; job whole"},
+      {"control file without its zero at the end", kJob + kControlLine + "2 cfA\nHh", true,
+       "ack; ack; LPD: control file 'cfA' ended before its closing zero byte; job cut short"},
       {"control file cut short", kJob + kControlLine + "9 cfA\nHh\n", true,
        "ack; ack; LPD: control file 'cfA' ended after 3 of 9 bytes; job cut short"},
   });

@@ -157,16 +157,32 @@ TEST_F(LpdWireTest, EveryFileOrderGivesOneCapturePerDataFile) {
 // The control file is kept beside each capture only when asked; the labels
 // are made fit for a log line and a command's environment.
 TEST_F(LpdWireTest, ControlFileKeptBesideEachCaptureWhenAsked) {
+  const std::string both = "Hh\x1b[2J\nPp\nJj\nldfA\nldfB\n";
   UsePort("kept", {{"KeepControlFile", "1"}});
-  const std::string control = "Hh\x1b[2J\nPp\nJj\nldfA\nldfB\n";
   Converse(TLpdClient()
                .ReceiveJob("lp")
-               .ControlFile("cfA", control)
+               .ControlFile("cfA", both)
                .DataFile("dfA", "a")
                .DataFile("dfB", "b"));
-  EXPECT_EQ(ReadWholeFile(Capture(1) + ".cf"), control);
-  EXPECT_EQ(ReadWholeFile(Capture(2) + ".cf"), control);
+  EXPECT_EQ(ReadWholeFile(Capture(1) + ".cf"), both);
+  EXPECT_EQ(ReadWholeFile(Capture(2) + ".cf"), both);
   EXPECT_TRUE(IndexLines().at(0).ends_with(",closed,0,lp,j,,p,h?[2J"));
+
+  // One control file per data file, each sent before its file: each
+  // capture keeps the one that names it.
+  const std::string first = "Hh\nPp\nJj\nNa.txt\nldfA\n";
+  const std::string second = "Hh\nPp\nJj\nNb.txt\nldfB\n";
+  UsePort("one-each", {{"KeepControlFile", "1"}});
+  Converse(TLpdClient()
+               .ReceiveJob("lp")
+               .ControlFile("cfA", first)
+               .DataFile("dfA", "a")
+               .ControlFile("cfB", second)
+               .DataFile("dfB", "b"));
+  EXPECT_EQ(ReadWholeFile(Capture(1) + ".cf"), first);
+  EXPECT_EQ(ReadWholeFile(Capture(2) + ".cf"), second);
+  EXPECT_TRUE(IndexLines().at(0).ends_with(",lp,j,a.txt,p,h"));
+  EXPECT_TRUE(IndexLines().at(1).ends_with(",lp,j,b.txt,p,h"));
 }
 
 // Bad input gets its line and a negative acknowledgement, and never a

@@ -105,8 +105,8 @@ class RetentionTest : public TempFolderTest {
     EXPECT_FALSE(Exists("scan/20261202-2.txt"));
     EXPECT_FALSE(Exists("scan/20261201.txt.cf"));
     for (const char* stays :
-         {"scan/20261203.txt", "scan/20261203.txt.cf", "scan/notes.txt", "scan/jobs.csv", "20261204.txt",
-          "scan/deeper/20261205.txt", "scan/20261207.txt", "scan/20261208.txt"})
+         {"scan/20261203.txt", "scan/20261203.txt.cf", "scan/notes.txt", "scan/jobs.csv",
+          "20261204.txt", "scan/deeper/20261205.txt", "scan/20261207.txt", "scan/20261208.txt"})
       EXPECT_TRUE(Exists(stays)) << stays;
     EXPECT_TRUE(std::filesystem::exists(root_ + "/old.txt"));
   }
