@@ -137,8 +137,10 @@ fi
 port_in_use() {
   local hex
   hex=$(printf ':%04X ' "$1")
-  # A dual-stack listener shows in the IPv6 table alone.
-  cat /proc/net/tcp /proc/net/tcp6 2>/dev/null | grep -q "$hex"
+  # A dual-stack listener shows in the IPv6 table alone. grep reads the
+  # tables itself: behind a pipe, its early exit on a match would fail the
+  # pipeline once the tables are long (pipefail).
+  grep -qh "$hex" /proc/net/tcp /proc/net/tcp6 2>/dev/null
 }
 
 # A port below the ephemeral range that nothing uses now.
@@ -158,7 +160,7 @@ wait_listening() {
   hex+=$(printf '|00000000000000000000000000000000:%04X 00000000000000000000000000000000:0000 0A' \
     "$port")
   for attempt in $(seq 1 200); do
-    cat /proc/net/tcp /proc/net/tcp6 2>/dev/null | grep -Eq "$hex" && return 0
+    grep -Eqh "$hex" /proc/net/tcp /proc/net/tcp6 2>/dev/null && return 0
     sleep 0.05
   done
   echo "nothing listens on port $port after 10 s" >&2
@@ -214,7 +216,13 @@ start_tarnock() {
   fi
   tarnock_pid=$!
   started_pids+=("$tarnock_pid")
-  for line in "$@"; do wait_listening "${line%%=*}"; done
+  for line in "$@"; do
+    wait_listening "${line%%=*}" || {
+      # What the program said is all there is to tell why.
+      sed 's/^/  tarnock: /' "$folder/tarnock.log" >&2
+      return 1
+    }
+  done
 }
 
 # Runs the load generator; its key=value lines go to file $1.
