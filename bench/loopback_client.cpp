@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -226,6 +227,23 @@ void RaiseOpenFileLimit() {
   if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == limit.rlim_max) return;
   limit.rlim_cur = limit.rlim_max;
   ::setrlimit(RLIMIT_NOFILE, &limit);
+}
+
+void FailWithErrno(const std::string& what) {
+  throw TBenchError(what + ": " + std::strerror(errno));
+}
+
+std::string Hex(uint8_t byte) {
+  char text[8];
+  std::snprintf(text, sizeof text, "0x%02x", byte);
+  return text;
+}
+
+void SetTimeout(int fd, int option, int milliseconds) {
+  timeval limit{};
+  limit.tv_sec = milliseconds / 1000;
+  limit.tv_usec = (milliseconds % 1000) * 1000;
+  if (::setsockopt(fd, SOL_SOCKET, option, &limit, sizeof limit) != 0) FailWithErrno("setsockopt");
 }
 
 }  // namespace bench

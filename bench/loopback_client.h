@@ -19,6 +19,13 @@ struct TBenchError : std::runtime_error {
 
 double NowSeconds();
 
+// Raises what failed with the text of errno.
+[[noreturn]] void FailWithErrno(const std::string& what);
+// "0x1a": a byte as the failure lines show it.
+std::string Hex(uint8_t byte);
+// A receive or send (SO_RCVTIMEO, SO_SNDTIMEO) that gives up after this long.
+void SetTimeout(int fd, int option, int milliseconds);
+
 // A non-blocking socket whose connect to 127.0.0.1:port is under way.
 int StartConnect(uint16_t port);
 // 0 once the connect has succeeded, else its errno.

@@ -22,23 +22,6 @@ constexpr char kDataFileName[] = "dfA001benchhost";
 // The raw stream's send size, so the two jobs differ in their framing alone.
 constexpr size_t kSendPiece = 1u << 18;
 
-[[noreturn]] void FailWithErrno(const std::string& what) {
-  throw TBenchError(what + ": " + std::strerror(errno));
-}
-
-std::string Hex(uint8_t byte) {
-  char text[8];
-  std::snprintf(text, sizeof text, "0x%02x", byte);
-  return text;
-}
-
-void SetTimeout(int fd, int option, int milliseconds) {
-  timeval limit{};
-  limit.tv_sec = milliseconds / 1000;
-  limit.tv_usec = (milliseconds % 1000) * 1000;
-  if (::setsockopt(fd, SOL_SOCKET, option, &limit, sizeof limit) != 0) FailWithErrno("setsockopt");
-}
-
 // A blocking connection whose every receive and send gives up after the
 // step bound. Its socket options are the raw stream's, so the two jobs
 // differ in their framing alone: Nagle's delay stays on, which holds back

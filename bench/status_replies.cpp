@@ -28,23 +28,6 @@ constexpr uint8_t kReadyStatus = 0x12;  // the fixed bits alone: online, nothing
 // query meets it under way.
 constexpr uint64_t kRasterLeadBytes = 4u << 20;
 
-[[noreturn]] void FailWithErrno(const std::string& what) {
-  throw TBenchError(what + ": " + std::strerror(errno));
-}
-
-std::string Hex(uint8_t byte) {
-  char text[8];
-  std::snprintf(text, sizeof text, "0x%02x", byte);
-  return text;
-}
-
-void SetTimeout(int fd, int option, int milliseconds) {
-  timeval limit{};
-  limit.tv_sec = milliseconds / 1000;
-  limit.tv_usec = (milliseconds % 1000) * 1000;
-  if (::setsockopt(fd, SOL_SOCKET, option, &limit, sizeof limit) != 0) FailWithErrno("setsockopt");
-}
-
 // A blocking connection to 127.0.0.1:port whose receives give up after
 // receive_ms and whose sends after send_ms. No Nagle delay: a query goes out
 // as soon as it is written, as a status-polling client sends it.

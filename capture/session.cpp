@@ -20,6 +20,18 @@ std::string CaptureFileStem(const TPortDefinition& definition, double acceptedAt
          FormatDatePattern(TrimBlanks(definition.FileFormat), acceptedAt);
 }
 
+// A file whose write failed is let go without a close that could raise a
+// second failure over the first.
+void WriteAndClose(DiskFile& file, std::string_view bytes) {
+  try {
+    if (!bytes.empty()) file.PutText(bytes);
+  } catch (...) {
+    file.Abandon();
+    throw;
+  }
+  file.CloseOut();
+}
+
 TJobLabels FitLabels(const TJobLabels& labels) {
   return {FitLabel(labels.Queue), FitLabel(labels.JobName), FitLabel(labels.SourceName),
           FitLabel(labels.User), FitLabel(labels.Host)};
@@ -124,14 +136,8 @@ void TClient::StoreChunk(TReceiveBuffer& buffer, std::size_t most) {
   const int received = Receive(
       buffer.data(), static_cast<int>(std::min(most, static_cast<std::size_t>(ReadShare()))));
   CaptureFile.OpenAppend();
-  try {
-    if (received > 0)
-      CaptureFile.PutText(std::string_view(buffer.data(), static_cast<std::size_t>(received)));
-  } catch (...) {
-    CaptureFile.Abandon();
-    throw;
-  }
-  CaptureFile.CloseOut();
+  WriteAndClose(CaptureFile,
+                std::string_view(buffer.data(), static_cast<std::size_t>(std::max(received, 0))));
   if (received <= 0) return;
   Job.Bytes += received;
   Answer(std::string_view(buffer.data(), static_cast<std::size_t>(received)));
@@ -214,13 +220,7 @@ void TClient::CaptureBytes(std::string_view bytes) {
   if (!captureOpen_) return;
   try {
     CaptureFile.OpenAppend();
-    try {
-      CaptureFile.PutText(bytes);
-    } catch (...) {
-      CaptureFile.Abandon();
-      throw;
-    }
-    CaptureFile.CloseOut();
+    WriteAndClose(CaptureFile, bytes);
     Job.Bytes += static_cast<int64_t>(bytes.size());
   } catch (const std::exception& failure) {
     Job.Fail(failure.what());
@@ -276,11 +276,5 @@ void TClient::KeepControlFile(const TJob& capture, std::string_view controlFile)
   DiskFile file;
   file.Bind(capture.FileName + ".cf");
   file.OpenCreate();
-  try {
-    file.PutText(controlFile);
-  } catch (...) {
-    file.Abandon();
-    throw;
-  }
-  file.CloseOut();
+  WriteAndClose(file, controlFile);
 }
