@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
 # Keeps the layers apart. The program's folders, lowest first, are base, net,
-# capture, jobs, ui and app: a file may include headers of its own folder and of the
+# capture, jobs, preview, ui and app: a file may include headers of its own folder and of the
 # folders below it, never of one above. base/ holds the standard library only,
 # so it includes no Qt header. Given a build folder, it also checks that the
 # tests of the layers below the windows link no widget library.
 #   check_layers.sh [build_dir]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-layers=(base net capture jobs ui app)
+layers=(base net capture jobs preview ui app)
 failed=0
 
 for index in "${!layers[@]}"; do
@@ -27,7 +27,7 @@ if (cd "$root" && grep -nE '^[[:space:]]*#[[:space:]]*include[[:space:]]*<Q' bas
 fi
 
 if [ $# -gt 0 ]; then
-  for test in test_base test_net test_capture test_jobs; do
+  for test in test_base test_net test_capture test_jobs test_preview; do
     binary=$root/$1/tests/$test
     if [ -e "$binary" ] && ldd "$binary" | grep -q 'libQt6Widgets'; then
       echo "check_layers: $test links the widget library" >&2

@@ -6,7 +6,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 formatter=$(command -v clang-format-14 || command -v clang-format)
 cd "$root"
-mapfile -t files < <(find app base bench capture fuzz jobs net tests ui \
+mapfile -t files < <(find app base bench capture fuzz jobs net preview tests ui \
                        -name '*.cpp' -o -name '*.h' | sort)
 if [ "${1:-}" = "--check" ]; then
   "$formatter" --dry-run -Werror "${files[@]}"
