@@ -4,7 +4,7 @@
 #include <set>
 
 #include "preview/code_pages.h"
-#include "preview/escpos_commands.h"
+#include "preview/receipt_commands.h"
 #include "preview/receipt_layout.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "preview/escpos_commands.h"
+#include "preview/receipt_commands.h"
 
 #include <array>
 #include <cstdio>
