@@ -9,8 +9,10 @@
 set -euo pipefail
 
 # Build and run: the toolchain, and Qt with its platform plugins and the SVG
-# engine that draws the window icon.
-packages=(cmake ninja-build g++ qt6-base-dev qt6-qpa-plugins libqt6svg6 libgl-dev)
+# engine that draws the window icon; the fixed-pitch font receipts are drawn
+# in (their tests measure its ink).
+packages=(cmake ninja-build g++ qt6-base-dev qt6-qpa-plugins libqt6svg6 libgl-dev
+          fonts-dejavu-core)
 # The package and its check: CPack finds the package's library dependencies
 # with dpkg-shlibdeps, which needs file; dpkg-buildflags gives Debian's
 # hardening flags; lintian checks the package as Debian would.
