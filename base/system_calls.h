@@ -18,14 +18,15 @@ struct TSpawnRequest {
 };
 
 // Every file platform call of DiskFile, the path operations, the settings
-// writer and the sweep of old captures, and every process call of the
-// after-job command, goes through this one process-wide table, so that a
+// writer, the sweep of old captures and the preview's paged reader, and every
+// process call of the after-job command, goes through this one process-wide table, so that a
 // test can drive any of them into failure. Each entry behaves like the POSIX
 // call of the same meaning: it returns -1 and sets errno on failure (Spawn
 // too, unlike posix_spawn itself).
 #define TARNOCK_FILE_CALLS(CALL)                                                                 \
   CALL(Open, int, (const char* path, int flags, mode_t mode), RealOpen)                          \
   CALL(Read, ssize_t, (int fd, void* data, size_t size), ::read)                                 \
+  CALL(ReadAt, ssize_t, (int fd, void* data, size_t size, off_t offset), ::pread)                \
   CALL(Write, ssize_t, (int fd, const void* data, size_t size), ::write)                         \
   CALL(Close, int, (int fd), ::close)                                                            \
   CALL(FileStatus, int, (int fd, struct stat* status), ::fstat)                                  \
