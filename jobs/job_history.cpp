@@ -2,11 +2,14 @@
 
 #include <sys/stat.h>
 
-#include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
+#include <QStringDecoder>
+#include <QStringView>
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <iterator>
 #include <unordered_set>
 #include <utility>
@@ -86,51 +89,105 @@ int64_t ParseNumberOr(std::string_view digits, int64_t otherwise) {
   return value;
 }
 
-// Horspool's search with ASCII letters folded: one table of 256 shifts, so
-// a row costs a pass over its bytes and often less.
+bool IsDigit(char byte) { return byte >= '0' && byte <= '9'; }
+
+char UpperAsciiOf(char byte) {
+  return byte >= 'a' && byte <= 'z' ? static_cast<char>(byte - 32) : byte;
+}
+
+// A search with ASCII letters folded. The places where the first byte may
+// match are found by memchr, which looks at many bytes at a time, in either
+// case; only there are the rest compared.
 class TFoldedSearch {
  public:
   explicit TFoldedSearch(std::string_view needle) {
     for (char byte : needle) needle_ += FoldAscii(byte);
-    shifts_.fill(needle_.size());
-    for (std::size_t i = 0; i + 1 < needle_.size(); ++i)
-      shifts_[static_cast<unsigned char>(needle_[i])] = needle_.size() - 1 - i;
+    hasLetters_ = std::any_of(needle_.begin(), needle_.end(),
+                              [](char byte) { return byte >= 'a' && byte <= 'z'; });
   }
 
   bool In(std::string_view text) const {
     const std::size_t length = needle_.size();
     if (length == 0) return true;
-    for (std::size_t at = 0; at + length <= text.size();) {
-      std::size_t i = length;
-      while (i > 0 && FoldAscii(text[at + i - 1]) == needle_[i - 1]) --i;
-      if (i == 0) return true;
-      at += shifts_[static_cast<unsigned char>(FoldAscii(text[at + length - 1]))];
+    if (text.size() < length) return false;
+    if (!hasLetters_) return ::memmem(text.data(), text.size(), needle_.data(), length) != nullptr;
+    const char lower = needle_[0];
+    const char upper = UpperAsciiOf(lower);
+    const char* at = text.data();
+    const char* const last = text.data() + (text.size() - length);
+    const char* nextLower = Find(at, last, lower);
+    const char* nextUpper = upper == lower ? nullptr : Find(at, last, upper);
+    while (nextLower != nullptr || nextUpper != nullptr) {
+      const bool lowerFirst =
+          nextUpper == nullptr || (nextLower != nullptr && nextLower < nextUpper);
+      at = lowerFirst ? nextLower : nextUpper;
+      if (RestMatches(at)) return true;
+      if (lowerFirst)
+        nextLower = Find(at + 1, last, lower);
+      else
+        nextUpper = Find(at + 1, last, upper);
     }
     return false;
   }
 
  private:
+  // The first of byte from at to last, last included; nullptr when none.
+  static const char* Find(const char* at, const char* last, char byte) {
+    if (at > last) return nullptr;
+    return static_cast<const char*>(std::memchr(at, byte, static_cast<std::size_t>(last - at) + 1));
+  }
+
+  bool RestMatches(const char* at) const {
+    for (std::size_t i = 1; i < needle_.size(); ++i)
+      if (FoldAscii(at[i]) != needle_[i]) return false;
+    return true;
+  }
+
   std::string needle_;
-  std::array<std::size_t, 256> shifts_{};
+  // Without letters there is nothing to fold: the library's search serves.
+  bool hasLetters_ = false;
 };
 
-std::string FoldUnicode(std::string_view text) {
-  const QByteArray folded =
-      QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())).toCaseFolded().toUtf8();
-  return std::string(folded.constData(), static_cast<std::size_t>(folded.size()));
-}
+// Beyond ASCII, letter case needs whole characters: a row's bytes are
+// decoded into one buffer that is used again for every row, and Qt's
+// folding compares them without making a string per row.
+class TUnicodeSearch {
+ public:
+  explicit TUnicodeSearch(std::string_view needle)
+      : needle_(QString::fromUtf8(needle.data(), static_cast<qsizetype>(needle.size()))) {}
+
+  bool In(std::string_view text) {
+    // UTF-8 never takes fewer bytes than UTF-16 takes units.
+    if (buffer_.size() < text.size()) buffer_.resize(text.size());
+    decoder_.resetState();
+    const QChar* end = decoder_.appendToBuffer(
+        buffer_.data(), QByteArrayView(text.data(), static_cast<qsizetype>(text.size())));
+    return QStringView(buffer_.data(), end - buffer_.data()).contains(needle_, Qt::CaseInsensitive);
+  }
+
+ private:
+  QString needle_;
+  QStringDecoder decoder_{QStringDecoder::Utf8};
+  std::vector<QChar> buffer_;
+};
 
 // Negative, zero or positive as left sorts before, with or after right:
 // letter case ignored, a run of digits compared by its value.
 int CompareNatural(std::string_view left, std::string_view right) {
-  std::size_t i = 0, j = 0;
+  // Rows mostly share a long start (a folder, a date): it is passed over
+  // byte for byte, back to the start of a run of digits it ends in.
+  const std::size_t shortest = std::min(left.size(), right.size());
+  std::size_t same = 0;
+  while (same < shortest && left[same] == right[same]) ++same;
+  while (same > 0 && IsDigit(left[same - 1])) --same;
+  std::size_t i = same, j = same;
   while (i < left.size() && j < right.size()) {
-    if (IsDecimalDigit(left[i]) && IsDecimalDigit(right[j])) {
+    if (IsDigit(left[i]) && IsDigit(right[j])) {
       while (i < left.size() && left[i] == '0') ++i;
       while (j < right.size() && right[j] == '0') ++j;
       std::size_t leftEnd = i, rightEnd = j;
-      while (leftEnd < left.size() && IsDecimalDigit(left[leftEnd])) ++leftEnd;
-      while (rightEnd < right.size() && IsDecimalDigit(right[rightEnd])) ++rightEnd;
+      while (leftEnd < left.size() && IsDigit(left[leftEnd])) ++leftEnd;
+      while (rightEnd < right.size() && IsDigit(right[rightEnd])) ++rightEnd;
       if (leftEnd - i != rightEnd - j) return leftEnd - i < rightEnd - j ? -1 : 1;
       const int digits = left.substr(i, leftEnd - i).compare(right.substr(j, rightEnd - j));
       if (digits != 0) return digits;
@@ -294,14 +351,14 @@ void TJobHistory::DropBeyondBound() {
 std::vector<std::size_t> TJobHistory::Matching(std::string_view filter) const {
   std::vector<std::size_t> matching;
   const TFoldedSearch ascii(filter);
-  // Beyond ASCII, folding needs the whole character: only rows with such
-  // bytes pay for it, and only when the filter has them too.
+  // A filter beyond ASCII can only be in rows beyond it, and only those pay
+  // for decoding.
   const bool beyondAscii = !IsAscii(filter);
-  const TFoldedSearch unicode(beyondAscii ? FoldUnicode(filter) : std::string());
+  TUnicodeSearch unicode(beyondAscii ? filter : std::string_view());
   for (std::size_t index = 0; index < rows_.size(); ++index) {
     const THistoryRow& row = rows_[Stored(index)];
     const bool found =
-        beyondAscii ? !row.ascii_ && unicode.In(FoldUnicode(row.Packed())) : ascii.In(row.Packed());
+        beyondAscii ? !row.ascii_ && unicode.In(row.Packed()) : ascii.In(row.Packed());
     if (found) matching.push_back(index);
   }
   return matching;
@@ -309,19 +366,30 @@ std::vector<std::size_t> TJobHistory::Matching(std::string_view filter) const {
 
 void TJobHistory::Sort(std::vector<std::size_t>& indices, THistoryColumn column,
                        bool ascending) const {
-  const auto before = [this, column](std::size_t left, std::size_t right) {
-    const THistoryRow& a = Row(left);
-    const THistoryRow& b = Row(right);
-    if (column == THistoryColumn::End) return a.EndMilliseconds < b.EndMilliseconds;
-    if (column == THistoryColumn::Bytes) return a.Bytes < b.Bytes;
-    return CompareNatural(a.Text(column), b.Text(column)) < 0;
+  // Each row is looked up once, not at every comparison.
+  struct TKey {
+    std::size_t Index;
+    int64_t Number;
+    std::string_view Text;
+  };
+  const bool byNumber = column == THistoryColumn::End || column == THistoryColumn::Bytes;
+  std::vector<TKey> keys;
+  keys.reserve(indices.size());
+  for (std::size_t index : indices) {
+    const THistoryRow& row = Row(index);
+    const int64_t number = column == THistoryColumn::End ? row.EndMilliseconds : row.Bytes;
+    keys.push_back({index, number, byNumber ? std::string_view() : row.Text(column)});
+  }
+  const auto before = [byNumber](const TKey& left, const TKey& right) {
+    return byNumber ? left.Number < right.Number : CompareNatural(left.Text, right.Text) < 0;
   };
   if (ascending)
-    std::stable_sort(indices.begin(), indices.end(), before);
+    std::stable_sort(keys.begin(), keys.end(), before);
   else
-    std::stable_sort(
-        indices.begin(), indices.end(),
-        [&before](std::size_t left, std::size_t right) { return before(right, left); });
+    std::stable_sort(keys.begin(), keys.end(), [&before](const TKey& left, const TKey& right) {
+      return before(right, left);
+    });
+  for (std::size_t i = 0; i < keys.size(); ++i) indices[i] = keys[i].Index;
 }
 
 bool TJobHistory::CheckGone(std::size_t index) {

@@ -224,8 +224,8 @@ class JobHistoryQueryTest : public testing::Test {
         "s,2026-01-01T09:30:00.000+00:00,9100,192.0.2.10,1,100,a.txt,closed,0,,,,,\r\n",
         "s,2026-01-01T10:00:00.000+02:00,515,192.0.2.9,2,9,b.txt,closed,0,lp,MÜLLER Rechnung,,"
         "bob,\r\n",
-        "s,2026-01-01T07:00:00.000+00:00,9100,10.0.0.1,3,,c.txt,reset,0,lp,Invoice 17,,Alice,\r\n",
-        "s,2026-01-01T06:00:00.000+00:00,9100,192.0.2.9,4,10,d10.txt,closed,0,,,,,\r\n"};
+        "s,2026-01-01T07:00:00.000+00:00,100,10.0.0.1,3,,c.txt,reset,0,lp,Invoice 17,,Alice,\r\n",
+        "s,2026-01-01T06:00:00.000+00:00,19,192.0.2.9,4,10,d10.txt,closed,0,,,,,\r\n"};
     TJobIndexParser parser([this](const TJobIndexFields& line) {
       history_.Add(THistoryRow::FromIndexLine(line, "/c"));
     });
@@ -251,7 +251,7 @@ TEST_F(JobHistoryQueryTest, SortsNumbersAndTimesByValue) {
   };
   const TSortCase cases[] = {
       {THistoryColumn::End, true, {3, 2, 1, 0}},   {THistoryColumn::End, false, {0, 1, 2, 3}},
-      {THistoryColumn::Bytes, true, {2, 1, 3, 0}}, {THistoryColumn::Port, true, {1, 0, 2, 3}},
+      {THistoryColumn::Bytes, true, {2, 1, 3, 0}}, {THistoryColumn::Port, true, {3, 2, 1, 0}},
       {THistoryColumn::Peer, true, {2, 1, 3, 0}},  {THistoryColumn::Peer, false, {0, 1, 3, 2}},
       {THistoryColumn::User, true, {0, 3, 2, 1}},  {THistoryColumn::File, false, {3, 2, 1, 0}}};
   for (const TSortCase& c : cases) {
