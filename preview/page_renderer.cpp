@@ -1,0 +1,395 @@
+#include "preview/page_renderer.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QSocketNotifier>
+#include <QTimer>
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <utility>
+
+#include "base/system_calls.h"
+#include "base/text.h"
+#include "jobs/after_job.h"
+#include "preview/png_splitter.h"
+#include "preview/render_cache.h"
+#include "preview/renderer_choice.h"
+
+extern char** environ;
+
+namespace {
+
+constexpr std::size_t kReadPiece = 64 * 1024;
+// Enough of the standard error for its first line.
+constexpr std::size_t kErrorTextBytes = 4096;
+// Without a pidfd (an old kernel) the exit is looked for this often.
+constexpr int kReapPollMs = 50;
+
+// "30" for whole seconds, "0.1" for a limit of a part of a second.
+std::string DescribeSeconds(std::chrono::milliseconds limit) {
+  const int64_t milliseconds = limit.count();
+  std::string text = FormatInteger(milliseconds / 1000);
+  if (milliseconds % 1000 == 0) return text;
+  std::string fraction = FormatInteger(milliseconds % 1000 + 1000).substr(1);
+  while (fraction.back() == '0') fraction.pop_back();
+  return text + "." + fraction;
+}
+
+// The first line that says something.
+std::string FirstLine(const std::string& text) {
+  constexpr const char* kBlank = " \t\r\n";
+  const std::size_t start = text.find_first_not_of(kBlank);
+  if (start == std::string::npos) return {};
+  const std::size_t end = text.find_first_of("\r\n", start);
+  std::string line = text.substr(start, end == std::string::npos ? std::string::npos : end - start);
+  line.erase(line.find_last_not_of(kBlank) + 1);
+  return line;
+}
+
+std::string CannotReadCapture(int error) {
+  return std::string("The capture cannot be read: ") + std::strerror(error);
+}
+
+void CloseHandle(int& handle) {
+  if (handle >= 0) CloseOnce(handle);
+  handle = -1;
+}
+
+// Reads what a non-blocking pipe holds now; false at its end.
+template <typename TTake>
+bool ReadAvailable(int handle, TTake take) {
+  char piece[kReadPiece];
+  for (;;) {
+    const ssize_t got = ReadRetrying(handle, piece, sizeof piece);
+    if (got > 0) {
+      take(std::string_view(piece, static_cast<std::size_t>(got)));
+      continue;
+    }
+    return got < 0 && errno == EAGAIN;
+  }
+}
+
+// The process gets back the signals we ignore or block, and a process group
+// of its own, so that a limit ends it with everything it started and a
+// Ctrl+C meant for us never reaches it.
+class TSpawnAttributes {
+ public:
+  TSpawnAttributes() {
+    ::posix_spawnattr_init(&attributes_);
+    sigset_t none;
+    sigemptyset(&none);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    for (int signalNumber : {SIGPIPE, SIGINT, SIGQUIT, SIGHUP, SIGTERM, SIGCHLD})
+      sigaddset(&defaults, signalNumber);
+    ::posix_spawnattr_setsigmask(&attributes_, &none);
+    ::posix_spawnattr_setsigdefault(&attributes_, &defaults);
+    ::posix_spawnattr_setpgroup(&attributes_, 0);
+    ::posix_spawnattr_setflags(
+        &attributes_, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
+  }
+  ~TSpawnAttributes() { ::posix_spawnattr_destroy(&attributes_); }
+  TSpawnAttributes(const TSpawnAttributes&) = delete;
+  TSpawnAttributes& operator=(const TSpawnAttributes&) = delete;
+  const posix_spawnattr_t* Get() const { return &attributes_; }
+
+ private:
+  posix_spawnattr_t attributes_;
+};
+
+// Standard input the capture, standard output and error the given pipes,
+// and none of our other descriptors (sockets, the log), whatever their flags.
+class TSpawnDescriptors {
+ public:
+  TSpawnDescriptors(int input, int output, int error) {
+    ::posix_spawn_file_actions_init(&actions_);
+    ::posix_spawn_file_actions_adddup2(&actions_, input, 0);
+    ::posix_spawn_file_actions_adddup2(&actions_, output, 1);
+    ::posix_spawn_file_actions_adddup2(&actions_, error, 2);
+    ::posix_spawn_file_actions_addclosefrom_np(&actions_, 3);
+  }
+  ~TSpawnDescriptors() { ::posix_spawn_file_actions_destroy(&actions_); }
+  TSpawnDescriptors(const TSpawnDescriptors&) = delete;
+  TSpawnDescriptors& operator=(const TSpawnDescriptors&) = delete;
+  const posix_spawn_file_actions_t* Get() const { return &actions_; }
+
+ private:
+  posix_spawn_file_actions_t actions_;
+};
+
+struct TPipe {
+  int read = -1;
+  int write = -1;
+  ~TPipe() {
+    CloseHandle(read);
+    CloseHandle(write);
+  }
+  bool Make() {
+    int handles[2];
+    if (FileCalls().MakePipe(handles, O_CLOEXEC) != 0) return false;
+    read = handles[0];
+    write = handles[1];
+    return FileCalls().Control(read, F_SETFL, O_NONBLOCK) == 0;
+  }
+};
+
+}  // namespace
+
+// What is run: through /bin/sh, which sets the memory limit on itself
+// before it becomes the renderer, so the limit holds from the renderer's
+// first instruction (a limit set from outside after the start would race
+// it).
+struct TPageRenderer::TCommand {
+  std::vector<std::string> arguments;
+  // Images on standard output (a user's command), or as files in the render
+  // folder (Ghostscript, whose standard output then joins its errors).
+  bool imagesOnOutput = false;
+};
+
+// The user's command when there is one, else Ghostscript (the program given).
+TPageRenderer::TCommand TPageRenderer::CommandFor(const TRenderRequest& request,
+                                                  const std::string& program,
+                                                  const std::string& folder) {
+  const std::string limit =
+      "ulimit -v " +
+      FormatInteger(static_cast<int64_t>(std::max<uint64_t>(request.memoryLimitBytes / 1024, 1))) +
+      " 2>/dev/null; ";
+  // eval: the user's command is shell text of the user's own, run by the
+  // shell that holds the limit. The capture never becomes part of it.
+  if (program.empty())
+    return {{"sh", "-c", limit + "eval \"$1\"", "sh", request.userCommand}, true};
+  // The capture on standard input: Ghostscript reads PostScript, PDF and
+  // the PJL around either from there, and no file name needs quoting.
+  return {{"sh", "-c", limit + "exec \"$0\" \"$@\"", program, "-q", "-dSAFER", "-dBATCH",
+           "-dNOPAUSE", "-sDEVICE=png16m", "-r" + FormatInteger(request.resolutionDpi),
+           "-sOutputFile=" + folder + "/page-%04d.png", "-"},
+          false};
+}
+
+TPageRenderer::TPageRenderer(QObject* parent) : QObject(parent) {}
+
+TPageRenderer::~TPageRenderer() { Abandon(); }
+
+void TPageRenderer::Start(const TRenderRequest& request) {
+  Abandon();
+  ++generation_;
+  Begin(request);
+}
+
+void TPageRenderer::Begin(const TRenderRequest& request) {
+  struct stat capture {};
+  if (FileCalls().PathStatus(request.capture.c_str(), &capture) != 0)
+    return FinishSoon({{}, CannotReadCapture(errno)});
+  const TRendererChoice choice = ChooseRenderer(request);
+  if (!choice.failure.empty()) return FinishSoon({{}, choice.failure});
+  const std::string key = RenderCacheKey(capture, choice.identity, request.resolutionDpi);
+  keyFolder_ = request.cacheFolder + "/" + key;
+  std::vector<std::string> cached = CachedPages(keyFolder_);
+  if (!cached.empty()) return FinishSoon({std::move(cached), {}});
+
+  // Looked for only now: cached pages need no renderer.
+  const std::string program = choice.userCommand ? std::string() : FindProgram("gs");
+  if (!choice.userCommand && program.empty()) return FinishSoon({{}, kGhostscriptMissing});
+  std::string failure;
+  renderFolder_ = MakeRenderFolder(request.cacheFolder, key, failure);
+  if (renderFolder_.empty()) return FinishSoon({{}, failure});
+  rendererName_ = choice.name;
+  timeLimit_ = request.timeLimit;
+
+  const int captureHandle = OpenRetrying(request.capture.c_str(), O_RDONLY | O_CLOEXEC, 0);
+  if (captureHandle < 0) {
+    failure = CannotReadCapture(errno);
+    RemoveRenderFolder(std::exchange(renderFolder_, {}));
+    return FinishSoon({{}, failure});
+  }
+  const bool started = Spawn(CommandFor(request, program, renderFolder_), captureHandle);
+  const int error = errno;
+  CloseOnce(captureHandle);
+  if (!started) {
+    Release();
+    RemoveRenderFolder(std::exchange(renderFolder_, {}));
+    return FinishSoon({{}, rendererName_ + " cannot start: " + std::strerror(error)});
+  }
+}
+
+bool TPageRenderer::Spawn(const TCommand& command, int captureHandle) {
+  TPipe errors;
+  TPipe images;
+  if (!errors.Make() || (command.imagesOnOutput && !images.Make())) return false;
+  const TSpawnDescriptors descriptors(
+      captureHandle, command.imagesOnOutput ? images.write : errors.write, errors.write);
+  const TSpawnAttributes attributes;
+  std::vector<std::string> arguments = command.arguments;
+  std::vector<char*> pointers;
+  for (std::string& argument : arguments) pointers.push_back(argument.data());
+  pointers.push_back(nullptr);
+  const TSpawnRequest request{"/bin/sh", descriptors.Get(), attributes.Get(), pointers.data(),
+                              environ};
+  pid_t pid = -1;
+  if (FileCalls().Spawn(&pid, &request) != 0) return false;
+  pid_ = pid;
+
+  errorHandle_ = std::exchange(errors.read, -1);
+  errorNotifier_ = new QSocketNotifier(errorHandle_, QSocketNotifier::Read, this);
+  connect(errorNotifier_, &QSocketNotifier::activated, this, [this] { ReadErrors(); });
+  if (command.imagesOnOutput) {
+    splitter_ = std::make_unique<TPngSplitter>(renderFolder_);
+    imageHandle_ = std::exchange(images.read, -1);
+    imageNotifier_ = new QSocketNotifier(imageHandle_, QSocketNotifier::Read, this);
+    connect(imageNotifier_, &QSocketNotifier::activated, this, [this] { ReadImages(); });
+  }
+  WatchExit();
+  deadline_ = new QTimer(this);
+  deadline_->setSingleShot(true);
+  connect(deadline_, &QTimer::timeout, this, [this] { DeadlinePassed(); });
+  deadline_->start(timeLimit_);
+  return true;
+}
+
+void TPageRenderer::WatchExit() {
+  pidHandle_ = FileCalls().OpenPidHandle(pid_);
+  if (pidHandle_ >= 0) {
+    exitNotifier_ = new QSocketNotifier(pidHandle_, QSocketNotifier::Read, this);
+    connect(exitNotifier_, &QSocketNotifier::activated, this, [this] { Reap(); });
+    return;
+  }
+  reapPoll_ = new QTimer(this);
+  connect(reapPoll_, &QTimer::timeout, this, [this] { Reap(); });
+  reapPoll_->start(kReapPollMs);
+}
+
+void TPageRenderer::ReadImages() {
+  if (imageHandle_ < 0) return;
+  if (!ReadAvailable(imageHandle_, [this](std::string_view bytes) { splitter_->Take(bytes); })) {
+    delete imageNotifier_;
+    imageNotifier_ = nullptr;
+    CloseHandle(imageHandle_);
+  }
+}
+
+// The first bytes are kept for the failure's line; the rest is read only so
+// that the renderer never waits on a full pipe.
+void TPageRenderer::ReadErrors() {
+  if (errorHandle_ < 0) return;
+  const bool open = ReadAvailable(errorHandle_, [this](std::string_view bytes) {
+    if (errorText_.size() < kErrorTextBytes)
+      errorText_.append(bytes.substr(0, kErrorTextBytes - errorText_.size()));
+  });
+  if (!open) {
+    delete errorNotifier_;
+    errorNotifier_ = nullptr;
+    CloseHandle(errorHandle_);
+  }
+}
+
+void TPageRenderer::DeadlinePassed() {
+  if (pid_ <= 0) return;
+  if (terminating_) {
+    FileCalls().Signal(-pid_, SIGKILL);
+    return;
+  }
+  timedOut_ = true;
+  terminating_ = true;
+  FileCalls().Signal(-pid_, SIGTERM);
+  deadline_->start(kKillGrace);
+}
+
+void TPageRenderer::Reap() {
+  int status = 0;
+  const pid_t reaped =
+      RetryOnEintr([&] { return FileCalls().WaitForChild(pid_, &status, WNOHANG); });
+  if (reaped == 0) return;
+  // What the renderer left running in its group has no one to read for it.
+  FileCalls().Signal(-pid_, SIGKILL);
+  pid_ = -1;
+  // What it wrote before it ended is in the pipes now.
+  ReadImages();
+  ReadErrors();
+  TRenderResult result;
+  result.failure = reaped < 0 ? rendererName_ + " cannot be waited for: " + std::strerror(errno)
+                              : Outcome(status);
+  Conclude(std::move(result));
+}
+
+std::string TPageRenderer::Outcome(int status) {
+  if (timedOut_)
+    return rendererName_ + " ran longer than " + DescribeSeconds(timeLimit_) + " s and was stopped";
+  if (!(WIFEXITED(status) && WEXITSTATUS(status) == 0)) {
+    const std::string line = FirstLine(errorText_);
+    return rendererName_ + " failed: " + DescribeWaitStatus(status) +
+           (line.empty() ? "" : ": " + line);
+  }
+  if (splitter_ != nullptr) {
+    splitter_->Finish();
+    if (splitter_->State() == TPngSplitter::TState::NoPng)
+      return rendererName_ + " wrote something that is no PNG image";
+    if (splitter_->State() == TPngSplitter::TState::WriteFailed)
+      return "The page cache cannot be written: " + splitter_->WriteError();
+  }
+  if (CachedPages(renderFolder_).empty()) return rendererName_ + " wrote no page";
+  return {};
+}
+
+void TPageRenderer::Conclude(TRenderResult result) {
+  Release();
+  const std::string renderFolder = std::exchange(renderFolder_, {});
+  if (!result.failure.empty()) {
+    RemoveRenderFolder(renderFolder);
+  } else {
+    const std::string folder = CommitRenderFolder(renderFolder, keyFolder_);
+    if (folder.empty())
+      result.failure = "The page cache cannot be written: " + keyFolder_;
+    else
+      result.pages = CachedPages(folder);
+  }
+  emit Finished(result);
+}
+
+// Through the event loop, as a render's end comes: the caller connects
+// after Start and still hears of it.
+void TPageRenderer::FinishSoon(TRenderResult result) {
+  const uint64_t generation = generation_;
+  QTimer::singleShot(0, this, [this, generation, result = std::move(result)] {
+    if (generation == generation_) emit Finished(result);
+  });
+}
+
+// Ended at once: the renderer's group is killed and waited for, which takes
+// no time since nothing can hold off SIGKILL.
+void TPageRenderer::Abandon() {
+  if (pid_ > 0) {
+    FileCalls().Signal(-pid_, SIGKILL);
+    int status = 0;
+    RetryOnEintr([&] { return FileCalls().WaitForChild(pid_, &status, 0); });
+    pid_ = -1;
+  }
+  Release();
+  if (!renderFolder_.empty()) RemoveRenderFolder(std::exchange(renderFolder_, {}));
+}
+
+void TPageRenderer::Release() {
+  delete exitNotifier_;
+  exitNotifier_ = nullptr;
+  delete imageNotifier_;
+  imageNotifier_ = nullptr;
+  delete errorNotifier_;
+  errorNotifier_ = nullptr;
+  delete reapPoll_;
+  reapPoll_ = nullptr;
+  delete deadline_;
+  deadline_ = nullptr;
+  CloseHandle(pidHandle_);
+  CloseHandle(imageHandle_);
+  CloseHandle(errorHandle_);
+  splitter_.reset();
+  errorText_.clear();
+  terminating_ = false;
+  timedOut_ = false;
+}

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <sys/stat.h>
+
+#include <string>
+#include <vector>
+
+// The page images of one capture drawn by one renderer live in a folder of
+// their own under the cache folder, named by a key. The key changes when the
+// capture's file does (another file, or this one grown or rewritten) and
+// when the renderer does (its command, its resolution), so a stale page is
+// never shown. A folder appears under its key only once every page is in it.
+
+// The key: 32 hex digits from the capture's device, inode, size and
+// modification time and from what names the renderer.
+std::string RenderCacheKey(const struct stat& capture, const std::string& renderer,
+                           int resolutionDpi);
+
+// The pages in a folder, in order; none when the folder is not there.
+std::vector<std::string> CachedPages(const std::string& folder);
+
+// A fresh folder beside where the key's folder goes, for a render under way;
+// empty, with the reason in failure, when none can be made.
+std::string MakeRenderFolder(const std::string& cacheFolder, const std::string& key,
+                             std::string& failure);
+
+// Moves a finished render under its key. When another render of the same
+// key got there first, that one is kept and this one removed. Answers the
+// folder that holds the pages now, empty when the move failed.
+std::string CommitRenderFolder(const std::string& renderFolder, const std::string& keyFolder);
+
+// Removes a render folder and what is in it, quietly: an unfinished render
+// is worth nothing.
+void RemoveRenderFolder(const std::string& folder);
