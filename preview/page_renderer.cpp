@@ -15,6 +15,7 @@
 #include <cstring>
 #include <utility>
 
+#include "base/spawn_setup.h"
 #include "base/system_calls.h"
 #include "base/text.h"
 #include "jobs/after_job.h"
@@ -75,54 +76,6 @@ bool ReadAvailable(int handle, TTake take) {
     return got < 0 && errno == EAGAIN;
   }
 }
-
-// The process gets back the signals we ignore or block, and a process group
-// of its own, so that a limit ends it with everything it started and a
-// Ctrl+C meant for us never reaches it.
-class TSpawnAttributes {
- public:
-  TSpawnAttributes() {
-    ::posix_spawnattr_init(&attributes_);
-    sigset_t none;
-    sigemptyset(&none);
-    sigset_t defaults;
-    sigemptyset(&defaults);
-    for (int signalNumber : {SIGPIPE, SIGINT, SIGQUIT, SIGHUP, SIGTERM, SIGCHLD})
-      sigaddset(&defaults, signalNumber);
-    ::posix_spawnattr_setsigmask(&attributes_, &none);
-    ::posix_spawnattr_setsigdefault(&attributes_, &defaults);
-    ::posix_spawnattr_setpgroup(&attributes_, 0);
-    ::posix_spawnattr_setflags(
-        &attributes_, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
-  }
-  ~TSpawnAttributes() { ::posix_spawnattr_destroy(&attributes_); }
-  TSpawnAttributes(const TSpawnAttributes&) = delete;
-  TSpawnAttributes& operator=(const TSpawnAttributes&) = delete;
-  const posix_spawnattr_t* Get() const { return &attributes_; }
-
- private:
-  posix_spawnattr_t attributes_;
-};
-
-// Standard input the capture, standard output and error the given pipes,
-// and none of our other descriptors (sockets, the log), whatever their flags.
-class TSpawnDescriptors {
- public:
-  TSpawnDescriptors(int input, int output, int error) {
-    ::posix_spawn_file_actions_init(&actions_);
-    ::posix_spawn_file_actions_adddup2(&actions_, input, 0);
-    ::posix_spawn_file_actions_adddup2(&actions_, output, 1);
-    ::posix_spawn_file_actions_adddup2(&actions_, error, 2);
-    ::posix_spawn_file_actions_addclosefrom_np(&actions_, 3);
-  }
-  ~TSpawnDescriptors() { ::posix_spawn_file_actions_destroy(&actions_); }
-  TSpawnDescriptors(const TSpawnDescriptors&) = delete;
-  TSpawnDescriptors& operator=(const TSpawnDescriptors&) = delete;
-  const posix_spawn_file_actions_t* Get() const { return &actions_; }
-
- private:
-  posix_spawn_file_actions_t actions_;
-};
 
 struct TPipe {
   int read = -1;
@@ -223,9 +176,14 @@ bool TPageRenderer::Spawn(const TCommand& command, int captureHandle) {
   TPipe errors;
   TPipe images;
   if (!errors.Make() || (command.imagesOnOutput && !images.Make())) return false;
-  const TSpawnDescriptors descriptors(
-      captureHandle, command.imagesOnOutput ? images.write : errors.write, errors.write);
-  const TSpawnAttributes attributes;
+  // Standard input the capture, standard output and error the pipes, and
+  // none of our other descriptors (sockets, the log), whatever their flags.
+  TSpawnDescriptors descriptors;
+  descriptors.Copy(captureHandle, 0)
+      .Copy(command.imagesOnOutput ? images.write : errors.write, 1)
+      .Copy(errors.write, 2)
+      .CloseFrom(3);
+  const TSpawnAttributes attributes{SIGPIPE, SIGINT, SIGQUIT, SIGHUP, SIGTERM, SIGCHLD};
   std::vector<std::string> arguments = command.arguments;
   std::vector<char*> pointers;
   for (std::string& argument : arguments) pointers.push_back(argument.data());
