@@ -408,8 +408,7 @@ void TCaptureMonitor::ReleaseFramedCapture(TClient& session) { sessions_.Release
 
 // As a raw job's close: size line, any deletion, then the record. The file
 // was released when it ended, so none of its holders is this job's.
-void TCaptureMonitor::FramedCaptureFinished(TClient& /*session*/, TJob& capture,
-                                            const std::optional<TFileIdentity>& file,
+void TCaptureMonitor::FramedCaptureFinished(TJob& capture, const std::optional<TFileIdentity>& file,
                                             std::string_view controlFile) {
   try {
     ReportCapture(capture, file, 0);
@@ -426,7 +425,7 @@ void TCaptureMonitor::FramedCaptureFinished(TClient& /*session*/, TJob& capture,
   CutMessageLog();
 }
 
-void TCaptureMonitor::FramedCaptureFailed(TClient& /*session*/, const std::exception& failure) {
+void TCaptureMonitor::FramedCaptureFailed(const std::exception& failure) {
   ReportFailure(TPane::Message, "chunk", ErrorLine(failure), failure.what());
 }
 

@@ -107,10 +107,9 @@ class TCaptureMonitor : private TJobHost, private TFramedCaptureHost {
   // What a session whose protocol frames its captures has done for it.
   void PrepareFramedCapture(TClient& session) override;
   void ReleaseFramedCapture(TClient& session) override;
-  void FramedCaptureFinished(TClient& session, TJob& capture,
-                             const std::optional<TFileIdentity>& file,
+  void FramedCaptureFinished(TJob& capture, const std::optional<TFileIdentity>& file,
                              std::string_view controlFile) override;
-  void FramedCaptureFailed(TClient& session, const std::exception& failure) override;
+  void FramedCaptureFailed(const std::exception& failure) override;
   void FramedInputRefused(TClient& session, const std::string& line) override;
 
   TMonitorWindow& window_;

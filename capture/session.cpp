@@ -224,7 +224,7 @@ void TClient::CaptureBytes(std::string_view bytes) {
     Job.Bytes += static_cast<int64_t>(bytes.size());
   } catch (const std::exception& failure) {
     Job.Fail(failure.what());
-    framesHost_->FramedCaptureFailed(*this, failure);
+    framesHost_->FramedCaptureFailed(failure);
   }
 }
 
@@ -246,7 +246,7 @@ void TClient::EndJob(const std::vector<TCaptureLabels>& captures) {
     TJob& capture = ended[index].job;
     const bool labelled = index < captures.size();
     if (labelled) capture.Labels = FitLabels(captures[index].Labels);
-    framesHost_->FramedCaptureFinished(*this, capture, ended[index].file,
+    framesHost_->FramedCaptureFinished(capture, ended[index].file,
                                        labelled ? captures[index].ControlFile : std::string_view());
   }
 }

@@ -41,11 +41,10 @@ class TFramedCaptureHost {
   virtual void ReleaseFramedCapture(TClient& session) = 0;
   // A capture whose job is over: its size line and its record. file is the
   // file the preparation opened; controlFile what the sender said of the job.
-  virtual void FramedCaptureFinished(TClient& session, TJob& capture,
-                                     const std::optional<TFileIdentity>& file,
+  virtual void FramedCaptureFinished(TJob& capture, const std::optional<TFileIdentity>& file,
                                      std::string_view controlFile) = 0;
   // A write into the capture failed; its bytes are lost.
-  virtual void FramedCaptureFailed(TClient& session, const std::exception& failure) = 0;
+  virtual void FramedCaptureFailed(const std::exception& failure) = 0;
   // The protocol refused the peer's input: its line for the log.
   virtual void FramedInputRefused(TClient& session, const std::string& line) = 0;
 

@@ -273,22 +273,26 @@ void TLpdReceiver::BeginDataFile(std::string_view operand, TEvents& events) {
   state_ = count == 0 ? TState::DataToPeerEnd : TState::DataBytes;
 }
 
-std::size_t TLpdReceiver::TakeControlBytes(std::string_view bytes) {
+// The part of bytes that still belongs to the announced file; once all of
+// it came, the closing zero byte is next.
+std::string_view TLpdReceiver::TakeAnnounced(std::string_view bytes, TState closingZero) {
   const auto take =
       static_cast<std::size_t>(std::min<uint64_t>(fileCount_ - fileReceived_, bytes.size()));
-  control_.append(bytes.substr(0, take));
   fileReceived_ += take;
-  if (fileReceived_ == fileCount_) state_ = TState::ControlEnd;
-  return take;
+  if (fileReceived_ == fileCount_) state_ = closingZero;
+  return bytes.substr(0, take);
+}
+
+std::size_t TLpdReceiver::TakeControlBytes(std::string_view bytes) {
+  const std::string_view piece = TakeAnnounced(bytes, TState::ControlEnd);
+  control_.append(piece);
+  return piece.size();
 }
 
 std::size_t TLpdReceiver::TakeDataBytes(std::string_view bytes, TEvents& events) {
-  const auto take =
-      static_cast<std::size_t>(std::min<uint64_t>(fileCount_ - fileReceived_, bytes.size()));
-  events.DataBytes(bytes.substr(0, take));
-  fileReceived_ += take;
-  if (fileReceived_ == fileCount_) state_ = TState::DataEnd;
-  return take;
+  const std::string_view piece = TakeAnnounced(bytes, TState::DataEnd);
+  events.DataBytes(piece);
+  return piece.size();
 }
 
 // A file announced with count 0 has no end but the connection's, so the size

@@ -119,6 +119,7 @@ class TLpdReceiver {
   void BeginDataFile(std::string_view operand, TEvents& events);
   bool ParseCount(std::string_view operand, std::string_view what, uint64_t& count,
                   TEvents& events);
+  std::string_view TakeAnnounced(std::string_view bytes, TState closingZero);
   std::size_t TakeControlBytes(std::string_view bytes);
   std::size_t TakeDataBytes(std::string_view bytes, TEvents& events);
   std::size_t TakeDataToPeerEnd(std::string_view bytes, TEvents& events);

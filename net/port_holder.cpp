@@ -6,6 +6,7 @@
 #include <charconv>
 #include <filesystem>
 #include <system_error>
+#include <utility>
 
 #include "base/system_calls.h"
 #include "base/text.h"
@@ -49,35 +50,11 @@ bool LocalPortIs(std::string_view localAddress, uint16_t port) {
          found == port;
 }
 
-std::vector<uint64_t> InodesListeningOn(uint16_t port) {
-  std::vector<uint64_t> inodes;
-  for (const char* table : {"/proc/net/tcp", "/proc/net/tcp6"}) {
-    try {
-      for (uint64_t inode :
-           ListeningSocketInodes(LoadWholeFile(table, kMaxTableSize).content, port))
-        inodes.push_back(inode);
-    } catch (const EInOutError&) {
-      // A kernel without IPv6 has no tcp6 table; what the other names is enough.
-    }
-  }
-  return inodes;
-}
-
 std::string LinkTarget(const std::string& path) {
   char target[64];
   const ssize_t length = FileCalls().ReadLink(path.c_str(), target, sizeof target);
   if (length <= 0 || static_cast<size_t>(length) >= sizeof target) return {};
   return std::string(target, static_cast<size_t>(length));
-}
-
-bool HoldsAnyOf(const std::filesystem::path& process, const std::vector<std::string>& links) {
-  std::error_code error;
-  for (const auto& descriptor : std::filesystem::directory_iterator(process / "fd", error)) {
-    const std::string target = LinkTarget(descriptor.path().string());
-    if (!target.empty() && std::find(links.begin(), links.end(), target) != links.end())
-      return true;
-  }
-  return false;
 }
 
 std::string CommandName(const std::filesystem::path& process) {
@@ -104,16 +81,39 @@ std::vector<uint64_t> ListeningSocketInodes(std::string_view table, uint16_t por
   return inodes;
 }
 
-std::optional<TPortHolder> FindPortHolder(uint16_t port) {
+std::vector<std::string> ListeningSocketLinks(const char* table, uint16_t port) {
   std::vector<std::string> links;
-  for (uint64_t inode : InodesListeningOn(port))
-    links.push_back("socket:[" + std::to_string(inode) + "]");
+  try {
+    for (uint64_t inode : ListeningSocketInodes(LoadWholeFile(table, kMaxTableSize).content, port))
+      links.push_back("socket:[" + std::to_string(inode) + "]");
+  } catch (const EInOutError&) {
+    // A kernel without IPv6 has no tcp6 table: nothing listens there.
+  }
+  return links;
+}
+
+bool ProcessHoldsAnyOf(const std::string& processFolder, const std::vector<std::string>& links) {
+  if (links.empty()) return false;
+  std::error_code error;
+  for (const auto& descriptor : std::filesystem::directory_iterator(processFolder + "/fd", error)) {
+    const std::string target = LinkTarget(descriptor.path().string());
+    if (!target.empty() && std::find(links.begin(), links.end(), target) != links.end())
+      return true;
+  }
+  return false;
+}
+
+std::optional<TPortHolder> FindPortHolder(uint16_t port) {
+  std::vector<std::string> links = ListeningSocketLinks("/proc/net/tcp", port);
+  for (std::string& link : ListeningSocketLinks("/proc/net/tcp6", port))
+    links.push_back(std::move(link));
   if (links.empty()) return std::nullopt;
   std::error_code error;
   for (const auto& entry : std::filesystem::directory_iterator("/proc", error)) {
     pid_t pid = 0;
     if (!ParseWhole(entry.path().filename().string(), pid, 10)) continue;
-    if (HoldsAnyOf(entry.path(), links)) return TPortHolder{pid, CommandName(entry.path())};
+    if (ProcessHoldsAnyOf(entry.path().string(), links))
+      return TPortHolder{pid, CommandName(entry.path())};
   }
   return std::nullopt;
 }

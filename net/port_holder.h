@@ -25,6 +25,15 @@ struct TPortHolder {
 // that don't parse are skipped.
 std::vector<uint64_t> ListeningSocketInodes(std::string_view table, uint16_t port);
 
+// "socket:[<inode>]", as a descriptor's link names it, for each socket that
+// listens on the port in one table (/proc/net/tcp or /proc/net/tcp6); none
+// when the table can't be read (a kernel without IPv6 has no tcp6).
+std::vector<std::string> ListeningSocketLinks(const char* table, uint16_t port);
+
+// Whether the process whose /proc folder this is (/proc/self, /proc/<pid>)
+// holds a descriptor linking to one of the sockets.
+bool ProcessHoldsAnyOf(const std::string& processFolder, const std::vector<std::string>& links);
+
 // The process holding a socket that listens on the port; none when no
 // listener is found or its process can't be looked into.
 std::optional<TPortHolder> FindPortHolder(uint16_t port);
