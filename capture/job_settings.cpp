@@ -77,6 +77,20 @@ int32_t AtMostTimerSeconds(int64_t seconds) {
 // A limit below one would never run anything; it counts as one.
 int AtLeastOne(int value) { return value < 1 ? 1 : value; }
 
+// Every Renderer.<language> key of [Jobs]: the languages are the preview's
+// business, so whatever the file names is kept as it stands.
+TIniEntries ReadRenderers(const TIniSnapshot& settings) {
+  std::vector<std::string> keys;
+  settings.ListKeys(kSection, keys);
+  TIniEntries renderers;
+  for (const std::string& key : keys) {
+    const std::string_view prefix = TJobSettings::kRendererPrefix;
+    if (key.size() > prefix.size() && SameTextIgnoringCase(key.substr(0, prefix.size()), prefix))
+      renderers.emplace_back(key, TrimBlanks(settings.ReadText(kSection, key, "")));
+  }
+  return renderers;
+}
+
 TJobSettings ReadFrom(const TKeySource& source) {
   TJobSettings jobs;
   jobs.OneFilePerJob = source.Flag(kOneFilePerJob, false);
@@ -123,11 +137,21 @@ std::optional<int64_t> ParseJobLimit(std::string_view text) {
 }
 
 TJobSettings TJobSettings::Read(const TIniSnapshot& settings) {
-  return ReadFrom(TKeySource(settings, ""));
+  TJobSettings jobs = ReadFrom(TKeySource(settings, ""));
+  jobs.Renderers = ReadRenderers(settings);
+  return jobs;
 }
 
 TJobSettings TJobSettings::Read(const TIniSnapshot& settings, std::string_view port) {
-  return ReadFrom(TKeySource(settings, PortSectionName(port)));
+  TJobSettings jobs = ReadFrom(TKeySource(settings, PortSectionName(port)));
+  jobs.Renderers = ReadRenderers(settings);
+  return jobs;
+}
+
+std::string TJobSettings::Renderer(std::string_view key) const {
+  for (const auto& [name, command] : Renderers)
+    if (SameTextIgnoringCase(name, key)) return command;
+  return {};
 }
 
 TJobSettings TJobSettings::Read(const std::string& settingsPath) {
@@ -148,7 +172,9 @@ TIniEntries TJobSettings::SharedEntries() const {
 }
 
 void TJobSettings::Write(const std::string& settingsPath) const {
-  TIniFile(settingsPath).WriteTexts(kSection, SharedEntries());
+  TIniEntries entries = SharedEntries();
+  entries.insert(entries.end(), Renderers.begin(), Renderers.end());
+  TIniFile(settingsPath).WriteTexts(kSection, entries);
 }
 
 void TJobSettings::WritePort(const std::string& settingsPath, std::string_view port,

@@ -59,6 +59,14 @@ struct TJobSettings {
   // An LPD job's control file is kept beside each of its captures.
   bool KeepControlFile = false;
 
+  // The commands that draw a capture's pages in the job list's preview, one
+  // per printer language: the [Jobs] keys that start with kRendererPrefix,
+  // as written. The program never runs them for a job, only for a preview.
+  static constexpr std::string_view kRendererPrefix = "Renderer.";
+  TIniEntries Renderers;
+  // The command of one such key ("Renderer.ZPL"); empty when none is set.
+  std::string Renderer(std::string_view key) const;
+
   // The [Jobs] keys of one loaded settings file; what the file spells wrongly
   // reads as the default, what lies out of range as the nearest bound.
   static TJobSettings Read(const TIniSnapshot& settings);

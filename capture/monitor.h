@@ -61,6 +61,11 @@ class TCaptureMonitor : private TJobHost, private TFramedCaptureHost {
   // cannot wait that long.
   void SetIdleSecond(std::chrono::milliseconds length);
 
+  // What the windows report about jobs after they finished (the job list's
+  // resends, a job index it cannot read) goes into the message log the same
+  // way as the job features' lines.
+  TJobHost& JobReports() { return *this; }
+
   int SessionCount() const { return sessions_.Count(); }
   int ListenerCount() const { return listeners_.Count(); }
 

@@ -17,9 +17,10 @@
 #include "jobs/service_advertiser.h"
 #include "jobs/status_conversation.h"
 
-TJobFeatureSet::TJobFeatureSet(TJobHost& host, std::string settingsPath)
+TJobFeatureSet::TJobFeatureSet(TJobHost& host, std::string settingsPath, TFinishedListener listener)
     : host_(host),
       settingsPath_(std::move(settingsPath)),
+      listener_(std::move(listener)),
       retention_(
           settingsPath_, [this](const TFileIdentity& file) { return host_.FileInUse(file); },
           [this](const std::string& path, int days, int platformErrno) {
@@ -59,6 +60,7 @@ std::unique_ptr<TJobProtocol> TJobFeatureSet::Frames(const TJob& job) {
 // index line only: nothing is started while the program ends.
 void TJobFeatureSet::Finished(const TJob& job) {
   if (job.Options.JobIndex) AddToIndex(job);
+  if (listener_) listener_(job);
   if (job.Outcome == TJob::TOutcome::Ended) return;
   if (!job.Options.AfterJob.empty()) RunAfterJob(job);
   if (job.Options.Notify) Notify(job);
@@ -142,4 +144,10 @@ void TJobFeatureSet::ReportRetention(const std::string& path, int days, int plat
 
 std::unique_ptr<TJobFeatures> MakeJobFeatures(TJobHost& host, const std::string& settingsPath) {
   return std::make_unique<TJobFeatureSet>(host, settingsPath);
+}
+
+TJobFeaturesMaker JobFeaturesTelling(TJobFeatureSet::TFinishedListener listener) {
+  return [listener = std::move(listener)](TJobHost& host, const std::string& settingsPath) {
+    return std::make_unique<TJobFeatureSet>(host, settingsPath, listener);
+  };
 }

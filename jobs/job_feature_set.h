@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -17,7 +18,11 @@ class TServiceAdvertiser;
 // works only when its option is on for the job at hand.
 class TJobFeatureSet : public TJobFeatures {
  public:
-  TJobFeatureSet(TJobHost& host, std::string settingsPath);
+  // Told of every finished job, whatever the options: the job list shows
+  // them all.
+  using TFinishedListener = std::function<void(const TJob& job)>;
+
+  TJobFeatureSet(TJobHost& host, std::string settingsPath, TFinishedListener listener = {});
   ~TJobFeatureSet() override;
 
   bool Admits(const TJob& job) override;
@@ -36,6 +41,7 @@ class TJobFeatureSet : public TJobFeatures {
 
   TJobHost& host_;
   std::string settingsPath_;
+  TFinishedListener listener_;
   TRetention retention_;
   // Made at their first use: most runs never need them.
   std::unique_ptr<TAfterJobRunner> afterJob_;
@@ -45,3 +51,5 @@ class TJobFeatureSet : public TJobFeatures {
 
 // What the program's windows give the monitor.
 std::unique_ptr<TJobFeatures> MakeJobFeatures(TJobHost& host, const std::string& settingsPath);
+// The same, telling the listener of every finished job.
+TJobFeaturesMaker JobFeaturesTelling(TJobFeatureSet::TFinishedListener listener);

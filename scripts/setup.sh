@@ -25,10 +25,11 @@ case "${1:-}" in
     # trayer as the system tray that the tray icon goes into;
     # the validators of the desktop entry and the AppStream metadata; man to
     # check the manual page; a private session bus for the notification
-    # tests; what the package check needs.
+    # tests; Ghostscript, which draws the pages of PostScript and PDF
+    # captures in the preview; what the package check needs.
     packages+=(libgtest-dev clang-14 libclang-rt-14-dev clang-format-14 xvfb xauth xdotool
                openbox x11-utils trayer desktop-file-utils appstream man-db
-               dbus-daemon dbus-session-bus-common "${package_tools[@]}")
+               dbus-daemon dbus-session-bus-common ghostscript "${package_tools[@]}")
     shift ;;
   --package)
     packages+=("${package_tools[@]}")

@@ -81,6 +81,24 @@ constexpr const char* kReplyRulesText =
     "separated by ;, for example 1B 76 => 00; \"PING\" => \"PONG\" 0D 0A. Empty: none.";
 
 // What an empty Replies or PrinterState means; the first choice of each.
+constexpr const char* kRenderersText =
+    "Commands that draw the pages of a capture in the job list's preview: each reads the capture "
+    "on standard input and writes PNG images on standard output, and runs with a time and a "
+    "memory limit. Empty: PostScript and PDF go to Ghostscript, ESC/POS is drawn as a receipt, "
+    "and the other languages show their text and bytes only. Tarnock never sends a capture off "
+    "this machine itself.";
+
+// The languages a renderer can be named for, with their keys' suffixes.
+struct TRendererField {
+  const char* Suffix;
+  const char* Title;
+};
+constexpr TRendererField kRendererFields[] = {
+    {"ZPL", "ZPL renderer:"},        {"PCL", "PCL renderer:"},
+    {"ESCPOS", "ESC/POS renderer:"}, {"PostScript", "PostScript renderer:"},
+    {"PDF", "PDF renderer:"},
+};
+
 constexpr const char* kNoReplies = "none";
 constexpr const char* kReadyPrinter = "ready";
 
@@ -133,6 +151,18 @@ std::string ChosenValue(const QComboBox* choice, const std::string& inFile, cons
 
 bool SameKey(std::string_view a, std::string_view b) { return SameTextIgnoringCase(a, b); }
 
+// The key keeps its spelling in the file; a key the file lacks is added
+// only for a command, so a file without renderers stays without their keys.
+void StoreRenderer(TJobSettings& values, const std::string& key, const QString& text) {
+  const std::string command = TrimBlanks(text.toStdString());
+  for (auto& [name, value] : values.Renderers) {
+    if (!SameKey(name, key)) continue;
+    value = command;
+    return;
+  }
+  if (!command.empty()) values.Renderers.emplace_back(key, command);
+}
+
 }  // namespace
 
 TJobOptionsPage::TJobOptionsPage(TAfterJobTryRow::TLimitsSource limits, QWidget* parent)
@@ -159,7 +189,10 @@ void TJobOptionsPage::Build(TAfterJobTryRow::TLimitsSource limits) {
   AddLimitFields();
   AddAfterJobField(std::move(limits));
   AddFlag("Notify", "cbNotify", "Desktop &notification", kNotifyText, &TJobSettings::Notify);
-  if (!IsAllPorts()) AddReplyFields();
+  if (IsAllPorts())
+    AddRendererFields();
+  else
+    AddReplyFields();
   grid_->setRowStretch(grid_->rowCount(), 1);
 }
 
@@ -309,6 +342,28 @@ void TJobOptionsPage::AddReplyFields() {
   AddExplanation(kReplyRulesText, eReplyRules);
 }
 
+// The renderers serve the preview, which is the same for every port: they
+// are on the All ports page only, under one explanation.
+void TJobOptionsPage::AddRendererFields() {
+  AddHeading("Page renderers for the job list's preview");
+  for (const TRendererField& language : kRendererFields) {
+    auto* edit = new QLineEdit(this);
+    edit->setObjectName(QString("eRenderer") + language.Suffix);
+    auto* label = new QLabel(language.Title, this);
+    label->setBuddy(edit);
+    edit->setAccessibleDescription(kRenderersText);
+    const int row = grid_->rowCount();
+    grid_->addWidget(label, row, kTitleColumn);
+    grid_->addWidget(edit, row, kFieldColumn, 1, 2);
+    renderers_.emplace_back(std::string(TJobSettings::kRendererPrefix) + language.Suffix, edit);
+  }
+  auto* text = new QLabel(kRenderersText, this);
+  text->setTextFormat(Qt::PlainText);
+  text->setWordWrap(true);
+  text->setContentsMargins(kExplanationIndent, 0, 0, 0);
+  grid_->addWidget(text, grid_->rowCount(), kTitleColumn, 1, kOwnColumn + 1);
+}
+
 QComboBox* TJobOptionsPage::AddChoice(const char* name, const char* title, const char* explanation,
                                       const std::vector<const char*>& choices) {
   auto* choice = new QComboBox(this);
@@ -336,6 +391,8 @@ void TJobOptionsPage::Load(const TJobSettings& values, const std::vector<std::st
     row->Own->setChecked(own);
     row->Field->setEnabled(own);
   }
+  for (const auto& [key, edit] : renderers_)
+    edit->setText(QString::fromStdString(values.Renderer(key)));
   if (IsAllPorts()) return;
   ShowChoice(cbReplies, values.Replies, kNoReplies);
   ShowChoice(cbPrinterState, values.PrinterState, kReadyPrinter);
@@ -367,6 +424,7 @@ std::optional<TFieldError> TJobOptionsPage::Read(TJobSettings& values,
     if (!failure.empty()) return TFieldError{failure, row.Field};
     if (row.Own != nullptr) ownKeys.push_back(row.Key);
   }
+  for (const auto& [key, edit] : renderers_) StoreRenderer(values, key, edit->text());
   if (IsAllPorts()) return std::nullopt;
   values.Replies = ChosenValue(cbReplies, values.Replies, kNoReplies);
   values.PrinterState = ChosenValue(cbPrinterState, values.PrinterState, kReadyPrinter);

@@ -84,6 +84,7 @@ class TJobOptionsPage : public QWidget {
   void AddLimitFields();
   void AddAfterJobField(TAfterJobTryRow::TLimitsSource limits);
   void AddReplyFields();
+  void AddRendererFields();
   QComboBox* AddChoice(const char* name, const char* title, const char* explanation,
                        const std::vector<const char*>& choices);
   void FollowOption(const TOptionRow& row);
@@ -99,4 +100,6 @@ class TJobOptionsPage : public QWidget {
   QComboBox* cbReplies = nullptr;
   QComboBox* cbPrinterState = nullptr;
   QLineEdit* eReplyRules = nullptr;
+  // The renderer fields by their keys; on the All ports page only.
+  std::vector<std::pair<std::string, QLineEdit*>> renderers_;
 };

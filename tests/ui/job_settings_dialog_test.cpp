@@ -149,6 +149,17 @@ INSTANTIATE_TEST_SUITE_P(
                        {{"Port 9100", "IdleSeconds", "45"},
                         {"Port 9100", "MaxJobBytes", "<absent>"},
                         {"Jobs", "MaxJobBytes", "500"}}},
+        TPortPagesCase{"RenderersGoToJobsAndOnlyWhenGiven",
+                       [](TJobSettingsDialog& dialog) {
+                         dialog.SelectEntry(kAllPorts);
+                         Shown<QLineEdit>(dialog, "eRendererZPL")->setText(" zpl2png --dpmm 8 ");
+                         dialog.SelectEntry(kPort9100);
+                         EXPECT_EQ(Shown<QLineEdit>(dialog, "eRendererZPL"), nullptr);
+                       },
+                       true,
+                       {{"Jobs", "Renderer.ZPL", "zpl2png --dpmm 8"},
+                        {"Jobs", "Renderer.PCL", "<absent>"},
+                        {"Port 9100", "Renderer.ZPL", "<absent>"}}},
         TPortPagesCase{"CancelWritesNothing",
                        [](TJobSettingsDialog& dialog) {
                          dialog.SelectEntry(kPort9100);
