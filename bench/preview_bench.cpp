@@ -232,7 +232,8 @@ void MeasureFilter(const TOptions& options) {
   Print("filter.peer_median_ms", Median(peerPerKey));
   Print("filter.peer_worst_ms", *std::max_element(peerPerKey.begin(), peerPerKey.end()));
   std::string perKey;
-  for (double ms : oursPerKey) perKey += (perKey.empty() ? "" : "/") + std::to_string(ms).substr(0, 5);
+  for (double ms : oursPerKey)
+    perKey += (perKey.empty() ? "" : "/") + std::to_string(ms).substr(0, 5);
   Print("filter.ours_per_key_ms", perKey);
   Print("filter.ours_matches", static_cast<double>(oursMatches));
   Print("filter.peer_matches", static_cast<double>(peerMatches));
@@ -312,8 +313,8 @@ std::size_t PngsIn(const std::string& folder, const std::string& prefix) {
 
 std::vector<std::string> GhostscriptCommand(const std::string& output, const std::string& input,
                                             bool firstPageOnly) {
-  std::vector<std::string> command = {"gs", "-q", "-dSAFER", "-dBATCH", "-dNOPAUSE",
-                                      "-sDEVICE=png16m", "-r100"};
+  std::vector<std::string> command = {
+      "gs", "-q", "-dSAFER", "-dBATCH", "-dNOPAUSE", "-sDEVICE=png16m", "-r100"};
   if (firstPageOnly) {
     command.push_back("-dFirstPage=1");
     command.push_back("-dLastPage=1");
@@ -374,12 +375,18 @@ TOptions ParseOptions(int argc, char** argv) {
   for (int i = 1; i + 1 < argc; i += 2) {
     const std::string name = argv[i];
     const std::string value = argv[i + 1];
-    if (name == "--dir") options.folder = value;
-    else if (name == "--rounds") options.rounds = std::max(1, std::atoi(value.c_str()));
-    else if (name == "--capture-mib") options.captureMib = std::strtoull(value.c_str(), nullptr, 10);
-    else if (name == "--sparse-mib") options.sparseMib = std::strtoull(value.c_str(), nullptr, 10);
-    else if (name == "--rows") options.jobRows = std::strtoull(value.c_str(), nullptr, 10);
-    else if (name == "--only") options.rows = value;
+    if (name == "--dir")
+      options.folder = value;
+    else if (name == "--rounds")
+      options.rounds = std::max(1, std::atoi(value.c_str()));
+    else if (name == "--capture-mib")
+      options.captureMib = std::strtoull(value.c_str(), nullptr, 10);
+    else if (name == "--sparse-mib")
+      options.sparseMib = std::strtoull(value.c_str(), nullptr, 10);
+    else if (name == "--rows")
+      options.jobRows = std::strtoull(value.c_str(), nullptr, 10);
+    else if (name == "--only")
+      options.rows = value;
   }
   return options;
 }

@@ -77,9 +77,8 @@ void AddLpdLabels(TJobIndexFields& line, TNoise& noise) {
   static const std::array<const char*, 3> queues{"lp", "labels", "office"};
   static const std::array<const char*, 5> users{"alice", "bob", "chen", "dana", "emil"};
   static const std::array<const char*, 4> documents{"invoice", "report", "label", "statement"};
-  const std::string document =
-      std::string(documents[noise.Below(documents.size())]) + "-" +
-      std::to_string(noise.Below(100000)) + ".pdf";
+  const std::string document = std::string(documents[noise.Below(documents.size())]) + "-" +
+                               std::to_string(noise.Below(100000)) + ".pdf";
   SetField(line, TIndexColumn::Queue, queues[noise.Below(queues.size())]);
   SetField(line, TIndexColumn::JobName, document);
   SetField(line, TIndexColumn::SourceFile, document);
@@ -139,7 +138,8 @@ std::vector<TJobIndexFields> MakeJobLines(std::size_t count) {
     TJobIndexFields& line = lines[job];
     const std::string port = ports[noise.Below(ports.size())];
     const bool testNet = noise.Below(2) == 0;
-    const std::string peer = (testNet ? "192.0.2." : "198.51.100.") + std::to_string(1 + noise.Below(254));
+    const std::string peer =
+        (testNet ? "192.0.2." : "198.51.100.") + std::to_string(1 + noise.Below(254));
     SetField(line, TIndexColumn::Start, IndexTime(end - static_cast<int64_t>(noise.Below(5000))));
     SetField(line, TIndexColumn::End, IndexTime(end));
     SetField(line, TIndexColumn::Port, port);
@@ -180,8 +180,8 @@ constexpr const char* kProlog =
     "/T { moveto show } bind def\n"
     "%%EndProlog\n";
 
-constexpr std::array<const char*, 8> kWords{"capture", "printer", "label",  "receipt",
-                                            "queue",   "invoice", "port",   "job"};
+constexpr std::array<const char*, 8> kWords{"capture", "printer", "label", "receipt",
+                                            "queue",   "invoice", "port",  "job"};
 
 std::string BodyLine(TNoise& noise) {
   std::string line;
