@@ -54,6 +54,9 @@ struct TOptions {
 bool failed = false;
 
 void Print(const std::string& key, double value) { std::printf("%s=%.3f\n", key.c_str(), value); }
+void PrintCount(const std::string& key, uint64_t count) {
+  std::printf("%s=%llu\n", key.c_str(), static_cast<unsigned long long>(count));
+}
 void Print(const std::string& key, const std::string& value) {
   std::printf("%s=%s\n", key.c_str(), value.c_str());
 }
@@ -113,10 +116,10 @@ void MeasureMemory(const TOptions& options) {
     const std::size_t textBytes = TPagedFile::kMaxWindowBytes - 1;
     const TTextWindow text = TextAt(file, file.Size() - textBytes, textBytes);
     after = ResidentKib();
-    Print("memory.text_window_chars", static_cast<double>(text.text.size()));
+    PrintCount("memory.text_window_chars", static_cast<uint64_t>(text.text.size()));
   }
   unlink(path.c_str());
-  Print("memory.capture_mib", static_cast<double>(options.sparseMib));
+  PrintCount("memory.capture_mib", static_cast<uint64_t>(options.sparseMib));
   Print("memory.idle_kib", static_cast<double>(idle));
   Print("memory.after_kib", static_cast<double>(after));
   Print("memory.growth_mb", static_cast<double>(after - idle) / 1024.0);
@@ -165,7 +168,7 @@ void MeasureOpen(const TOptions& options) {
   unlink(path.c_str());
   Print("open.capture", kind);
   Print("open.peer", haveXxd ? "xxd -l 960" : "od -N 960");
-  Print("open.capture_mib", static_cast<double>(options.captureMib));
+  PrintCount("open.capture_mib", static_cast<uint64_t>(options.captureMib));
   Print("open.ours_warm_ms", Median(oursWarm));
   Print("open.peer_warm_ms", Median(peerWarm));
   Print("open.ours_cold_ms", Median(oursCold));
@@ -223,8 +226,8 @@ void MeasureFilter(const TOptions& options) {
   }
   unlink(csv.c_str());
   unlink(counted.c_str());
-  Print("filter.rows", static_cast<double>(history.Size()));
-  Print("filter.keystrokes", static_cast<double>(typed.size()));
+  PrintCount("filter.rows", static_cast<uint64_t>(history.Size()));
+  PrintCount("filter.keystrokes", static_cast<uint64_t>(typed.size()));
   Print("filter.fill_ms", fillMs);
   Print("filter.history_mb", static_cast<double>(filled - before) / 1024.0);
   Print("filter.ours_median_ms", Median(oursPerKey));
@@ -235,8 +238,8 @@ void MeasureFilter(const TOptions& options) {
   for (double ms : oursPerKey)
     perKey += (perKey.empty() ? "" : "/") + std::to_string(ms).substr(0, 5);
   Print("filter.ours_per_key_ms", perKey);
-  Print("filter.ours_matches", static_cast<double>(oursMatches));
-  Print("filter.peer_matches", static_cast<double>(peerMatches));
+  PrintCount("filter.ours_matches", static_cast<uint64_t>(oursMatches));
+  PrintCount("filter.peer_matches", static_cast<uint64_t>(peerMatches));
 }
 
 // ------------------------------------------------------------------ render
@@ -358,16 +361,16 @@ void MeasureRender(const TOptions& options) {
   }
   std::filesystem::remove_all(peerFolder);
   unlink(capture.c_str());
-  Print("render.pages", static_cast<double>(kPostScriptPages));
+  PrintCount("render.pages", static_cast<uint64_t>(kPostScriptPages));
   Print("render.ours_ms", Median(ours));
-  Print("render.ours_pages", static_cast<double>(oursPages));
+  PrintCount("render.ours_pages", static_cast<uint64_t>(oursPages));
   Print("render.ours_first_file_ms", Median(oursFirstFile));
   Print("render.command_ms", Median(oursCommand));
-  Print("render.command_pages", static_cast<double>(commandPages));
+  PrintCount("render.command_pages", static_cast<uint64_t>(commandPages));
   Print("render.peer_ms", Median(peer));
-  Print("render.peer_pages", static_cast<double>(peerPages));
+  PrintCount("render.peer_pages", static_cast<uint64_t>(peerPages));
   Print("render.peer_all_ms", Median(peerAll));
-  Print("render.peer_all_pages", static_cast<double>(peerAllPages));
+  PrintCount("render.peer_all_pages", static_cast<uint64_t>(peerAllPages));
 }
 
 TOptions ParseOptions(int argc, char** argv) {
@@ -419,6 +422,6 @@ int main(int argc, char** argv) {
     Problem(error.what());
   }
   std::filesystem::remove_all(inFolder.folder);
-  Print("rounds", static_cast<double>(options.rounds));
+  PrintCount("rounds", static_cast<uint64_t>(options.rounds));
   return failed ? 1 : 0;
 }

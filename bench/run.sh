@@ -932,7 +932,7 @@ preview_rows() {
       "$(ratio "${result[$p.render.ours_ms]}" "${result[$p.render.peer_ms]:-}")"
     row "  (to its first page)" "  its page 1 written" "$(number "${result[$p.render.ours_first_file_ms]:-}")" "" \
       "$(ratio "${result[$p.render.ours_first_file_ms]:-}" "${result[$p.render.peer_ms]:-}")"
-    row "" "renderer, page-1 command" "$(number "${result[$p.render.command_ms]:-}")" "" \
+    row "" "renderer, page 1 only" "$(number "${result[$p.render.command_ms]:-}")" "" \
       "$(ratio "${result[$p.render.command_ms]:-}" "${result[$p.render.peer_ms]:-}")"
     row "" "gs first page alone" "$(number "${result[$p.render.peer_ms]:-}")" "" "1.00x"
     row "" "gs all pages" "$(number "${result[$p.render.peer_all_ms]:-}")" "" \
@@ -1068,7 +1068,7 @@ details() {
     text="scenario 11 ms per key (tarnock, medians of rounds): ${result[preview.filter.ours_per_key_ms]:-?};"
     text+=" rows matching 192.0.2.17 tarnock / grep ${result[preview.filter.ours_matches]:-?} /"
     text+=" ${result[preview.filter.peer_matches]:-?}; the list's rows: $(number "${result[preview.filter.history_mb]:-}") MB,"
-    text+=" filled in $(number "${result[preview.filter.fill_ms]:-}") ms; PNG files renderer / page-1 command / gs page 1 / gs all:"
+    text+=" filled in $(number "${result[preview.filter.fill_ms]:-}") ms; PNG files renderer / page 1 only / gs page 1 / gs all:"
     text+=" ${result[preview.render.ours_pages]:-?} / ${result[preview.render.command_pages]:-?} /"
     text+=" ${result[preview.render.peer_pages]:-?} / ${result[preview.render.peer_all_pages]:-?}"
     parts+=("$text")
