@@ -15,6 +15,8 @@
 #   BENCH_ONLY=9 BENCH_REPLY_QUERIES=500 bench/run.sh
 # and a raw job beside an LPD job, smaller and more often:
 #   BENCH_ONLY=10 BENCH_LPD_MIB=256 BENCH_LPD_ROUNDS=5 bench/run.sh
+# and the job list's preview alone, with more rounds:
+#   BENCH_ONLY=11 BENCH_PREVIEW_ROUNDS=9 bench/run.sh
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -26,7 +28,7 @@ job_size=4096
 hold_levels=${BENCH_HOLD_LEVELS:-1000 5000 15000}
 hold_size=1024
 hold_rounds=${BENCH_HOLD_SECONDS:-10}
-only=${BENCH_ONLY:-1 2 3 4 5 6 7 8 9 10}
+only=${BENCH_ONLY:-1 2 3 4 5 6 7 8 9 10 11}
 close_count=${BENCH_CLOSE_COUNT:-15000}
 stream_count=${BENCH_STREAMS:-64}
 streams_mib=${BENCH_STREAMS_MIB:-16}
@@ -41,13 +43,14 @@ reply_queries=${BENCH_REPLY_QUERIES:-2000}
 reply_raster_pace=${BENCH_REPLY_RASTER_MIBS:-100}
 lpd_mib=${BENCH_LPD_MIB:-1024}
 lpd_rounds=${BENCH_LPD_ROUNDS:-3}
+preview_rounds=${BENCH_PREVIEW_ROUNDS:-5}
 stream_bytes=$((stream_mib * 1024 * 1024))
 clock_ticks=$(getconf CLK_TCK)
 
 for scenario in $only; do
   case $scenario in
-    [1-9] | 10) ;;
-    *) echo "BENCH_ONLY takes scenario numbers 1 to 10, not '$scenario'" >&2; exit 2 ;;
+    [1-9] | 10 | 11) ;;
+    *) echo "BENCH_ONLY takes scenario numbers 1 to 11, not '$scenario'" >&2; exit 2 ;;
   esac
 done
 for level in $hold_levels; do
@@ -58,7 +61,7 @@ hold_top=$(tr ' ' '\n' <<<"$hold_levels" | sort -n | tail -1)
 [[ $close_count =~ ^[1-9][0-9]*$ ]] || { echo "BENCH_CLOSE_COUNT takes a connection count, not '$close_count'" >&2; exit 2; }
 for knob in BENCH_OPTION_JOBS:$option_jobs BENCH_OPTION_CLIENTS:$option_clients \
   BENCH_OPTION_ROUNDS:$option_rounds BENCH_REPLY_QUERIES:$reply_queries \
-  BENCH_LPD_MIB:$lpd_mib BENCH_LPD_ROUNDS:$lpd_rounds; do
+  BENCH_LPD_MIB:$lpd_mib BENCH_LPD_ROUNDS:$lpd_rounds BENCH_PREVIEW_ROUNDS:$preview_rounds; do
   [[ ${knob#*:} =~ ^[1-9][0-9]*$ ]] || { echo "${knob%%:*} takes a whole number above 0, not '${knob#*:}'" >&2; exit 2; }
 done
 # Every job is one self-describing block, which starts with a 12-byte header.
@@ -98,6 +101,8 @@ build_release() {
   cmake -S "$root" -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=Release \
     -DTARNOCK_TESTS=OFF -DTARNOCK_SANITIZE=OFF -DTARNOCK_BENCH=ON >/dev/null
   ninja -C "$build_dir" -j"$build_jobs" tarnock tarnock_load tarnock_responder >/dev/null
+  # The preview's library is built only for the scenario that times it.
+  if selected 11; then ninja -C "$build_dir" -j"$build_jobs" tarnock_preview_bench >/dev/null; fi
 }
 
 { selected 1 || selected 2; } && install_missing_tools
@@ -736,6 +741,25 @@ storage_floor() {
 
 floor_names="1024-128-reopen 1024-1024-reopen 1024-1024-open 65536-65536-reopen 65536-65536-open 262144-262144-reopen"
 
+# ---------------------------------------------------------------- scenario 11
+
+# The job list's preview, in a process of its own that times both sides
+# (see tarnock_preview_bench): its key=value lines become preview.* results.
+preview_bench() {
+  local out=$work/preview.out status=0 line
+  QT_QPA_PLATFORM=offscreen "$build_dir/bench/tarnock_preview_bench" --dir "$work" \
+    --rounds "$preview_rounds" >"$out" 2>"$work/preview.err" || status=$?
+  if [ "$status" -ne 0 ]; then
+    checks_failed=1
+    echo "FAILED: tarnock_preview_bench: $(grep -h '^problem=' "$out" | cut -d= -f2- || true)" >&2
+    sed 's/^/  tarnock_preview_bench: /' "$work/preview.err" >&2
+  fi
+  while IFS= read -r line; do
+    [[ $line == *=* ]] && result[preview.${line%%=*}]=${line#*=}
+  done <"$out"
+  rm -f "$out" "$work/preview.err"
+}
+
 if selected 1; then
   echo "Scenario 1: one stream of $stream_mib MiB" >&2
   stream_tarnock
@@ -787,6 +811,10 @@ fi
 if selected 10; then
   echo "Scenario 10: a raw job and an LPD job of $lpd_mib MiB, $lpd_rounds rounds" >&2
   lpd_tarnock
+fi
+if selected 11; then
+  echo "Scenario 11: the job list's preview beside xxd, grep and gs, $preview_rounds rounds" >&2
+  preview_bench
 fi
 if selected 5; then
   echo "Scenario 5: storage alone, in the pieces the capture rules prescribe" >&2
@@ -871,6 +899,52 @@ lpd_rows() {
     "$(per_gib "$(lpd_median lpd .cpu)" "$lpd_bytes")" "$(times "$lpd_share")"
   row "" "lpd to file complete" "$(number "$(lpd_median lpd .complete)")" "" \
     "$(times "$complete_share")"
+}
+
+# Scenario 11: times in ms (memory in MB); the last column is ours over the
+# peer's, so below 1.00x is faster.
+preview_rows() {
+  local p=preview
+  if [ -n "${result[$p.open.ours_warm_ms]:-}" ]; then
+    row "11 ${result[$p.open.capture_mib]} MiB capture (ms)" "tarnock, cached" \
+      "$(number "${result[$p.open.ours_warm_ms]}" 3)" "" \
+      "$(ratio "${result[$p.open.ours_warm_ms]}" "${result[$p.open.peer_warm_ms]:-}")"
+    row "  (to the first 60 hex lines)" "${result[$p.open.peer]}, cached" "$(number "${result[$p.open.peer_warm_ms]:-}" 3)" "" "1.00x"
+    row "  (${result[$p.open.capture]} bytes)" "tarnock, from disk" \
+      "$(number "${result[$p.open.ours_cold_ms]:-}" 3)" "" \
+      "$(ratio "${result[$p.open.ours_cold_ms]:-}" "${result[$p.open.peer_cold_ms]:-}")"
+    row "" "${result[$p.open.peer]}, from disk" "$(number "${result[$p.open.peer_cold_ms]:-}" 3)" "" "1.00x"
+  fi
+  if [ -n "${result[$p.filter.ours_median_ms]:-}" ]; then
+    row "11 filter, $(number "${result[$p.filter.rows]}" 0) jobs (ms/key)" "tarnock median" \
+      "$(number "${result[$p.filter.ours_median_ms]}" 2)" "" \
+      "$(ratio "${result[$p.filter.ours_median_ms]}" "${result[$p.filter.peer_median_ms]:-}")"
+    row "  (typing 192.0.2.17)" "tarnock worst key" "$(number "${result[$p.filter.ours_worst_ms]:-}" 2)" "" \
+      "$(ratio "${result[$p.filter.ours_worst_ms]:-}" "${result[$p.filter.peer_worst_ms]:-}")"
+    row "" "grep -ciF median" "$(number "${result[$p.filter.peer_median_ms]:-}" 2)" "" "1.00x"
+    row "" "grep -ciF worst key" "$(number "${result[$p.filter.peer_worst_ms]:-}" 2)" "" "1.00x"
+  fi
+  if [ -n "${result[$p.render.skipped]:-}" ]; then
+    row "11 ${result[$p.render.skipped]}: no PostScript row" "" "" "" ""
+  elif [ -n "${result[$p.render.ours_ms]:-}" ]; then
+    row "11 ${result[$p.render.pages]}-page PostScript (ms)" "renderer, Finished" \
+      "$(number "${result[$p.render.ours_ms]}")" "" \
+      "$(ratio "${result[$p.render.ours_ms]}" "${result[$p.render.peer_ms]:-}")"
+    row "  (to its first page)" "  its page 1 written" "$(number "${result[$p.render.ours_first_file_ms]:-}")" "" \
+      "$(ratio "${result[$p.render.ours_first_file_ms]:-}" "${result[$p.render.peer_ms]:-}")"
+    row "" "renderer, page 1 only" "$(number "${result[$p.render.command_ms]:-}")" "" \
+      "$(ratio "${result[$p.render.command_ms]:-}" "${result[$p.render.peer_ms]:-}")"
+    row "" "gs first page alone" "$(number "${result[$p.render.peer_ms]:-}")" "" "1.00x"
+    row "" "gs all pages" "$(number "${result[$p.render.peer_all_ms]:-}")" "" \
+      "$(ratio "${result[$p.render.peer_all_ms]:-}" "${result[$p.render.peer_ms]:-}")"
+  fi
+  if [ -n "${result[$p.memory.growth_mb]:-}" ]; then
+    row "11 memory, ${result[$p.memory.capture_mib]} MiB capture (MB)" "tarnock idle" \
+      "$(number "$(awk -v k="${result[$p.memory.idle_kib]}" 'BEGIN { print k / 1024 }')")" "" ""
+    row "  (50 hex pages, text at the end)" "tarnock with it open" \
+      "$(number "$(awk -v k="${result[$p.memory.after_kib]}" 'BEGIN { print k / 1024 }')")" "" ""
+    row "" "tarnock growth" "$(number "${result[$p.memory.growth_mb]}")" "" ""
+  fi
 }
 
 close_rows() {
@@ -990,6 +1064,15 @@ details() {
       done
     done
   fi
+  if selected 11; then
+    text="scenario 11 ms per key (tarnock, medians of rounds): ${result[preview.filter.ours_per_key_ms]:-?};"
+    text+=" rows matching 192.0.2.17 tarnock / grep ${result[preview.filter.ours_matches]:-?} /"
+    text+=" ${result[preview.filter.peer_matches]:-?}; the list's rows: $(number "${result[preview.filter.history_mb]:-}") MB,"
+    text+=" filled in $(number "${result[preview.filter.fill_ms]:-}") ms; PNG files renderer / page 1 only / gs page 1 / gs all:"
+    text+=" ${result[preview.render.ours_pages]:-?} / ${result[preview.render.command_pages]:-?} /"
+    text+=" ${result[preview.render.peer_pages]:-?} / ${result[preview.render.peer_all_pages]:-?}"
+    parts+=("$text")
+  fi
   if [ ${#parts[@]} -eq 0 ]; then return; fi
   text=$(printf '%s; ' "${parts[@]}")
   echo "Details: ${text%; }"
@@ -1004,7 +1087,8 @@ echo
 # in scenario 10.
 ratio_title="vs socat"
 selected 1 || selected 2 || ratio_title="vs raw"
-[[ " $(echo $only) " =~ \ ([1-7]|10)\  ]] && row "Scenario" "Tool" "Figure" "CPU s/GiB" "$ratio_title"
+{ selected 1 || selected 2 || selected 10; } || ratio_title="vs peer"
+[[ " $(echo $only) " =~ \ ([1-7]|10|11)\  ]] && row "Scenario" "Tool" "Figure" "CPU s/GiB" "$ratio_title"
 selected 1 && stream_rows
 selected 2 && jobs_rows
 selected 3 && hold_rows
@@ -1013,6 +1097,7 @@ selected 7 && streams_rows
 selected 5 && floor_rows
 selected 6 && close_rows
 selected 10 && lpd_rows
+selected 11 && preview_rows
 selected 8 && options_table
 selected 9 && reply_table
 echo
@@ -1091,6 +1176,20 @@ close_targets() {
   target "$close_count ending at once, offscreen (s)" "$(number "${result[close.offscreen.seconds]:-}" 3)" "<=" 0.3
 }
 
+preview_targets() {
+  local p=preview
+  target "${result[$p.open.capture_mib]:-?} MiB capture to first hex screen, worst (ms)" \
+    "$(number "${result[$p.open.ours_worst_ms]:-}" 2)" "<" 200
+  target "filter at $(number "${result[$p.filter.rows]:-}" 0) jobs: worst keystroke (ms)" \
+    "$(number "${result[$p.filter.ours_worst_ms]:-}" 2)" "<" 100
+  if [ -z "${result[$p.render.skipped]:-}" ]; then
+    target "PostScript first page: renderer / gs page 1 alone" \
+      "$(ratio "${result[$p.render.ours_ms]:-}" "${result[$p.render.peer_ms]:-}" | tr -d x)" "<=" 1.2
+  fi
+  target "memory growth, ${result[$p.memory.capture_mib]:-?} MiB capture previewed (MB)" \
+    "$(number "${result[$p.memory.growth_mb]:-}")" "<=" 50
+}
+
 echo
 echo "Targets"
 selected 1 && stream_targets
@@ -1101,6 +1200,7 @@ selected 6 && close_targets
 selected 7 && streams_targets
 selected 8 && options_targets
 selected 9 && reply_targets
+selected 11 && preview_targets
 
 if [ "$checks_failed" -ne 0 ]; then
   echo "A byte check failed or a run hit its bound (see above)." >&2
