@@ -120,10 +120,23 @@ TPageRenderer::TCommand TPageRenderer::CommandFor(const TRenderRequest& request,
     return {{"sh", "-c", limit + "eval \"$1\"", "sh", request.userCommand}, true};
   // The capture on standard input: Ghostscript reads PostScript, PDF and
   // the PJL around either from there, and no file name needs quoting.
-  return {{"sh", "-c", limit + "exec \"$0\" \"$@\"", program, "-q", "-dSAFER", "-dBATCH",
-           "-dNOPAUSE", "-sDEVICE=png16m", "-r" + FormatInteger(request.resolutionDpi),
-           "-sOutputFile=" + folder + "/page-%04d.png", "-"},
-          false};
+  std::vector<std::string> arguments{"sh",
+                                     "-c",
+                                     limit + "exec \"$0\" \"$@\"",
+                                     program,
+                                     "-q",
+                                     "-dSAFER",
+                                     "-dBATCH",
+                                     "-dNOPAUSE",
+                                     "-sDEVICE=png16m",
+                                     "-r" + FormatInteger(request.resolutionDpi)};
+  if (request.lastPage > 0) {
+    arguments.push_back("-dFirstPage=1");
+    arguments.push_back("-dLastPage=" + FormatInteger(request.lastPage));
+  }
+  arguments.push_back("-sOutputFile=" + folder + "/page-%04d.png");
+  arguments.push_back("-");
+  return {std::move(arguments), false};
 }
 
 TPageRenderer::TPageRenderer(QObject* parent) : QObject(parent) {}
@@ -142,7 +155,11 @@ void TPageRenderer::Begin(const TRenderRequest& request) {
     return FinishSoon({{}, CannotReadCapture(errno)});
   const TRendererChoice choice = ChooseRenderer(request);
   if (!choice.failure.empty()) return FinishSoon({{}, choice.failure});
-  const std::string key = RenderCacheKey(capture, choice.identity, request.resolutionDpi);
+  // The first pages of a job are not the whole job: they are cached apart.
+  std::string identity = choice.identity;
+  if (!choice.userCommand && request.lastPage > 0)
+    identity += " pages 1-" + FormatInteger(request.lastPage);
+  const std::string key = RenderCacheKey(capture, identity, request.resolutionDpi);
   keyFolder_ = request.cacheFolder + "/" + key;
   std::vector<std::string> cached = CachedPages(keyFolder_);
   if (!cached.empty()) return FinishSoon({std::move(cached), {}});

@@ -26,6 +26,10 @@ struct TRenderRequest {
   std::chrono::milliseconds timeLimit{30000};
   uint64_t memoryLimitBytes = 1ull << 30;
   int resolutionDpi = 100;
+  // Ghostscript stops after this page, so a person sees the first page of a
+  // long job in the time that page takes; 0 draws every page. A user's
+  // command always draws what it draws.
+  int lastPage = 0;
 };
 
 struct TRenderResult {

@@ -107,6 +107,18 @@ TEST_F(PageRendererTest, CachedPagesNeedNoRenderer) {
   EXPECT_EQ(Render(sharper).failure, kGhostscriptMissing);
 }
 
+// The first page alone comes first and is cached apart: the whole job is
+// still drawn in full afterwards.
+TEST_F(PageRendererTest, FirstPageAloneIsCachedApartFromTheWholeJob) {
+  if (FindProgram("gs").empty()) GTEST_SKIP() << "Ghostscript is not installed";
+  TRenderRequest firstPage = Request(kTwoPages, TPrinterLanguage::PostScript);
+  firstPage.lastPage = 1;
+  ExpectLetterPages(Render(firstPage), 1);
+  TRenderRequest whole = firstPage;
+  whole.lastPage = 0;
+  ExpectLetterPages(Render(whole), 2);
+}
+
 TEST_F(PageRendererTest, UserCommandWritesPngsOneAfterAnother) {
   const std::string png = TinyPng();
   const TRenderResult result =
