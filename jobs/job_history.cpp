@@ -203,14 +203,6 @@ int CompareNatural(std::string_view left, std::string_view right) {
   return leftRest == rightRest ? 0 : (leftRest < rightRest ? -1 : 1);
 }
 
-// Which job a row is, whichever source it came from.
-std::string JobKey(const THistoryRow& row) {
-  std::string key(row.Text(THistoryColumn::File));
-  key += '\0';
-  key += row.Text(THistoryColumn::End);
-  return key;
-}
-
 bool EndsBefore(const THistoryRow& left, const THistoryRow& right) {
   return left.EndMilliseconds < right.EndMilliseconds;
 }
@@ -221,7 +213,22 @@ std::string WithSeparator(std::string_view folder) {
   return text;
 }
 
+bool IsNumberColumn(THistoryColumn column) {
+  return column == THistoryColumn::End || column == THistoryColumn::Bytes;
+}
+
+int64_t NumberOf(const THistoryRow& row, THistoryColumn column) {
+  return column == THistoryColumn::End ? row.EndMilliseconds : row.Bytes;
+}
+
 }  // namespace
+
+std::string TJobHistory::JobKey(const THistoryRow& row) {
+  std::string key(row.Text(THistoryColumn::File));
+  key += '\0';
+  key += row.Text(THistoryColumn::End);
+  return key;
+}
 
 int64_t ParseIndexTime(std::string_view text) {
   std::size_t at = 0;
@@ -317,7 +324,8 @@ std::string TJobHistory::IndexPathIn(const std::string& folder) {
   return WithSeparator(folder) + kJobIndexName;
 }
 
-TJobHistory::TLoaded TJobHistory::Load(const std::string& folder) {
+TJobHistory::TLoaded TJobHistory::Load(const std::string& folder,
+                                       const std::function<bool()>& stopRequested) {
   std::unordered_set<std::string> held;
   held.reserve(rows_.size());
   for (const THistoryRow& row : rows_) held.insert(JobKey(row));
@@ -325,6 +333,7 @@ TJobHistory::TLoaded TJobHistory::Load(const std::string& folder) {
   // Only the newest lines of a long index are ever held.
   std::deque<THistoryRow> newest;
   loaded.Tally = ReadJobIndex(IndexPathIn(folder), [&](const TJobIndexFields& line) {
+    if (stopRequested && stopRequested()) throw EJobIndexLoadStopped();
     THistoryRow row = THistoryRow::FromIndexLine(line, folder);
     if (held.count(JobKey(row)) != 0) {
       ++loaded.AlreadyHeld;
@@ -341,6 +350,24 @@ TJobHistory::TLoaded TJobHistory::Load(const std::string& folder) {
   std::inplace_merge(rows_.begin(), rows_.begin() + middle, rows_.end(), EndsBefore);
   DropBeyondBound();
   return loaded;
+}
+
+std::size_t TJobHistory::Merge(TJobHistory&& other) {
+  std::unordered_set<std::string> held;
+  held.reserve(rows_.size());
+  for (const THistoryRow& row : rows_) held.insert(JobKey(row));
+  const auto middle = static_cast<std::ptrdiff_t>(rows_.size());
+  std::size_t added = 0;
+  for (THistoryRow& row : other.rows_) {
+    if (!held.insert(JobKey(row)).second) continue;
+    rows_.push_back(std::move(row));
+    ++added;
+  }
+  other.rows_.clear();
+  // Both runs are in end order already, so one merge orders the whole.
+  std::inplace_merge(rows_.begin(), rows_.begin() + middle, rows_.end(), EndsBefore);
+  DropBeyondBound();
+  return added;
 }
 
 void TJobHistory::DropBeyondBound() {
@@ -372,12 +399,12 @@ void TJobHistory::Sort(std::vector<std::size_t>& indices, THistoryColumn column,
     int64_t Number;
     std::string_view Text;
   };
-  const bool byNumber = column == THistoryColumn::End || column == THistoryColumn::Bytes;
+  const bool byNumber = IsNumberColumn(column);
   std::vector<TKey> keys;
   keys.reserve(indices.size());
   for (std::size_t index : indices) {
     const THistoryRow& row = Row(index);
-    const int64_t number = column == THistoryColumn::End ? row.EndMilliseconds : row.Bytes;
+    const int64_t number = NumberOf(row, column);
     keys.push_back({index, number, byNumber ? std::string_view() : row.Text(column)});
   }
   const auto before = [byNumber](const TKey& left, const TKey& right) {
@@ -390,6 +417,20 @@ void TJobHistory::Sort(std::vector<std::size_t>& indices, THistoryColumn column,
       return before(right, left);
     });
   for (std::size_t i = 0; i < keys.size(); ++i) indices[i] = keys[i].Index;
+}
+
+int TJobHistory::Compare(std::size_t left, std::size_t right, THistoryColumn column) const {
+  const THistoryRow& a = Row(left);
+  const THistoryRow& b = Row(right);
+  if (!IsNumberColumn(column)) return CompareNatural(a.Text(column), b.Text(column));
+  const int64_t x = NumberOf(a, column), y = NumberOf(b, column);
+  return x == y ? 0 : (x < y ? -1 : 1);
+}
+
+bool TJobHistory::Matches(std::size_t index, std::string_view filter) const {
+  const THistoryRow& row = Row(index);
+  if (IsAscii(filter)) return TFoldedSearch(filter).In(row.Packed());
+  return !row.ascii_ && TUnicodeSearch(filter).In(row.Packed());
 }
 
 bool TJobHistory::CheckGone(std::size_t index) {

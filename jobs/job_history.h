@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <limits>
 #include <string>
 #include <string_view>
@@ -77,6 +78,9 @@ class THistoryRow {
   bool ascii_ = true;
 };
 
+// A Load that was asked to stop before the index was read through.
+struct EJobIndexLoadStopped {};
+
 // The rows the job list shows, newest first, at most Bound() of them: each
 // row beyond drops the oldest. Row indices hold until the next Add or Load.
 class TJobHistory {
@@ -113,7 +117,14 @@ class TJobHistory {
   // index writer's messages ("File access denied" for a link in its
   // place, "Not a regular file", the I/O error table's) or kNotAJobIndex.
   // Every row index changes.
-  TLoaded Load(const std::string& folder);
+  // stopRequested, asked at every line, ends the read early (the rows read
+  // so far are not merged) with EJobIndexLoadStopped: a program that is
+  // closing need not wait for a long index.
+  TLoaded Load(const std::string& folder, const std::function<bool()>& stopRequested = {});
+  // The rows of another history (one loaded apart, off the UI thread)
+  // merged in by end time, jobs already held left out; answers how many
+  // came in. Every row index changes.
+  std::size_t Merge(TJobHistory&& other);
   static std::string IndexPathIn(const std::string& folder);
 
   // The rows with filter in any column's text, letter case ignored (also
@@ -124,6 +135,13 @@ class TJobHistory {
   // 192.0.2.10) and letter case ignored. Stable: equal rows stay newest
   // first.
   void Sort(std::vector<std::size_t>& indices, THistoryColumn column, bool ascending) const;
+  // Negative, zero or positive as row left sorts before, with or after row
+  // right by the column, in Sort's ascending order (ties not broken).
+  int Compare(std::size_t left, std::size_t right, THistoryColumn column) const;
+  // Whether the row has filter in any column's text, as Matching decides.
+  bool Matches(std::size_t index, std::string_view filter) const;
+  // Which job a row is, whichever source it came from: its file and end.
+  static std::string JobKey(const THistoryRow& row);
 
   // Looks whether the row's file is still there and marks the row; answers
   // Gone. A file that cannot be looked at (no permission) is not gone.

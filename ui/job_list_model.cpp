@@ -1,0 +1,183 @@
+#include "ui/job_list_model.h"
+
+#include <QFont>
+#include <algorithm>
+#include <array>
+#include <unordered_map>
+#include <utility>
+
+namespace {
+
+constexpr std::array<const char*, TJobListModel::kColumns> kHeaders = {
+    "End", "Port", "Peer", "Bytes", "File", "Outcome", "Job Name", "User"};
+
+THistoryColumn ColumnOf(int section) { return static_cast<THistoryColumn>(section); }
+
+QString FromUtf8(std::string_view text) {
+  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+}  // namespace
+
+TJobListModel::TJobListModel(std::size_t bound, QObject* parent)
+    : QAbstractTableModel(parent), history_(bound) {}
+
+int TJobListModel::rowCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : static_cast<int>(shown_.size());
+}
+
+int TJobListModel::columnCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : kColumns;
+}
+
+QVariant TJobListModel::data(const QModelIndex& index, int role) const {
+  if (!index.isValid() || index.row() >= rowCount()) return {};
+  const THistoryRow& row = history_.Row(HistoryIndex(index.row()));
+  const THistoryColumn column = ColumnOf(index.column());
+  const bool goneFile = row.Gone && column == THistoryColumn::File;
+  switch (role) {
+    case Qt::DisplayRole: {
+      QString text = FromUtf8(row.Text(column));
+      return goneFile ? text + kGoneMark : text;
+    }
+    case Qt::ToolTipRole:
+      return row.Gone ? FromUtf8(row.Text(THistoryColumn::File)) + kGoneMark : QVariant();
+    case Qt::FontRole: {
+      if (!goneFile) return {};
+      QFont font;
+      font.setItalic(true);
+      return font;
+    }
+    case Qt::TextAlignmentRole:
+      return column == THistoryColumn::Bytes ? QVariant((Qt::AlignRight | Qt::AlignVCenter).toInt())
+                                             : QVariant();
+    default:
+      return {};
+  }
+}
+
+QVariant TJobListModel::headerData(int section, Qt::Orientation orientation, int role) const {
+  if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 ||
+      section >= kColumns)
+    return QAbstractTableModel::headerData(section, orientation, role);
+  return QString(kHeaders[static_cast<std::size_t>(section)]);
+}
+
+std::vector<std::size_t> TJobListModel::Arranged() const {
+  std::vector<std::size_t> arranged = history_.Matching(filterUtf8_);
+  // The history is newest first already: the usual order costs no sort.
+  if (sortColumn_ != THistoryColumn::End || ascending_)
+    history_.Sort(arranged, sortColumn_, ascending_);
+  return arranged;
+}
+
+// The shown rows are ordered by the column, equal ones newest first (the
+// stable sort keeps the history's order), so a binary search finds the place.
+std::size_t TJobListModel::InsertionPlace(std::size_t index) const {
+  const auto before = [this](std::size_t shownIndex, std::size_t added) {
+    const int order = history_.Compare(shownIndex, added, sortColumn_);
+    if (order != 0) return ascending_ ? order < 0 : order > 0;
+    return shownIndex < added;
+  };
+  return static_cast<std::size_t>(std::lower_bound(shown_.begin(), shown_.end(), index, before) -
+                                  shown_.begin());
+}
+
+void TJobListModel::AddJob(THistoryRow row) {
+  const std::size_t oldest = history_.Size() - 1;  // wraps for an empty history; unused then
+  const TJobHistory::TAdded added = history_.Add(std::move(row));
+  if (added.Position == TJobHistory::kNotKept) return;
+  if (added.DroppedOldest) {
+    const auto dropped = std::find(shown_.begin(), shown_.end(), oldest);
+    if (dropped != shown_.end()) {
+      const int at = static_cast<int>(dropped - shown_.begin());
+      beginRemoveRows({}, at, at);
+      shown_.erase(dropped);
+      endRemoveRows();
+    }
+  }
+  for (std::size_t& index : shown_)
+    if (index >= added.Position) ++index;
+  if (!history_.Matches(added.Position, filterUtf8_)) return;
+  const std::size_t place = InsertionPlace(added.Position);
+  beginInsertRows({}, static_cast<int>(place), static_cast<int>(place));
+  shown_.insert(shown_.begin() + static_cast<std::ptrdiff_t>(place), added.Position);
+  endInsertRows();
+}
+
+void TJobListModel::MergeLoaded(std::vector<TJobHistory> loaded) {
+  // The selected jobs are found again by who they are, since every history
+  // index changes; one the bound drops is no longer shown.
+  std::unordered_map<std::size_t, std::string> keyOf;
+  for (const QModelIndex& index : persistentIndexList())
+    if (index.isValid()) keyOf.emplace(HistoryIndex(index.row()), JobKeyAt(index.row()));
+  for (TJobHistory& history : loaded) history_.Merge(std::move(history));
+  std::unordered_map<std::string, std::size_t> newIndexOf;
+  for (const auto& [old, key] : keyOf) newIndexOf.emplace(key, TJobHistory::kNotKept);
+  for (std::size_t index = 0; index < history_.Size() && !keyOf.empty(); ++index) {
+    const auto found = newIndexOf.find(TJobHistory::JobKey(history_.Row(index)));
+    if (found != newIndexOf.end()) found->second = index;
+  }
+  Relayout([&](std::size_t old) { return newIndexOf.at(keyOf.at(old)); }, Arranged());
+}
+
+void TJobListModel::SetFilter(const QString& filter) {
+  if (filter == filter_) return;
+  filter_ = filter;
+  filterUtf8_ = filter.toStdString();
+  Relayout([](std::size_t old) { return old; }, Arranged());
+}
+
+void TJobListModel::sort(int column, Qt::SortOrder order) {
+  if (column < 0 || column >= kColumns) return;
+  sortColumn_ = ColumnOf(column);
+  ascending_ = order == Qt::AscendingOrder;
+  Relayout([](std::size_t old) { return old; }, Arranged());
+}
+
+void TJobListModel::Relayout(const std::function<std::size_t(std::size_t)>& newIndexOf,
+                             std::vector<std::size_t> arranged) {
+  emit layoutAboutToBeChanged();
+  const QModelIndexList before = persistentIndexList();
+  std::vector<std::size_t> jobs;
+  jobs.reserve(static_cast<std::size_t>(before.size()));
+  for (const QModelIndex& index : before)
+    jobs.push_back(index.isValid() ? newIndexOf(HistoryIndex(index.row())) : 0);
+  shown_ = std::move(arranged);
+  std::unordered_map<std::size_t, int> rowOf;
+  for (std::size_t job : jobs) rowOf.emplace(job, -1);
+  for (std::size_t row = 0; row < shown_.size(); ++row) {
+    const auto found = rowOf.find(shown_[row]);
+    if (found != rowOf.end()) found->second = static_cast<int>(row);
+  }
+  QModelIndexList after;
+  for (qsizetype i = 0; i < before.size(); ++i) {
+    const int row = before[i].isValid() ? rowOf.at(jobs[static_cast<std::size_t>(i)]) : -1;
+    after.push_back(row < 0 ? QModelIndex() : index(row, before[i].column()));
+  }
+  changePersistentIndexList(before, after);
+  emit layoutChanged();
+}
+
+std::string TJobListModel::FileAt(int row) const {
+  return std::string(history_.Row(HistoryIndex(row)).Text(THistoryColumn::File));
+}
+
+bool TJobListModel::GoneAt(int row) const { return history_.Row(HistoryIndex(row)).Gone; }
+
+bool TJobListModel::CheckGone(int row) {
+  const bool was = GoneAt(row);
+  const bool gone = history_.CheckGone(HistoryIndex(row));
+  if (gone != was) emit dataChanged(index(row, 0), index(row, kColumns - 1));
+  return gone;
+}
+
+std::string TJobListModel::JobKeyAt(int row) const {
+  return TJobHistory::JobKey(history_.Row(HistoryIndex(row)));
+}
+
+int TJobListModel::RowOfJob(const std::string& jobKey) const {
+  for (std::size_t row = 0; row < shown_.size(); ++row)
+    if (TJobHistory::JobKey(history_.Row(shown_[row])) == jobKey) return static_cast<int>(row);
+  return -1;
+}
