@@ -8,6 +8,7 @@
 #include <cstdlib>
 
 #include "base/system_calls.h"
+#include "capture/ini_file.h"
 #include "preview/page_renderer.h"
 
 namespace {
@@ -101,10 +102,35 @@ TRendererChoice ChooseRenderer(const TRenderRequest& request) {
   if (drawn == TPrinterLanguage::Pjl)
     drawn = PjlEnteredLanguage(ReadHead(request.capture, kPjlHeadBytes));
   if (DrawnByGhostscript(drawn)) return {"Ghostscript", "ghostscript", false, {}};
-  const std::string language = PrinterLanguageName(request.language);
-  return {
-      {},
-      {},
-      false,
-      "No renderer for " + language + ": name one in Job Settings (Renderer." + language + "=)"};
+  return {{},
+          {},
+          false,
+          "No renderer for " + PrinterLanguageName(request.language) +
+              ": name one in Job Settings (" + RendererKey(request.language) + "=)"};
+}
+
+std::string RendererKey(TPrinterLanguage language) {
+  // The shown name with what an INI key should not hold taken out.
+  std::string name = PrinterLanguageName(language);
+  std::erase(name, '/');
+  return "Renderer." + name;
+}
+
+std::string RendererCommand(const std::string& settingsPath, TPrinterLanguage language) {
+  try {
+    return TIniFile(settingsPath).Load().ReadText("Jobs", RendererKey(language), "");
+  } catch (const std::exception&) {
+    // An unreadable settings file names no command: the built-in choice
+    // still draws what it can, and its failure line says what to set.
+    return {};
+  }
+}
+
+std::string PageCacheFolder() {
+  const char* configured = std::getenv("XDG_CACHE_HOME");
+  if (configured != nullptr && configured[0] == '/')
+    return std::string(configured) + "/tarnock/pages";
+  const char* home = std::getenv("HOME");
+  if (home != nullptr && home[0] == '/') return std::string(home) + "/.cache/tarnock/pages";
+  return {};
 }

@@ -181,6 +181,8 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         TFailureCase{"NoBuiltIn", TPrinterLanguage::Zpl, "",
                      "No renderer for ZPL: name one in Job Settings (Renderer.ZPL=)"},
+        TFailureCase{"KeyWithoutSlash", TPrinterLanguage::EscPos, "",
+                     "No renderer for ESC/POS: name one in Job Settings (Renderer.ESCPOS=)"},
         TFailureCase{"TimeLimit", TPrinterLanguage::Zpl, "sleep 5",
                      "sleep ran longer than 0.1 s and was stopped"},
         TFailureCase{"ExitStatus", TPrinterLanguage::Pcl, "echo >&2; echo 'no font' >&2; exit 3",
@@ -213,6 +215,49 @@ TEST(PjlEnteredLanguageTest, TakesTheEnteredOrTheFirstLanguageLine) {
                                       "E"),
             TPrinterLanguage::Pcl);
   EXPECT_EQ(PjlEnteredLanguage(exit + "@PJL INFO STATUS\r\n" + exit), TPrinterLanguage::Text);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(RendererKeyTest, NamesEveryLanguageWithoutASlash) {
+  const std::pair<TPrinterLanguage, std::string> keys[] = {
+      {TPrinterLanguage::Pjl, "Renderer.PJL"},
+      {TPrinterLanguage::Pcl, "Renderer.PCL"},
+      {TPrinterLanguage::PostScript, "Renderer.PostScript"},
+      {TPrinterLanguage::Pdf, "Renderer.PDF"},
+      {TPrinterLanguage::Zpl, "Renderer.ZPL"},
+      {TPrinterLanguage::EscPos, "Renderer.ESCPOS"},
+      {TPrinterLanguage::Text, "Renderer.Text"}};
+  for (const auto& [language, key] : keys) EXPECT_EQ(RendererKey(language), key);
+}
+
+TEST(RendererCommandTest, ReadsTheJobsKeyAfreshAndAnUnreadableFileNamesNone) {
+  TTempFolder folder;
+  const std::string settings = folder.FilePath("tarnock.ini");
+  EXPECT_EQ(RendererCommand(settings, TPrinterLanguage::EscPos), "");
+  ASSERT_TRUE(WriteWholeFile(settings, "[Jobs]\nRenderer.ESCPOS = my-receipt --png\n"));
+  EXPECT_EQ(RendererCommand(settings, TPrinterLanguage::EscPos), "my-receipt --png");
+  EXPECT_EQ(RendererCommand(settings, TPrinterLanguage::Zpl), "");
+  // A folder where the file should be cannot be read.
+  EXPECT_EQ(RendererCommand(folder.Path(), TPrinterLanguage::EscPos), "");
+}
+
+TEST(PageCacheFolderTest, FollowsTheCacheVariableElseHome) {
+  const char* savedCache = std::getenv("XDG_CACHE_HOME");
+  const std::string cache = savedCache == nullptr ? "" : savedCache;
+  ::setenv("XDG_CACHE_HOME", "/c", 1);
+  EXPECT_EQ(PageCacheFolder(), "/c/tarnock/pages");
+  ::setenv("XDG_CACHE_HOME", "relative", 1);
+  const char* home = std::getenv("HOME");
+  if (home != nullptr && home[0] == '/') {
+    EXPECT_EQ(PageCacheFolder(), std::string(home) + "/.cache/tarnock/pages");
+  }
+  if (savedCache == nullptr)
+    ::unsetenv("XDG_CACHE_HOME");
+  else
+    ::setenv("XDG_CACHE_HOME", cache.c_str(), 1);
 }
 
 }  // namespace

@@ -1,0 +1,71 @@
+#include "net/host_port.h"
+
+#include <algorithm>
+
+#include "base/text.h"
+#include "net/ip_text.h"
+
+namespace {
+
+constexpr const char* kExample = " (host:port, e.g. 192.0.2.5:9100 or [::1]:9100)";
+
+THostPortReading Refused(std::string_view text, const std::string& why) {
+  return {std::nullopt, "\"" + std::string(text) + "\" is no target: " + why};
+}
+
+bool IsHostNameCharacter(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' ||
+         c == '-' || c == '_';
+}
+
+// 1 to 65535 in decimal digits; port 0 reaches no listener.
+std::optional<uint16_t> ReadPortNumber(std::string_view digits) {
+  if (digits.empty() || digits.size() > 5) return std::nullopt;
+  unsigned value = 0;
+  for (const char c : digits) {
+    if (c < '0' || c > '9') return std::nullopt;
+    value = value * 10 + static_cast<unsigned>(c - '0');
+  }
+  if (value < 1 || value > 65535) return std::nullopt;
+  return static_cast<uint16_t>(value);
+}
+
+}  // namespace
+
+std::string THostPort::Text() const {
+  const std::string port = ":" + std::to_string(Port);
+  if (Host.find(':') != std::string::npos) return "[" + Host + "]" + port;
+  return Host + port;
+}
+
+THostPortReading ReadHostPort(std::string_view text) {
+  const std::string trimmed = TrimBlanks(text);
+  if (trimmed.empty()) return {std::nullopt, std::string("Enter a target") + kExample};
+  std::string host;
+  std::string_view rest;
+  if (trimmed.front() == '[') {
+    const std::size_t close = trimmed.find(']');
+    if (close == std::string::npos)
+      return Refused(trimmed, "the \"]\" after the IPv6 address is missing");
+    host = trimmed.substr(1, close - 1);
+    if (!ParseIPv6Text(host)) return Refused(trimmed, "[" + host + "] is no IPv6 address");
+    rest = std::string_view(trimmed).substr(close + 1);
+    if (!rest.empty() && rest.front() != ':')
+      return Refused(trimmed, std::string("the port is missing") + kExample);
+  } else {
+    const std::size_t colon = trimmed.rfind(':');
+    if (colon == std::string::npos)
+      return Refused(trimmed, std::string("the port is missing") + kExample);
+    host = trimmed.substr(0, colon);
+    if (host.find(':') != std::string::npos)
+      return Refused(trimmed, "an IPv6 address goes in brackets, as [::1]:9100");
+    if (host.empty()) return Refused(trimmed, std::string("the host is missing") + kExample);
+    if (!std::all_of(host.begin(), host.end(), IsHostNameCharacter))
+      return Refused(trimmed, "a host name holds only letters, digits, \".\", \"-\" and \"_\"");
+    rest = std::string_view(trimmed).substr(colon);
+  }
+  if (rest.size() <= 1) return Refused(trimmed, std::string("the port is missing") + kExample);
+  const std::optional<uint16_t> port = ReadPortNumber(rest.substr(1));
+  if (!port) return Refused(trimmed, "the port must be a number from 1 to 65535");
+  return {THostPort{std::move(host), *port}, ""};
+}

@@ -1,0 +1,203 @@
+#include "ui/preview_pane.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QListWidget>
+#include <QScrollBar>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QVBoxLayout>
+#include <utility>
+
+#include "base/exceptions.h"
+#include "base/text.h"
+#include "preview/page_renderer.h"
+#include "preview/paged_file.h"
+#include "preview/receipt_renderer.h"
+#include "preview/renderer_choice.h"
+#include "ui/byte_view.h"
+#include "ui/message_box.h"
+#include "ui/page_view.h"
+
+namespace {
+
+constexpr int kHexTab = 1;
+constexpr int kPagesTab = 2;
+
+constexpr const char* kNoCacheFolder =
+    "No folder for the page cache: neither XDG_CACHE_HOME nor HOME names one";
+constexpr const char* kPrintsNothing = "The capture prints nothing";
+
+QString HexOffset(uint64_t offset) { return QString("%1").arg(offset, 16, 16, QChar('0')); }
+
+// The capture's first bytes, at most the limit, read window by window.
+std::string ReadHead(const TPagedFile& file, std::size_t limit) {
+  std::string bytes;
+  while (bytes.size() < limit) {
+    const std::string window =
+        file.Read(bytes.size(), std::min(limit - bytes.size(), TPagedFile::kMaxWindowBytes));
+    if (window.empty()) break;
+    bytes += window;
+  }
+  return bytes;
+}
+
+}  // namespace
+
+TPreviewPane::TPreviewPane(std::string settingsPath, QWidget* parent)
+    : QWidget(parent), settingsPath_(std::move(settingsPath)) {
+  setObjectName("PreviewPane");
+  setAccessibleName("Preview");
+  languageLine_ = new QLabel(this);
+  languageLine_->setObjectName("lblLanguage");
+  languageLine_->setAccessibleName("Language");
+  size_ = new QLabel(this);
+  size_->setObjectName("lblSize");
+  size_->setAccessibleName("Size");
+  text_ = new TByteView(TByteViewMode::Text, this);
+  text_->setObjectName("TextView");
+  text_->setAccessibleName("Text view");
+  hex_ = new TByteView(TByteViewMode::Hex, this);
+  hex_->setObjectName("HexView");
+  hex_->setAccessibleName("Hex view");
+  pages_ = new TPageView(this);
+  pages_->setObjectName("PageView");
+  pages_->setAccessibleName("Pages");
+  tabs_ = new QTabWidget(this);
+  tabs_->setObjectName("tabPreview");
+  tabs_->setAccessibleName("Preview tabs");
+  tabs_->addTab(text_, "Text");
+  tabs_->addTab(hex_, "Hex");
+  tabs_->addTab(pages_, "Pages");
+  commands_ = new QListWidget(this);
+  commands_->setObjectName("lstCommands");
+  commands_->setAccessibleName("Commands in view");
+  commands_->setMaximumHeight(6 * commands_->fontMetrics().height());
+  commands_->verticalScrollBar()->setAccessibleName("Commands position");
+  commands_->horizontalScrollBar()->setAccessibleName("Commands sideways");
+  tabs_->tabBar()->setAccessibleName("Preview tabs");
+
+  auto* header = new QHBoxLayout;
+  header->addWidget(languageLine_);
+  header->addStretch();
+  header->addWidget(size_);
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->addLayout(header);
+  layout->addWidget(tabs_, 1);
+  layout->addWidget(commands_);
+
+  connect(tabs_, &QTabWidget::currentChanged, this,
+          [this] { AtEventEdge(this, [this] { TabShown(); }); });
+  for (TByteView* view : {text_, hex_})
+    connect(view, &TByteView::MarksChanged, this,
+            [this, view] { AtEventEdge(this, [this, view] { ListMarks(view); }); });
+  NewRenderer();
+}
+
+TPreviewPane::~TPreviewPane() = default;
+
+void TPreviewPane::ShowCapture(const std::string& path) {
+  Forget();
+  if (path.empty()) return;
+  try {
+    Open(path);
+  } catch (const Exception& failure) {
+    Forget();
+    languageLine_->setText(QString::fromStdString(failure.Message()));
+    return;
+  }
+  if (tabs_->currentIndex() == kPagesTab) StartRender();
+}
+
+void TPreviewPane::Open(const std::string& path) {
+  path_ = path;
+  file_ = std::make_unique<TPagedFile>(path);
+  language_ = DetectPrinterLanguage(file_->Read(0, kLanguageProbeBytes));
+  const TTextEncoding encoding = DetectTextEncoding(*file_);
+  languageLine_->setText(QString::fromStdString("Language: " + PrinterLanguageName(language_)));
+  size_->setText(
+      QString::fromStdString(FormatInteger(static_cast<int64_t>(file_->Size())) + " bytes"));
+  text_->SetFile(file_.get(), language_, encoding);
+  hex_->SetFile(file_.get(), language_, encoding);
+}
+
+// Shows nothing, and abandons a drawing under way: its pages would belong
+// to the capture shown before.
+void TPreviewPane::Forget() {
+  NewRenderer();
+  text_->SetFile(nullptr, TPrinterLanguage::Text, TTextEncoding::Utf8);
+  hex_->SetFile(nullptr, TPrinterLanguage::Text, TTextEncoding::Utf8);
+  file_.reset();
+  path_.clear();
+  pagesDrawn_ = false;
+  pages_->Clear();
+  languageLine_->clear();
+  size_->clear();
+  commands_->clear();
+}
+
+void TPreviewPane::NewRenderer() {
+  // Deleting the renderer ends its program and everything it started.
+  delete renderer_;
+  renderer_ = new TPageRenderer(this);
+  connect(renderer_, &TPageRenderer::Finished, this, [this](const TRenderResult& result) {
+    AtEventEdge(this, [this, &result] { RenderFinished(result); });
+  });
+}
+
+void TPreviewPane::TabShown() {
+  if (tabs_->currentIndex() == kPagesTab) {
+    if (file_ != nullptr && !pagesDrawn_) StartRender();
+    return;
+  }
+  ListMarks(tabs_->currentIndex() == kHexTab ? hex_ : text_);
+}
+
+void TPreviewPane::StartRender() {
+  pagesDrawn_ = true;
+  const std::string command = RendererCommand(settingsPath_, language_);
+  if (command.empty() && language_ == TPrinterLanguage::EscPos) {
+    DrawReceipt();
+    return;
+  }
+  TRenderRequest request;
+  request.capture = path_;
+  request.language = language_;
+  request.userCommand = command;
+  request.cacheFolder = PageCacheFolder();
+  if (request.cacheFolder.empty()) {
+    pages_->ShowFailure(kNoCacheFolder);
+    return;
+  }
+  pages_->ShowWorking();
+  renderer_->Start(request);
+}
+
+// The receipt is drawn here, on the event loop's thread: its page limit
+// bounds the work as much as its memory.
+void TPreviewPane::DrawReceipt() {
+  TReceipt receipt = RenderReceipt(ReadHead(*file_, kMaxReceiptBytes));
+  if (receipt.pages.empty()) {
+    pages_->ShowFailure(kPrintsNothing);
+    return;
+  }
+  std::string notes;
+  for (const std::string& note : receipt.notes) notes += (notes.empty() ? "" : "; ") + note;
+  pages_->ShowImages(std::move(receipt.pages), notes);
+}
+
+void TPreviewPane::RenderFinished(const TRenderResult& result) {
+  if (!result.failure.empty())
+    pages_->ShowFailure(result.failure);
+  else
+    pages_->ShowFiles(result.pages);
+}
+
+// The marks of the view shown; the other view's changes wait for its tab.
+void TPreviewPane::ListMarks(const TByteView* view) {
+  if (view != (tabs_->currentIndex() == kHexTab ? hex_ : text_)) return;
+  commands_->clear();
+  for (const TCommandMark& mark : view->MarksInView())
+    commands_->addItem(HexOffset(mark.offset) + "  " + QString::fromStdString(mark.name));
+}
