@@ -235,8 +235,10 @@ void MeasureFilter(const TOptions& options) {
   Print("filter.peer_median_ms", Median(peerPerKey));
   Print("filter.peer_worst_ms", *std::max_element(peerPerKey.begin(), peerPerKey.end()));
   std::string perKey;
-  for (double ms : oursPerKey)
-    perKey += (perKey.empty() ? "" : "/") + std::to_string(ms).substr(0, 5);
+  for (double ms : oursPerKey) {
+    if (!perKey.empty()) perKey += '/';
+    perKey += std::to_string(ms).substr(0, 5);
+  }
   Print("filter.ours_per_key_ms", perKey);
   PrintCount("filter.ours_matches", static_cast<uint64_t>(oursMatches));
   PrintCount("filter.peer_matches", static_cast<uint64_t>(peerMatches));

@@ -22,14 +22,19 @@
 #include "capture/log_lines.h"
 #include "capture/port_definition.h"
 #include "jobs/job_feature_set.h"
+#include "jobs/job_resender.h"
 #include "jobs/reply_rules.h"
 #include "ui/about.h"
 #include "ui/capture_opener.h"
 #include "ui/frame_placement.h"
+#include "ui/job_list_model.h"
+#include "ui/job_list_window.h"
 #include "ui/job_settings_dialog.h"
 #include "ui/log_pane.h"
 #include "ui/message_box.h"
 #include "ui/options.h"
+#include "ui/preview_pane.h"
+#include "ui/resend_dialog.h"
 #include "ui/tray_icon.h"
 #include "ui/window_style.h"
 
@@ -80,7 +85,10 @@ QPlainTextEdit* MakePane(const char* name, QWidget* parent) {
 TForm1::TForm1() : TForm1(SettingsFilePath()) {}
 
 TForm1::TForm1(std::string settingsPath)
-    : settingsPath_(std::move(settingsPath)), monitor_(*this, settingsPath_, MakeJobFeatures) {
+    : settingsPath_(std::move(settingsPath)),
+      jobs_(std::make_unique<TJobListModel>()),
+      monitor_(*this, settingsPath_,
+               JobFeaturesTelling([this](const TJob& job) { JobFinished(job); })) {
   setWindowTitle("Tarnock Log");
   ApplyDesignFont(this);
   ApplyProgramIcon(this);
@@ -99,6 +107,10 @@ TForm1::TForm1(std::string settingsPath)
 }
 
 TForm1::~TForm1() {
+  // First the job list, whose index reading must end before the program
+  // does, and which must not watch the jobs the stop below cuts short.
+  delete std::exchange(jobList_, nullptr);
+  resends_.clear();
   // The program is ending: sessions close without reports, and a failed
   // placement save is shown before the program goes on ending.
   monitor_.MarkDestroying();
@@ -169,6 +181,7 @@ void TForm1::BuildMenu() {
 void TForm1::BuildJobsMenu() {
   Jobs1 = menuBar()->addMenu("Jobs");
   Jobs1->setObjectName("Jobs1");
+  JobList1 = AddMenuEntry(Jobs1, "Job List", "JobList1", [this] { JobList1Click(); });
   JobSettings1 =
       AddMenuEntry(Jobs1, "Job Settings", "JobSettings1", [this] { JobSettings1Click(); });
   Jobs1->addSeparator();
@@ -187,6 +200,53 @@ void TForm1::ListCaptureFolders() {
       Guarded([this, &folder] { OpenCaptureFolder(this, folder); });
     }));
   }
+}
+
+void TForm1::JobList1Click() {
+  Guarded([this] {
+    if (jobList_ == nullptr) MakeJobList();
+    jobList_->show();
+    jobList_->raise();
+    jobList_->activateWindow();
+  });
+}
+
+void TForm1::MakeJobList() {
+  TJobListWindow::TSetup setup{
+      settingsPath_, [this] { return PortFolders(); },
+      [this](const std::string& line) { monitor_.JobReports().JobFailure(line, line); }};
+  jobList_ = new TJobListWindow(jobs_.get(), std::move(setup), this);
+  auto* preview = new TPreviewPane(settingsPath_);
+  jobList_->SetPreview(preview);
+  connect(jobList_, &TJobListWindow::CurrentFileChanged, preview,
+          [preview](const QString& path) { preview->ShowCapture(path.toStdString()); });
+  connect(jobList_, &TJobListWindow::ResendRequested, this,
+          [this](const QStringList& files) { Guarded([this, &files] { Resend(files); }); });
+}
+
+void TForm1::Resend(const QStringList& files) {
+  TResendDialog dialog(settingsPath_, static_cast<int>(files.size()), jobList_);
+  if (dialog.exec() != QDialog::Accepted || closing_) return;
+  std::vector<std::string> paths;
+  for (const QString& file : files) paths.push_back(file.toStdString());
+  TResendReport report{
+      [this](const std::string& text) { monitor_.JobReports().JobLine(text); },
+      [this](const std::string& text) { monitor_.JobReports().JobFailure(text, text); },
+      // Said in a turn of its own, so the resender may go inside it.
+      [this] { std::erase_if(resends_, [](const auto& resend) { return resend->Finished(); }); }};
+  resends_.push_back(
+      std::make_unique<TJobResender>(std::move(paths), dialog.Target(), std::move(report)));
+  resends_.back()->Start();
+}
+
+// Whatever the options: the list shows every job of the run.
+void TForm1::JobFinished(const TJob& job) { jobs_->AddJob(THistoryRow::FromJob(job)); }
+
+std::vector<std::string> TForm1::PortFolders() const {
+  std::vector<std::string> folders;
+  for (const TPortEntry& port : PortEntries(TIniFile(settingsPath_).Load()))
+    folders.push_back(port.Definition.Directory);
+  return folders;
 }
 
 void TForm1::JobSettings1Click() {
@@ -217,8 +277,9 @@ void TForm1::SetUpTray(bool trayAvailable) {
     KeepInTray1->setChecked(TIniFile(settingsPath_).ReadFlag("Window", "CloseToTray", false));
   });
   connect(KeepInTray1, &QAction::triggered, this, [this] { KeepInTray1Click(); });
-  // Beside Job Settings, above the folder entries that the menu lists anew.
-  Jobs1->insertAction(Jobs1->actions().value(1), KeepInTray1);
+  // Below Job Settings, above the folder entries that the menu lists anew.
+  const QList<QAction*> entries = Jobs1->actions();
+  Jobs1->insertAction(entries.value(entries.indexOf(JobSettings1) + 1), KeepInTray1);
   tray_ =
       new TTrayIcon(this, KeepInTray1,
                     {[this] { ShowAndRaise(); }, [this] { hide(); }, [this] { Close1Click(); }});
@@ -252,6 +313,8 @@ void TForm1::closeEvent(QCloseEvent* event) {
     return;
   }
   QMainWindow::closeEvent(event);
+  // The job list is no reason to go on: the program ends with its window.
+  if (jobList_ != nullptr) jobList_->close();
   // With a tray, the last window closing no longer ends the program by
   // itself.
   if (tray_ && !closing_) Close1Click();

@@ -19,6 +19,10 @@ class QShowEvent;
 class QSplitter;
 class TForm2;
 class TFramePlacement;
+struct TJob;
+class TJobListModel;
+class TJobListWindow;
+class TJobResender;
 class TLogPane;
 class TTrayIcon;
 
@@ -79,6 +83,10 @@ class TForm1 : public QMainWindow, public TMonitorWindow {
   // Help > About Tarnock: opens the About box over the window and returns.
   void About1Click();
   void JobSettings1Click();
+  // Jobs > Job List: the list of finished jobs with its preview, made at
+  // its first opening and kept (hidden) after it is closed.
+  void JobList1Click();
+  TJobListWindow* JobList() const { return jobList_; }
   // Close, asked for by a termination signal: an open box is closed, and a
   // failure during the end goes to standard error instead of a box.
   void EndOnSignal();
@@ -112,6 +120,11 @@ class TForm1 : public QMainWindow, public TMonitorWindow {
   void BuildMenu();
   void BuildHelpMenu();
   void BuildJobsMenu();
+  void MakeJobList();
+  void JobFinished(const TJob& job);
+  // Asks where to, then sends the files there, reporting in the message log.
+  void Resend(const QStringList& files);
+  std::vector<std::string> PortFolders() const;
   // The Jobs menu's folder entries, one per port, made afresh from the
   // settings file each time the menu opens.
   void ListCaptureFolders();
@@ -144,7 +157,11 @@ class TForm1 : public QMainWindow, public TMonitorWindow {
   QAction* About1 = nullptr;
   TAboutBox* aboutBox_ = nullptr;
   QMenu* Jobs1 = nullptr;
+  QAction* JobList1 = nullptr;
   QAction* JobSettings1 = nullptr;
+  TJobListWindow* jobList_ = nullptr;
+  // The resends under way; each goes when it has done.
+  std::vector<std::unique_ptr<TJobResender>> resends_;
   QList<QAction*> folderEntries_;
   // Only while a tray is there to keep the program in.
   QAction* KeepInTray1 = nullptr;
@@ -170,6 +187,10 @@ class TForm1 : public QMainWindow, public TMonitorWindow {
   bool pendingHeight_ = false;
   bool closing_ = false;
   bool endedBySignal_ = false;
+  // Every finished job of this run, for the job list, which may be opened
+  // only later. Declared before the monitor, which tells it of the jobs
+  // that the program's end cuts short.
+  std::unique_ptr<TJobListModel> jobs_;
   // Declared after the panes: it reports into them from its first start on.
   TCaptureMonitor monitor_;
 };

@@ -85,6 +85,7 @@ void TPageView::Clear() {
   images_.clear();
   files_.clear();
   index_ = 0;
+  morePages_ = false;
   SetLine(failure_, "");
   SetLine(notes_, "");
   Redraw();
@@ -102,9 +103,10 @@ void TPageView::ShowImages(std::vector<QImage> pages, const std::string& notes) 
   Redraw();
 }
 
-void TPageView::ShowFiles(std::vector<std::string> pages) {
+void TPageView::ShowFiles(std::vector<std::string> pages, bool morePages) {
   Clear();
   files_ = std::move(pages);
+  morePages_ = morePages;
   Redraw();
 }
 
@@ -143,8 +145,10 @@ QImage TPageView::Page(int index) const {
 
 void TPageView::Redraw() {
   const int count = PageCount();
-  number_->setText(count == 0 ? QString("No pages")
-                              : QString("Page %1 of %2").arg(index_ + 1).arg(count));
+  QString number =
+      count == 0 ? QString("No pages") : QString("Page %1 of %2").arg(index_ + 1).arg(count);
+  if (morePages_) number = QString("Page %1, drawing the others...").arg(index_ + 1);
+  number_->setText(number);
   previous_->setEnabled(index_ > 0);
   next_->setEnabled(index_ + 1 < count);
   shown_ = Page(index_);

@@ -22,7 +22,9 @@ class TPageView : public QWidget {
   void Clear();
   void ShowWorking();
   void ShowImages(std::vector<QImage> pages, const std::string& notes);
-  void ShowFiles(std::vector<std::string> pages);
+  // With morePages, the pages are the first of a job whose others are
+  // still being drawn.
+  void ShowFiles(std::vector<std::string> pages, bool morePages = false);
   void ShowFailure(const std::string& failure);
 
   int PageCount() const;
@@ -55,4 +57,5 @@ class TPageView : public QWidget {
   QImage shown_;
   int index_ = 0;
   bool fitToPane_ = true;
+  bool morePages_ = false;
 };

@@ -1,12 +1,17 @@
 #include "ui/preview_pane.h"
 
+#include <QCoreApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QListWidget>
+#include <QPointer>
 #include <QScrollBar>
 #include <QTabBar>
 #include <QTabWidget>
+#include <QThreadPool>
 #include <QVBoxLayout>
+#include <exception>
+#include <memory>
 #include <utility>
 
 #include "base/exceptions.h"
@@ -125,6 +130,7 @@ void TPreviewPane::Open(const std::string& path) {
 // Shows nothing, and abandons a drawing under way: its pages would belong
 // to the capture shown before.
 void TPreviewPane::Forget() {
+  ++shown_;
   NewRenderer();
   text_->SetFile(nullptr, TPrinterLanguage::Text, TTextEncoding::Utf8);
   hex_->SetFile(nullptr, TPrinterLanguage::Text, TTextEncoding::Utf8);
@@ -161,23 +167,52 @@ void TPreviewPane::StartRender() {
     DrawReceipt();
     return;
   }
-  TRenderRequest request;
-  request.capture = path_;
-  request.language = language_;
-  request.userCommand = command;
-  request.cacheFolder = PageCacheFolder();
-  if (request.cacheFolder.empty()) {
+  request_ = TRenderRequest{};
+  request_.capture = path_;
+  request_.language = language_;
+  request_.userCommand = command;
+  request_.cacheFolder = PageCacheFolder();
+  // A user's command draws what it draws; Ghostscript can stop early.
+  request_.lastPage = command.empty() ? 1 : 0;
+  if (request_.cacheFolder.empty()) {
     pages_->ShowFailure(kNoCacheFolder);
     return;
   }
   pages_->ShowWorking();
-  renderer_->Start(request);
+  renderer_->Start(request_);
 }
 
-// The receipt is drawn here, on the event loop's thread: its page limit
-// bounds the work as much as its memory.
+// A long receipt takes a good part of a second to draw: it is drawn on a
+// thread of the pool, from a file of its own, and shown when it comes back
+// if its capture is still the one shown. The pool is waited for when the
+// program ends.
 void TPreviewPane::DrawReceipt() {
-  TReceipt receipt = RenderReceipt(ReadHead(*file_, kMaxReceiptBytes));
+  pages_->ShowWorking();
+  QPointer<TPreviewPane> pane(this);
+  QThreadPool::globalInstance()->start([pane, path = path_, shown = shown_] {
+    auto drawn = std::make_shared<TDrawnReceipt>();
+    try {
+      drawn->receipt = RenderReceipt(ReadHead(TPagedFile(path), kMaxReceiptBytes));
+    } catch (const Exception& failure) {
+      drawn->failure = failure.Message();
+    } catch (const std::exception& failure) {
+      drawn->failure = failure.what();
+    }
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(),
+        [pane, shown, drawn] {
+          if (pane && pane->shown_ == shown) AtEventEdge(pane, [&] { pane->ReceiptDrawn(*drawn); });
+        },
+        Qt::QueuedConnection);
+  });
+}
+
+void TPreviewPane::ReceiptDrawn(TDrawnReceipt& drawn) {
+  if (!drawn.failure.empty()) {
+    pages_->ShowFailure(drawn.failure);
+    return;
+  }
+  TReceipt& receipt = drawn.receipt;
   if (receipt.pages.empty()) {
     pages_->ShowFailure(kPrintsNothing);
     return;
@@ -188,10 +223,18 @@ void TPreviewPane::DrawReceipt() {
 }
 
 void TPreviewPane::RenderFinished(const TRenderResult& result) {
-  if (!result.failure.empty())
+  if (!result.failure.empty()) {
     pages_->ShowFailure(result.failure);
-  else
-    pages_->ShowFiles(result.pages);
+    return;
+  }
+  const bool firstPageOnly = request_.lastPage > 0;
+  pages_->ShowFiles(result.pages, firstPageOnly);
+  if (!firstPageOnly) return;
+  // The rest of the job, once this signal is done with the renderer.
+  request_.lastPage = 0;
+  QMetaObject::invokeMethod(
+      renderer_, [renderer = renderer_, request = request_] { renderer->Start(request); },
+      Qt::QueuedConnection);
 }
 
 // The marks of the view shown; the other view's changes wait for its tab.

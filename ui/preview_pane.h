@@ -1,20 +1,21 @@
 #pragma once
 
 #include <QWidget>
+#include <cstdint>
 #include <memory>
 #include <string>
 
+#include "preview/page_renderer.h"
 #include "preview/printer_language.h"
+#include "preview/receipt_renderer.h"
 #include "preview/text_page.h"
 
 class QLabel;
 class QListWidget;
 class QTabWidget;
 class TByteView;
-class TPageRenderer;
 class TPageView;
 class TPagedFile;
-struct TRenderResult;
 
 // The preview beside the job list: the capture's language and size, and
 // tabs with its text, its hex dump (both marking the printer commands in
@@ -42,6 +43,12 @@ class TPreviewPane : public QWidget {
   void TabShown();
   void StartRender();
   void DrawReceipt();
+  // A receipt as a thread of the pool drew it, or why it could not.
+  struct TDrawnReceipt {
+    TReceipt receipt;
+    std::string failure;
+  };
+  void ReceiptDrawn(TDrawnReceipt& drawn);
   void RenderFinished(const TRenderResult& result);
   void ListMarks(const TByteView* view);
   void NewRenderer();
@@ -51,6 +58,11 @@ class TPreviewPane : public QWidget {
   std::unique_ptr<TPagedFile> file_;
   TPrinterLanguage language_ = TPrinterLanguage::Text;
   bool pagesDrawn_ = false;
+  // Counts the captures shown, so a receipt drawn for an earlier one is
+  // dropped.
+  uint64_t shown_ = 0;
+  // Ghostscript draws the first page alone first, then the whole job.
+  TRenderRequest request_;
   QLabel* languageLine_;
   QLabel* size_;
   QTabWidget* tabs_;

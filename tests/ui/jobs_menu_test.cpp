@@ -12,6 +12,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QTableView>
 #include <QTest>
 #include <QTextBlock>
 #include <QTextDocumentFragment>
@@ -26,7 +27,10 @@
 #include "capture/ini_file.h"
 #include "support/dialog_driver.h"
 #include "support/file_contents.h"
+#include "support/loopback.h"
 #include "support/temp_folder.h"
+#include "support/wait.h"
+#include "ui/job_list_window.h"
 #include "ui/job_settings_dialog.h"
 #include "ui/main_window.h"
 
@@ -110,19 +114,46 @@ TEST_F(JobsMenuTest, JobsStandsBetweenOptionsAndHelpAndListsEachPortsFolder) {
   EXPECT_EQ(menus[2]->text().toStdString(), "Help");
   auto* jobs = window.findChild<QMenu*>("Jobs1");
   emit jobs->aboutToShow();
-  EXPECT_EQ(Entries(jobs),
-            (std::vector<std::string>{"Job Settings", "-", "Port 9100: " + Path("front"),
-                                      "Port 9101: " + Path("a&&b")}));
+  EXPECT_EQ(Entries(jobs), (std::vector<std::string>{"Job List", "Job Settings", "-",
+                                                     "Port 9100: " + Path("front"),
+                                                     "Port 9101: " + Path("a&&b")}));
   // Listed afresh at every opening.
   WriteWholeFile(Settings(), "[Ports]\n9100=" + Path("front") + ",yyyymmdd,F,0,\n");
   emit jobs->aboutToShow();
-  EXPECT_EQ(Entries(jobs).size(), 3u);
+  EXPECT_EQ(Entries(jobs).size(), 4u);
 
-  jobs->actions()[2]->trigger();
+  jobs->actions()[3]->trigger();
   EXPECT_EQ(urls_.Paths, std::vector<std::string>{Path("front")});
   std::filesystem::remove(Path("front"));
-  jobs->actions()[2]->trigger();
+  jobs->actions()[3]->trigger();
   EXPECT_EQ(boxes_.Texts(), std::vector<std::string>{"Folder not found: " + Path("front")});
+}
+
+// Every job of the run is in the list, with no option on, also one that
+// finished before the list was first opened; its index is read then.
+TEST_F(JobsMenuTest, JobListShowsTheRunsJobsAndTheIndexes) {
+  const uint16_t port = FreeLoopbackPort();
+  std::filesystem::create_directory(Path("front"));
+  WriteWholeFile(Path("front/jobs.csv"),
+                 "start,end,port,peer address,peer port,bytes,file,outcome\n"
+                 "2026-01-02T10:00:00.000+00:00,2026-01-02T10:00:01.000+00:00,9100,192.0.2.7,"
+                 "4000,12,old.txt,closed\n");
+  WriteWholeFile(Settings(),
+                 "[Ports]\n" + std::to_string(port) + "=" + Path("front") + ",yyyymmdd,F,0,\n");
+  TForm1 window(Settings());
+  const int peer = ConnectLoopback(port);
+  ASSERT_GE(peer, 0);
+  ASSERT_TRUE(SendAll(peer, "hello"));
+  ::close(peer);
+  ASSERT_TRUE(WaitUntil([&] { return window.windowTitle() == "Tarnock - Listening"; }));
+
+  window.findChild<QAction*>("JobList1")->trigger();
+  ASSERT_NE(window.JobList(), nullptr);
+  auto* table = window.JobList()->findChild<QTableView*>("tvJobs");
+  ASSERT_TRUE(WaitUntil([&] { return table->model()->rowCount() == 2; }));
+  EXPECT_EQ(table->model()->index(0, 1).data().toString().toStdString(), std::to_string(port));
+  EXPECT_EQ(table->model()->index(0, 3).data().toString().toStdString(), "5");
+  EXPECT_EQ(table->model()->index(1, 2).data().toString().toStdString(), "192.0.2.7");
 }
 
 struct TDialogCase {

@@ -112,8 +112,8 @@ TEST_F(TrayIconTest, KeepRunningInTheTrayIsOfferedOnlyWithATrayAndSaved) {
   window.SetUpTray(true);
   auto* jobs = window.findChild<QMenu*>("Jobs1");
   ASSERT_NE(jobs, nullptr);
-  EXPECT_EQ(Texts(jobs->actions()).mid(0, 3).join('|').toStdString(),
-            "Job Settings|Keep Running in the Tray|-");
+  EXPECT_EQ(Texts(jobs->actions()).mid(0, 4).join('|').toStdString(),
+            "Job List|Job Settings|Keep Running in the Tray|-");
   EXPECT_EQ(Texts(window.Tray()->Menu()->actions()).join('|').toStdString(),
             "Show|Keep Running in the Tray|-|Quit");
   QAction* keep = window.findChild<QAction*>("KeepInTray1");
