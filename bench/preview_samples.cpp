@@ -198,8 +198,13 @@ void AppendText(std::string& page, TNoise& noise, int number) {
   page += "/Times-Roman findfont 10 scalefont setfont\n";
   for (int column = 0; column < 2; ++column)
     for (int row = 0; row < 34; ++row)
-      page += "(" + BodyLine(noise) + ") " + std::to_string(56 + column * 256) + " " +
-              std::to_string(712 - row * 12) + " T\n";
+      page.append(1, '(')
+          .append(BodyLine(noise))
+          .append(") ")
+          .append(std::to_string(56 + column * 256))
+          .append(" ")
+          .append(std::to_string(712 - row * 12))
+          .append(" T\n");
 }
 
 void AppendChart(std::string& page, TNoise& noise) {

@@ -18,6 +18,7 @@
 #include "base/spawn_setup.h"
 #include "base/system_calls.h"
 #include "base/text.h"
+#include "jobs/exit_watch.h"
 
 extern char** environ;
 
@@ -25,7 +26,6 @@ namespace {
 
 constexpr const char* kVariablePrefix = "TARNOCK_";
 // Without a pidfd (an old kernel) the exit is looked for this often.
-constexpr int kReapPollMs = 50;
 // What one read of the output takes at most.
 constexpr std::size_t kReadPiece = 64 * 1024;
 
@@ -241,15 +241,7 @@ bool TAfterJobRun::Start() {
 }
 
 void TAfterJobRun::WatchExit() {
-  pidHandle_ = FileCalls().OpenPidHandle(pid_);
-  if (pidHandle_ >= 0) {
-    exitNotifier_ = new QSocketNotifier(pidHandle_, QSocketNotifier::Read, this);
-    connect(exitNotifier_, &QSocketNotifier::activated, this, [this] { Reap(); });
-    return;
-  }
-  reapPoll_ = new QTimer(this);
-  connect(reapPoll_, &QTimer::timeout, this, [this] { Reap(); });
-  reapPoll_->start(kReapPollMs);
+  exitWatch_ = std::make_unique<TExitWatch>(this, pid_, [this] { Reap(); });
 }
 
 void TAfterJobRun::Stop() {
@@ -432,17 +424,13 @@ std::string TAfterJobRun::HandOverOutput(int descriptor, const std::string& name
 }
 
 void TAfterJobRun::Release() {
-  delete exitNotifier_;
-  exitNotifier_ = nullptr;
+  exitWatch_.reset();
   delete outputNotifier_;
   outputNotifier_ = nullptr;
-  delete reapPoll_;
-  reapPoll_ = nullptr;
   delete deadline_;
   deadline_ = nullptr;
   delete drain_;
   drain_ = nullptr;
-  CloseHandle(pidHandle_);
   CloseHandle(outputHandle_);
 }
 

@@ -17,6 +17,7 @@
 
 class QSocketNotifier;
 class QTimer;
+class TExitWatch;
 
 // The environment of an after-job command: ours, with the job's facts added
 // as TARNOCK_* variables (a variable of that name we inherited is replaced).
@@ -121,11 +122,9 @@ class TAfterJobRun : public QObject {
   TOutputLine outputLine_;
   TFinished finished_callback_;
   pid_t pid_ = -1;
-  int pidHandle_ = -1;
   int outputHandle_ = -1;
-  QSocketNotifier* exitNotifier_ = nullptr;
   QSocketNotifier* outputNotifier_ = nullptr;
-  QTimer* reapPoll_ = nullptr;
+  std::unique_ptr<TExitWatch> exitWatch_;
   // Times the limit, then the grace after SIGTERM.
   QTimer* deadline_ = nullptr;
   QTimer* drain_ = nullptr;

@@ -19,6 +19,7 @@
 #include "base/system_calls.h"
 #include "base/text.h"
 #include "jobs/after_job.h"
+#include "jobs/exit_watch.h"
 #include "preview/png_splitter.h"
 #include "preview/render_cache.h"
 #include "preview/renderer_choice.h"
@@ -31,7 +32,6 @@ constexpr std::size_t kReadPiece = 64 * 1024;
 // Enough of the standard error for its first line.
 constexpr std::size_t kErrorTextBytes = 4096;
 // Without a pidfd (an old kernel) the exit is looked for this often.
-constexpr int kReapPollMs = 50;
 
 // "30" for whole seconds, "0.1" for a limit of a part of a second.
 std::string DescribeSeconds(std::chrono::milliseconds limit) {
@@ -130,13 +130,20 @@ TPageRenderer::TCommand TPageRenderer::CommandFor(const TRenderRequest& request,
                                      "-dNOPAUSE",
                                      "-sDEVICE=png16m",
                                      "-r" + FormatInteger(request.resolutionDpi)};
-  if (request.lastPage > 0) {
-    arguments.push_back("-dFirstPage=1");
-    arguments.push_back("-dLastPage=" + FormatInteger(request.lastPage));
+  if (request.lastPage <= 0) {
+    arguments.push_back("-sOutputFile=" + folder + "/page-%04d.png");
+    arguments.push_back("-");
+    return {std::move(arguments), false};
   }
-  arguments.push_back("-sOutputFile=" + folder + "/page-%04d.png");
-  arguments.push_back("-");
-  return {std::move(arguments), false};
+  // The first pages come on standard output, so that they are known the
+  // moment their last byte is written: Ghostscript reads the rest of the
+  // job before it ends, and is stopped instead. What the job itself prints
+  // goes to the error output, away from the images.
+  std::string lastPage = "-dLastPage=";
+  lastPage += FormatInteger(request.lastPage);
+  arguments.insert(arguments.end(),
+                   {"-dFirstPage=1", lastPage, "-sstdout=%stderr", "-sOutputFile=-", "-"});
+  return {std::move(arguments), true};
 }
 
 TPageRenderer::TPageRenderer(QObject* parent) : QObject(parent) {}
@@ -172,6 +179,8 @@ void TPageRenderer::Begin(const TRenderRequest& request) {
   if (renderFolder_.empty()) return FinishSoon({{}, failure});
   rendererName_ = choice.name;
   timeLimit_ = request.timeLimit;
+  if (!choice.userCommand && request.lastPage > 0)
+    pagesWanted_ = static_cast<std::size_t>(request.lastPage);
 
   const int captureHandle = OpenRetrying(request.capture.c_str(), O_RDONLY | O_CLOEXEC, 0);
   if (captureHandle < 0) {
@@ -229,15 +238,7 @@ bool TPageRenderer::Spawn(const TCommand& command, int captureHandle) {
 }
 
 void TPageRenderer::WatchExit() {
-  pidHandle_ = FileCalls().OpenPidHandle(pid_);
-  if (pidHandle_ >= 0) {
-    exitNotifier_ = new QSocketNotifier(pidHandle_, QSocketNotifier::Read, this);
-    connect(exitNotifier_, &QSocketNotifier::activated, this, [this] { Reap(); });
-    return;
-  }
-  reapPoll_ = new QTimer(this);
-  connect(reapPoll_, &QTimer::timeout, this, [this] { Reap(); });
-  reapPoll_->start(kReapPollMs);
+  exitWatch_ = std::make_unique<TExitWatch>(this, pid_, [this] { Reap(); });
 }
 
 void TPageRenderer::ReadImages() {
@@ -247,6 +248,17 @@ void TPageRenderer::ReadImages() {
     imageNotifier_ = nullptr;
     CloseHandle(imageHandle_);
   }
+  if (pagesWanted_ > 0 && splitter_->Pages().size() >= pagesWanted_ && !terminating_) StopEarly();
+}
+
+// Every page asked for is there: the renderer is stopped like one past its
+// time, but what it drew counts.
+void TPageRenderer::StopEarly() {
+  if (pid_ <= 0) return;
+  enough_ = true;
+  terminating_ = true;
+  FileCalls().Signal(-pid_, SIGTERM);
+  deadline_->start(kKillGrace);
 }
 
 // The first bytes are kept for the failure's line; the rest is read only so
@@ -294,6 +306,7 @@ void TPageRenderer::Reap() {
 }
 
 std::string TPageRenderer::Outcome(int status) {
+  if (enough_) return {};
   if (timedOut_)
     return rendererName_ + " ran longer than " + DescribeSeconds(timeLimit_) + " s and was stopped";
   if (!(WIFEXITED(status) && WEXITSTATUS(status) == 0)) {
@@ -350,21 +363,19 @@ void TPageRenderer::Abandon() {
 }
 
 void TPageRenderer::Release() {
-  delete exitNotifier_;
-  exitNotifier_ = nullptr;
+  exitWatch_.reset();
   delete imageNotifier_;
   imageNotifier_ = nullptr;
   delete errorNotifier_;
   errorNotifier_ = nullptr;
-  delete reapPoll_;
-  reapPoll_ = nullptr;
   delete deadline_;
   deadline_ = nullptr;
-  CloseHandle(pidHandle_);
   CloseHandle(imageHandle_);
   CloseHandle(errorHandle_);
   splitter_.reset();
   errorText_.clear();
   terminating_ = false;
   timedOut_ = false;
+  enough_ = false;
+  pagesWanted_ = 0;
 }

@@ -13,6 +13,7 @@
 
 class QSocketNotifier;
 class QTimer;
+class TExitWatch;
 class TPngSplitter;
 
 // What to draw and how far the renderer may go.
@@ -77,6 +78,7 @@ class TPageRenderer : public QObject {
   void ReadImages();
   void ReadErrors();
   void DeadlinePassed();
+  void StopEarly();
   void Reap();
   std::string Outcome(int status);
   void Conclude(TRenderResult result);
@@ -89,18 +91,20 @@ class TPageRenderer : public QObject {
   std::string renderFolder_;
   std::string keyFolder_;
   pid_t pid_ = -1;
-  int pidHandle_ = -1;
   int imageHandle_ = -1;
   int errorHandle_ = -1;
-  QSocketNotifier* exitNotifier_ = nullptr;
   QSocketNotifier* imageNotifier_ = nullptr;
   QSocketNotifier* errorNotifier_ = nullptr;
-  QTimer* reapPoll_ = nullptr;
+  std::unique_ptr<TExitWatch> exitWatch_;
   QTimer* deadline_ = nullptr;
   std::unique_ptr<TPngSplitter> splitter_;
   std::string errorText_;
   bool terminating_ = false;
   bool timedOut_ = false;
+  // Ghostscript asked for the first pages only: once this many are drawn it
+  // is stopped (enough_), and they are the result.
+  std::size_t pagesWanted_ = 0;
+  bool enough_ = false;
   // Counts the Starts, so a Finished queued for an abandoned one is dropped.
   uint64_t generation_ = 0;
 };

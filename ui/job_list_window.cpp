@@ -75,7 +75,10 @@ std::vector<int> NumbersOf(std::string_view text) {
 
 std::string JoinNumbers(const std::vector<int>& numbers) {
   std::string text;
-  for (int number : numbers) text += (text.empty() ? "" : ",") + FormatInteger(number);
+  for (int number : numbers) {
+    if (!text.empty()) text += ',';
+    text += FormatInteger(number);
+  }
   return text;
 }
 
@@ -290,7 +293,8 @@ void TJobListWindow::DeleteSelected() {
       const std::string path = model_->FileAt(row);
       if (FileCalls().Unlink(path.c_str()) == 0 || errno == ENOENT) continue;
       const std::string reason = InOutErrorMessage(InOutErrorCode(errno, path));
-      failures += (failures.empty() ? "" : "\n") + ("Unable to delete " + path + ": " + reason);
+      if (!failures.empty()) failures += '\n';
+      failures.append("Unable to delete ").append(path).append(": ").append(reason);
     }
     for (int row : present) model_->CheckGone(row);
     if (!failures.empty()) ShowErrorBox(this, failures);
