@@ -2,6 +2,7 @@
 
 #include <QFontDatabase>
 #include <QHelpEvent>
+#include <QKeyEvent>
 #include <QPainter>
 #include <QScrollBar>
 #include <QToolTip>
@@ -188,6 +189,18 @@ void TByteView::BarActed(int action) {
   SetTop(top);
   // The bar is about to take the position of its own step; this one wins.
   verticalScrollBar()->setSliderPosition(ToBar(top_));
+}
+
+// The scroll area steps by lines and pages itself; Home and End (with Ctrl
+// too, as in an editor) go to the capture's first and last bytes.
+void TByteView::keyPressEvent(QKeyEvent* event) {
+  const int key = event->key();
+  if (key == Qt::Key_Home || key == Qt::Key_End) {
+    verticalScrollBar()->triggerAction(key == Qt::Key_Home ? QAbstractSlider::SliderToMinimum
+                                                           : QAbstractSlider::SliderToMaximum);
+    return;
+  }
+  QAbstractScrollArea::keyPressEvent(event);
 }
 
 void TByteView::BarMoved(int value) {

@@ -108,8 +108,9 @@ void TJobListModel::AddJob(THistoryRow row) {
 void TJobListModel::MergeLoaded(std::vector<TJobHistory> loaded) {
   // The selected jobs are found again by who they are, since every history
   // index changes; one the bound drops is no longer shown.
+  const QModelIndexList before = BeginRelayout();
   std::unordered_map<std::size_t, std::string> keyOf;
-  for (const QModelIndex& index : persistentIndexList())
+  for (const QModelIndex& index : before)
     if (index.isValid()) keyOf.emplace(HistoryIndex(index.row()), JobKeyAt(index.row()));
   for (TJobHistory& history : loaded) history_.Merge(std::move(history));
   std::unordered_map<std::string, std::size_t> newIndexOf;
@@ -118,27 +119,34 @@ void TJobListModel::MergeLoaded(std::vector<TJobHistory> loaded) {
     const auto found = newIndexOf.find(TJobHistory::JobKey(history_.Row(index)));
     if (found != newIndexOf.end()) found->second = index;
   }
-  Relayout([&](std::size_t old) { return newIndexOf.at(keyOf.at(old)); }, Arranged());
+  FinishRelayout(
+      before, [&](std::size_t old) { return newIndexOf.at(keyOf.at(old)); }, Arranged());
 }
 
 void TJobListModel::SetFilter(const QString& filter) {
   if (filter == filter_) return;
   filter_ = filter;
   filterUtf8_ = filter.toStdString();
-  Relayout([](std::size_t old) { return old; }, Arranged());
+  FinishRelayout(
+      BeginRelayout(), [](std::size_t old) { return old; }, Arranged());
 }
 
 void TJobListModel::sort(int column, Qt::SortOrder order) {
   if (column < 0 || column >= kColumns) return;
   sortColumn_ = ColumnOf(column);
   ascending_ = order == Qt::AscendingOrder;
-  Relayout([](std::size_t old) { return old; }, Arranged());
+  FinishRelayout(
+      BeginRelayout(), [](std::size_t old) { return old; }, Arranged());
 }
 
-void TJobListModel::Relayout(const std::function<std::size_t(std::size_t)>& newIndexOf,
-                             std::vector<std::size_t> arranged) {
+QModelIndexList TJobListModel::BeginRelayout() {
   emit layoutAboutToBeChanged();
-  const QModelIndexList before = persistentIndexList();
+  return persistentIndexList();
+}
+
+void TJobListModel::FinishRelayout(const QModelIndexList& before,
+                                   const std::function<std::size_t(std::size_t)>& newIndexOf,
+                                   std::vector<std::size_t> arranged) {
   std::vector<std::size_t> jobs;
   jobs.reserve(static_cast<std::size_t>(before.size()));
   for (const QModelIndex& index : before)

@@ -59,9 +59,12 @@ class TJobListModel : public QAbstractTableModel {
   std::size_t InsertionPlace(std::size_t index) const;
   // Shows new rows, moving every persistent index (a view's selection) to
   // where its job now stands; newIndexOf maps an old history index to the
-  // new one.
-  void Relayout(const std::function<std::size_t(std::size_t)>& newIndexOf,
-                std::vector<std::size_t> arranged);
+  // new one. The views make persistent indexes of their own when told of
+  // the change, so the indexes to move are those there after BeginRelayout.
+  QModelIndexList BeginRelayout();
+  void FinishRelayout(const QModelIndexList& before,
+                      const std::function<std::size_t(std::size_t)>& newIndexOf,
+                      std::vector<std::size_t> arranged);
 
   TJobHistory history_;
   // History indices of the shown rows, in the shown order.

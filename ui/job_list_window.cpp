@@ -15,6 +15,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cerrno>
+#include <iterator>
 #include <set>
 #include <utility>
 
@@ -72,6 +73,9 @@ std::vector<int> NumbersOf(std::string_view text) {
   }
   return numbers;
 }
+
+// Room beside a cell's text for the grid and the cell's margins.
+constexpr int kCellPadding = 12;
 
 std::string JoinNumbers(const std::vector<int>& numbers) {
   std::string text;
@@ -327,6 +331,12 @@ void TJobListWindow::RestoreLayout() {
   const TIniSnapshot settings = TIniFile(setup_.SettingsPath).Load();
   columnsRead_ = settings.ReadText(kSection, kColumnsKey, "");
   splitterRead_ = settings.ReadText(kSection, kSplitterKey, "");
+  // Without kept widths, the first columns fit what they usually hold.
+  const char* const samples[] = {"2026-12-09T14:30:05.123+00:00 ", "65535 ", "198.51.100.200 ",
+                                 "4294967296 "};
+  for (int column = 0; column < static_cast<int>(std::size(samples)); ++column)
+    tvJobs->horizontalHeader()->resizeSection(
+        column, tvJobs->fontMetrics().horizontalAdvance(samples[column]) + kCellPadding);
   const std::vector<int> widths = NumbersOf(columnsRead_);
   for (std::size_t column = 0; column < widths.size() && column < TJobListModel::kColumns; ++column)
     if (widths[column] > 0)

@@ -82,6 +82,7 @@ TEST_F(JobListWindowTest, FirstOpeningLoadsTheIndexes) {
   TJobListWindow& window = Window({root_ + "/p1", bad, root_ + "/p2"});
   window.show();
   ASSERT_TRUE(WaitUntil([&] { return !window.Loading(); }));
+  EXPECT_TRUE(boxes_.Boxes.empty()) << boxes_.Texts().front();
   std::vector<std::string> files;
   for (int row = 0; row < model_.rowCount(); ++row) files.push_back(model_.FileAt(row));
   EXPECT_EQ(files, (std::vector<std::string>{root_ + "/p2/now", root_ + "/p1/y", root_ + "/p2/z",

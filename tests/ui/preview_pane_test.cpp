@@ -13,6 +13,7 @@
 #include <QScrollBar>
 #include <QTabBar>
 #include <QTabWidget>
+#include <QTest>
 #include <cstdlib>
 #include <optional>
 #include <string>
@@ -134,7 +135,7 @@ TEST_F(PreviewPaneTest, FourGibibyteCaptureScrollsToItsLastOffset) {
   EXPECT_EQ(Text("lblSize"), "4294967296 bytes");
   for (const char* name : {"HexView", "TextView"}) {
     TByteView* view = View(name);
-    view->verticalScrollBar()->triggerAction(QAbstractSlider::SliderToMaximum);
+    QTest::keyClick(view, Qt::Key_End);
     ASSERT_FALSE(view->RowsInView().empty()) << name;
     EXPECT_EQ(view->verticalScrollBar()->value(), view->verticalScrollBar()->maximum()) << name;
   }
@@ -145,6 +146,8 @@ TEST_F(PreviewPaneTest, FourGibibyteCaptureScrollsToItsLastOffset) {
   const uint64_t end = hex->TopOffset();
   hex->verticalScrollBar()->triggerAction(QAbstractSlider::SliderSingleStepSub);
   EXPECT_EQ(hex->TopOffset(), end - 16);
+  QTest::keyClick(hex, Qt::Key_Home, Qt::ControlModifier);
+  EXPECT_EQ(hex->TopOffset(), 0u);
 }
 
 TEST_F(PreviewPaneTest, PostScriptIsDrawnByGhostscript) {
