@@ -44,6 +44,11 @@ TPageView::TPageView(QWidget* parent) : QWidget(parent) {
   notes_ = new QLabel(this);
   notes_->setObjectName("lblPageNotes");
   notes_->setAccessibleName("Page notes");
+  // A long line wraps in the pane's width instead of widening the window.
+  for (QLabel* line : {failure_, notes_}) {
+    line->setWordWrap(true);
+    line->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+  }
   image_ = new QLabel(this);
   image_->setObjectName("lblPageImage");
   image_->setAccessibleName("Page image");

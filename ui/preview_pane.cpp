@@ -1,5 +1,7 @@
 #include "ui/preview_pane.h"
 
+#include <malloc.h>
+
 #include <QCoreApplication>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -10,9 +12,11 @@
 #include <QTabWidget>
 #include <QThreadPool>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <exception>
 #include <memory>
 #include <utility>
+#include <vector>
 
 #include "base/exceptions.h"
 #include "base/text.h"
@@ -34,6 +38,32 @@ constexpr const char* kNoCacheFolder =
 constexpr const char* kPrintsNothing = "The capture prints nothing";
 
 QString HexOffset(uint64_t offset) { return QString("%1").arg(offset, 16, 16, QChar('0')); }
+
+// A receipt's input and pages take tens of megabytes, much of it in the
+// pool thread's own heap, which the C library keeps once it is freed: it is
+// handed back, so that the program's memory returns to what it was.
+void ReturnFreedMemory() { ::malloc_trim(0); }
+
+// What the receipt skipped, each once and the first few only: a capture
+// that is no receipt at all gives a note for nearly every byte.
+std::string NotesLine(const std::vector<std::string>& notes) {
+  constexpr std::size_t kShown = 5;
+  std::vector<std::string> distinct;
+  for (const std::string& note : notes)
+    if (std::find(distinct.begin(), distinct.end(), note) == distinct.end())
+      distinct.push_back(note);
+  std::string line;
+  for (std::size_t i = 0; i < distinct.size() && i < kShown; ++i) {
+    if (!line.empty()) line += "; ";
+    line += distinct[i];
+  }
+  if (distinct.size() > kShown) {
+    line += "; and ";
+    line += FormatInteger(static_cast<int64_t>(distinct.size() - kShown));
+    line += " more";
+  }
+  return line;
+}
 
 // The capture's first bytes, at most the limit, read window by window.
 std::string ReadHead(const TPagedFile& file, std::size_t limit) {
@@ -138,6 +168,7 @@ void TPreviewPane::Forget() {
   path_.clear();
   pagesDrawn_ = false;
   pages_->Clear();
+  if (std::exchange(receiptShown_, false)) ReturnFreedMemory();
   languageLine_->clear();
   size_->clear();
   commands_->clear();
@@ -198,6 +229,7 @@ void TPreviewPane::DrawReceipt() {
     } catch (const std::exception& failure) {
       drawn->failure = failure.what();
     }
+    ReturnFreedMemory();
     QMetaObject::invokeMethod(
         QCoreApplication::instance(),
         [pane, shown, drawn] {
@@ -212,14 +244,13 @@ void TPreviewPane::ReceiptDrawn(TDrawnReceipt& drawn) {
     pages_->ShowFailure(drawn.failure);
     return;
   }
+  receiptShown_ = true;
   TReceipt& receipt = drawn.receipt;
   if (receipt.pages.empty()) {
     pages_->ShowFailure(kPrintsNothing);
     return;
   }
-  std::string notes;
-  for (const std::string& note : receipt.notes) notes += (notes.empty() ? "" : "; ") + note;
-  pages_->ShowImages(std::move(receipt.pages), notes);
+  pages_->ShowImages(std::move(receipt.pages), NotesLine(receipt.notes));
 }
 
 void TPreviewPane::RenderFinished(const TRenderResult& result) {

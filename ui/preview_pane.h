@@ -58,6 +58,8 @@ class TPreviewPane : public QWidget {
   std::unique_ptr<TPagedFile> file_;
   TPrinterLanguage language_ = TPrinterLanguage::Text;
   bool pagesDrawn_ = false;
+  // A receipt drawn here is shown: its memory is handed back when it goes.
+  bool receiptShown_ = false;
   // Counts the captures shown, so a receipt drawn for an earlier one is
   // dropped.
   uint64_t shown_ = 0;

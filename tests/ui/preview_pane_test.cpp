@@ -99,6 +99,20 @@ TEST_F(PreviewPaneTest, EscPosDrawsAReceiptOnlyWhenThePagesAreShown) {
   EXPECT_EQ(Text("lblPageNumber"), "No pages");
 }
 
+// A capture that is no receipt at all: what was skipped is said in a few
+// notes, wrapped, and the pane never asks for more width than it had.
+TEST_F(PreviewPaneTest, ManySkippedCommandsMakeOneShortNote) {
+  std::string bytes = "\x1b@";
+  for (int byte = 0x80; byte < 0x100; ++byte) bytes += {'\x1b', static_cast<char>(byte), '\n'};
+  pane_.ShowCapture(Capture(bytes));
+  ShowPages();
+  ASSERT_TRUE(WaitForPages());
+  const QString notes = Text("lblPageNotes");
+  EXPECT_EQ(notes.count("; "), 5) << notes.toStdString();
+  EXPECT_TRUE(notes.endsWith(" more")) << notes.toStdString();
+  EXPECT_LT(pane_.minimumSizeHint().width(), 800);
+}
+
 TEST_F(PreviewPaneTest, NamesTheCommandsInViewAndColoursTheirBytes) {
   pane_.ShowCapture(Capture(kReceipt));
   auto* list = pane_.findChild<QListWidget*>("lstCommands");
