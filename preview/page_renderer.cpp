@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <utility>
 
 #include "base/spawn_setup.h"
@@ -332,10 +333,12 @@ void TPageRenderer::Conclude(TRenderResult result) {
     RemoveRenderFolder(renderFolder);
   } else {
     const std::string folder = CommitRenderFolder(renderFolder, keyFolder_);
-    if (folder.empty())
+    if (folder.empty()) {
       result.failure = "The page cache cannot be written: " + keyFolder_;
-    else
+    } else {
       result.pages = CachedPages(folder);
+      PruneRenderCache(std::filesystem::path(folder).parent_path().string());
+    }
   }
   emit Finished(result);
 }

@@ -5,10 +5,12 @@
 #include <QCryptographicHash>
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <system_error>
+#include <utility>
 
 #include "base/text.h"
 #include "preview/png_splitter.h"
@@ -20,6 +22,11 @@ constexpr int kKeyHexDigits = 32;
 bool IsPageName(const std::string& name) {
   return name.size() == PageFileName(1).size() && name.starts_with("page-") &&
          name.ends_with(".png");
+}
+
+bool IsKeyName(const std::string& name) {
+  return name.size() == kKeyHexDigits &&
+         std::all_of(name.begin(), name.end(), [](char c) { return std::isxdigit(c) != 0; });
 }
 
 }  // namespace
@@ -83,4 +90,17 @@ std::string CommitRenderFolder(const std::string& renderFolder, const std::strin
 void RemoveRenderFolder(const std::string& folder) {
   std::error_code ignored;
   std::filesystem::remove_all(folder, ignored);
+}
+
+void PruneRenderCache(const std::string& cacheFolder, std::size_t keep) {
+  std::vector<std::pair<std::filesystem::file_time_type, std::filesystem::path>> renders;
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(cacheFolder, error)) {
+    if (!IsKeyName(entry.path().filename().string()) || !entry.is_directory(error)) continue;
+    const auto drawn = entry.last_write_time(error);
+    if (!error) renders.emplace_back(drawn, entry.path());
+  }
+  if (renders.size() <= keep) return;
+  std::sort(renders.begin(), renders.end(), [](const auto& a, const auto& b) { return a > b; });
+  for (std::size_t i = keep; i < renders.size(); ++i) RemoveRenderFolder(renders[i].second);
 }

@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -32,3 +33,11 @@ std::string CommitRenderFolder(const std::string& renderFolder, const std::strin
 // Removes a render folder and what is in it, quietly: an unfinished render
 // is worth nothing.
 void RemoveRenderFolder(const std::string& folder);
+
+// How many drawn captures the cache keeps: the newest, so that the folder
+// stays at a bounded size however many captures a person looks through.
+constexpr std::size_t kKeptRenders = 200;
+
+// Removes every drawn capture but the keep newest (by when they were
+// drawn); a render under way and whatever else is in the folder stay.
+void PruneRenderCache(const std::string& cacheFolder, std::size_t keep = kKeptRenders);

@@ -4,11 +4,15 @@
 
 #include <QByteArray>
 #include <QImage>
+#include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
 
+#include "preview/render_cache.h"
 #include "preview/renderer_choice.h"
 #include "support/file_contents.h"
 #include "support/temp_folder.h"
@@ -258,6 +262,28 @@ TEST(PageCacheFolderTest, FollowsTheCacheVariableElseHome) {
     ::unsetenv("XDG_CACHE_HOME");
   else
     ::setenv("XDG_CACHE_HOME", cache.c_str(), 1);
+}
+
+// Only the newest drawn captures stay; a render under way and other files
+// are not the cache's to remove.
+TEST(RenderCacheTest, KeepsTheNewestRenders) {
+  TTempFolder cache;
+  const auto now = std::filesystem::file_time_type::clock::now();
+  std::vector<std::string> keys;
+  for (int i = 0; i < 4; ++i) {
+    keys.push_back(std::string(31, 'a') + static_cast<char>('0' + i));
+    const std::string folder = cache.FilePath(keys.back());
+    std::filesystem::create_directory(folder);
+    std::filesystem::last_write_time(folder, now - std::chrono::hours(4 - i));
+  }
+  std::filesystem::create_directory(cache.FilePath(keys[0] + ".part-1-1"));
+  ASSERT_TRUE(WriteWholeFile(cache.FilePath("notes.txt"), "x"));
+  PruneRenderCache(cache.Path(), 2);
+  std::vector<std::string> left;
+  for (const auto& entry : std::filesystem::directory_iterator(cache.Path()))
+    left.push_back(entry.path().filename().string());
+  std::sort(left.begin(), left.end());
+  EXPECT_EQ(left, (std::vector<std::string>{keys[2], keys[3], keys[0] + ".part-1-1", "notes.txt"}));
 }
 
 }  // namespace
