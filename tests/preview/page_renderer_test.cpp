@@ -283,7 +283,7 @@ TEST(RenderCacheTest, KeepsTheNewestRenders) {
   for (const auto& entry : std::filesystem::directory_iterator(cache.Path()))
     left.push_back(entry.path().filename().string());
   std::sort(left.begin(), left.end());
-  EXPECT_EQ(left, (std::vector<std::string>{keys[2], keys[3], keys[0] + ".part-1-1", "notes.txt"}));
+  EXPECT_EQ(left, (std::vector<std::string>{keys[0] + ".part-1-1", keys[2], keys[3], "notes.txt"}));
 }
 
 }  // namespace
