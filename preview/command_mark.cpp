@@ -20,3 +20,9 @@ std::string CommandByteName(char byte) {
   const auto value = static_cast<unsigned char>(byte);
   return value > 0x20 && value < 0x7f ? std::string(1, byte) : HexByteName(byte);
 }
+
+std::size_t TakeAnnouncedData(uint64_t& dataLeft, std::size_t available) {
+  const uint64_t step = std::min<uint64_t>(dataLeft, available);
+  dataLeft -= step;
+  return static_cast<std::size_t>(step);
+}

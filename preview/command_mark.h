@@ -22,6 +22,10 @@ struct TCommandMark {
 void AddCommandMark(std::vector<TCommandMark>& marks, uint64_t offset, uint64_t length,
                     std::string name);
 
+// Steps over the data a command announced, as far as the bytes at hand go:
+// answers how many of the available bytes it takes, and counts them off.
+std::size_t TakeAnnouncedData(uint64_t& dataLeft, std::size_t available);
+
 // A byte in hexadecimal, as "0x1b".
 std::string HexByteName(char byte);
 

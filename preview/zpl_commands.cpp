@@ -131,9 +131,7 @@ void TZplCommands::Scan(std::string_view bytes, uint64_t offset, std::vector<TCo
   std::size_t position = 0;
   while (position < bytes.size()) {
     if (dataLeft_ > 0) {
-      const uint64_t step = std::min<uint64_t>(dataLeft_, bytes.size() - position);
-      position += static_cast<std::size_t>(step);
-      dataLeft_ -= step;
+      position += TakeAnnouncedData(dataLeft_, bytes.size() - position);
       continue;
     }
     switch (state_) {
