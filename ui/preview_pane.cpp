@@ -127,6 +127,13 @@ TPreviewPane::TPreviewPane(std::string settingsPath, QWidget* parent)
   for (TByteView* view : {text_, hex_})
     connect(view, &TByteView::MarksChanged, this,
             [this, view] { AtEventEdge(this, [this, view] { ListMarks(view); }); });
+  // Enter or a double click on a command brings it to the top of the view.
+  connect(commands_, &QListWidget::itemActivated, this, [this](QListWidgetItem* item) {
+    AtEventEdge(this, [this, item] {
+      (tabs_->currentIndex() == kHexTab ? hex_ : text_)
+          ->ScrollToOffset(item->data(Qt::UserRole).toULongLong());
+    });
+  });
   NewRenderer();
 }
 
@@ -272,6 +279,9 @@ void TPreviewPane::RenderFinished(const TRenderResult& result) {
 void TPreviewPane::ListMarks(const TByteView* view) {
   if (view != (tabs_->currentIndex() == kHexTab ? hex_ : text_)) return;
   commands_->clear();
-  for (const TCommandMark& mark : view->MarksInView())
-    commands_->addItem(HexOffset(mark.offset) + "  " + QString::fromStdString(mark.name));
+  for (const TCommandMark& mark : view->MarksInView()) {
+    auto* item = new QListWidgetItem(
+        HexOffset(mark.offset) + "  " + QString::fromStdString(mark.name), commands_);
+    item->setData(Qt::UserRole, QVariant::fromValue<qulonglong>(mark.offset));
+  }
 }

@@ -124,6 +124,15 @@ TEST_F(PreviewPaneTest, NamesTheCommandsInViewAndColoursTheirBytes) {
   pane_.findChild<QTabWidget*>("tabPreview")->setCurrentIndex(1);
   EXPECT_EQ(View("HexView")->MarksInView().size(), 3u);
   EXPECT_EQ(list->count(), 3);
+  // Choosing a command brings its row to the top of the view.
+  emit list->itemActivated(list->item(2));
+  EXPECT_EQ(View("HexView")->TopOffset(), 0u);
+  std::string longer = "\x1b@";
+  for (int line = 0; line < 200; ++line) longer += "receipt line\n";
+  pane_.ShowCapture(Capture(longer + "\x1dV\x00"s));
+  ASSERT_GT(list->count(), 2);
+  emit list->itemActivated(list->item(2));
+  EXPECT_EQ(View("HexView")->TopOffset(), 0x10u);
 }
 
 TEST_F(PreviewPaneTest, HexShowsOffsetsBytesAndCharacters) {
