@@ -143,9 +143,7 @@ TJobSettings TJobSettings::Read(const TIniSnapshot& settings) {
 }
 
 TJobSettings TJobSettings::Read(const TIniSnapshot& settings, std::string_view port) {
-  TJobSettings jobs = ReadFrom(TKeySource(settings, PortSectionName(port)));
-  jobs.Renderers = ReadRenderers(settings);
-  return jobs;
+  return ReadFrom(TKeySource(settings, PortSectionName(port)));
 }
 
 std::string TJobSettings::Renderer(std::string_view key) const {

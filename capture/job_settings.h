@@ -61,7 +61,9 @@ struct TJobSettings {
 
   // The commands that draw a capture's pages in the job list's preview, one
   // per printer language: the [Jobs] keys that start with kRendererPrefix,
-  // as written. The program never runs them for a job, only for a preview.
+  // as written. The program never runs them for a job, only for a preview,
+  // so only the [Jobs] reading fills them: a connection's options go
+  // without.
   static constexpr std::string_view kRendererPrefix = "Renderer.";
   TIniEntries Renderers;
   // The command of one such key ("Renderer.ZPL"); empty when none is set.

@@ -250,7 +250,6 @@ void TCaptureMonitor::ReportClose(TClient& session) {
   TJob& job = session.Job;
   job.RepliesDropped = static_cast<int64_t>(session.DroppedSendBytes());
   for (const std::string& line : AnswerLines(job)) window_.AppendMessageLine(line);
-  job.FileSize = session.CaptureSize();
   ReportCapture(job, session.FileIdentity, 1);
 }
 

@@ -90,6 +90,7 @@ void TPageView::Clear() {
   images_.clear();
   files_.clear();
   index_ = 0;
+  page_ = QImage();
   morePages_ = false;
   SetLine(failure_, "");
   SetLine(notes_, "");
@@ -105,14 +106,14 @@ void TPageView::ShowImages(std::vector<QImage> pages, const std::string& notes) 
   Clear();
   images_ = std::move(pages);
   SetLine(notes_, notes);
-  Redraw();
+  ShowPage(0);
 }
 
 void TPageView::ShowFiles(std::vector<std::string> pages, bool morePages) {
   Clear();
   files_ = std::move(pages);
   morePages_ = morePages;
-  Redraw();
+  ShowPage(0);
 }
 
 void TPageView::ShowFailure(const std::string& failure) {
@@ -126,6 +127,7 @@ int TPageView::PageCount() const {
 
 void TPageView::ShowPage(int index) {
   index_ = std::clamp(index, 0, std::max(0, PageCount() - 1));
+  page_ = Page(index_);
   Redraw();
 }
 
@@ -156,7 +158,7 @@ void TPageView::Redraw() {
   number_->setText(number);
   previous_->setEnabled(index_ > 0);
   next_->setEnabled(index_ + 1 < count);
-  shown_ = Page(index_);
+  shown_ = page_;
   if (!shown_.isNull() && fitToPane_) {
     const QSize room = scroller_->viewport()->size();
     if (shown_.width() > room.width() || shown_.height() > room.height())

@@ -54,6 +54,8 @@ class TPageView : public QWidget {
   QLabel* image_;
   std::vector<QImage> images_;
   std::vector<std::string> files_;
+  // The page at index_ as loaded, once per page: a resize only scales it.
+  QImage page_;
   QImage shown_;
   int index_ = 0;
   bool fitToPane_ = true;

@@ -155,8 +155,10 @@ void TPreviewPane::ShowCapture(const std::string& path) {
 void TPreviewPane::Open(const std::string& path) {
   path_ = path;
   file_ = std::make_unique<TPagedFile>(path);
-  language_ = DetectPrinterLanguage(file_->Read(0, kLanguageProbeBytes));
+  // The encoding's probe is the larger: the language's bytes come from the
+  // window it leaves, with no second read.
   const TTextEncoding encoding = DetectTextEncoding(*file_);
+  language_ = DetectPrinterLanguage(file_->Read(0, kLanguageProbeBytes));
   languageLine_->setText(QString::fromStdString("Language: " + PrinterLanguageName(language_)));
   size_->setText(
       QString::fromStdString(FormatInteger(static_cast<int64_t>(file_->Size())) + " bytes"));
@@ -231,8 +233,6 @@ void TPreviewPane::DrawReceipt() {
     auto drawn = std::make_shared<TDrawnReceipt>();
     try {
       drawn->receipt = RenderReceipt(ReadHead(TPagedFile(path), kMaxReceiptBytes));
-    } catch (const Exception& failure) {
-      drawn->failure = failure.Message();
     } catch (const std::exception& failure) {
       drawn->failure = failure.what();
     }
