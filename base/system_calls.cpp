@@ -85,3 +85,8 @@ int CloseOnce(int fd) {
   if (FileCalls().Close(fd) == 0 || errno == EINTR) return 0;
   return -1;
 }
+
+void CloseHandle(int& handle) {
+  if (handle >= 0) CloseOnce(handle);
+  handle = -1;
+}

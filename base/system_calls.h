@@ -81,3 +81,5 @@ int SyncRetrying(int fd);
 // retry could close a handle another thread has just been given. An
 // interrupted close has still released it, so it counts as closed.
 int CloseOnce(int fd);
+// Closes a handle that may be open (not -1) once and marks it closed.
+void CloseHandle(int& handle);

@@ -25,7 +25,6 @@ extern char** environ;
 namespace {
 
 constexpr const char* kVariablePrefix = "TARNOCK_";
-// Without a pidfd (an old kernel) the exit is looked for this often.
 // What one read of the output takes at most.
 constexpr std::size_t kReadPiece = 64 * 1024;
 
@@ -73,11 +72,6 @@ std::string AbsoluteFileName(const TJob& record) {
   std::error_code ignored;
   const std::filesystem::path absolute = std::filesystem::absolute(record.FileName, ignored);
   return absolute.empty() ? record.FileName : absolute.string();
-}
-
-void CloseHandle(int& handle) {
-  if (handle >= 0) CloseOnce(handle);
-  handle = -1;
 }
 
 std::chrono::milliseconds Bounded(std::chrono::milliseconds duration) {

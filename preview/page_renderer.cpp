@@ -32,7 +32,6 @@ namespace {
 constexpr std::size_t kReadPiece = 64 * 1024;
 // Enough of the standard error for its first line.
 constexpr std::size_t kErrorTextBytes = 4096;
-// Without a pidfd (an old kernel) the exit is looked for this often.
 
 // "30" for whole seconds, "0.1" for a limit of a part of a second.
 std::string DescribeSeconds(std::chrono::milliseconds limit) {
@@ -57,11 +56,6 @@ std::string FirstLine(const std::string& text) {
 
 std::string CannotReadCapture(int error) {
   return std::string("The capture cannot be read: ") + std::strerror(error);
-}
-
-void CloseHandle(int& handle) {
-  if (handle >= 0) CloseOnce(handle);
-  handle = -1;
 }
 
 // Reads what a non-blocking pipe holds now; false at its end.

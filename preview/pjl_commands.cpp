@@ -4,10 +4,10 @@
 #include <array>
 
 #include "base/text.h"
+#include "preview/printer_language.h"
 
 namespace {
 
-constexpr std::string_view kUniversalExit = "\x1b%-12345X";
 constexpr std::string_view kUniversalExitName = "UEL universal exit";
 constexpr std::string_view kPjlPrefix = "@PJL";
 constexpr std::string_view kEnterLanguage = "ENTER LANGUAGE";

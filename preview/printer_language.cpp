@@ -6,8 +6,6 @@ namespace {
 
 using namespace std::string_view_literals;
 
-constexpr std::string_view kUniversalExit = "\x1b%-12345X"sv;
-
 bool StartsWith(std::string_view bytes, std::string_view prefix) {
   return bytes.substr(0, prefix.size()) == prefix;
 }

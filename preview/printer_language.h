@@ -7,6 +7,9 @@
 // none of the others claims.
 enum class TPrinterLanguage { Text, Pjl, Pcl, PostScript, Pdf, Zpl, EscPos };
 
+// The universal exit that starts and ends a job wrapped in PJL.
+constexpr std::string_view kUniversalExit = "\x1b%-12345X";
+
 // How many first bytes the detection looks at.
 constexpr std::size_t kLanguageProbeBytes = 4096;
 

@@ -9,13 +9,13 @@
 
 #include "base/system_calls.h"
 #include "capture/ini_file.h"
+#include "capture/job_settings.h"
 #include "preview/page_renderer.h"
 
 namespace {
 
 // PJL headers are short; this much holds any sensible one.
 constexpr std::size_t kPjlHeadBytes = 64 * 1024;
-constexpr std::string_view kUniversalExit = "\x1b%-12345X";
 
 std::string ReadHead(const std::string& path, std::size_t size) {
   std::string head(size, '\0');
@@ -113,7 +113,7 @@ std::string RendererKey(TPrinterLanguage language) {
   // The shown name with what an INI key should not hold taken out.
   std::string name = PrinterLanguageName(language);
   std::erase(name, '/');
-  return "Renderer." + name;
+  return std::string(TJobSettings::kRendererPrefix) + name;
 }
 
 std::string RendererCommand(const std::string& settingsPath, TPrinterLanguage language) {

@@ -179,6 +179,11 @@ TTextEncoding DetectTextEncoding(const TPagedFile& file) {
   return DetectTextEncoding(probe, probe.size() == kEncodingProbeBytes);
 }
 
+TShownCharacter ShownCharacterAt(std::string_view bytes, std::size_t at, TTextEncoding encoding) {
+  const TCharacter character = CharacterAt(bytes, at, encoding);
+  return {Shown(character.codePoint), character.length, character.sequence == TSequence::CutShort};
+}
+
 std::string TextEncodingName(TTextEncoding encoding) {
   return encoding == TTextEncoding::Utf8 ? "UTF-8" : "Latin-1";
 }

@@ -25,6 +25,17 @@ TTextEncoding DetectTextEncoding(std::string_view firstBytes, bool cutByWindow);
 // least that long counts as going on after them.
 TTextEncoding DetectTextEncoding(const TPagedFile& file);
 
+// One character as the views show it: control bytes as their pictures,
+// DEL as its own, C1 controls and malformed UTF-8 bytes as U+FFFD, TAB as it
+// is; with the bytes it took, and cutShort when the bytes end inside a
+// UTF-8 sequence (then it is one byte long).
+struct TShownCharacter {
+  char32_t codePoint = 0;
+  std::size_t length = 1;
+  bool cutShort = false;
+};
+TShownCharacter ShownCharacterAt(std::string_view bytes, std::size_t at, TTextEncoding encoding);
+
 // "UTF-8" or "Latin-1".
 std::string TextEncodingName(TTextEncoding encoding);
 

@@ -183,9 +183,3 @@ bool TJobListModel::CheckGone(int row) {
 std::string TJobListModel::JobKeyAt(int row) const {
   return TJobHistory::JobKey(history_.Row(HistoryIndex(row)));
 }
-
-int TJobListModel::RowOfJob(const std::string& jobKey) const {
-  for (std::size_t row = 0; row < shown_.size(); ++row)
-    if (TJobHistory::JobKey(history_.Row(shown_[row])) == jobKey) return static_cast<int>(row);
-  return -1;
-}

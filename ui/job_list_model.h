@@ -45,13 +45,10 @@ class TJobListModel : public QAbstractTableModel {
   // Looks whether the shown row's file is still there and shows the answer;
   // answers Gone.
   bool CheckGone(int row);
-  // The row the job of that file and end stands at; -1 when not shown.
-  int RowOfJob(const std::string& jobKey) const;
-  std::string JobKeyAt(int row) const;
-
-  const TJobHistory& History() const { return history_; }
 
  private:
+  // Who the shown row's job is (its file and end), whatever its index.
+  std::string JobKeyAt(int row) const;
   std::size_t HistoryIndex(int row) const { return shown_.at(static_cast<std::size_t>(row)); }
   // The rows matching the filter in the chosen order.
   std::vector<std::size_t> Arranged() const;

@@ -330,7 +330,7 @@ void TJobListWindow::hideEvent(QHideEvent* event) {
 void TJobListWindow::RestoreLayout() {
   const TIniSnapshot settings = TIniFile(setup_.SettingsPath).Load();
   columnsRead_ = settings.ReadText(kSection, kColumnsKey, "");
-  splitterRead_ = settings.ReadText(kSection, kSplitterKey, "");
+  const std::string splitterRead = settings.ReadText(kSection, kSplitterKey, "");
   // Without kept widths, the first columns fit what they usually hold.
   const char* const samples[] = {"2026-12-09T14:30:05.123+00:00 ", "65535 ", "198.51.100.200 ",
                                  "4294967296 "};
@@ -341,7 +341,7 @@ void TJobListWindow::RestoreLayout() {
   for (std::size_t column = 0; column < widths.size() && column < TJobListModel::kColumns; ++column)
     if (widths[column] > 0)
       tvJobs->horizontalHeader()->resizeSection(static_cast<int>(column), widths[column]);
-  const std::vector<int> sizes = NumbersOf(splitterRead_);
+  const std::vector<int> sizes = NumbersOf(splitterRead);
   if (!sizes.empty() && static_cast<int>(sizes.size()) == splJobList->count())
     splJobList->setSizes(QList<int>(sizes.begin(), sizes.end()));
   columnsRead_ = ColumnsText();

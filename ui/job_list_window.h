@@ -93,7 +93,6 @@ class TJobListWindow : public QWidget {
   // The layout as read, so a file nobody changed it in stays as it was.
   // The last column fills the width left, so only the others are kept.
   std::string columnsRead_;
-  std::string splitterRead_;
   // The reader dragged the splitter (setSizes does not count).
   bool splitterMoved_ = false;
   // The row at the top before rows come in above it; -1 at the very top.

@@ -15,6 +15,7 @@
 
 #include "base/text.h"
 #include "jobs/sender_filter.h"
+#include "preview/renderer_choice.h"
 
 namespace {
 
@@ -80,7 +81,6 @@ constexpr const char* kReplyRulesText =
     "Each rule is pattern => reply, each side hex bytes and \"quoted text\", rules "
     "separated by ;, for example 1B 76 => 00; \"PING\" => \"PONG\" 0D 0A. Empty: none.";
 
-// What an empty Replies or PrinterState means; the first choice of each.
 constexpr const char* kRenderersText =
     "Commands that draw the pages of a capture in the job list's preview: each reads the capture "
     "on standard input and writes PNG images on standard output, and runs with a time and a "
@@ -88,17 +88,13 @@ constexpr const char* kRenderersText =
     "and the other languages show their text and bytes only. Tarnock never sends a capture off "
     "this machine itself.";
 
-// The languages a renderer can be named for, with their keys' suffixes.
-struct TRendererField {
-  const char* Suffix;
-  const char* Title;
-};
-constexpr TRendererField kRendererFields[] = {
-    {"ZPL", "ZPL renderer:"},        {"PCL", "PCL renderer:"},
-    {"ESCPOS", "ESC/POS renderer:"}, {"PostScript", "PostScript renderer:"},
-    {"PDF", "PDF renderer:"},
-};
+// The languages a renderer can be named for in the dialog; the others by
+// hand.
+constexpr TPrinterLanguage kRendererLanguages[] = {
+    TPrinterLanguage::Zpl, TPrinterLanguage::Pcl, TPrinterLanguage::EscPos,
+    TPrinterLanguage::PostScript, TPrinterLanguage::Pdf};
 
+// What an empty Replies or PrinterState means; the first choice of each.
 constexpr const char* kNoReplies = "none";
 constexpr const char* kReadyPrinter = "ready";
 
@@ -346,16 +342,20 @@ void TJobOptionsPage::AddReplyFields() {
 // are on the All ports page only, under one explanation.
 void TJobOptionsPage::AddRendererFields() {
   AddHeading("Page renderers for the job list's preview");
-  for (const TRendererField& language : kRendererFields) {
+  for (const TPrinterLanguage language : kRendererLanguages) {
+    const std::string key = RendererKey(language);
     auto* edit = new QLineEdit(this);
-    edit->setObjectName(QString("eRenderer") + language.Suffix);
-    auto* label = new QLabel(language.Title, this);
+    std::string name = "eRenderer";
+    name += key.substr(TJobSettings::kRendererPrefix.size());
+    edit->setObjectName(QString::fromStdString(name));
+    auto* label =
+        new QLabel(QString::fromStdString(PrinterLanguageName(language)) + " renderer:", this);
     label->setBuddy(edit);
     edit->setAccessibleDescription(kRenderersText);
     const int row = grid_->rowCount();
     grid_->addWidget(label, row, kTitleColumn);
     grid_->addWidget(edit, row, kFieldColumn, 1, 2);
-    renderers_.emplace_back(std::string(TJobSettings::kRendererPrefix) + language.Suffix, edit);
+    renderers_.emplace_back(key, edit);
   }
   auto* text = new QLabel(kRenderersText, this);
   text->setTextFormat(Qt::PlainText);

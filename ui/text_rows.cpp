@@ -4,64 +4,7 @@
 
 namespace {
 
-constexpr char16_t kReplacement = 0xfffd;
-constexpr char16_t kControlPictures = 0x2400;
-constexpr char16_t kDeletePicture = 0x2421;
 constexpr int kTabStop = 8;
-
-unsigned char ByteAt(std::string_view bytes, std::size_t at) {
-  return static_cast<unsigned char>(bytes[at]);
-}
-
-bool IsContinuation(unsigned char byte) { return (byte & 0xc0) == 0x80; }
-
-// A decoded character: its code point and how many bytes it took; cutShort
-// when the bytes end inside it.
-struct TDecoded {
-  char32_t codePoint = 0;
-  std::size_t length = 1;
-  bool cutShort = false;
-};
-
-// The second byte's narrower range after E0, ED, F0 and F4 rules out
-// overlong forms, surrogates and code points past U+10FFFF.
-bool SecondByteFits(unsigned char lead, unsigned char second) {
-  if (lead == 0xe0) return second >= 0xa0 && second <= 0xbf;
-  if (lead == 0xed) return second >= 0x80 && second <= 0x9f;
-  if (lead == 0xf0) return second >= 0x90 && second <= 0xbf;
-  if (lead == 0xf4) return second >= 0x80 && second <= 0x8f;
-  return IsContinuation(second);
-}
-
-std::size_t AnnouncedLength(unsigned char lead) {
-  if (lead < 0x80) return 1;
-  if (lead >= 0xc2 && lead <= 0xdf) return 2;
-  if (lead >= 0xe0 && lead <= 0xef) return 3;
-  if (lead >= 0xf0 && lead <= 0xf4) return 4;
-  return 0;
-}
-
-TDecoded DecodeUtf8(std::string_view bytes, std::size_t at) {
-  const unsigned char lead = ByteAt(bytes, at);
-  const std::size_t length = AnnouncedLength(lead);
-  if (length == 0) return {kReplacement};
-  constexpr unsigned char kLeadMasks[] = {0, 0x7f, 0x1f, 0x0f, 0x07};
-  char32_t codePoint = lead & kLeadMasks[length];
-  for (std::size_t index = 1; index < length; ++index) {
-    if (at + index >= bytes.size()) return {kReplacement, 1, true};
-    const unsigned char next = ByteAt(bytes, at + index);
-    if (index == 1 ? !SecondByteFits(lead, next) : !IsContinuation(next)) return {kReplacement};
-    codePoint = (codePoint << 6) | (next & 0x3fu);
-  }
-  return {codePoint, length};
-}
-
-char32_t Shown(char32_t codePoint) {
-  if (codePoint < 0x20) return kControlPictures + codePoint;
-  if (codePoint == 0x7f) return kDeletePicture;
-  if (codePoint >= 0x80 && codePoint <= 0x9f) return kReplacement;
-  return codePoint;
-}
 
 // Builds the rows one character at a time, wrapping at the column count.
 class TRowBuilder {
@@ -138,15 +81,10 @@ TTextRows LayOutTextRows(std::string_view bytes, uint64_t offset, TTextEncoding 
       builder.AddTab(at++);
       continue;
     }
-    if (encoding == TTextEncoding::Latin1) {
-      builder.Add(Shown(ByteAt(bytes, at)), at);
-      ++at;
-      continue;
-    }
-    const TDecoded decoded = DecodeUtf8(bytes, at);
-    if (decoded.cutShort) break;
-    builder.Add(Shown(decoded.codePoint), at);
-    at += decoded.length;
+    const TShownCharacter character = ShownCharacterAt(bytes, at, encoding);
+    if (character.cutShort) break;
+    builder.Add(character.codePoint, at);
+    at += character.length;
   }
   return builder.Finish(at);
 }
@@ -154,6 +92,9 @@ TTextRows LayOutTextRows(std::string_view bytes, uint64_t offset, TTextEncoding 
 std::size_t CharacterStart(std::string_view bytes, std::size_t at, TTextEncoding encoding) {
   if (encoding == TTextEncoding::Latin1) return at;
   std::size_t start = at;
-  while (start < bytes.size() && start < at + 3 && IsContinuation(ByteAt(bytes, start))) ++start;
+  // A continuation byte (10xxxxxx) starts no character.
+  while (start < bytes.size() && start < at + 3 &&
+         (static_cast<unsigned char>(bytes[start]) & 0xc0) == 0x80)
+    ++start;
   return start;
 }

@@ -14,6 +14,7 @@
 
 #include "base/exceptions.h"
 #include "base/system_calls.h"
+#include "support/environment_override.h"
 #include "support/fault_injection.h"
 #include "support/file_contents.h"
 #include "support/raised_message.h"
@@ -557,19 +558,6 @@ TEST_F(IniFileTest, FailedSaveThroughALinkNamesTheLink) {
 }
 
 // Sets an environment variable, or removes it for nullptr, for its lifetime.
-class TEnvironmentOverride {
- public:
-  TEnvironmentOverride(const char* name, const char* value) : name_(name) {
-    if (const char* old = getenv(name)) saved_ = old;
-    value ? setenv(name, value, 1) : unsetenv(name);
-  }
-  ~TEnvironmentOverride() { saved_ ? setenv(name_, saved_->c_str(), 1) : unsetenv(name_); }
-
- private:
-  const char* name_;
-  std::optional<std::string> saved_;
-};
-
 // Who runs the executable: the owner of its folder, someone else, or the
 // administrator (who owns the system's folders).
 enum class TRunner { Owner, Other, Root };

@@ -14,6 +14,7 @@
 
 #include "preview/render_cache.h"
 #include "preview/renderer_choice.h"
+#include "support/environment_override.h"
 #include "support/file_contents.h"
 #include "support/temp_folder.h"
 #include "support/wait.h"
@@ -28,18 +29,6 @@ const std::string kTwoPages =
     "%!PS\n<< /PageSize [612 792] >> setpagedevice\n/Helvetica findfont 20 scalefont setfont\n"
     "72 72 moveto (one) show showpage\n72 72 moveto (two) show showpage\n";
 const std::string kExit = "\x1b%-12345X";
-
-// PATH as the test sets it, restored afterwards.
-class TPathSetting {
- public:
-  explicit TPathSetting(const std::string& path) : saved_(std::getenv("PATH")) {
-    ::setenv("PATH", path.c_str(), 1);
-  }
-  ~TPathSetting() { ::setenv("PATH", saved_.c_str(), 1); }
-
- private:
-  std::string saved_;
-};
 
 class PageRendererTest : public TempFolderTest {
  protected:
@@ -103,7 +92,7 @@ TEST_F(PageRendererTest, CachedPagesNeedNoRenderer) {
   const TRenderRequest request = Request(kTwoPages, TPrinterLanguage::PostScript);
   const TRenderResult first = Render(request);
   ExpectLetterPages(first, 2);
-  const TPathSetting nowhere(folder_.Path());
+  const TEnvironmentOverride nowhere("PATH", folder_.Path());
   EXPECT_EQ(Render(request).pages, first.pages);
   // Another resolution is another render, and no Ghostscript is found now.
   TRenderRequest sharper = request;
@@ -201,7 +190,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<TFailureCase>& info) { return info.param.name; });
 
 TEST_F(PageRendererTest, GhostscriptMissingIsSaidWithHowToInstallIt) {
-  const TPathSetting nowhere(folder_.Path());
+  const TEnvironmentOverride nowhere("PATH", folder_.Path());
   for (TPrinterLanguage language : {TPrinterLanguage::PostScript, TPrinterLanguage::Pdf}) {
     EXPECT_EQ(Render(Request(kTwoPages, language)).failure, kGhostscriptMissing);
   }
@@ -249,19 +238,13 @@ TEST(RendererCommandTest, ReadsTheJobsKeyAfreshAndAnUnreadableFileNamesNone) {
 }
 
 TEST(PageCacheFolderTest, FollowsTheCacheVariableElseHome) {
-  const char* savedCache = std::getenv("XDG_CACHE_HOME");
-  const std::string cache = savedCache == nullptr ? "" : savedCache;
-  ::setenv("XDG_CACHE_HOME", "/c", 1);
+  TEnvironmentOverride cache("XDG_CACHE_HOME", "/c");
   EXPECT_EQ(PageCacheFolder(), "/c/tarnock/pages");
   ::setenv("XDG_CACHE_HOME", "relative", 1);
   const char* home = std::getenv("HOME");
   if (home != nullptr && home[0] == '/') {
     EXPECT_EQ(PageCacheFolder(), std::string(home) + "/.cache/tarnock/pages");
   }
-  if (savedCache == nullptr)
-    ::unsetenv("XDG_CACHE_HOME");
-  else
-    ::setenv("XDG_CACHE_HOME", cache.c_str(), 1);
 }
 
 // Only the newest drawn captures stay; a render under way and other files

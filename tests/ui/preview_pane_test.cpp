@@ -19,6 +19,7 @@
 #include <string>
 
 #include "preview/renderer_choice.h"
+#include "support/environment_override.h"
 #include "support/file_contents.h"
 #include "support/temp_folder.h"
 #include "support/wait.h"
@@ -35,26 +36,6 @@ const std::string kReceipt =
     "V\x00"s;
 const std::string kTwoPages =
     "%!PS\n<< /PageSize [612 792] >> setpagedevice\n72 72 moveto showpage\nshowpage\n";
-
-// An environment variable as the test sets it, restored afterwards.
-class TVariableSetting {
- public:
-  TVariableSetting(const char* name, const std::string& value) : name_(name) {
-    const char* saved = std::getenv(name);
-    if (saved != nullptr) saved_ = saved;
-    ::setenv(name, value.c_str(), 1);
-  }
-  ~TVariableSetting() {
-    if (saved_.has_value())
-      ::setenv(name_, saved_->c_str(), 1);
-    else
-      ::unsetenv(name_);
-  }
-
- private:
-  const char* name_;
-  std::optional<std::string> saved_;
-};
 
 class PreviewPaneTest : public TempFolderTest {
  protected:
@@ -80,7 +61,7 @@ class PreviewPaneTest : public TempFolderTest {
     });
   }
 
-  TVariableSetting cache_;
+  TEnvironmentOverride cache_;
   TPreviewPane pane_{folder_.FilePath("tarnock.ini")};
 };
 
@@ -199,7 +180,7 @@ TEST_P(PreviewPaneFailureTest, ShowsTheRenderersFailureLine) {
   if (!GetParam().settings.empty()) {
     ASSERT_TRUE(WriteWholeFile(folder_.FilePath("tarnock.ini"), GetParam().settings));
   }
-  const TVariableSetting noGhostscript("PATH", folder_.Path());
+  const TEnvironmentOverride noGhostscript("PATH", folder_.Path());
   pane_.ShowCapture(Capture(GetParam().capture));
   ShowPages();
   ASSERT_TRUE(WaitForPages());
