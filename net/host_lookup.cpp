@@ -59,8 +59,7 @@ std::string LookupFailureText(int lookupError) {
 #ifdef EAI_NODATA
   if (lookupError == EAI_NODATA) code = kNoData;
 #endif
-  return "Error " + std::to_string(code) + " in function getaddrinfo (" + SocketErrorText(code) +
-         ")";
+  return SocketErrorLine(code, "getaddrinfo");
 }
 
 TLookupResult LookUpAddresses(const std::string& host, uint16_t port) {

@@ -14,9 +14,7 @@ constexpr int kSendFlags = MSG_NOSIGNAL | MSG_DONTWAIT;
 constexpr int kReadsPerTurn = 16;
 
 std::string FailureText(int platformErrno, const char* functionName) {
-  const int code = WSocketErrorFromErrno(platformErrno);
-  return "Error " + std::to_string(code) + " in function " + functionName + " (" +
-         SocketErrorText(code) + ")";
+  return SocketErrorLine(WSocketErrorFromErrno(platformErrno), functionName);
 }
 
 bool IsWouldBlock(int platformErrno) {
