@@ -76,13 +76,6 @@ std::string RefusalText(int platformErrno, std::string_view functionName) {
   return SocketErrorLine(WSocketErrorFromErrno(platformErrno), functionName);
 }
 
-bool IsWouldBlock(int platformErrno) {
-  return platformErrno == EAGAIN || platformErrno == EWOULDBLOCK;
-}
-
-// A send never waits, and a peer that has gone raises no signal.
-constexpr int kSendFlags = MSG_NOSIGNAL | MSG_DONTWAIT;
-
 }  // namespace
 
 TCustomWSocket::TCustomWSocket() : alive_(std::make_shared<bool>(true)) {
