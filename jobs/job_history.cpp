@@ -14,6 +14,7 @@
 #include <unordered_set>
 #include <utility>
 
+#include "base/paths.h"
 #include "base/system_calls.h"
 #include "base/text.h"
 #include "jobs/job_index.h"
@@ -89,12 +90,6 @@ int64_t ParseNumberOr(std::string_view digits, int64_t otherwise) {
   return value;
 }
 
-bool IsDigit(char byte) { return byte >= '0' && byte <= '9'; }
-
-char UpperAsciiOf(char byte) {
-  return byte >= 'a' && byte <= 'z' ? static_cast<char>(byte - 32) : byte;
-}
-
 // A search with ASCII letters folded. The places where the first byte may
 // match are found by memchr, which looks at many bytes at a time, in either
 // case; only there are the rest compared.
@@ -112,7 +107,7 @@ class TFoldedSearch {
     if (text.size() < length) return false;
     if (!hasLetters_) return ::memmem(text.data(), text.size(), needle_.data(), length) != nullptr;
     const char lower = needle_[0];
-    const char upper = UpperAsciiOf(lower);
+    const char upper = UpperAscii(lower);
     const char* at = text.data();
     const char* const last = text.data() + (text.size() - length);
     const char* nextLower = Find(at, last, lower);
@@ -179,15 +174,15 @@ int CompareNatural(std::string_view left, std::string_view right) {
   const std::size_t shortest = std::min(left.size(), right.size());
   std::size_t same = 0;
   while (same < shortest && left[same] == right[same]) ++same;
-  while (same > 0 && IsDigit(left[same - 1])) --same;
+  while (same > 0 && IsDecimalDigit(left[same - 1])) --same;
   std::size_t i = same, j = same;
   while (i < left.size() && j < right.size()) {
-    if (IsDigit(left[i]) && IsDigit(right[j])) {
+    if (IsDecimalDigit(left[i]) && IsDecimalDigit(right[j])) {
       while (i < left.size() && left[i] == '0') ++i;
       while (j < right.size() && right[j] == '0') ++j;
       std::size_t leftEnd = i, rightEnd = j;
-      while (leftEnd < left.size() && IsDigit(left[leftEnd])) ++leftEnd;
-      while (rightEnd < right.size() && IsDigit(right[rightEnd])) ++rightEnd;
+      while (leftEnd < left.size() && IsDecimalDigit(left[leftEnd])) ++leftEnd;
+      while (rightEnd < right.size() && IsDecimalDigit(right[rightEnd])) ++rightEnd;
       if (leftEnd - i != rightEnd - j) return leftEnd - i < rightEnd - j ? -1 : 1;
       const int digits = left.substr(i, leftEnd - i).compare(right.substr(j, rightEnd - j));
       if (digits != 0) return digits;
@@ -205,12 +200,6 @@ int CompareNatural(std::string_view left, std::string_view right) {
 
 bool EndsBefore(const THistoryRow& left, const THistoryRow& right) {
   return left.EndMilliseconds < right.EndMilliseconds;
-}
-
-std::string WithSeparator(std::string_view folder) {
-  std::string text(folder);
-  if (!text.empty() && text.back() != '/') text += '/';
-  return text;
 }
 
 bool IsNumberColumn(THistoryColumn column) {
@@ -291,7 +280,7 @@ THistoryRow THistoryRow::FromIndexLine(const TJobIndexFields& line, std::string_
   // The writer names a file outside its folder by its full path.
   const std::string& file = line[TIndexColumn::File];
   const std::string path =
-      file.empty() || file.front() == '/' ? file : WithSeparator(folder) + file;
+      file.empty() || file.front() == '/' ? file : IncludeSeparator(folder) + file;
   row.Pack({end, line[TIndexColumn::Port], line[TIndexColumn::PeerAddress],
             row.Bytes < 0 ? std::string_view() : std::string_view(bytes), path,
             line[TIndexColumn::Outcome], line[TIndexColumn::JobName], line[TIndexColumn::User],
@@ -321,14 +310,28 @@ TJobHistory::TAdded TJobHistory::Add(THistoryRow row) {
 }
 
 std::string TJobHistory::IndexPathIn(const std::string& folder) {
-  return WithSeparator(folder) + kJobIndexName;
+  return IncludeSeparator(folder) + kJobIndexName;
+}
+
+std::unordered_set<std::string> TJobHistory::HeldKeys() const {
+  std::unordered_set<std::string> held;
+  held.reserve(rows_.size());
+  for (const THistoryRow& row : rows_) held.insert(JobKey(row));
+  return held;
+}
+
+void TJobHistory::MergeInOrder(std::deque<THistoryRow>& newRows) {
+  const auto middle = static_cast<std::ptrdiff_t>(rows_.size());
+  std::move(newRows.begin(), newRows.end(), std::back_inserter(rows_));
+  newRows.clear();
+  // Both runs are in end order already, so one merge orders the whole.
+  std::inplace_merge(rows_.begin(), rows_.begin() + middle, rows_.end(), EndsBefore);
+  DropBeyondBound();
 }
 
 TJobHistory::TLoaded TJobHistory::Load(const std::string& folder,
                                        const std::function<bool()>& stopRequested) {
-  std::unordered_set<std::string> held;
-  held.reserve(rows_.size());
-  for (const THistoryRow& row : rows_) held.insert(JobKey(row));
+  const std::unordered_set<std::string> held = HeldKeys();
   TLoaded loaded;
   // Only the newest lines of a long index are ever held.
   std::deque<THistoryRow> newest;
@@ -345,28 +348,18 @@ TJobHistory::TLoaded TJobHistory::Load(const std::string& folder,
   // Lines of programs sharing the index may stand a little out of order.
   std::stable_sort(newest.begin(), newest.end(), EndsBefore);
   loaded.Added = newest.size();
-  const auto middle = static_cast<std::ptrdiff_t>(rows_.size());
-  std::move(newest.begin(), newest.end(), std::back_inserter(rows_));
-  std::inplace_merge(rows_.begin(), rows_.begin() + middle, rows_.end(), EndsBefore);
-  DropBeyondBound();
+  MergeInOrder(newest);
   return loaded;
 }
 
 std::size_t TJobHistory::Merge(TJobHistory&& other) {
-  std::unordered_set<std::string> held;
-  held.reserve(rows_.size());
-  for (const THistoryRow& row : rows_) held.insert(JobKey(row));
-  const auto middle = static_cast<std::ptrdiff_t>(rows_.size());
-  std::size_t added = 0;
-  for (THistoryRow& row : other.rows_) {
-    if (!held.insert(JobKey(row)).second) continue;
-    rows_.push_back(std::move(row));
-    ++added;
-  }
+  std::unordered_set<std::string> held = HeldKeys();
+  std::deque<THistoryRow> fresh;
+  for (THistoryRow& row : other.rows_)
+    if (held.insert(JobKey(row)).second) fresh.push_back(std::move(row));
   other.rows_.clear();
-  // Both runs are in end order already, so one merge orders the whole.
-  std::inplace_merge(rows_.begin(), rows_.begin() + middle, rows_.end(), EndsBefore);
-  DropBeyondBound();
+  const std::size_t added = fresh.size();
+  MergeInOrder(fresh);
   return added;
 }
 

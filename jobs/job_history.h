@@ -8,6 +8,7 @@
 #include <limits>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "capture/job.h"
@@ -149,6 +150,12 @@ class TJobHistory {
 
  private:
   std::size_t Stored(std::size_t index) const { return rows_.size() - 1 - index; }
+  // The keys (JobKey) of the rows held now.
+  std::unordered_set<std::string> HeldKeys() const;
+  // Rows in end order moved in (newRows is left empty), merged by end time
+  // after the held rows of the same end, and the oldest beyond the bound
+  // dropped.
+  void MergeInOrder(std::deque<THistoryRow>& newRows);
   void DropBeyondBound();
 
   std::size_t bound_;

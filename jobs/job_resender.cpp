@@ -10,15 +10,13 @@
 #include "base/system_calls.h"
 #include "net/host_port.h"
 #include "net/outgoing_connection.h"
+#include "net/socket_errors.h"
 
 namespace {
 
 // The most a turn of the event loop sends, so that a fast peer cannot keep
 // the window from drawing.
 constexpr std::size_t kBytesPerTurn = 16 * TJobResender::kChunkBytes;
-
-constexpr const char* kConnectTimedOut = "Error 10060 in function connect (Connection timed out)";
-constexpr const char* kSendTimedOut = "Error 10060 in function send (Connection timed out)";
 
 std::string FileErrorText(int systemError, const std::string& path) {
   return InOutErrorMessage(InOutErrorCode(systemError, path));
@@ -176,10 +174,10 @@ void TJobResender::FileFailed(const std::string& reason) {
 void TJobResender::TimedOut() {
   switch (phase_) {
     case TPhase::Connecting:
-      FileFailed(kConnectTimedOut);
+      FileFailed(SocketErrorLine(WSAETIMEDOUT, "connect"));
       return;
     case TPhase::Sending:
-      FileFailed(kSendTimedOut);
+      FileFailed(SocketErrorLine(WSAETIMEDOUT, "send"));
       return;
     case TPhase::Ending:
       FileFailed("the peer did not end the connection within " +

@@ -46,10 +46,6 @@ TLookupResult Resolve(const std::string& host, uint16_t port, int flags) {
   return result;
 }
 
-bool IsNumericAddress(const std::string& host) {
-  return Resolve(host, 1, AI_NUMERICHOST).Failure.empty();
-}
-
 }  // namespace
 
 std::string LookupFailureText(int lookupError) {
@@ -59,8 +55,7 @@ std::string LookupFailureText(int lookupError) {
 #ifdef EAI_NODATA
   if (lookupError == EAI_NODATA) code = kNoData;
 #endif
-  return "Error " + std::to_string(code) + " in function getaddrinfo (" + SocketErrorText(code) +
-         ")";
+  return SocketErrorLine(code, "getaddrinfo");
 }
 
 TLookupResult LookUpAddresses(const std::string& host, uint16_t port) {
@@ -79,10 +74,11 @@ THostLookup::~THostLookup() {
 
 void THostLookup::Start(const std::string& host, uint16_t port, TDone done) {
   done_ = std::move(done);
-  if (IsNumericAddress(host)) {
+  // A numeric address is read without a name server, so at once.
+  TLookupResult numeric = Resolve(host, port, AI_NUMERICHOST);
+  if (numeric.Failure.empty()) {
     QMetaObject::invokeMethod(
-        this, [this, result = Resolve(host, port, AI_NUMERICHOST)] { Answer(result); },
-        Qt::QueuedConnection);
+        this, [this, result = std::move(numeric)] { Answer(result); }, Qt::QueuedConnection);
     return;
   }
   // Posting under the lock: once the destructor has taken it, nothing more

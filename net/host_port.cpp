@@ -21,16 +21,11 @@ bool IsHostNameCharacter(char c) {
          c == '-' || c == '_';
 }
 
-// 1 to 65535 in decimal digits; port 0 reaches no listener.
+// 1 to 65535 in at most five decimal digits; port 0 reaches no listener.
 std::optional<uint16_t> ReadPortNumber(std::string_view digits) {
-  if (digits.empty() || digits.size() > 5) return std::nullopt;
-  unsigned value = 0;
-  for (const char c : digits) {
-    if (c < '0' || c > '9') return std::nullopt;
-    value = value * 10 + static_cast<unsigned>(c - '0');
-  }
-  if (value < 1 || value > 65535) return std::nullopt;
-  return static_cast<uint16_t>(value);
+  uint16_t value = 0;
+  if (digits.size() > 5 || !ParsePortNumber(digits, value) || value == 0) return std::nullopt;
+  return value;
 }
 
 }  // namespace

@@ -9,18 +9,10 @@
 
 namespace {
 
-// A send never waits, and a peer that has gone raises no signal.
-constexpr int kSendFlags = MSG_NOSIGNAL | MSG_DONTWAIT;
 constexpr int kReadsPerTurn = 16;
 
 std::string FailureText(int platformErrno, const char* functionName) {
-  const int code = WSocketErrorFromErrno(platformErrno);
-  return "Error " + std::to_string(code) + " in function " + functionName + " (" +
-         SocketErrorText(code) + ")";
-}
-
-bool IsWouldBlock(int platformErrno) {
-  return platformErrno == EAGAIN || platformErrno == EWOULDBLOCK;
+  return SocketErrorLine(WSocketErrorFromErrno(platformErrno), functionName);
 }
 
 }  // namespace

@@ -10,6 +10,8 @@
 #include <sys/socket.h>
 #include <sys/types.h>
 
+#include <cerrno>
+
 #include "base/call_table.h"
 
 // Each entry, given once: the table, its real calls and the test layer's
@@ -69,6 +71,13 @@ int AcceptRetrying(int listening, sockaddr_storage* peer);
 ssize_t RecvRetrying(int fd, void* buffer, size_t length, int flags);
 // A send, retried while it is interrupted.
 ssize_t SendRetrying(int fd, const void* buffer, size_t length, int flags);
+// The flags of every send: a send never waits, and a peer that has gone
+// raises no signal.
+constexpr int kSendFlags = MSG_NOSIGNAL | MSG_DONTWAIT;
+// The errno of a call that would have had to wait.
+inline bool IsWouldBlock(int platformErrno) {
+  return platformErrno == EAGAIN || platformErrno == EWOULDBLOCK;
+}
 // Closes fd once and never again: Linux has released the descriptor whatever
 // close reports, and a retry could close one that another part of the process
 // has just been given. An interrupted close (EINTR, EINPROGRESS) therefore

@@ -101,6 +101,17 @@ std::string SocketErrorMessage(int errorCode, std::string_view functionName) {
   return message;
 }
 
+std::string SocketErrorLine(int errorCode, std::string_view functionName) {
+  std::string line = "Error ";
+  line += std::to_string(errorCode);
+  line += " in function ";
+  line += functionName;
+  line += " (";
+  line += SocketErrorText(errorCode);
+  line += ')';
+  return line;
+}
+
 int WSocketErrorFromErrno(int platformErrno) {
   if (platformErrno == EWOULDBLOCK) return WSAEWOULDBLOCK;
   for (const auto& [number, code] : kErrnoCodes)

@@ -73,17 +73,8 @@ bool HostHasNoIPv6(int platformErrno) {
 
 // One line of the port log: the code, the call and its text.
 std::string RefusalText(int platformErrno, std::string_view functionName) {
-  const int code = WSocketErrorFromErrno(platformErrno);
-  return "Error " + std::to_string(code) + " in function " + std::string(functionName) + " (" +
-         SocketErrorText(code) + ")";
+  return SocketErrorLine(WSocketErrorFromErrno(platformErrno), functionName);
 }
-
-bool IsWouldBlock(int platformErrno) {
-  return platformErrno == EAGAIN || platformErrno == EWOULDBLOCK;
-}
-
-// A send never waits, and a peer that has gone raises no signal.
-constexpr int kSendFlags = MSG_NOSIGNAL | MSG_DONTWAIT;
 
 }  // namespace
 

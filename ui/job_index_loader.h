@@ -3,21 +3,21 @@
 #include <QObject>
 #include <atomic>
 #include <functional>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "jobs/job_history.h"
 
-// Reads the ports' job indexes on a thread of its own, each into a history
-// of its own, and hands them to the UI thread when all are read, so a long
-// index never holds up the window. Destroying the loader stops a read in
+// Reads the ports' job indexes on a thread of its own, all into one history,
+// and hands it to the UI thread when all are read, so a long index never
+// holds up the window. Destroying the loader stops a read in
 // progress at its next line and waits for the thread, so closing the
 // program while it reads neither hangs nor leaves the thread behind.
 class TJobIndexLoader : public QObject {
  public:
   struct TResult {
+    // One history with the jobs of every index that could be read.
     std::vector<TJobHistory> Histories;
     // "Job index <path>: <message>", one per index that could not be read.
     std::vector<std::string> Failures;
@@ -30,19 +30,18 @@ class TJobIndexLoader : public QObject {
 
   // Reads the indexes in the folders; nothing when a read is still running.
   void Start(std::vector<std::string> folders);
-  bool Running() const { return running_; }
+  // From Start until the result is handed over.
+  bool Running() const { return worker_.joinable(); }
 
   // The reads, on the calling thread; the thread's body.
   static TResult LoadAll(const std::vector<std::string>& folders,
                          const std::function<bool()>& stopRequested = {});
 
  private:
-  void Deliver();
+  // On the UI thread: the worker has finished; its result goes to done_.
+  void Deliver(TResult result);
 
   TDone done_;
   std::thread worker_;
   std::atomic<bool> stop_{false};
-  bool running_ = false;
-  std::mutex mutex_;
-  TResult result_;
 };
