@@ -31,7 +31,10 @@ void ExpectCloseReport(const std::vector<std::string>& lines, std::size_t size,
 
 void TCountingWindow::AppendMessageLine(const std::string& line) {
   const auto holds = [&line](const char* text) { return line.find(text) != std::string::npos; };
-  Connected += holds("Connected to: ");
+  if (holds("Connected to: ")) {
+    ++Connected;
+    LastConnected = line;
+  }
   SizeLines += holds(" bytes written to ");
   Disconnected += holds(" disconnected.");
   Errors += holds("ERROR: ");
@@ -64,21 +67,18 @@ void MonitorFixture::StartMonitor() {
 }
 
 int MonitorFixture::Connect() {
-  const std::size_t sessions = static_cast<std::size_t>(monitor_->SessionCount());
-  const std::size_t lines = window_.MessageLines.size();
+  const int sessions = monitor_->SessionCount();
+  const int connected = window_.Connected;
   const int fd = ConnectLoopback(port_);
   EXPECT_GE(fd, 0);
   if (fd < 0) return -1;
   peers_.push_back(fd);
-  const bool taken = WaitUntil([&] {
-    return static_cast<std::size_t>(monitor_->SessionCount()) > sessions &&
-           window_.MessageLines.size() > lines;
-  });
+  const bool taken = WaitUntil(
+      [&] { return monitor_->SessionCount() > sessions && window_.Connected > connected; });
   EXPECT_TRUE(taken);
   if (!taken) return -1;
-  EXPECT_TRUE(
-      HasPrefixThen(window_.MessageLines.back(), "Connected to: 127.0.0.1 on port " + PortText()))
-      << window_.MessageLines.back();
+  EXPECT_TRUE(HasPrefixThen(window_.LastConnected, "Connected to: 127.0.0.1 on port " + PortText()))
+      << window_.LastConnected;
   return fd;
 }
 

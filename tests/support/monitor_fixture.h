@@ -19,6 +19,9 @@ class TCountingWindow : public TFakeMonitorWindow {
   int Connected = 0, SizeLines = 0, Disconnected = 0, Errors = 0;
   // Repeated error lines held back, as the "(and N more)" of lines say.
   int HeldBack = 0;
+  // The newest "Connected to" line: a held-back error line may be shown
+  // after it, by the timer, before a test looks.
+  std::string LastConnected;
   void AppendMessageLine(const std::string& line) override;
 };
 
