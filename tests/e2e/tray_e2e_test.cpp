@@ -160,10 +160,16 @@ TEST_F(TrayEndToEndTest, HiddenStartSitsInTheTrayUntilASecondStartOrTheIconShows
   const std::string window = X().WaitForWindow("^Tarnock", kStepTimeoutMs);
   ASSERT_FALSE(window.empty());
 
-  // Openbox closes the active window on Alt+F4, as with its close box.
-  X().Focus(window);
-  X().Keys({"alt+F4"});
-  EXPECT_TRUE(X().WaitForWindowGone("^Tarnock", kStepTimeoutMs));
+  // Openbox closes the active window on Alt+F4, as with its close box. On a
+  // loaded machine the window manager may miss the first keys, so they are
+  // given again while the window is still there.
+  bool closed = false;
+  for (int tried = 0; tried < 5 && !closed; ++tried) {
+    X().Focus(window);
+    X().Keys({"alt+F4"});
+    closed = X().WaitForWindowGone("^Tarnock", kStepTimeoutMs / 5);
+  }
+  EXPECT_TRUE(closed);
   EXPECT_EQ(first_.state(), QProcess::Running);
   X().Click(icon, 11, 11);
   EXPECT_FALSE(X().WaitForWindow("^Tarnock", kStepTimeoutMs).empty());
