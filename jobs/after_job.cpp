@@ -19,6 +19,7 @@
 #include "base/system_calls.h"
 #include "base/text.h"
 #include "jobs/exit_watch.h"
+#include "jobs/group_deadline.h"
 
 extern char** environ;
 
@@ -227,10 +228,7 @@ bool TAfterJobRun::Start() {
     if (OutputSpent()) StartDraining();
   });
   WatchExit();
-  deadline_ = new QTimer(this);
-  deadline_->setSingleShot(true);
-  connect(deadline_, &QTimer::timeout, this, [this] { DeadlinePassed(); });
-  deadline_->start(limits_.TimeLimit);
+  deadline_ = std::make_unique<TGroupDeadline>(this, pid_, limits_.TimeLimit, limits_.KillGrace);
   return true;
 }
 
@@ -239,25 +237,9 @@ void TAfterJobRun::WatchExit() {
 }
 
 void TAfterJobRun::Stop() {
-  if (pid_ <= 0 || terminating_) return;
+  if (pid_ <= 0 || deadline_->Terminating()) return;
   stopped_ = true;
-  Terminate();
-}
-
-void TAfterJobRun::Terminate() {
-  terminating_ = true;
-  FileCalls().Signal(-pid_, SIGTERM);
-  deadline_->start(limits_.KillGrace);
-}
-
-void TAfterJobRun::DeadlinePassed() {
-  if (pid_ <= 0) return;
-  if (terminating_) {
-    FileCalls().Signal(-pid_, SIGKILL);
-    return;
-  }
-  timedOut_ = true;
-  Terminate();
+  deadline_->Terminate();
 }
 
 // Reads while the output is within its bound; the rest is for DrainSome.
@@ -370,7 +352,7 @@ void TAfterJobRun::Reap() {
 
 void TAfterJobRun::Describe(int status) {
   ending_ = DescribeWaitStatus(status);
-  if (timedOut_)
+  if (deadline_->TimedOut())
     failure_ = "ran longer than " + DescribeLimit(limits_.TimeLimit) + ", " + ending_;
   else if (stopped_)
     failure_ = "stopped, " + ending_;
@@ -421,8 +403,7 @@ void TAfterJobRun::Release() {
   exitWatch_.reset();
   delete outputNotifier_;
   outputNotifier_ = nullptr;
-  delete deadline_;
-  deadline_ = nullptr;
+  deadline_.reset();
   delete drain_;
   drain_ = nullptr;
   CloseHandle(outputHandle_);

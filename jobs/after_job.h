@@ -18,6 +18,7 @@
 class QSocketNotifier;
 class QTimer;
 class TExitWatch;
+class TGroupDeadline;
 
 // The environment of an after-job command: ours, with the job's facts added
 // as TARNOCK_* variables (a variable of that name we inherited is replaced).
@@ -110,8 +111,6 @@ class TAfterJobRun : public QObject {
   void FlushOutput();
   void Reap();
   void Describe(int status);
-  void Terminate();
-  void DeadlinePassed();
   std::string HandOverOutput(int descriptor, const std::string& name);
   void Release();
 
@@ -125,8 +124,7 @@ class TAfterJobRun : public QObject {
   int outputHandle_ = -1;
   QSocketNotifier* outputNotifier_ = nullptr;
   std::unique_ptr<TExitWatch> exitWatch_;
-  // Times the limit, then the grace after SIGTERM.
-  QTimer* deadline_ = nullptr;
+  std::unique_ptr<TGroupDeadline> deadline_;
   QTimer* drain_ = nullptr;
   std::string partialLine_;
   // The current line's bytes as read, before the cut at kLineLimit.
@@ -135,8 +133,6 @@ class TAfterJobRun : public QObject {
   std::size_t outputWritten_ = 0;
   int64_t outputDropped_ = 0;
   bool outputEnded_ = false;
-  bool terminating_ = false;
-  bool timedOut_ = false;
   bool stopped_ = false;
   bool finished_ = false;
   std::string failure_;

@@ -21,6 +21,7 @@
 #include "base/text.h"
 #include "jobs/after_job.h"
 #include "jobs/exit_watch.h"
+#include "jobs/group_deadline.h"
 #include "preview/png_splitter.h"
 #include "preview/render_cache.h"
 #include "preview/renderer_choice.h"
@@ -225,10 +226,7 @@ bool TPageRenderer::Spawn(const TCommand& command, int captureHandle) {
     connect(imageNotifier_, &QSocketNotifier::activated, this, [this] { ReadImages(); });
   }
   WatchExit();
-  deadline_ = new QTimer(this);
-  deadline_->setSingleShot(true);
-  connect(deadline_, &QTimer::timeout, this, [this] { DeadlinePassed(); });
-  deadline_->start(timeLimit_);
+  deadline_ = std::make_unique<TGroupDeadline>(this, pid_, timeLimit_, kKillGrace);
   return true;
 }
 
@@ -243,17 +241,15 @@ void TPageRenderer::ReadImages() {
     imageNotifier_ = nullptr;
     CloseHandle(imageHandle_);
   }
-  if (pagesWanted_ > 0 && splitter_->Pages().size() >= pagesWanted_ && !terminating_) StopEarly();
+  if (pagesWanted_ > 0 && splitter_->Pages().size() >= pagesWanted_) StopEarly();
 }
 
 // Every page asked for is there: the renderer is stopped like one past its
 // time, but what it drew counts.
 void TPageRenderer::StopEarly() {
-  if (pid_ <= 0) return;
+  if (pid_ <= 0 || deadline_->Terminating()) return;
   enough_ = true;
-  terminating_ = true;
-  FileCalls().Signal(-pid_, SIGTERM);
-  deadline_->start(kKillGrace);
+  deadline_->Terminate();
 }
 
 // The first bytes are kept for the failure's line; the rest is read only so
@@ -269,18 +265,6 @@ void TPageRenderer::ReadErrors() {
     errorNotifier_ = nullptr;
     CloseHandle(errorHandle_);
   }
-}
-
-void TPageRenderer::DeadlinePassed() {
-  if (pid_ <= 0) return;
-  if (terminating_) {
-    FileCalls().Signal(-pid_, SIGKILL);
-    return;
-  }
-  timedOut_ = true;
-  terminating_ = true;
-  FileCalls().Signal(-pid_, SIGTERM);
-  deadline_->start(kKillGrace);
 }
 
 void TPageRenderer::Reap() {
@@ -302,7 +286,7 @@ void TPageRenderer::Reap() {
 
 std::string TPageRenderer::Outcome(int status) {
   if (enough_) return {};
-  if (timedOut_)
+  if (deadline_->TimedOut())
     return rendererName_ + " ran longer than " + DescribeSeconds(timeLimit_) + " s and was stopped";
   if (!(WIFEXITED(status) && WEXITSTATUS(status) == 0)) {
     const std::string line = FirstLine(errorText_);
@@ -365,14 +349,11 @@ void TPageRenderer::Release() {
   imageNotifier_ = nullptr;
   delete errorNotifier_;
   errorNotifier_ = nullptr;
-  delete deadline_;
-  deadline_ = nullptr;
+  deadline_.reset();
   CloseHandle(imageHandle_);
   CloseHandle(errorHandle_);
   splitter_.reset();
   errorText_.clear();
-  terminating_ = false;
-  timedOut_ = false;
   enough_ = false;
   pagesWanted_ = 0;
 }

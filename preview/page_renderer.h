@@ -12,8 +12,8 @@
 #include "preview/printer_language.h"
 
 class QSocketNotifier;
-class QTimer;
 class TExitWatch;
+class TGroupDeadline;
 class TPngSplitter;
 
 // What to draw and how far the renderer may go.
@@ -77,7 +77,6 @@ class TPageRenderer : public QObject {
   void WatchExit();
   void ReadImages();
   void ReadErrors();
-  void DeadlinePassed();
   void StopEarly();
   void Reap();
   std::string Outcome(int status);
@@ -96,11 +95,9 @@ class TPageRenderer : public QObject {
   QSocketNotifier* imageNotifier_ = nullptr;
   QSocketNotifier* errorNotifier_ = nullptr;
   std::unique_ptr<TExitWatch> exitWatch_;
-  QTimer* deadline_ = nullptr;
+  std::unique_ptr<TGroupDeadline> deadline_;
   std::unique_ptr<TPngSplitter> splitter_;
   std::string errorText_;
-  bool terminating_ = false;
-  bool timedOut_ = false;
   // Ghostscript asked for the first pages only: once this many are drawn it
   // is stopped (enough_), and they are the result.
   std::size_t pagesWanted_ = 0;
