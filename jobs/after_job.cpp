@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -12,7 +11,6 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
-#include <initializer_list>
 #include <utility>
 
 #include "base/spawn_setup.h"

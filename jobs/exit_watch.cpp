@@ -21,5 +21,5 @@ TExitWatch::TExitWatch(QObject* owner, pid_t pid, std::function<void()> mayHaveE
 TExitWatch::~TExitWatch() {
   delete notifier_;
   delete poll_;
-  if (pidHandle_ >= 0) CloseOnce(pidHandle_);
+  CloseHandle(pidHandle_);
 }

@@ -206,8 +206,7 @@ void TJobResender::ReleaseFile() {
     connection_->deleteLater();
   }
   connection_ = nullptr;
-  if (handle_ >= 0) CloseOnce(handle_);
-  handle_ = -1;
+  CloseHandle(handle_);
 }
 
 void TJobResender::Finish() {

@@ -18,7 +18,7 @@ TJobIndexLoader::TResult TJobIndexLoader::LoadAll(const std::vector<std::string>
   // One history for every index: Load leaves out the jobs an earlier index
   // brought, and an index that fails leaves the history as it was, so the
   // UI thread has one merge to do.
-  TJobHistory history;
+  TJobHistory& history = result.History;
   for (const std::string& folder : folders) {
     if (stopRequested && stopRequested()) break;
     try {
@@ -30,7 +30,6 @@ TJobIndexLoader::TResult TJobIndexLoader::LoadAll(const std::vector<std::string>
                                 error.what());
     }
   }
-  result.Histories.push_back(std::move(history));
   return result;
 }
 

@@ -17,8 +17,8 @@
 class TJobIndexLoader : public QObject {
  public:
   struct TResult {
-    // One history with the jobs of every index that could be read.
-    std::vector<TJobHistory> Histories;
+    // The jobs of every index that could be read.
+    TJobHistory History;
     // "Job index <path>: <message>", one per index that could not be read.
     std::vector<std::string> Failures;
   };

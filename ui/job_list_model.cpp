@@ -105,14 +105,14 @@ void TJobListModel::AddJob(THistoryRow row) {
   endInsertRows();
 }
 
-void TJobListModel::MergeLoaded(std::vector<TJobHistory> loaded) {
+void TJobListModel::MergeLoaded(TJobHistory loaded) {
   // The selected jobs are found again by who they are, since every history
   // index changes; one the bound drops is no longer shown.
   const QModelIndexList before = BeginRelayout();
   std::unordered_map<std::size_t, std::string> keyOf;
   for (const QModelIndex& index : before)
     if (index.isValid()) keyOf.emplace(HistoryIndex(index.row()), JobKeyAt(index.row()));
-  for (TJobHistory& history : loaded) history_.Merge(std::move(history));
+  history_.Merge(std::move(loaded));
   std::unordered_map<std::string, std::size_t> newIndexOf;
   for (const auto& [old, key] : keyOf) newIndexOf.emplace(key, TJobHistory::kNotKept);
   for (std::size_t index = 0; index < history_.Size() && !keyOf.empty(); ++index) {
@@ -124,9 +124,9 @@ void TJobListModel::MergeLoaded(std::vector<TJobHistory> loaded) {
 }
 
 void TJobListModel::SetFilter(const QString& filter) {
-  if (filter == filter_) return;
-  filter_ = filter;
-  filterUtf8_ = filter.toStdString();
+  std::string utf8 = filter.toStdString();
+  if (utf8 == filterUtf8_) return;
+  filterUtf8_ = std::move(utf8);
   FinishRelayout(
       BeginRelayout(), [](std::size_t old) { return old; }, Arranged());
 }

@@ -33,11 +33,10 @@ class TJobListModel : public QAbstractTableModel {
   // A job that has just finished; it takes its place under the filter and
   // the sort, and the oldest row goes when the bound is reached.
   void AddJob(THistoryRow row);
-  // Histories loaded apart (off the UI thread), merged in; jobs already
+  // A history loaded apart (off the UI thread), merged in; jobs already
   // held stay once. Views keep their selected jobs.
-  void MergeLoaded(std::vector<TJobHistory> loaded);
+  void MergeLoaded(TJobHistory loaded);
   void SetFilter(const QString& filter);
-  const QString& Filter() const { return filter_; }
 
   // The shown row's capture file (its full path) and whether it is gone.
   std::string FileAt(int row) const;
@@ -66,7 +65,6 @@ class TJobListModel : public QAbstractTableModel {
   TJobHistory history_;
   // History indices of the shown rows, in the shown order.
   std::vector<std::size_t> shown_;
-  QString filter_;
   std::string filterUtf8_;
   THistoryColumn sortColumn_ = THistoryColumn::End;
   bool ascending_ = false;

@@ -98,7 +98,7 @@ TJobListWindow::TJobListWindow(TJobListModel* model, TSetup setup, QWidget* pare
             Guarded([this, &result] {
               for (const std::string& failure : result.Failures)
                 if (setup_.FailureLine) setup_.FailureLine(failure);
-              model_->MergeLoaded(std::move(result.Histories));
+              model_->MergeLoaded(std::move(result.History));
             });
           },
           this)) {
@@ -152,16 +152,20 @@ void TJobListWindow::BuildControls() {
   listLayout->addWidget(tvJobs, 1);
 
   auto* buttons = new QHBoxLayout;
-  AddButton("Open", "btnOpen", "Opens the selected captures.", &TJobListWindow::OpenSelected);
-  AddButton("Open Folder", "btnOpenFolder", "Opens the folders of the selected captures.",
-            &TJobListWindow::OpenSelectedFolder);
-  AddButton("Copy Path", "btnCopyPath", "Copies the paths of the selected captures.",
-            &TJobListWindow::CopySelectedPaths);
-  AddButton("Resend...", "btnResend", "Sends the selected captures to a host and port.",
-            &TJobListWindow::ResendSelected);
-  AddButton("Delete", "btnDelete", "Deletes the selected captures; the jobs stay listed.",
-            &TJobListWindow::DeleteSelected);
-  for (QPushButton* button : listSide->findChildren<QPushButton*>()) buttons->addWidget(button);
+  buttons->addWidget(
+      AddButton("Open", "btnOpen", "Opens the selected captures.", &TJobListWindow::OpenSelected));
+  buttons->addWidget(AddButton("Open Folder", "btnOpenFolder",
+                               "Opens the folders of the selected captures.",
+                               &TJobListWindow::OpenSelectedFolder));
+  buttons->addWidget(AddButton("Copy Path", "btnCopyPath",
+                               "Copies the paths of the selected captures.",
+                               &TJobListWindow::CopySelectedPaths));
+  buttons->addWidget(AddButton("Resend...", "btnResend",
+                               "Sends the selected captures to a host and port.",
+                               &TJobListWindow::ResendSelected));
+  buttons->addWidget(AddButton("Delete", "btnDelete",
+                               "Deletes the selected captures; the jobs stay listed.",
+                               &TJobListWindow::DeleteSelected));
   buttons->addStretch();
   listLayout->addLayout(buttons);
 
@@ -186,11 +190,10 @@ QPushButton* TJobListWindow::AddButton(const char* text, const char* name, const
   return button;
 }
 
-QAction* TJobListWindow::AddMenuAction(const QString& text, void (TJobListWindow::*action)()) {
+void TJobListWindow::AddMenuAction(const QString& text, void (TJobListWindow::*action)()) {
   auto* entry = new QAction(text, tvJobs);
   connect(entry, &QAction::triggered, this, [this, action] { (this->*action)(); });
   tvJobs->addAction(entry);
-  return entry;
 }
 
 void TJobListWindow::ConnectModel() {

@@ -68,7 +68,7 @@ class TJobListWindow : public QWidget {
   void BuildControls();
   QPushButton* AddButton(const char* text, const char* name, const char* description,
                          void (TJobListWindow::*action)());
-  QAction* AddMenuAction(const QString& text, void (TJobListWindow::*action)());
+  void AddMenuAction(const QString& text, void (TJobListWindow::*action)());
   void ConnectModel();
   // Rows selected, in the shown order; each checked for its file.
   std::vector<int> SelectedRows();

@@ -111,10 +111,10 @@ TEST(JobListModelTest, MergedRowsKeepTheSelectedJob) {
   QItemSelectionModel selection(&model);
   model.AddJob(Job(2, "b"));
   selection.select(model.index(0, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
-  std::vector<TJobHistory> loaded(1);
-  loaded[0].Add(Job(3, "c"));
-  loaded[0].Add(Job(2, "b"));  // the same job, from its index
-  loaded[0].Add(Job(1, "a"));
+  TJobHistory loaded;
+  loaded.Add(Job(3, "c"));
+  loaded.Add(Job(2, "b"));  // the same job, from its index
+  loaded.Add(Job(1, "a"));
   model.MergeLoaded(std::move(loaded));
   EXPECT_EQ(Files(model), (std::vector<std::string>{"/nowhere/c", "/nowhere/b", "/nowhere/a"}));
   EXPECT_EQ(selection.selectedRows().at(0).row(), 1);
