@@ -74,7 +74,8 @@ std::vector<std::size_t> TJobListModel::Arranged() const {
 // The shown rows are ordered by the column, equal ones newest first (the
 // stable sort keeps the history's order), so a binary search finds the place.
 std::size_t TJobListModel::InsertionPlace(std::size_t index) const {
-  const auto before = [this](std::size_t shownIndex, std::size_t added) {
+  const auto before = [this](std::size_t shownSerial, std::size_t added) {
+    const std::size_t shownIndex = IndexOf(shownSerial);
     const int order = history_.Compare(shownIndex, added, sortColumn_);
     if (order != 0) return ascending_ ? order < 0 : order > 0;
     return shownIndex < added;
@@ -83,26 +84,36 @@ std::size_t TJobListModel::InsertionPlace(std::size_t index) const {
                                   shown_.begin());
 }
 
+// A job that ends after every other one, as most do, costs no walk over the
+// shown rows: its serial is the next one, the others keep theirs, and the
+// newest-first order puts it at the front and the oldest at the back.
 void TJobListModel::AddJob(THistoryRow row) {
-  const std::size_t oldest = history_.Size() - 1;  // wraps for an empty history; unused then
+  const std::size_t oldest = top_ - history_.Size();
   const TJobHistory::TAdded added = history_.Add(std::move(row));
   if (added.Position == TJobHistory::kNotKept) return;
-  if (added.DroppedOldest) {
-    const auto dropped = std::find(shown_.begin(), shown_.end(), oldest);
-    if (dropped != shown_.end()) {
-      const int at = static_cast<int>(dropped - shown_.begin());
-      beginRemoveRows({}, at, at);
-      shown_.erase(dropped);
-      endRemoveRows();
-    }
-  }
-  for (std::size_t& index : shown_)
-    if (index >= added.Position) ++index;
+  ++top_;
+  const std::size_t serial = SerialOf(added.Position);
+  // One that ended before others moves the newer ones' serials up by one.
+  if (added.Position > 0)
+    for (std::size_t& shown : shown_)
+      if (shown >= serial) ++shown;
+  if (added.DroppedOldest) Unshow(oldest);
   if (!history_.Matches(added.Position, filterUtf8_)) return;
   const std::size_t place = InsertionPlace(added.Position);
   beginInsertRows({}, static_cast<int>(place), static_cast<int>(place));
-  shown_.insert(shown_.begin() + static_cast<std::ptrdiff_t>(place), added.Position);
+  shown_.insert(shown_.begin() + static_cast<std::ptrdiff_t>(place), serial);
   endInsertRows();
+}
+
+void TJobListModel::Unshow(std::size_t serial) {
+  const auto found = !shown_.empty() && shown_.back() == serial
+                         ? std::prev(shown_.end())
+                         : std::find(shown_.begin(), shown_.end(), serial);
+  if (found == shown_.end()) return;
+  const int at = static_cast<int>(found - shown_.begin());
+  beginRemoveRows({}, at, at);
+  shown_.erase(found);
+  endRemoveRows();
 }
 
 void TJobListModel::MergeLoaded(TJobHistory loaded) {
@@ -151,11 +162,14 @@ void TJobListModel::FinishRelayout(const QModelIndexList& before,
   jobs.reserve(static_cast<std::size_t>(before.size()));
   for (const QModelIndex& index : before)
     jobs.push_back(index.isValid() ? newIndexOf(HistoryIndex(index.row())) : 0);
-  shown_ = std::move(arranged);
+  // The serials are counted afresh from the history as it is now.
+  top_ = history_.Size();
+  shown_.clear();
   std::unordered_map<std::size_t, int> rowOf;
   for (std::size_t job : jobs) rowOf.emplace(job, -1);
-  for (std::size_t row = 0; row < shown_.size(); ++row) {
-    const auto found = rowOf.find(shown_[row]);
+  for (std::size_t row = 0; row < arranged.size(); ++row) {
+    shown_.push_back(SerialOf(arranged[row]));
+    const auto found = rowOf.find(arranged[row]);
     if (found != rowOf.end()) found->second = static_cast<int>(row);
   }
   QModelIndexList after;

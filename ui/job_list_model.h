@@ -2,6 +2,7 @@
 
 #include <QAbstractTableModel>
 #include <QString>
+#include <deque>
 #include <functional>
 #include <string>
 #include <vector>
@@ -48,7 +49,15 @@ class TJobListModel : public QAbstractTableModel {
  private:
   // Who the shown row's job is (its file and end), whatever its index.
   std::string JobKeyAt(int row) const;
-  std::size_t HistoryIndex(int row) const { return shown_.at(static_cast<std::size_t>(row)); }
+  std::size_t HistoryIndex(int row) const {
+    return IndexOf(shown_.at(static_cast<std::size_t>(row)));
+  }
+  // A row's serial stays while newer jobs come, where its history index
+  // (0 for the newest) grows with each.
+  std::size_t SerialOf(std::size_t index) const { return top_ - 1 - index; }
+  std::size_t IndexOf(std::size_t serial) const { return top_ - 1 - serial; }
+  // Takes the row of that serial off the shown ones, if it is shown.
+  void Unshow(std::size_t serial);
   // The rows matching the filter in the chosen order.
   std::vector<std::size_t> Arranged() const;
   // Where a history row belongs among the shown ones.
@@ -63,8 +72,11 @@ class TJobListModel : public QAbstractTableModel {
                       std::vector<std::size_t> arranged);
 
   TJobHistory history_;
-  // History indices of the shown rows, in the shown order.
-  std::vector<std::size_t> shown_;
+  // Serials of the shown rows, in the shown order; a deque, since the
+  // newest row comes in at the front.
+  std::deque<std::size_t> shown_;
+  // One past the newest row's serial.
+  std::size_t top_ = 0;
   std::string filterUtf8_;
   THistoryColumn sortColumn_ = THistoryColumn::End;
   bool ascending_ = false;

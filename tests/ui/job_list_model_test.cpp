@@ -106,6 +106,25 @@ TEST(JobListModelTest, NewJobsKeepTheSelectionAndTheBound) {
   EXPECT_EQ(model.rowCount(), 3);
 }
 
+// Jobs that end out of order, under the bound, a sort and a filter, stand
+// where a layout made afresh puts them.
+TEST(JobListModelTest, AddedJobsStandWhereAFreshLayoutPutsThem) {
+  for (int column : {-1, 3}) {
+    for (const char* filter : {"", "1"}) {
+      TJobListModel model(8);
+      if (column >= 0) model.sort(column, Qt::AscendingOrder);
+      model.SetFilter(filter);
+      for (int i = 0; i < 60; ++i) {
+        model.AddJob(Job(i % 4 == 3 ? i - 3 : i, "j" + std::to_string(i), std::to_string(i % 5)));
+        const std::vector<std::string> added = Files(model);
+        model.SetFilter("none");
+        model.SetFilter(filter);
+        ASSERT_EQ(Files(model), added) << "job " << i << ", column " << column;
+      }
+    }
+  }
+}
+
 TEST(JobListModelTest, MergedRowsKeepTheSelectedJob) {
   TJobListModel model;
   QItemSelectionModel selection(&model);
